@@ -1,0 +1,95 @@
+// Volume directory file: the entry point of a product.
+//
+// A sequence of 360-byte records: the volume descriptor at offset 0, file
+// pointer record i at 360 × (i + 1), and the text record after the last file
+// pointer record.  Records are found by these offsets only.  Each file
+// pointer record names one file of the product by its 16-character file ID:
+// index 6 the observation mode letter, 7 the level digit, 8 the file class
+// letter (I, L, S, T), "PSM" or "AV2" for the sensor.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ceos/CeosAlosjBaseClass.h"
+#include "ceos/CeosRecord.h"
+
+struct VolumeDirFileVolumneDescriptor : CeosRecordHeader {
+    char asciiFlag[3] = {};
+    char documentId[13] = {};  // "CEOS-PSM-CCT" or "CEOS-AV2-CCT"
+    char documentRevision[3] = {};
+    char formatRevision[3] = {};
+    char softwareRelease[13] = {};
+    char logicalVolumeId[17] = {};
+    char volumeSetId[17] = {};
+    int32_t physicalVolumeNumber = 0;
+    int32_t firstFileNumber = 0;
+    int32_t logicalVolumeNumber = 0;
+    char creationDate[9] = {};
+    char creationTime[9] = {};
+    char generationCountry[13] = {};
+    char generationAgency[9] = {};
+    char generationFacility[13] = {};
+    int32_t numberOfFilePointerRecords = 0;
+    int32_t numberOfRecords = 0;
+
+    void Read(Tfio_File fileHandle);
+};
+
+struct VolumeDirFileFilePointer : CeosRecordHeader {
+    char asciiFlag[3] = {};
+    int32_t referencedFileNumber = 0;
+    char referencedFileId[17] = {};
+    char fileClass[29] = {};
+    char fileClassCode[5] = {};
+    char fileDataType[29] = {};
+    char fileDataTypeCode[5] = {};
+    int32_t numberOfFileRecords = 0;
+    int32_t firstRecordLength = 0;
+    int32_t maxRecordLength = 0;
+    char recordLengthType[13] = {};
+    char recordLengthTypeCode[5] = {};
+    int32_t firstVolumeNumber = 0;
+    int32_t lastVolumeNumber = 0;
+    int32_t firstRecordOnVolume = 0;
+
+    void Read(Tfio_File fileHandle, int64_t offset);
+};
+
+struct VolumeDirFileText : CeosRecordHeader {
+    char asciiFlag[3] = {};
+    char productType[41] = {};
+    char productCreation[61] = {};
+    char physicalVolumeId[41] = {};
+    char sceneIdPrefix[5] = {};
+
+    void Read(Tfio_File fileHandle, int64_t offset);
+};
+
+class CeosAlosjVolumeDirFile : public CeosAlosjBaseClass {
+public:
+    static constexpr long kRecordLength = 360;
+    /// More file pointer records than any product has; a larger count is not
+    /// believed (a product lists at most 11 files).
+    static constexpr long kMaxFilePointerRecords = 1000;
+
+    explicit CeosAlosjVolumeDirFile(const char* volumeDirPath);
+
+    /// 0 for a PRISM volume directory, 1 for AVNIR-2, -1 otherwise.
+    long FileIdentify() override;
+    /// Reads the volume descriptor, the file pointer records and the text record.
+    long Read();
+
+    long FileCount() const { return fileCount; }
+    /// File pointer record i, 0 <= i < FileCount().
+    const VolumeDirFileFilePointer& FilePointer(long i) const { return *filePointers[i]; }
+    const VolumeDirFileVolumneDescriptor& VolumeDescriptor() const { return *volumeDescriptor; }
+    const VolumeDirFileText& TextRecord() const { return *textRecord; }
+
+private:
+    long fileCount = 0;
+    std::unique_ptr<VolumeDirFileVolumneDescriptor> volumeDescriptor;
+    std::vector<std::unique_ptr<VolumeDirFileFilePointer>> filePointers;
+    std::unique_ptr<VolumeDirFileText> textRecord;
+};

@@ -1,0 +1,270 @@
+#include "host/tfio.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/platform.h"
+#include "host/tmsc.h"
+
+namespace {
+
+struct OpenFile {
+    host_platform::NativeFile native = 0;
+    std::string name;
+    bool writable = false;
+    int64_t linePosition = 0;  // where tfio_Fgets goes on
+};
+
+// Handles are ids into this table, never addresses: a closed or made-up
+// handle is simply not found, so using it cannot touch freed memory.
+class HandleTable {
+public:
+    Tfio_File Add(std::unique_ptr<OpenFile> file) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uintptr_t id = ++lastId_;
+        files_[id] = std::move(file);
+        return reinterpret_cast<Tfio_File>(id);
+    }
+    // The file stays owned by the table; a handle must not be closed while
+    // another thread uses it.
+    OpenFile* Find(Tfio_File handle) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = files_.find(reinterpret_cast<uintptr_t>(handle));
+        return it == files_.end() ? nullptr : it->second.get();
+    }
+    std::unique_ptr<OpenFile> Remove(Tfio_File handle) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = files_.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == files_.end()) return nullptr;
+        std::unique_ptr<OpenFile> file = std::move(it->second);
+        files_.erase(it);
+        return file;
+    }
+
+private:
+    std::mutex mutex_;
+    uintptr_t lastId_ = 0;
+    std::unordered_map<uintptr_t, std::unique_ptr<OpenFile>> files_;
+};
+
+HandleTable& Handles() {
+    static HandleTable table;
+    return table;
+}
+
+void Report(Terr_ErrorReport* report, const char* operation, long line,
+            const std::string& message) {
+    if (report) *report = terr_CreateErrorReport(operation, line, 2, nullptr, message.c_str(), 0);
+}
+
+OpenFile* FindOrReport(Tfio_File handle, const char* operation, Terr_ErrorReport* report) {
+    OpenFile* file = handle ? Handles().Find(handle) : nullptr;
+    if (!file) Report(report, operation, __LINE__, handle ? "file handle is closed" : "no file handle");
+    return file;
+}
+
+bool WildcardMatch(const char* pattern, const char* name) {
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') {
+        for (const char* rest = name;; ++rest) {
+            if (WildcardMatch(pattern + 1, rest)) return true;
+            if (*rest == '\0') return false;
+        }
+    }
+    if (*name == '\0') return false;
+    if (*pattern != '?' && std::tolower(static_cast<unsigned char>(*pattern)) !=
+                               std::tolower(static_cast<unsigned char>(*name)))
+        return false;
+    return WildcardMatch(pattern + 1, name + 1);
+}
+
+}  // namespace
+
+Tfio_File tfio_Open(const char* name, const char* mode, Terr_ErrorReport* report) {
+    if (!name || !mode) {
+        Report(report, "tfio_Open", __LINE__, "no file name or mode");
+        return nullptr;
+    }
+    auto file = std::make_unique<OpenFile>();
+    file->name = name;
+    std::string error;
+    bool opened;
+    if (mode[0] == 'r') {
+        opened = host_platform::OpenRead(name, &file->native, &error);
+    } else if (mode[0] == 'w') {
+        file->writable = true;
+        opened = host_platform::OpenWriteTruncate(name, &file->native, &error);
+    } else {
+        Report(report, "tfio_Open", __LINE__, std::string("unsupported mode ") + mode);
+        return nullptr;
+    }
+    if (!opened) {
+        Report(report, "tfio_Open", __LINE__, std::string("cannot open ") + name + ": " + error);
+        return nullptr;
+    }
+    return Handles().Add(std::move(file));
+}
+
+void tfio_Close(Tfio_File handle, Terr_ErrorReport* report) {
+    std::unique_ptr<OpenFile> file = handle ? Handles().Remove(handle) : nullptr;
+    if (!file) {
+        Report(report, "tfio_Close", __LINE__, handle ? "file handle is closed" : "no file handle");
+        return;
+    }
+    std::string error;
+    if (!host_platform::Close(file->native, &error))
+        Report(report, "tfio_Close", __LINE__, "cannot close " + file->name + ": " + error);
+}
+
+long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
+                     Terr_ErrorReport* report) {
+    OpenFile* file = FindOrReport(handle, "tfio_ReadDirect", report);
+    if (!file) return -1;
+    if (offset < 0 || count < 0 || (!buffer && count > 0)) {
+        Report(report, "tfio_ReadDirect", __LINE__,
+               "invalid read of " + std::to_string(count) + " bytes at offset " +
+                   std::to_string(offset) + " in " + file->name);
+        return -1;
+    }
+    std::string error;
+    int64_t got = host_platform::ReadAt(file->native, offset, buffer, count, &error);
+    if (got < 0) {
+        Report(report, "tfio_ReadDirect", __LINE__, "cannot read " + file->name + ": " + error);
+        return -1;
+    }
+    if (got < count) {
+        Report(report, "tfio_ReadDirect", __LINE__,
+               "short read: " + std::to_string(got) + " of " + std::to_string(count) +
+                   " bytes at offset " + std::to_string(offset) + " in " + file->name);
+        return -1;
+    }
+    return count;
+}
+
+long tfio_FileWriteDirect(Tfio_File handle, int64_t offset, const void* buffer, long count,
+                          long items, Terr_ErrorReport* report) {
+    OpenFile* file = FindOrReport(handle, "tfio_FileWriteDirect", report);
+    if (!file) return -1;
+    if (!file->writable || offset < 0 || count < 0 || items < 0 || (!buffer && count > 0)) {
+        Report(report, "tfio_FileWriteDirect", __LINE__, "invalid write to " + file->name);
+        return -1;
+    }
+    int64_t total = static_cast<int64_t>(count) * items;
+    std::string error;
+    int64_t written = host_platform::WriteAt(file->native, offset, buffer, total, &error);
+    if (written != total) {
+        Report(report, "tfio_FileWriteDirect", __LINE__, "cannot write " + file->name + ": " + error);
+        return -1;
+    }
+    return static_cast<long>(written);
+}
+
+char* tfio_Fgets(char* buffer, int size, Tfio_File handle, Terr_ErrorReport* report) {
+    OpenFile* file = FindOrReport(handle, "tfio_Fgets", report);
+    if (!file) return nullptr;
+    if (!buffer || size < 2) {
+        Report(report, "tfio_Fgets", __LINE__, "no room for a line");
+        return nullptr;
+    }
+    int length = 0;
+    char chunk[256];
+    std::string error;
+    while (length < size - 1) {
+        int64_t want = std::min<int64_t>(sizeof chunk, size - 1 - length);
+        int64_t got = host_platform::ReadAt(file->native, file->linePosition, chunk, want, &error);
+        if (got < 0) {
+            Report(report, "tfio_Fgets", __LINE__, "cannot read " + file->name + ": " + error);
+            return nullptr;
+        }
+        if (got == 0) break;
+        const void* newline = std::memchr(chunk, '\n', static_cast<size_t>(got));
+        int64_t take = newline ? static_cast<const char*>(newline) - chunk + 1 : got;
+        std::memcpy(buffer + length, chunk, static_cast<size_t>(take));
+        length += static_cast<int>(take);
+        file->linePosition += take;
+        if (newline) break;
+    }
+    if (length == 0) {
+        Report(report, "tfio_Fgets", __LINE__, "end of file " + file->name);
+        return nullptr;
+    }
+    buffer[length] = '\0';
+    return buffer;
+}
+
+int64_t tfio_FileSize(Tfio_File handle, Terr_ErrorReport* report) {
+    OpenFile* file = FindOrReport(handle, "tfio_FileSize", report);
+    if (!file) return -1;
+    std::string error;
+    int64_t size = host_platform::Size(file->native, &error);
+    if (size < 0) Report(report, "tfio_FileSize", __LINE__, "cannot stat " + file->name + ": " + error);
+    return size;
+}
+
+int tfio_FileExists(const char* name, Terr_ErrorReport* report) {
+    if (name && host_platform::Exists(name)) return 1;
+    Report(report, "tfio_FileExists", __LINE__,
+           std::string("no such file: ") + (name ? name : "(null)"));
+    return 0;
+}
+
+void tfio_FileUnlink(const char* name, Terr_ErrorReport* report) {
+    std::string error;
+    if (!name || !host_platform::Unlink(name, &error))
+        Report(report, "tfio_FileUnlink", __LINE__,
+               std::string("cannot delete ") + (name ? name : "(null)") + ": " + error);
+}
+
+Tfio_File tfio_CreateTempInTmpdir(const char* prefix, char** name, Terr_ErrorReport* report) {
+    if (name) *name = nullptr;
+    auto file = std::make_unique<OpenFile>();
+    file->writable = true;
+    std::string error;
+    if (!name || !host_platform::CreateTemp(prefix ? prefix : "", &file->name, &file->native, &error)) {
+        Report(report, "tfio_CreateTempInTmpdir", __LINE__, "cannot create a temporary file: " + error);
+        return nullptr;
+    }
+    *name = static_cast<char*>(tmsc_HeapMalloc(file->name.size() + 1));
+    if (!*name) {
+        host_platform::Close(file->native, nullptr);
+        host_platform::Unlink(file->name.c_str(), nullptr);
+        Report(report, "tfio_CreateTempInTmpdir", __LINE__, "out of memory");
+        return nullptr;
+    }
+    std::memcpy(*name, file->name.c_str(), file->name.size() + 1);
+    return Handles().Add(std::move(file));
+}
+
+Tfio_FileList* tfio_FindFilesInPath(const char* directory, const char* pattern) {
+    std::vector<std::string> names;
+    if (!directory || !pattern || !host_platform::ListFiles(directory, &names)) return nullptr;
+    std::string dir = directory;
+    if (!dir.empty() && dir.back() != '/' && dir.back() != host_platform::Separator())
+        dir += host_platform::Separator();
+    std::vector<std::string> paths;
+    for (const std::string& name : names)
+        if (WildcardMatch(pattern, name.c_str())) paths.push_back(dir + name);
+    std::sort(paths.begin(), paths.end());
+
+    // One block: the list, the pointer array, then the strings.
+    size_t bytes = sizeof(Tfio_FileList) + paths.size() * sizeof(char*);
+    for (const std::string& path : paths) bytes += path.size() + 1;
+    auto* block = static_cast<char*>(tmsc_HeapMalloc(bytes));
+    if (!block) return nullptr;
+    auto* list = reinterpret_cast<Tfio_FileList*>(block);
+    list->count = static_cast<long>(paths.size());
+    list->names = reinterpret_cast<char**>(block + sizeof(Tfio_FileList));
+    char* text = block + sizeof(Tfio_FileList) + paths.size() * sizeof(char*);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::memcpy(text, paths[i].c_str(), paths[i].size() + 1);
+        list->names[i] = text;
+        text += paths[i].size() + 1;
+    }
+    return list;
+}

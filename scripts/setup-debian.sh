@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing ceosalosj needs on Debian 12, skipping
+# packages that are already there.  Needs root (or sudo) only when something
+# is missing.
+set -euo pipefail
+
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+          clang libclang-rt-14-dev
+          libgdal-dev gdal-bin python3-gdal libcli11-dev nlohmann-json3-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

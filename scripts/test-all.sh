@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite: the normal build, then the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-debian.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== build and test (RelWithDebInfo)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --output-on-failure
+
+echo "== build and test under ASan+UBSan"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCEOSALOSJ_SANITIZE=ON \
+  -DCEOSALOSJ_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize -j"$jobs" --output-on-failure

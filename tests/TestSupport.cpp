@@ -1,0 +1,90 @@
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testing_support {
+
+ReportCapture::ReportCapture() {
+    previous_ = CeosAlosjSetReportHandler(&ReportCapture::Handler, this, &previousUserData_);
+}
+
+ReportCapture::~ReportCapture() { CeosAlosjSetReportHandler(previous_, previousUserData_, nullptr); }
+
+void ReportCapture::Handler(const CeosAlosjReport* report, void* self) {
+    CapturedReport chain;
+    for (const CeosAlosjReport* entry = report; entry; entry = entry->wrapped)
+        chain.push_back({entry->operation, entry->message});
+    static_cast<ReportCapture*>(self)->reports_.push_back(chain);
+}
+
+std::vector<std::string> ReportCapture::Summary() const {
+    std::vector<std::string> lines;
+    for (const CapturedReport& report : reports_)
+        lines.push_back(report.front().operation + ": " + report.front().message);
+    return lines;
+}
+
+bool ReportCapture::Has(const std::string& operation, const std::string& message) const {
+    for (const CapturedReport& report : reports_)
+        if (report.front().operation == operation && report.front().message == message) return true;
+    return false;
+}
+
+TempDir::TempDir() {
+    namespace fs = std::filesystem;
+    static unsigned counter = 0;
+    fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        fs::path candidate = base / ("ceosalosj-test-" + std::to_string(std::rand()) + "-" +
+                                     std::to_string(++counter));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
+}
+
+TempDir::~TempDir() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+}
+
+void SetEnv(const std::string& name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value ? value : "");
+#else
+    if (value)
+        setenv(name.c_str(), value, 1);
+    else
+        unsetenv(name.c_str());
+#endif
+}
+
+std::vector<unsigned char> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void PatchFile(const std::string& path, long offset, const std::string& bytes) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(offset);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void TruncateFile(const std::string& path, long size) {
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+}
+
+}  // namespace testing_support

@@ -1,0 +1,15 @@
+// Supplemental file of a synthetic product.
+#pragma once
+
+#include <string>
+
+namespace ceoswriter {
+
+struct ProductSpec;
+
+struct SupplementalSpec {};
+
+void WriteSupplementalFile(const std::string& path, const ProductSpec& product,
+                           const std::string& fileId);
+
+}  // namespace ceoswriter

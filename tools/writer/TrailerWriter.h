@@ -1,0 +1,14 @@
+// Trailer file of a synthetic product.
+#pragma once
+
+#include <string>
+
+namespace ceoswriter {
+
+struct ProductSpec;
+
+struct TrailerSpec {};
+
+void WriteTrailerFile(const std::string& path, const ProductSpec& product, const std::string& fileId);
+
+}  // namespace ceoswriter
