@@ -1,13 +1,132 @@
-// Leader file of a synthetic product.
+// Leader file of a synthetic product: five 4680-byte records, the file
+// descriptor, the scene header, ancillary record 1 (map projection values
+// and 32 sets of ten big-endian coefficient doubles), ancillary record 2 in
+// the layout of the product's sensor, and ancillary record 3 (platform
+// position: orbit state vectors).
+//
+// The defaults describe a scene centred on Mount Fuji, Japan, observed on
+// 13 October 2006, map-projected to UTM zone 54 north on GRS80.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace ceoswriter {
 
 struct ProductSpec;
 
-struct LeaderSpec {};
+/// Set j, term n of ancillary record 1's geometric coefficients.
+using CoefficientSets = std::array<std::array<double, 10>, 32>;
+
+/// Distinct values for every term, so that a misplaced term shows.
+CoefficientSets DefaultCoefficientSets();
+
+/// One orbit state vector: position in metres, velocity in metres per second.
+struct StateVector {
+    double x, y, z;
+    double vx, vy, vz;
+};
+
+/// count state vectors of a near-polar orbit at 60-second intervals.
+std::vector<StateVector> DefaultStateVectors(int count = 28);
+
+/// Ancillary record 2 in the PRISM layout.
+struct PrismAncillary2Spec {
+    std::string text13 = "PSM";   // positions 13-16
+    int value17 = 6;              // 17-20
+    int value21 = 4992;           // 21-24
+    std::string text57 = "CCD-6";  // 57-62
+    std::string text63 = "N";      // 63
+    std::array<double, 2> values79 = {12.345, -0.125};      // 79, 87 (8 characters each)
+    std::array<double, 2> values2703 = {1939.0, 0.007};     // 2703, 2711
+};
+
+/// Ancillary record 2 in the AVNIR-2 layout.
+struct Avnir2Ancillary2Spec {
+    std::string text13 = "AV2";  // positions 13-16
+    int value17 = 4;             // 17-20
+    int value21 = 7100;          // 21-24
+    std::array<int, 4> values25 = {1, 2, 3, 4};  // 25, 30, 35, 40 (5 digits each)
+    std::string text57 = "BAND-4";                // 57-62
+    std::array<double, 9> values79 = {0.5, 1.25, -2.5, 3.75, 4.0, -5.125, 6.5, 7.25, 8.0};
+    std::array<double, 8> values2703 = {10.5, 11.25, 12.0, -13.5, 14.75, 15.0, 16.125, 17.5};
+};
+
+struct LeaderSpec {
+    // --- scene header (record 2) ---
+    /// productId (positions 21-36); default: the product's processing suffix
+    /// ("O1B2R_UN" for PRISM Level 1B2).
+    std::optional<std::string> productId;
+    /// Written over the fifth character of productId (position 25): 'G'
+    /// geocoded, 'R' georeferenced.
+    std::optional<char> geocodingLetter;
+    double sceneCenterLatitude = 35.3606;
+    double sceneCenterLongitude = 138.7274;
+    std::optional<double> sceneCenterLine;   // 1-based; default the middle line
+    std::optional<double> sceneCenterPixel;  // default the middle pixel
+    /// yyyymmddhhmmss, milliseconds (3), microseconds (3); positions 117-148.
+    std::string sceneCenterTime = "20061013021530123456";
+    /// Signed pointing angle (positions 373-388); its whole part chooses the
+    /// AVNIR-2 stagger shift.
+    std::string text373 = "+0.000";
+    std::string sceneDate = "13Oct06";         // ddMmmyy, positions 401-408
+    std::string text453 = "RSP   388  271";    // 3-digit numbers at indices 6 and 11
+    std::optional<std::string> text491;        // default "ALOS PRISM" / "ALOS AVNIR-2"
+    std::optional<int> pixelsPerLine;          // default the image files' pixels per line
+    std::optional<int> numberOfLines;          // default the image files' line count
+    /// Character 1 'Y' UTM; 'N' with character 5 'Y' polar stereographic,
+    /// with 'N' raw.  Positions 1557-1572.
+    std::string mapProjectionFlags = "YNNNNNNNNNNNNNNN";
+    double upperLeftLatitude = 35.5206;
+    double upperLeftLongitude = 138.5374;
+    double upperRightLatitude = 35.5306;
+    double upperRightLongitude = 138.9174;
+    double lowerLeftLatitude = 35.1906;
+    double lowerLeftLongitude = 138.5374;
+    double lowerRightLatitude = 35.2006;
+    double lowerRightLongitude = 138.9174;
+
+    // --- ancillary record 1 (record 3) ---
+    std::optional<double> xPixelSize;     // metres; default 2.5 PRISM, 10 AVNIR-2
+    std::optional<double> yPixelSize;
+    std::optional<double> xPixelSize1B2;  // metres; default as xPixelSize
+    std::optional<double> yPixelSize1B2;
+    int hemisphereCode = 0;  // 0 north
+    int utmZoneNumber = 54;
+    double sceneCenterNorthing = 3915.404;  // kilometres
+    double sceneCenterEasting = 293.517;    // kilometres
+    double projectionCenterLatitude = 35.3606;
+    double projectionCenterLongitude = 138.7274;
+    double psSceneCenterEasting = -1234.567;   // kilometres
+    double psSceneCenterNorthing = -4321.765;  // kilometres
+    std::string ellipsoidName = "GRS80";
+    double semiMajorAxis = 6378.137;     // kilometres, positions 781-796
+    double semiMinorAxis = 6356.752314;  // positions 797-812
+    CoefficientSets coefficientSets = DefaultCoefficientSets();
+
+    // --- ancillary record 2 (record 4), the layout of the product's sensor ---
+    PrismAncillary2Spec prismAncillary2;
+    Avnir2Ancillary2Spec avnir2Ancillary2;
+
+    // --- ancillary record 3 (record 5), platform position ---
+    std::string orbitalElementsDesignator = "PRELIMINARY";
+    std::array<double, 6> orbitalElements = {7070.123, 0.001, 98.16, 12.5, 90.0, 45.25};
+    /// Written, at most 28 of them; the recorded count defaults to their number.
+    std::vector<StateVector> dataPoints = DefaultStateVectors();
+    std::optional<int> declaredDataPoints;
+    int firstPointYear = 2006;
+    int firstPointMonth = 10;
+    int firstPointDay = 13;
+    int firstPointDayOfYear = 286;
+    double firstPointSecondOfDay = 7290.0;
+    double dataPointInterval = 60.0;
+    std::string referenceCoordinateSystem = "ECR";
+    double greenwichMeanHourAngle = 123.456789;
+    std::array<double, 6> positionVelocityErrors = {10.0, 5.0, 2.5, 0.05, 0.025, 0.0125};
+    int leapSecondFlag = 0;
+};
 
 void WriteLeaderFile(const std::string& path, const ProductSpec& product, const std::string& fileId);
 
