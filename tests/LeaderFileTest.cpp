@@ -380,3 +380,33 @@ TEST(LeaderFileRead, FileIdOfNoKnownSensorSkipsAncillaryRecord2WithAReport) {
     EXPECT_EQ(leader->Avnir2Ancillary2(), nullptr);
     EXPECT_EQ(leader->Ancillary3().numberOfDataPoints, 28);
 }
+
+TEST(LeaderWriter, FieldsSitAtTheirTablePositionsInTheFile) {
+    TempDir dir;
+    ProductSpec product = PrismProduct(2);
+    product.leader.text373 = "+30";
+    product.leader.dataPoints[27].vz = -7654.321;
+    ProductFiles files = WriteProduct(dir.path(), product);
+    const std::vector<unsigned char> bytes = testing_support::ReadFileBytes(files.leader);
+    ASSERT_EQ(bytes.size(), 5u * 4680u);
+    auto text = [&](long recordOffset, int position, int length) {
+        return std::string(bytes.begin() + At(recordOffset, position),
+                           bytes.begin() + At(recordOffset, position) + length);
+    };
+    // Record headers: sequence numbers 1-5 and length 4680 (0x1248) each.
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_EQ(text(4680 * r, 1, 4), std::string("\0\0\0", 3) + static_cast<char>(r + 1));
+        EXPECT_EQ(text(4680 * r, 9, 4), std::string("\0\0\x12\x48", 4));
+    }
+    EXPECT_EQ(text(kSceneHeader, 21, 16), "O1B2R_UN        ");
+    EXPECT_EQ(text(kSceneHeader, 373, 16), "+30             ");
+    EXPECT_EQ(text(kSceneHeader, 1557, 16), "YNNNNNNNNNNNNNNN");
+    EXPECT_EQ(text(kAncillary1, 93, 4), "   0");
+    EXPECT_EQ(text(kAncillary1, 97, 12), "          54");
+    EXPECT_EQ(text(kAncillary1, 765, 16), "GRS80           ");
+    EXPECT_EQ(text(kAncillary1, 1965, 8), BigEndianDouble(product.leader.coefficientSets[0][0]));
+    EXPECT_EQ(text(kAncillary1, 4517, 8), BigEndianDouble(product.leader.coefficientSets[31][9]));
+    EXPECT_EQ(text(kAncillary3, 141, 4), "  28");
+    EXPECT_EQ(text(kAncillary3, 4061, 22), "-7.654321000000000E+03");
+    EXPECT_EQ(text(kAncillary3, 4101, 1), "0");
+}

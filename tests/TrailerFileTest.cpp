@@ -94,3 +94,21 @@ TEST(TrailerFileRead, DescriptorOwnPartFailsApartFromTheCommonPart) {
     EXPECT_EQ(std::string(trailer->FileDescriptor().recordedFileId), files.fileIds[2]);
     EXPECT_EQ(trailer->FileDescriptor().value181, 0);
 }
+
+TEST(TrailerWriter, OneTrailerRecordPerImageFileAfterAnOversizedDescriptor) {
+    TempDir dir;
+    ProductFiles files = WriteProduct(dir.path(), PrismProduct(1));
+    const std::vector<unsigned char> bytes = testing_support::ReadFileBytes(files.trailer);
+    ASSERT_EQ(bytes.size(), 8460u + 6u * 1044u);
+    const std::array<int32_t, 256> histogram = DefaultHistogram();
+    for (int r = 0; r < 6; ++r) {
+        const size_t record = 8460 + 1044 * static_cast<size_t>(r);
+        EXPECT_EQ(bytes[record + 3], r + 2);  // sequence number
+        EXPECT_EQ(std::string(bytes.begin() + record + 16, bytes.begin() + record + 20),
+                  "   " + std::to_string(r + 1));  // CCD number at 17-20
+        const size_t field = record + 20 + 4 * 100;  // value 100 at 421-424, big-endian
+        const uint32_t value = uint32_t{bytes[field]} << 24 | uint32_t{bytes[field + 1]} << 16 |
+                               uint32_t{bytes[field + 2]} << 8 | bytes[field + 3];
+        EXPECT_EQ(static_cast<int32_t>(value), histogram[100] / (r + 1));
+    }
+}
