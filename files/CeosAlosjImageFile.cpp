@@ -1,0 +1,297 @@
+#include "files/CeosAlosjImageFile.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "host/tmsc.h"
+#include "host/tstr.h"
+
+namespace {
+
+// Operation names under which line and prefix reads report.
+constexpr const char* kReadLineOp = "ImageFileImageLine::ReadLine";
+constexpr const char* kReadLineDeStaggerOp = "ImageFileImageLine::ReadLineDeStagger";
+constexpr const char* kReadPrefixOp = "ImageFileImageLine::Read";
+constexpr const char* kReadStartScanTimeOp = "ImageFileImageLine::ReadStartScanTime";
+
+// Fields of the 34-byte line prefix.
+constexpr int kScanMillisecondsPosition = 21;
+constexpr int kScanMicrosecondsPosition = 25;
+constexpr int kLeftDummyPosition = 27;
+constexpr int kRightDummyPosition = 31;
+
+// The designator of an image file ID (CCD or band number) starts here.
+constexpr size_t kDesignatorIndex = 15;
+
+}  // namespace
+
+void ImageFileFileDescriptor::Read(Tfio_File fileHandle) {
+    CeosAlosjFileDescriptor::Read(fileHandle);
+    // The buffer spans the record from its first byte so that positions read
+    // as in the layout table; only bytes 181-444 are read into it.
+    unsigned char record[kImagePartOffset + kImagePartSize] = {};
+    if (CeosReadRecord(fileHandle, kImagePartOffset, record + kImagePartOffset, kImagePartSize,
+                       "ImageFileFileDescriptor::Read"))
+        DecodeImagePart(CeosFields(record, sizeof record));
+}
+
+void ImageFileFileDescriptor::DecodeImagePart(const CeosFields& f) {
+    f(181, 6, FT_INT, numOfImageRecords);
+    f(187, 6, FT_INT, imageRecordLength);
+    f(217, 4, FT_INT, bitsPerPixel);
+    f(249, 8, FT_INT, numOfImagePixelsPerLine);
+    f(429, 4, FT_ASCII, formatTypeCode);
+}
+
+CeosAlosjImageFile::CeosAlosjImageFile(const char* volumeDirFileName,
+                                       const char* fileIdentification)
+    : CeosAlosjNonVolFileClass(volumeDirFileName, fileIdentification),
+      descriptor(std::make_unique<ImageFileFileDescriptor>()) {
+    SetFilename(volumeDirFileName);
+}
+
+void CeosAlosjImageFile::SetFilename(const char* volumeDirFileName) {
+    // A PRISM Level 1B2 product has one image file, named like the volume
+    // directory file with IMG in place of VOL.
+    if (fileSensor == 0 && fileLevel == 2) {
+        CeosAlosjNonVolFileClass::SetFilename(volumeDirFileName);
+        return;
+    }
+    const std::string volumePath = volumeDirFileName ? volumeDirFileName : "";
+    const size_t dirLength = tstr_GetPathPart(volumePath.c_str(), nullptr, 0);
+    const std::string directory = volumePath.substr(0, dirLength);
+    const std::string name = volumePath.substr(dirLength);
+    // The volume directory file's name less its "VOL-" prefix.
+    const std::string tail = name.size() > 4 ? name.substr(4) : std::string();
+    const std::string designator =
+        fileId.size() > kDesignatorIndex ? fileId.substr(kDesignatorIndex) : std::string();
+    fileName = directory + "IMG-0" + designator + "-" + tail;
+
+    Terr_ErrorReport report = nullptr;
+    if (!tfio_FileExists(fileName.c_str(), &report)) {
+        const std::string message = "file " + fileName + " doesn't exist";
+        terr_ReportAndDelete("CeosAlosjImageFile::SetFilename", __LINE__, &report, message.c_str());
+    }
+}
+
+long CeosAlosjImageFile::Read() {
+    descriptor->Read(fileHandle);
+    return 0;
+}
+
+int64_t CeosAlosjImageFile::LineOffset(long line) const {
+    const int64_t recordLength = descriptor->imageRecordLength;
+    // Without a record length every line would alias the descriptor.
+    if (recordLength <= 0) return -1;
+    // Negative lines name the descriptor or nothing; beyond 2^31 the offset could overflow.
+    if (line < 0 || static_cast<int64_t>(line) >= std::numeric_limits<int32_t>::max()) return -1;
+    return (static_cast<int64_t>(line) + 1) * recordLength;
+}
+
+CeosAlosjImageFile::Span CeosAlosjImageFile::LineSpan(long line, long leftSkip,
+                                                      long rightSkip) const {
+    const int64_t pixels = descriptor->numOfImagePixelsPerLine;
+    const int64_t count = pixels - leftSkip - rightSkip;
+    Span span;
+    // An empty span writes nothing, and moves a caller that advances by the
+    // returned count no way at all (never backwards).
+    span.count = static_cast<long>(std::clamp<int64_t>(count, 0, std::numeric_limits<long>::max()));
+    const int64_t base = LineOffset(line);
+    span.offset = base < 0 ? -1 : base + kLinePrefixSize + leftSkip;
+    // Negative skips would read prefix bytes or bytes behind the line.
+    span.readable = count > 0 && leftSkip >= 0 && rightSkip >= 0 &&
+                    // The span must lie inside its own record.
+                    kLinePrefixSize + pixels - rightSkip <= descriptor->imageRecordLength;
+    return span;
+}
+
+void CeosAlosjImageFile::SwapSamples(unsigned char* target, long count) const {
+    // Samples of several bytes are big-endian in the file; only whole samples
+    // inside the span are turned, so nothing beyond count bytes is touched.
+    const long itemSize = descriptor->bitsPerPixel / 8;
+    if (itemSize > 1) tmsc_MemSwab(target, static_cast<size_t>(count / itemSize), static_cast<size_t>(itemSize));
+}
+
+bool CeosAlosjImageFile::ReadSpan(int64_t offset, unsigned char* target, long count,
+                                  const char* operation) {
+    Terr_ErrorReport report = nullptr;
+    tfio_ReadDirect(fileHandle, offset, target, count, &report);
+    if (report) {
+        terr_ReportAndDelete(operation, __LINE__, &report, "tfio_ReadDirect failed");
+        return false;
+    }
+    SwapSamples(target, count);
+    return true;
+}
+
+long CeosAlosjImageFile::ReadLine(long line, unsigned char* buffer, long leftSkip,
+                                  long rightSkip) {
+    const Span span = LineSpan(line, leftSkip, rightSkip);
+    if (span.readable) ReadSpan(span.offset, buffer, span.count, kReadLineOp);
+    return span.count;
+}
+
+unsigned char* CeosAlosjImageFile::DeStaggerBuffer(long count) {
+    if (count <= kDeStaggerBufferSize) return laterLine.data();
+    if (wideLaterLine.size() < static_cast<size_t>(count)) {
+        // Room for the widest span of this file at once, so it grows only once.
+        const size_t wanted = std::max<size_t>(static_cast<size_t>(count),
+                                               static_cast<size_t>(descriptor->numOfImagePixelsPerLine));
+        try {
+            wideLaterLine.resize(wanted);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    return wideLaterLine.data();
+}
+
+long CeosAlosjImageFile::ReadLineDeStagger(long line, unsigned char* buffer, long leftSkip,
+                                           long rightSkip, long shift) {
+    const Span span = LineSpan(line, leftSkip, rightSkip);
+    if (!span.readable) return span.count;
+    if (!ReadSpan(span.offset, buffer, span.count, kReadLineDeStaggerOp) || shift == 0)
+        return span.count;
+
+    // The last shift lines have no later line: they stay as read.
+    const int64_t laterLineNumber = static_cast<int64_t>(line) + shift;
+    if (laterLineNumber >= descriptor->numOfImageRecords) return span.count;
+    const Span later = LineSpan(static_cast<long>(std::max<int64_t>(laterLineNumber, -1)),
+                                leftSkip, rightSkip);
+    unsigned char* second = DeStaggerBuffer(span.count);
+    if (!second) {
+        terr_ReportAndDelete(kReadLineDeStaggerOp, __LINE__, nullptr, "no memory for a wide line");
+        return span.count;
+    }
+    if (!ReadSpan(later.offset, second, span.count, kReadLineDeStaggerOp)) return span.count;
+    // Odd bytes, counted from the first returned byte, come from the later line.
+    for (long k = 1; k < span.count; k += 2) buffer[k] = second[k];
+    return span.count;
+}
+
+bool CeosAlosjImageFile::ReadPrefix(long line, unsigned char (&prefix)[kLinePrefixSize],
+                                    const char* operation) {
+    return CeosReadRecord(fileHandle, LineOffset(line), prefix, kLinePrefixSize, operation);
+}
+
+bool CeosAlosjImageFile::ReadDummyWidth(long line, Side side, long& width) {
+    unsigned char prefix[kLinePrefixSize];
+    if (!ReadPrefix(line, prefix, kReadPrefixOp)) return false;
+    int32_t value = 0;
+    const CeosFields f(prefix, sizeof prefix);
+    f(side == Side::Left ? kLeftDummyPosition : kRightDummyPosition, 4, FT_BIN_INT, value);
+    width = value;
+    return true;
+}
+
+long CeosAlosjImageFile::ReadLeftDummyWidth(long line) {
+    long width = 0;  // an unreadable prefix cuts nothing
+    ReadDummyWidth(line, Side::Left, width);
+    return width;
+}
+
+long CeosAlosjImageFile::ReadRightDummyWidth(long line) {
+    long width = 0;  // an unreadable prefix cuts nothing
+    ReadDummyWidth(line, Side::Right, width);
+    return width;
+}
+
+long CeosAlosjImageFile::LinesPresent() {
+    const int64_t declared = descriptor->numOfImageRecords;
+    const int64_t recordLength = descriptor->imageRecordLength;
+    if (declared <= 0 || recordLength <= 0) return 0;
+    Terr_ErrorReport report = nullptr;
+    const int64_t fileSize = tfio_FileSize(fileHandle, &report);
+    terr_DeleteErrorReportEx(&report);
+    // Of unknown size: believe the count; reads of missing lines are reported.
+    if (fileSize < 0) return static_cast<long>(declared);
+    // A line counts when its whole prefix is inside the file.
+    const int64_t present = fileSize < kLinePrefixSize ? 0 : (fileSize - kLinePrefixSize) / recordLength;
+    return static_cast<long>(std::min(declared, present));
+}
+
+long CeosAlosjImageFile::MinDummyWidth(Side side) {
+    long& cache = side == Side::Left ? minLeftDummyWidth : minRightDummyWidth;
+    if (cache != -1) return cache;
+
+    // The widths are sought only among the lines the file really holds.
+    const int64_t n = LinesPresent();
+    // No line at all has no dummy pixels to cut; not cached, as a descriptor
+    // read later may still bring lines.
+    if (n <= 0) return 0;
+
+    const int64_t samples[5] = {0, (n - 1) / 4, (n - 1) / 2, (3 * n - 3) / 4, n - 1};
+    long w[5] = {};
+    bool sampled = true;
+    for (int i = 0; i < 5; ++i) sampled = ReadDummyWidth(static_cast<long>(samples[i]), side, w[i]) && sampled;
+
+    bool monotonic = sampled;
+    for (int i = 0; monotonic && i < 4; ++i)
+        monotonic = w[0] > w[4] ? w[i] >= w[i + 1] : w[i] <= w[i + 1];
+
+    long minimum = 0;
+    if (monotonic) {
+        minimum = std::min(w[0], w[4]);
+    } else {
+        // Lines whose prefix cannot be read are reported and left out; when
+        // none can be read, no dummy pixels are cut.
+        bool any = false;
+        for (int64_t line = 0; line < n; ++line) {
+            long width = 0;
+            if (!ReadDummyWidth(static_cast<long>(line), side, width)) continue;
+            minimum = any ? std::min(minimum, width) : width;
+            any = true;
+        }
+    }
+    cache = minimum;
+    return minimum;
+}
+
+long CeosAlosjImageFile::GetLeftDummyWidth(long line) {
+    return line == -1 ? MinDummyWidth(Side::Left) : ReadLeftDummyWidth(line);
+}
+
+long CeosAlosjImageFile::GetRightDummyWidth(long line) {
+    return line == -1 ? MinDummyWidth(Side::Right) : ReadRightDummyWidth(line);
+}
+
+long CeosAlosjImageFile::GetValidWidth() {
+    return descriptor->numOfImagePixelsPerLine - GetLeftDummyWidth(-1) - GetRightDummyWidth(-1);
+}
+
+bool CeosAlosjImageFile::ReadStartScanTime(long& milliseconds, long& microseconds) {
+    unsigned char prefix[kLinePrefixSize];
+    if (!ReadPrefix(0, prefix, kReadStartScanTimeOp)) return false;
+    int32_t ms = 0;
+    int32_t us = 0;  // a signed 16-bit field, sign-extended
+    const CeosFields f(prefix, sizeof prefix);
+    f(kScanMillisecondsPosition, 4, FT_BIN_INT, ms);
+    f(kScanMicrosecondsPosition, 2, FT_BIN_INT, us);
+    milliseconds = ms;
+    microseconds = us;
+    return true;
+}
+
+double CeosAlosjImageFile::GetStartScanTime() {
+    if (startScanTime == -1.0) {
+        long milliseconds = 0;
+        long microseconds = 0;
+        if (ReadStartScanTime(milliseconds, microseconds))
+            startScanTime = (milliseconds + microseconds / 1000.0) / 1000.0;
+    }
+    return startScanTime;
+}
+
+long CeosAlosjImageFile::GetCcdNumber() {
+    if (ccdNumber == -1 && fileSensor == 0 && (fileLevel == 0 || fileLevel == 1) &&
+        fileId.size() > kDesignatorIndex)
+        ccdNumber = ttxt_Text_atoi(fileId.c_str() + kDesignatorIndex);
+    return ccdNumber;
+}
+
+long CeosAlosjImageFile::GetPixelType() const {
+    return descriptor->formatTypeCode[0] == 'I' ? 0 : -1;
+}

@@ -1,0 +1,142 @@
+// Image file: one CCD unit (PRISM) or one band (AVNIR-2) of a product.
+//
+// A sequence of fixed-length records of imageRecordLength bytes.  The first
+// record (offset 0) is the image file descriptor; image line i (from 0) is
+// the record at offset (i + 1) × imageRecordLength.  Each line record opens
+// with a 34-byte prefix (record header, scan start time in the first line,
+// left and right dummy widths), then one byte per pixel, dummy pixels
+// included; the record is padded to its length.  Binary fields are
+// big-endian.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ceos/CeosAlosjBaseClass.h"
+#include "ceos/CeosRecord.h"
+
+/// The image file descriptor record: the common 180 bytes, then the image
+/// fields of bytes 181-444.
+struct ImageFileFileDescriptor : CeosAlosjFileDescriptor {
+    static constexpr int kImagePartOffset = 180;  // file offset of byte 181
+    static constexpr int kImagePartSize = 264;    // bytes 181-444
+
+    int32_t numOfImageRecords = 0;        // lines that follow the descriptor
+    int32_t imageRecordLength = 0;        // every record's length, the descriptor's included
+    int32_t bitsPerPixel = 0;
+    int32_t numOfImagePixelsPerLine = 0;  // dummy pixels included
+    char formatTypeCode[5] = {};          // only the first character is interpreted
+
+    /// Reads the common part, then bytes 181-444.  A failed read is reported
+    /// and leaves its fields as they were.
+    void Read(Tfio_File fileHandle);
+    void DecodeImagePart(const CeosFields& f);
+};
+
+/// Reader of one image file.  Line and prefix reads report under the
+/// operation names "ImageFileImageLine::...".  Not for use by two threads at
+/// once: the caches and the de-stagger buffer are plain members.
+class CeosAlosjImageFile : public CeosAlosjNonVolFileClass {
+public:
+    static constexpr int kLinePrefixSize = 34;            // bytes before a line's first pixel
+    static constexpr long kDeStaggerBufferSize = 7100;    // fixed room for the later line
+
+    /// @name Lifecycle
+    /// @{
+    /// volumeDirFileName: the product's volume directory file;
+    /// fileIdentification: the 16-character ID of the image file's pointer
+    /// record.  Composes the file's path; a missing file is reported.
+    CeosAlosjImageFile(const char* volumeDirFileName, const char* fileIdentification);
+
+    /// Composes the image file's path from the volume directory file's:
+    /// D/VOL-ABC with designator 3 gives D/IMG-03-ABC; a PRISM Level 1B2
+    /// file gets D/IMG-ABC.
+    void SetFilename(const char* volumeDirFileName);
+
+    /// Reads the descriptor record; always 0 (a failed read is reported).
+    long Read();
+    const ImageFileFileDescriptor& Descriptor() const { return *descriptor; }
+    /// @}
+
+    /// @name Lines
+    /// @{
+    /// Reads the pixels of line between leftSkip and numOfImagePixelsPerLine
+    /// − rightSkip into buffer (one read, buffer[0] the first pixel behind
+    /// the skipped ones) and returns how many bytes that span covers, also
+    /// when the read fails.  A span that is empty, or that does not lie
+    /// inside the line's record, reads and writes nothing; an empty span
+    /// returns 0.
+    long ReadLine(long line, unsigned char* buffer, long leftSkip, long rightSkip);
+    /// The same, with every odd byte of the returned span (counted from
+    /// buffer[0]) taken from the line shift lines further down, when that
+    /// line exists.  Shift 0 reads plainly.
+    long ReadLineDeStagger(long line, unsigned char* buffer, long leftSkip, long rightSkip,
+                           long shift);
+    /// @}
+
+    /// @name Line prefixes
+    /// @{
+    /// The dummy widths recorded in the prefix of line; 0 (no dummy pixels)
+    /// when the prefix cannot be read, which is reported.
+    long ReadLeftDummyWidth(long line);
+    long ReadRightDummyWidth(long line);
+    /// For line −1 the smallest width over all lines of the file (computed
+    /// once); for any other line that line's width, read afresh.
+    long GetLeftDummyWidth(long line);
+    long GetRightDummyWidth(long line);
+    /// numOfImagePixelsPerLine less both smallest dummy widths.
+    long GetValidWidth();
+    /// The scan start time fields of the first line (the microseconds
+    /// sign-extended).  False, with the fields untouched, when the prefix
+    /// cannot be read, which is reported.
+    bool ReadStartScanTime(long& milliseconds, long& microseconds);
+    /// The scan start time of the first line in seconds (cached); −1.0 while
+    /// it cannot be read.
+    double GetStartScanTime();
+    /// @}
+
+    /// @name Classification
+    /// @{
+    /// The CCD number of a PRISM Level 1A or 1B1 file (the file ID's
+    /// designator), −1 for other files.
+    long GetCcdNumber();
+    /// 0 when the format type code begins with 'I', −1 otherwise.
+    long GetPixelType() const;
+    /// @}
+
+private:
+    enum class Side { Left, Right };
+
+    /// File offset of the first byte of line's record, or −1 for a line
+    /// number that names no line (which the host then refuses to read).
+    int64_t LineOffset(long line) const;
+    /// Bytes of one line span: the count, and whether it may be read at all.
+    struct Span {
+        long count = 0;
+        int64_t offset = 0;
+        bool readable = false;
+    };
+    Span LineSpan(long line, long leftSkip, long rightSkip) const;
+    /// Reads count bytes at offset into target and restores sample order;
+    /// reports a failure under operation.
+    bool ReadSpan(int64_t offset, unsigned char* target, long count, const char* operation);
+    void SwapSamples(unsigned char* target, long count) const;
+    /// Reads the 34-byte prefix of line; reports a failure under operation.
+    bool ReadPrefix(long line, unsigned char (&prefix)[kLinePrefixSize], const char* operation);
+    bool ReadDummyWidth(long line, Side side, long& width);
+    long MinDummyWidth(Side side);
+    /// Lines whose prefix the file really holds, at most numOfImageRecords.
+    long LinesPresent();
+    unsigned char* DeStaggerBuffer(long count);
+
+    std::unique_ptr<ImageFileFileDescriptor> descriptor;
+    long ccdNumber = -1;
+    long minLeftDummyWidth = -1;
+    long minRightDummyWidth = -1;
+    double startScanTime = -1.0;
+
+    std::array<unsigned char, kDeStaggerBufferSize> laterLine{};
+    std::vector<unsigned char> wideLaterLine;  // lines wider than laterLine; grown once
+};
