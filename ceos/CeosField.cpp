@@ -35,7 +35,8 @@ void DecodeBinaryInt(const unsigned char* field, int length, bool bigEndian, voi
     std::memcpy(destination, &value, sizeof value);
 }
 
-void DecodeBinaryDouble(const unsigned char* field, bool bigEndian, void* destination) {
+void DecodeBinaryDouble(const unsigned char* field, int length, bool bigEndian, void* destination) {
+    if (length != 8) return;  // a shorter field would be read past its end
     unsigned char scratch[8];
     std::memcpy(scratch, field, 8);
     // Bring the bytes into the host's order.
@@ -70,6 +71,7 @@ void CeosDecodeField(const unsigned char* record, int position, int type, int le
             break;
         }
         case FT_OCTAL: {
+            if (length != 1) break;  // one code byte, and only inside the field
             unsigned b = record[start];
             int32_t value = static_cast<int32_t>(100 * (b >> 6) + 10 * ((b >> 3) & 7) + (b & 7));
             std::memcpy(destination, &value, sizeof value);
@@ -82,10 +84,10 @@ void CeosDecodeField(const unsigned char* record, int position, int type, int le
             DecodeBinaryInt(record + start, length, false, destination);
             break;
         case FT_BIN_DOUBLE:
-            DecodeBinaryDouble(record + start, true, destination);
+            DecodeBinaryDouble(record + start, length, true, destination);
             break;
         case FT_LE_DOUBLE:
-            DecodeBinaryDouble(record + start, false, destination);
+            DecodeBinaryDouble(record + start, length, false, destination);
             break;
         default:
             break;  // not a field type: the destination keeps what it held

@@ -21,7 +21,9 @@ enum CeosFieldType {
 };
 
 /// Decodes the field at 1-based position of record into destination.  Codes
-/// that are no field type leave the destination as it was.
+/// that are no field type leave the destination as it was, and so do binary
+/// encodings given another length than their own (octal 1 byte, integers 2
+/// or 4, doubles 8): no byte outside [position, position + length) is read.
 void CeosDecodeField(const unsigned char* record, int position, int type, int length,
                      void* destination);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: the normal build, then the
-# same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then a
+# bounded run of every fuzz target (CEOSALOSJ_FUZZ_SECONDS each, default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,3 +19,6 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCEOSALOSJ_SANITIZE=ON \
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+
+echo "== bounded fuzz runs (clang, libFuzzer, ASan+UBSan)"
+bash scripts/fuzz.sh "${CEOSALOSJ_FUZZ_SECONDS:-20}"
