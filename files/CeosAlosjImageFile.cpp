@@ -26,6 +26,12 @@ constexpr int kRightDummyPosition = 31;
 // The designator of an image file ID (CCD or band number) starts here.
 constexpr size_t kDesignatorIndex = 15;
 
+// Skips and shifts are clamped this far out, far beyond any line, so that
+// offset arithmetic on them cannot overflow.
+constexpr int64_t kFarOut = int64_t{1} << 40;
+
+int64_t ClampFarOut(long value) { return std::clamp<int64_t>(value, -kFarOut, kFarOut); }
+
 }  // namespace
 
 void ImageFileFileDescriptor::Read(Tfio_File fileHandle) {
@@ -94,17 +100,19 @@ int64_t CeosAlosjImageFile::LineOffset(long line) const {
 CeosAlosjImageFile::Span CeosAlosjImageFile::LineSpan(long line, long leftSkip,
                                                       long rightSkip) const {
     const int64_t pixels = descriptor->numOfImagePixelsPerLine;
-    const int64_t count = pixels - leftSkip - rightSkip;
+    const int64_t left = ClampFarOut(leftSkip);
+    const int64_t right = ClampFarOut(rightSkip);
+    const int64_t count = pixels - left - right;
     Span span;
     // An empty span writes nothing, and moves a caller that advances by the
     // returned count no way at all (never backwards).
     span.count = static_cast<long>(std::clamp<int64_t>(count, 0, std::numeric_limits<long>::max()));
     const int64_t base = LineOffset(line);
-    span.offset = base < 0 ? -1 : base + kLinePrefixSize + leftSkip;
+    span.offset = base < 0 ? -1 : base + kLinePrefixSize + left;
     // Negative skips would read prefix bytes or bytes behind the line.
-    span.readable = count > 0 && leftSkip >= 0 && rightSkip >= 0 &&
+    span.readable = count > 0 && left >= 0 && right >= 0 &&
                     // The span must lie inside its own record.
-                    kLinePrefixSize + pixels - rightSkip <= descriptor->imageRecordLength;
+                    kLinePrefixSize + pixels - right <= descriptor->imageRecordLength;
     return span;
 }
 
@@ -137,7 +145,8 @@ long CeosAlosjImageFile::ReadLine(long line, unsigned char* buffer, long leftSki
 unsigned char* CeosAlosjImageFile::DeStaggerBuffer(long count) {
     if (count <= kDeStaggerBufferSize) return laterLine.data();
     if (wideLaterLine.size() < static_cast<size_t>(count)) {
-        // Room for the widest span of this file at once, so it grows only once.
+        // Room for the widest span of this file at once, so it grows only once;
+        // a readable span lies inside a record, which is below a million bytes.
         const size_t wanted = std::max<size_t>(static_cast<size_t>(count),
                                                static_cast<size_t>(descriptor->numOfImagePixelsPerLine));
         try {
@@ -157,7 +166,7 @@ long CeosAlosjImageFile::ReadLineDeStagger(long line, unsigned char* buffer, lon
         return span.count;
 
     // The last shift lines have no later line: they stay as read.
-    const int64_t laterLineNumber = static_cast<int64_t>(line) + shift;
+    const int64_t laterLineNumber = static_cast<int64_t>(line) + ClampFarOut(shift);
     if (laterLineNumber >= descriptor->numOfImageRecords) return span.count;
     const Span later = LineSpan(static_cast<long>(std::max<int64_t>(laterLineNumber, -1)),
                                 leftSkip, rightSkip);

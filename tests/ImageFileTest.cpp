@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +20,8 @@ using testing_support::TempDir;
 namespace {
 
 constexpr int kPrefix = 34;  // line prefix bytes before the first pixel
+constexpr long kLongMax = std::numeric_limits<long>::max();
+constexpr long kLongMin = std::numeric_limits<long>::min();
 
 /// Writes only the image files of product into dir (with the names the
 /// product gives them) and returns all the product's names.
@@ -310,7 +313,13 @@ TEST(ImageFileLines, EmptyOrNegativeSpansReadAndWriteNothing) {
     EXPECT_EQ(image->ReadLine(0, buffer.data(), -4, 0), 54);
     EXPECT_EQ(image->ReadLine(0, buffer.data(), 0, -4), 54);
     EXPECT_EQ(image->ReadLineDeStagger(0, buffer.data(), -2, 0, 5), 52);
+    // Extreme values neither overflow nor read.
+    EXPECT_EQ(image->ReadLine(0, buffer.data(), kLongMax, kLongMax), 0);
+    EXPECT_GT(image->ReadLine(kLongMax, buffer.data(), kLongMin, 0), 0);
     EXPECT_EQ(buffer, untouched);
+    std::vector<unsigned char> line(50);
+    EXPECT_EQ(image->ReadLineDeStagger(0, line.data(), 0, 0, kLongMax), 50);
+    EXPECT_EQ(line, Written(product.image, 0, 0, 0, 50));
     EXPECT_TRUE(capture.reports().empty());
 }
 
