@@ -1,0 +1,178 @@
+// ceosalosj: reader of ALOS PRISM and AVNIR-2 Level 1 products (1A, 1B1, 1B2)
+// in CEOS format.  This is the one header a host includes.
+//
+// A host constructs a CeosAlosjDataset on the path of a product's volume
+// directory file (a name containing "VOL-ALPSM" for PRISM or "VOL-ALAV2" for
+// AVNIR-2), then calls FileOpen, FileRead, any number of queries, GetRow
+// calls and exports, then FileClose, and destroys the object.
+//
+//     CeosAlosjDataset dataset("/data/p1/VOL-ALPSMN038862710-O1B1__A");
+//     if (dataset.FileOpen(nullptr) < 0) return;          // not a product
+//     dataset.FileRead();
+//     std::vector<unsigned char> row(dataset.GetSceneWidth());
+//     unsigned char* data = row.data();
+//     for (long r = 0; r < dataset.GetSceneHeight(); ++r)
+//         dataset.GetRow(0, r, 0, &data);
+//     dataset.FileClose();
+//
+// Failures are reported through report chains (host/HostReport.h), never
+// thrown.  A dataset must be used by one thread at a time; separate datasets
+// share nothing.
+#pragma once
+
+#include <memory>
+
+#include "ceosalosj_export.h"
+#include "files/CeosAlosjSummaryFile.h"
+#include "host/HostReport.h"
+#include "host/Tkmd_ALPSM1B1.h"
+#include "host/tmsc.h"
+
+/// Observation mode, from the seventh character of the first file ID.
+enum MissionType {
+    MISSION_A = 0,      // 'A'
+    MISSION_N = 1,      // 'N': nadir normal view
+    MISSION_F = 2,      // 'F': forward view
+    MISSION_B = 3,      // 'B': backward view
+    MISSION_W = 4,      // 'W': nadir 70 km view
+    MISSION_OTHER = 5,  // any other letter
+};
+
+/// Sample type of the image files.
+enum AlosjPixelType {
+    ALOSJ_PIXEL_INTEGER = 0,  // format type code beginning with 'I'
+    ALOSJ_PIXEL_OTHER = -1,
+};
+
+/// A small value class kept for hosts that use it; the library attaches no
+/// meaning to its members.
+class CEOSALOSJ_API CeosAlosjLayer {
+public:
+    CeosAlosjLayer();
+    ~CeosAlosjLayer();
+    CeosAlosjLayer& operator=(const CeosAlosjLayer& other);
+
+    int32_t bandNumber;
+    int32_t layerType;
+};
+
+class CEOSALOSJ_API CeosAlosjDataset {
+public:
+    /// Pixels by which neighbouring PRISM CCD image files overlap.
+    static const long OVERLAPWIDTH = 32;
+
+    /// @name Lifecycle
+    /// @{
+
+    /// A dataset on the product whose volume directory file is volumeDirPath;
+    /// a PRISM product is opened with all its CCD image files side by side.
+    explicit CeosAlosjDataset(const char* volumeDirPath);
+    /// The same, but a PRISM product below Level 1B2 is opened on the single
+    /// CCD image file numbered ccdNumber.  AVNIR-2 ignores the number.
+    CeosAlosjDataset(const char* volumeDirPath, long ccdNumber);
+    ~CeosAlosjDataset();
+    /// Copies share the opened product: both objects see the same readers,
+    /// and the product is released when the last of them is destroyed.
+    CeosAlosjDataset(const CeosAlosjDataset& other);
+    CeosAlosjDataset& operator=(const CeosAlosjDataset& other);
+
+    /// Opens the product's files.  Returns 0 for PRISM, 1 for AVNIR-2, or -1
+    /// when the volume directory file cannot be opened or identified.  The
+    /// argument is not used: the constructor's path is what is opened.
+    long FileOpen(const char* name);
+    /// Decodes every record of the opened files; 0.
+    long FileRead();
+    /// Closes the files; decoded metadata stays available; 0.
+    long FileClose();
+    /// @}
+
+    /// @name Classification
+    /// @{
+    long GetSensorType() const;      ///< 0 PRISM, 1 AVNIR-2, -1 not determined
+    long GetProductLevel() const;    ///< 0 Level 1A, 1 Level 1B1, 2 Level 1B2, -1
+    long GetImgFileCount() const;
+    long GetMinCcdNumber() const;    ///< smallest CCD number among the IMG-0n files (PRISM)
+    long GetNumOfLayers() const;     ///< -1 without layers
+    /// The layer names "Layer_1" … (the dataset's own list, not a copy).
+    char** GetLayerNames() const;
+    /// 0-based band of a layer name, or -1.  A name that begins with a layer
+    /// name matches it ("Layer_1x" gives 0).
+    long GetBandNum(const char* layerName) const;
+    MissionType GetObservationMode() const;
+    AlosjPixelType GetPixelType() const;
+    long GetNumOfBytesPerPixel() const;
+    /// Sets the AVNIR-2 de-stagger shift from the scene header (FileRead calls it).
+    void SetStaggerPixelShift();
+    long GetStaggerPixelShift() const;  ///< lines; 0 means no de-staggering
+    /// Path of image file k (0 <= k < GetImgFileCount()), or null.
+    const char* GetImageFileName(long k) const;
+    /// @}
+
+    /// @name Rows
+    /// @{
+
+    /// Fills (*buffer)[0 .. GetSceneWidth() - 1] with row `row` of band
+    /// bandNum: zeroes it, then reads the contributing image lines.  Never
+    /// writes past GetSceneWidth() bytes.  The third argument is not used.
+    /// Always 0; failed reads are reported and leave zeros.
+    long GetRow(int bandNum, unsigned long row, unsigned long unused, unsigned char** buffer);
+    long GetSceneWidth() const;
+    long GetSceneHeight() const;
+    /// @}
+
+    /// @name Georeferencing
+    /// @{
+    double GetXPixelSize() const;  ///< metres
+    double GetYPixelSize() const;
+    /// Upper-left corner in map coordinates (metres); -1.0 unless the map
+    /// projection is "UTM" or "PS".
+    double GetUpperLeftCornerNorthing() const;
+    double GetUpperLeftCornerEasting() const;
+    long GetUTMZoneNum() const;
+    long GetUTMHemishpere() const;  ///< 1 north, -1 south
+    /// "UTM", "PS", "Raw", or null; owned by the dataset.
+    char* GetMapProjection() const;
+    double GetProjectionCenterLon() const;
+    double GetProjectionCenterLat() const;
+    double GetSceneCenterUTMX() const;  ///< metres
+    double GetSceneCenterUTMY() const;
+    /// The leader's 16-character ellipsoid name; owned by the dataset.
+    char* GetEllipsoidName() const;
+    void GetULCornerLatLon(double* lat, double* lon) const;
+    void GetURCornerLatLon(double* lat, double* lon) const;
+    void GetLLCornerLatLon(double* lat, double* lon) const;
+    void GetLRCornerLatLon(double* lat, double* lon) const;
+    CeosAlosjSummaryFile::MapDirection GetMapDirection() const;
+    Tmsc_Boolean IsGeocoded() const;
+    /// @}
+
+    /// @name PRISM Level 1B1 sensor-model exports
+    /// Blocks handed over come from tmsc_HeapMalloc and belong to the host.
+    /// @{
+    void GetALPSM1B1SceneData(Tkmd_ALPSM1B1_IMG* scene);
+    void GetALPSM1B1EphemerisData(Tkmd_ALPSM1B1_EPH* ephemeris);
+    void GetALPSM1B1AttitudeData(Tkmd_ALPSM1B1_ATT* attitude);
+    void GetALPSM1B1SensorData(Tkmd_ALPSM1B1_SEN* sensor);
+    /// @}
+
+    struct State;
+
+private:
+    void SetVolumeDirFilename(const char* name);
+    void SetPathName();
+    void SetSensorType();
+    void SetProductLevel();
+    void SetImgFileCount();
+    void SetBandCount();
+    void SetLayerNames();
+    void SetL1B2Option();
+    void SetMapProjection();
+    void SetPrismOpenMode(Tmsc_Boolean allCcds, long ccdNumber);
+    void SetPrismPixelPerFile();
+    void SetMinCcdNumber();
+    long GetNumOfImagePixelsPerLine() const;
+    void SetLeftDummyWidth();
+    void SetRightDummyWidth();
+
+    std::shared_ptr<State> d;
+};
