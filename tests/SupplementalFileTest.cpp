@@ -2,6 +2,12 @@
 // product writer makes.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <csignal>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -506,6 +512,20 @@ TEST(SupplementalKeywordBlock, MatrixFillsColumnAfterColumn) {
         for (int c = 0; c < 3; ++c) EXPECT_EQ(reader->Ancillary13().matrix[r][c], 10.0 * (r + 1) + (c + 1));
 }
 
+TEST(SupplementalKeywordBlock, OnlyTheFirstEightKeyCharactersAreCompared) {
+    SupplementalProduct product;
+    // Set 12: "ID12_an1" is all that is compared, so the column digit of the
+    // first row's keys is not checked, while another row digit still differs.
+    product.RewriteAncillary13({"Set_ID = \"12\"", "a", "b", "ID12_an13 = \"1.5\"", "ID12_an31 = \"2.5\"",
+                                "ID12_an31 = \"3.5\""});
+    auto reader = product.Open();
+    reader->Read();
+    EXPECT_EQ(reader->Ancillary13().setId, 12);
+    EXPECT_EQ(reader->Ancillary13().matrix[0][0], 1.5);
+    EXPECT_EQ(reader->Ancillary13().matrix[1][0], 0.0);
+    EXPECT_EQ(reader->Ancillary13().matrix[2][0], 3.5);
+}
+
 TEST(SupplementalKeywordBlock, MismatchingLineConsumesItsElement) {
     SupplementalSpec spec;
     // Block: 0 comment, 1 sets, 2 Set_ID, 3-4 skipped, 5.. the nine lines.
@@ -566,3 +586,24 @@ TEST(SupplementalKeywordBlock, UnusableTemporaryDirectoryIsReported) {
     EXPECT_EQ(reader->Ancillary13().setId, -1);
     EXPECT_TRUE(product.Leftovers().empty());
 }
+
+#ifndef _WIN32
+TEST(SupplementalKeywordBlock, FailedCopyIsStillDeleted) {
+    SupplementalProduct product;
+    auto reader = product.Open();
+    // Files may grow to 1000 bytes only: writing the 63000-byte copy fails.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 1000;
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ReportCapture capture;
+    reader->Read();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(capture.Summary(), std::vector<std::string>{std::string(kAnc12) + ": tfio_WriteDirect failed"});
+    EXPECT_EQ(reader->Ancillary13().setId, -1);
+    EXPECT_TRUE(product.Leftovers().empty());
+}
+#endif
