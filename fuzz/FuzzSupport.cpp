@@ -135,6 +135,29 @@ void ScratchFile::Resize(uint64_t size) {
     Check(!error, "the scratch file can be resized");
 }
 
+std::string ScratchName(const std::string& path) {
+    const std::string& dir = ScratchDirectory();
+    if (path.size() <= dir.size() + 1 || path.compare(0, dir.size(), dir) != 0 ||
+        path[dir.size()] != '/')
+        return std::string();
+    const std::string name = path.substr(dir.size() + 1);
+    const char separators[] = {'/', '\\', '\0'};
+    const bool plain = name.find_first_of(separators, 0, sizeof separators) == std::string::npos &&
+                       name != "." && name != "..";
+    return plain ? name : std::string();
+}
+
+std::string VolumePath() {
+    return ScratchDirectory() + "/VOL-ALPSMN038862710-O1B1__A";
+}
+
+std::string RecordedFileId(const uint8_t* data, size_t size, const char* fallback) {
+    constexpr size_t kIdOffset = 48;
+    constexpr size_t kIdLength = 16;
+    if (size < kIdOffset + kIdLength) return fallback;
+    return std::string(reinterpret_cast<const char*>(data) + kIdOffset, kIdLength);
+}
+
 uint8_t InputBytes::Byte() {
     return used_ < size_ ? data_[used_++] : 0;
 }

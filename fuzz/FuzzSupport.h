@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace fuzzsupport {
@@ -61,6 +62,19 @@ public:
 private:
     std::string path_;
 };
+
+/// The name of path when it names a file directly inside the scratch
+/// directory; empty otherwise (a reader composed a path elsewhere).
+std::string ScratchName(const std::string& path);
+
+/// The volume directory path from which the non-volume readers compose
+/// their paths (the file itself need not exist).
+std::string VolumePath();
+
+/// The 16 bytes at offset 48 of a file (the file ID its descriptor records),
+/// or fallback when the file is shorter.  Used as the ID the reader expects,
+/// so that identification passes unless the fuzzer breaks it.
+std::string RecordedFileId(const uint8_t* data, size_t size, const char* fallback);
 
 /// Reads the bytes of the input as a small stream of choices.
 class InputBytes {

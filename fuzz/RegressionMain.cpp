@@ -17,9 +17,6 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
-#if defined(__GNUC__)
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) __attribute__((weak));
-#endif
 
 namespace {
 
@@ -61,9 +58,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s CORPUS [MORE...]\n", argv[0]);
         return 2;
     }
-#if defined(__GNUC__)
-    if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
-#endif
     const std::vector<fs::path> corpus = InputsOf(argv[1]);
     std::error_code error;
     if (!fs::is_directory(argv[1], error) || corpus.empty()) {

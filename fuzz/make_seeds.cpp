@@ -201,6 +201,116 @@ void VolumeDirSeeds(SeedDirectory& seeds, Workspace& work) {
     }
 }
 
+// --- leader, trailer, image -----------------------------------------------
+
+/// Cuts of a file: at each boundary of records of recordLength bytes (up to
+/// maxRecords), in the middle of each record, and a byte short of its end.
+std::vector<size_t> Cuts(size_t fileSize, size_t recordLength, size_t maxRecords) {
+    std::vector<size_t> cuts;
+    for (size_t record = 0; record < maxRecords && record * recordLength < fileSize; ++record) {
+        if (record > 0) cuts.push_back(record * recordLength);
+        cuts.push_back(record * recordLength + recordLength / 2);
+    }
+    cuts.push_back(fileSize - 1);
+    std::vector<size_t> inside;
+    for (size_t cut : cuts)
+        if (cut < fileSize) inside.push_back(cut);
+    return inside;
+}
+
+void LeaderSeeds(SeedDirectory& seeds, Workspace& work) {
+    for (const NamedProduct& product : WellFormedProducts()) {
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        seeds.Add(product.name, ReadFile(files.leader));
+    }
+    const ProductFiles prism = WriteProduct(work.Fresh("prism"), PrismProduct(1));
+    const std::string leader = ReadFile(prism.leader);
+    constexpr size_t kLeaderRecordLength = 4680;
+    for (size_t cut : Cuts(leader.size(), kLeaderRecordLength, 5))
+        seeds.Add("prism-1b1-cut-" + std::to_string(cut), leader.substr(0, cut));
+}
+
+void TrailerSeeds(SeedDirectory& seeds, Workspace& work) {
+    for (const NamedProduct& product : WellFormedProducts()) {
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        seeds.Add(product.name, ReadFile(files.trailer));
+    }
+    const ProductFiles avnir2 = WriteProduct(work.Fresh("avnir2"), Avnir2Product(1));
+    const std::string trailer = ReadFile(avnir2.trailer);
+    for (size_t cut : {size_t{100}, size_t{185}, size_t{8460}, size_t{9000}, trailer.size() - 1})
+        if (cut < trailer.size())
+            seeds.Add("avnir2-1b1-cut-" + std::to_string(cut), trailer.substr(0, cut));
+}
+
+/// The image target's eight control bytes: two lines, signed extra skips,
+/// the de-stagger shift and whether far skips are tried.
+std::string ImageControl(int16_t lineA, int16_t lineB, int8_t extraLeft, int8_t extraRight,
+                         int8_t shift, bool farSkips) {
+    std::string control;
+    for (int16_t line : {lineA, lineB}) {
+        control += static_cast<char>(static_cast<uint16_t>(line) >> 8);
+        control += static_cast<char>(static_cast<uint16_t>(line) & 0xFF);
+    }
+    control += static_cast<char>(extraLeft);
+    control += static_cast<char>(extraRight);
+    control += static_cast<char>(shift);
+    control += static_cast<char>(farSkips ? 1 : 0);
+    return control;
+}
+
+void ImageSeeds(SeedDirectory& seeds, Workspace& work) {
+    const std::string plain = ImageControl(1, -1, 1, 0, 5, false);
+    for (const NamedProduct& product : WellFormedProducts()) {
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        for (size_t i = 0; i < files.images.size(); i += 2)
+            seeds.Add(product.name + "-file-" + std::to_string(i),
+                      plain + ReadFile(files.images[i]));
+    }
+
+    // Dummy widths that change along the file, monotonic and not; samples
+    // of several bytes; records longer than a line; lines wider than the
+    // de-stagger buffer.
+    struct Variant {
+        const char* name;
+        std::function<void(ProductSpec&)> change;
+    };
+    const std::vector<Variant> variants = {
+        {"widths-falling",
+         [](ProductSpec& p) {
+             p.image.leftDummyWidth = [](int, int line) { return 12 - line / 4; };
+         }},
+        {"widths-zigzag",
+         [](ProductSpec& p) {
+             p.image.rightDummyWidth = [](int, int line) { return line % 3 == 1 ? 1 : 9; };
+         }},
+        {"sixteen-bit", [](ProductSpec& p) { p.image.bitsPerPixel = 16; }},
+        {"long-records", [](ProductSpec& p) { p.image.recordLength = 1000; }},
+        {"wide-lines",
+         [](ProductSpec& p) {
+             p.image.pixelsPerLine = 7300;
+             p.image.lines = 8;
+         }},
+        {"one-line", [](ProductSpec& p) { p.image.lines = 1; }},
+        {"negative-microseconds", [](ProductSpec& p) { p.image.startMicroseconds = -250; }},
+    };
+    for (const Variant& variant : variants) {
+        ProductSpec spec = Avnir2Product(1);
+        variant.change(spec);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        seeds.Add(variant.name, plain + ReadFile(files.images[0]));
+    }
+
+    const ProductSpec prismSpec = PrismProduct(1);
+    const ProductFiles prism = WriteProduct(work.Fresh("prism"), prismSpec);
+    const std::string image = ReadFile(prism.images[2]);
+    seeds.Add("far-skips", ImageControl(3, 15, -3, 7, -2, true) + image);
+    seeds.Add("odd-skips-shift-one", ImageControl(0, 14, 3, 1, 1, false) + image);
+    const size_t recordLength =
+        static_cast<size_t>(ResolveImageFile(prismSpec.image, 2).recordLength);
+    for (size_t cut : Cuts(image.size(), recordLength, 4))
+        seeds.Add("prism-1b1-cut-" + std::to_string(cut), plain + image.substr(0, cut));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,15 +318,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s OUTPUT_DIRECTORY\n", argv[0]);
         return 2;
     }
+    struct Corpus {
+        const char* target;
+        std::function<void(SeedDirectory&, Workspace&)> write;
+    };
+    const std::vector<Corpus> corpora = {
+        {"decode_field", [](SeedDirectory& seeds, Workspace&) { DecodeFieldSeeds(seeds); }},
+        {"volume_dir", VolumeDirSeeds},
+        {"leader", LeaderSeeds},
+        {"trailer", TrailerSeeds},
+        {"image", ImageSeeds},
+    };
     try {
         const fs::path root = argv[1];
         Workspace work;
-        SeedDirectory decodeField(root, "decode_field");
-        DecodeFieldSeeds(decodeField);
-        SeedDirectory volumeDir(root, "volume_dir");
-        VolumeDirSeeds(volumeDir, work);
-        std::printf("seeds: decode_field %zu, volume_dir %zu\n", decodeField.count(),
-                    volumeDir.count());
+        std::printf("seeds:");
+        for (const Corpus& corpus : corpora) {
+            SeedDirectory seeds(root, corpus.target);
+            corpus.write(seeds, work);
+            std::printf(" %s %zu", corpus.target, seeds.count());
+        }
+        std::printf("\n");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
         return 1;
