@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "host/TerrException.h"
+#include "host/tfio.h"
 #include "host/tfpu.h"
 #include "host/tmsc.h"
 #include "host/tstr.h"

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "host/TeskarLog.h"
+#include "host/tfio.h"
 
 namespace tkmd {
 

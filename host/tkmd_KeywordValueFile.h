@@ -16,7 +16,10 @@
 #include <string>
 
 #include "ceosalosj_export.h"
-#include "host/tfio.h"
+
+// The file handle of host/tfio.h, declared here so that this header stands
+// on its own in an installed tree.
+struct TfioFile;
 
 namespace tkmd {
 
@@ -56,7 +59,7 @@ public:
     static void Parse(const std::string& text, std::map<std::string, std::string>* values);
 
 private:
-    Tfio_File handle_ = nullptr;
+    TfioFile* handle_ = nullptr;
     std::string path_;
     std::map<std::string, std::string> values_;
 };
