@@ -104,6 +104,9 @@ public:
     /// Sets the AVNIR-2 de-stagger shift from the scene header (FileRead calls it).
     void SetStaggerPixelShift();
     long GetStaggerPixelShift() const;  ///< lines; 0 means no de-staggering
+    /// Pixels per PRISM CCD image file by observation mode (4992 or 4928), 0
+    /// when it does not apply.
+    long GetPrismPixelPerFile() const;
     /// Path of image file k (0 <= k < GetImgFileCount()), or null.
     const char* GetImageFileName(long k) const;
     /// @}

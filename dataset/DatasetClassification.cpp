@@ -144,6 +144,7 @@ long CeosAlosjDataset::GetProductLevel() const { return d->productLevel; }
 long CeosAlosjDataset::GetImgFileCount() const { return d->imgFileCount; }
 long CeosAlosjDataset::GetMinCcdNumber() const { return d->minCcdNumber; }
 long CeosAlosjDataset::GetStaggerPixelShift() const { return d->staggerPixelShift; }
+long CeosAlosjDataset::GetPrismPixelPerFile() const { return d->prismPixelPerFile; }
 
 long CeosAlosjDataset::GetNumOfLayers() const { return d->layerNames ? d->layerNames->count : -1; }
 
