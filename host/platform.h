@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/tstr.h"
+
 namespace host_platform {
 
 using NativeFile = intptr_t;  // a descriptor or a HANDLE
@@ -32,5 +34,16 @@ bool ListFiles(const char* directory, std::vector<std::string>* names);
 
 /// The separator written between a directory and a file name.
 char Separator();
+
+/// directory and name joined by the separator the directory already uses (the
+/// last one in it), or by this platform's own when it has none, so that a
+/// path given with either separator keeps one style.
+inline std::string Join(const std::string& directory, const std::string& name) {
+    if (directory.empty() || tfnp_IsSeparator(directory.back())) return directory + name;
+    char separator = Separator();
+    for (char c : directory)
+        if (tfnp_IsSeparator(c)) separator = c;
+    return directory + separator + name;
+}
 
 }  // namespace host_platform

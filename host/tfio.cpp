@@ -244,12 +244,10 @@ Tfio_File tfio_CreateTempInTmpdir(const char* prefix, char** name, Terr_ErrorRep
 Tfio_FileList* tfio_FindFilesInPath(const char* directory, const char* pattern) {
     std::vector<std::string> names;
     if (!directory || !pattern || !host_platform::ListFiles(directory, &names)) return nullptr;
-    std::string dir = directory;
-    if (!dir.empty() && dir.back() != '/' && dir.back() != host_platform::Separator())
-        dir += host_platform::Separator();
     std::vector<std::string> paths;
     for (const std::string& name : names)
-        if (WildcardMatch(pattern, name.c_str())) paths.push_back(dir + name);
+        if (WildcardMatch(pattern, name.c_str()))
+            paths.push_back(host_platform::Join(directory, name));
     std::sort(paths.begin(), paths.end());
 
     // One block: the list, the pointer array, then the strings.

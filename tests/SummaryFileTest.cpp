@@ -125,7 +125,9 @@ TEST(SummaryFileFind, OnlyDirectorySlashSummaryTxtIsFound) {
     std::filesystem::create_directory(dir.File("sub"));
     ceoswriter::WriteTextFile(dir.File("sub/summary.txt"), "Pds_MapDirection=\"TrueNorth\"\n");
     ceoswriter::WriteTextFile(dir.File("summary.txt.bak"), "Pds_MapDirection=\"TrueNorth\"\n");
+#ifndef _WIN32  // Windows file names ignore case: there Summary.TXT is summary.txt
     ceoswriter::WriteTextFile(dir.File("Summary.TXT"), "Pds_MapDirection=\"TrueNorth\"\n");
+#endif
     ReportCapture capture;
     CeosAlosjSummaryFile summary;
     EXPECT_FALSE(summary.FindAndOpen(dir.path()));

@@ -7,6 +7,13 @@
 #include <iterator>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#else
+#include <sys/stat.h>
+#endif
+
 namespace testing_support {
 
 ReportCapture::ReportCapture() {
@@ -44,7 +51,7 @@ TempDir::TempDir() {
                                      std::to_string(++counter));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
-            path_ = candidate.string();
+            path_ = candidate.generic_string();
             return;
         }
     }
@@ -55,6 +62,53 @@ TempDir::~TempDir() {
     std::error_code error;
     std::filesystem::remove_all(path_, error);
 }
+
+#ifdef _WIN32
+bool IsOwnerOnly(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    std::vector<char> user;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user.resize(size);
+        if (!size || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) user.clear();
+        CloseHandle(token);
+    }
+    // Every entry must allow the current user or the operating system itself
+    // (LocalSystem, which Wine lists on every file); no other account, group
+    // or Everyone may appear, and the user must.
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr;
+    AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                             &system);
+    bool userAllowed = false;
+    bool othersAllowed = false;
+    for (DWORD i = 0; dacl && !user.empty() && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) continue;
+        auto* header = static_cast<ACE_HEADER*>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        PSID sid = reinterpret_cast<PSID>(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart);
+        if (EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid))
+            userAllowed = true;
+        else if (!system || !EqualSid(sid, system))
+            othersAllowed = true;
+    }
+    if (system) FreeSid(system);
+    LocalFree(descriptor);
+    return userAllowed && !othersAllowed;
+}
+#else
+bool IsOwnerOnly(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && (info.st_mode & 0777) == 0600;
+}
+#endif
 
 void SetEnv(const std::string& name, const char* value) {
 #ifdef _WIN32

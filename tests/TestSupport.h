@@ -41,7 +41,8 @@ private:
 };
 
 /// A fresh directory under the system's temporary directory, removed with
-/// everything in it when the object goes.
+/// everything in it when the object goes.  Its path uses '/' on every
+/// platform, so expected paths can be spelt the same way everywhere.
 class TempDir {
 public:
     TempDir();
@@ -54,6 +55,10 @@ public:
 private:
     std::string path_;
 };
+
+/// True when only the current user may access the file: mode 0600 on POSIX,
+/// a protected DACL with one entry that allows the current user on Windows.
+bool IsOwnerOnly(const std::string& path);
 
 /// Sets (or, with a null value, removes) an environment variable.
 void SetEnv(const std::string& name, const char* value);
