@@ -48,4 +48,30 @@ const char* VolumeFileName(uint8_t control) {
     }
 }
 
+ceoswriter::ProductSpec ProductOfKind(uint8_t kind) {
+    switch (kind % kProductKindCount) {
+        case kPrism1A:
+            return ceoswriter::PrismProduct(0);
+        case kPrism1B1:
+            return ceoswriter::PrismProduct(1);
+        case kPrism1B2:
+            return ceoswriter::PrismProduct(2);
+        case kAvnir2_1A:
+            return ceoswriter::Avnir2Product(0);
+        case kAvnir2_1B1:
+            return ceoswriter::Avnir2Product(1);
+        default:
+            return ceoswriter::Avnir2Product(2);
+    }
+}
+
+std::vector<std::string> ProductMemberPaths(const ceoswriter::ProductFiles& files) {
+    std::vector<std::string> paths = {files.volume, files.leader};
+    paths.insert(paths.end(), files.images.begin(), files.images.end());
+    paths.push_back(files.trailer);
+    if (!files.supplemental.empty()) paths.push_back(files.supplemental);
+    if (!files.summary.empty()) paths.push_back(files.summary);
+    return paths;
+}
+
 }  // namespace fuzzinputs

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/writer/ProductWriter.h"
+
 namespace fuzzinputs {
 
 /// Separates the members of an input that carries several files or blocks.
@@ -40,5 +42,31 @@ enum VolumeName : uint8_t {
     kVolumeNameCount = 4,
 };
 const char* VolumeFileName(uint8_t control);
+
+// The product target: two control bytes, then the replacement bytes.
+//   byte 0: product kind (ProductKindCount kinds, low three bits); bit 3 opens
+//           a PRISM product on one CCD, numbered by the high four bits
+//   byte 1: the member replaced (low four bits, counted modulo the product's
+//           files); bit 6 deletes it instead; bit 7 splits the rest into
+//           members that replace the product's files in order, an empty
+//           member keeping its file
+enum ProductKind : uint8_t {
+    kPrism1A,
+    kPrism1B1,
+    kPrism1B2,
+    kAvnir2_1A,
+    kAvnir2_1B1,
+    kAvnir2_1B2,
+    kProductKindCount,
+};
+constexpr uint8_t kProductSingleCcd = 0x08;
+constexpr uint8_t kProductDelete = 0x40;
+constexpr uint8_t kProductMembers = 0x80;
+
+/// The writer's product of a kind (control byte 0 modulo the kind count).
+ceoswriter::ProductSpec ProductOfKind(uint8_t kind);
+/// A product's files in member order: volume directory, leader, image
+/// files, trailer, then the supplemental file and summary.txt when present.
+std::vector<std::string> ProductMemberPaths(const ceoswriter::ProductFiles& files);
 
 }  // namespace fuzzinputs

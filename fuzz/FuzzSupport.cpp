@@ -35,6 +35,8 @@ void QuietHandler(const CeosAlosjReport* report, void*) {
         (void)std::strlen(entry->message);
     }
     ++reportCount;
+    static const bool verbose = std::getenv("CEOSALOSJ_FUZZ_VERBOSE") != nullptr;
+    if (verbose) CeosAlosjPrintReportToStderr(report, nullptr);
 }
 
 void RemoveScratch();
@@ -111,11 +113,15 @@ unsigned long ReportCount() {
     return reportCount;
 }
 
-ScratchFile::ScratchFile(const std::string& name, const void* data, size_t size)
-    : path_(ScratchDirectory() + "/" + name) {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+void WriteFile(const std::string& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
     Check(static_cast<bool>(out), "the scratch file can be written");
+}
+
+ScratchFile::ScratchFile(const std::string& name, const void* data, size_t size)
+    : path_(ScratchDirectory() + "/" + name) {
+    WriteFile(path_, data, size);
 }
 
 ScratchFile::~ScratchFile() {

@@ -17,6 +17,7 @@ namespace fuzzsupport {
 
 /// Sets up the scratch directories and the report handler on first use;
 /// both go away when the process exits.  Every target calls it first.
+/// Reports are counted, not printed, unless CEOSALOSJ_FUZZ_VERBOSE is set.
 void Setup();
 
 /// The directory where targets write their input files (no trailing '/').
@@ -62,6 +63,9 @@ public:
 private:
     std::string path_;
 };
+
+/// Writes a whole file (a finding when it cannot be written).
+void WriteFile(const std::string& path, const void* data, size_t size);
 
 /// The name of path when it names a file directly inside the scratch
 /// directory; empty otherwise (a reader composed a path elsewhere).

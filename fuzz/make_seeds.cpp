@@ -311,6 +311,225 @@ void ImageSeeds(SeedDirectory& seeds, Workspace& work) {
         seeds.Add("prism-1b1-cut-" + std::to_string(cut), plain + image.substr(0, cut));
 }
 
+// --- supplemental, summary --------------------------------------------------
+
+/// bytes without their trailing NULs and blanks (the holes and padding of
+/// the writer's records), so that seeds stay small.
+std::string Trimmed(std::string bytes) {
+    const size_t end = bytes.find_last_not_of(std::string(" \0", 2));
+    bytes.resize(end == std::string::npos ? 0 : end + 1);
+    return bytes;
+}
+
+/// The supplemental target's input: the descriptor, ancillary record 8 from
+/// its start and from its second block, ancillary records 10 and 12 from
+/// their starts, and the ancillary 13 block from record position 25,
+/// as members after one control byte (where the file ends, whether it is
+/// read twice).
+std::string SupplementalInput(const std::string& file, uint8_t ending) {
+    const SupplementalLayout layout = SupplementalFileLayout();
+    auto part = [&file](uint64_t offset, uint64_t length) {
+        return offset < file.size() ? Trimmed(file.substr(offset, length)) : std::string();
+    };
+    constexpr uint64_t kAncillary13TextStart = 24;  // the block begins at record position 25
+    constexpr uint64_t kSecondBlockShift = 264476;  // ancillary 8's second block, from its first
+    const std::vector<std::string> members = {
+        part(0, SupplementalLayout::kDescriptorLength),
+        part(layout.ancillaryOffset[8], kSecondBlockShift),
+        part(layout.ancillaryOffset[8] + kSecondBlockShift,
+             layout.ancillaryLength[8] - kSecondBlockShift),
+        part(layout.ancillaryOffset[10], layout.ancillaryLength[10]),
+        part(layout.ancillaryOffset[12], layout.ancillaryLength[12]),
+        part(layout.ancillaryOffset[13] + kAncillary13TextStart,
+             layout.ancillaryLength[13] - kAncillary13TextStart),
+    };
+    return std::string(1, static_cast<char>(ending)) + fuzzinputs::JoinMembers(members);
+}
+
+void SupplementalSeeds(SeedDirectory& seeds, Workspace& work) {
+    struct Variant {
+        const char* name;
+        std::function<void(SupplementalSpec&)> change;
+    };
+    const std::vector<Variant> variants = {
+        {"default", [](SupplementalSpec&) {}},
+        {"line-count-huge", [](SupplementalSpec& s) { s.secondBlock.declaredLineCount = 99999; }},
+        {"line-count-negative", [](SupplementalSpec& s) { s.firstBlock.declaredLineCount = -3; }},
+        {"line-offset-far", [](SupplementalSpec& s) { s.secondBlock.dataLineOffset = 1530; }},
+        {"no-data-lines", [](SupplementalSpec& s) { s.firstBlock.lines.clear(); }},
+        {"matrix-count-huge", [](SupplementalSpec& s) { s.declaredMatrixCount = 9999999; }},
+        {"matrix-count-negative", [](SupplementalSpec& s) { s.declaredMatrixCount = -1; }},
+        {"sample-count-huge", [](SupplementalSpec& s) { s.declaredSampleCount = 99999; }},
+        {"sample-count-negative", [](SupplementalSpec& s) { s.declaredSampleCount = -9; }},
+        {"set-id-two-digits", [](SupplementalSpec& s) { s.setId = 12; }},
+        {"block-without-set-id",
+         [](SupplementalSpec& s) {
+             s.ancillary13Lines = {"Other = X1", "ID1_an11 = \"0.5\""};
+         }},
+        {"block-tight-and-long-lines",
+         [](SupplementalSpec& s) {
+             s.ancillary13Lines = {std::string(300, 'x'),
+                                   "Set_ID=X3",
+                                   "",
+                                   "",
+                                   "ID3_an11=",
+                                   "id3_AN21 = Y0.25",
+                                   "ID3_an31",
+                                   std::string(127, '='),
+                                   "ID3_an22 = \"1E+308\""};
+         }},
+    };
+    for (const Variant& variant : variants) {
+        ProductSpec spec = PrismProduct(1);
+        variant.change(spec.supplemental);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        seeds.Add(variant.name, SupplementalInput(ReadFile(files.supplemental), 0));
+    }
+    const ProductFiles files = WriteProduct(work.Fresh("endings"), PrismProduct(0));
+    const std::string file = ReadFile(files.supplemental);
+    for (uint8_t ending = 1; ending < 4; ++ending)
+        seeds.Add("ending-" + std::to_string(ending), SupplementalInput(file, ending));
+    constexpr uint8_t kReadTwice = 4;
+    seeds.Add("read-twice", SupplementalInput(file, kReadTwice));
+}
+
+void SummarySeeds(SeedDirectory& seeds, Workspace& work) {
+    struct Variant {
+        const char* name;
+        std::function<void(SummarySpec&)> change;
+    };
+    const std::vector<Variant> variants = {
+        {"true-north", [](SummarySpec&) {}},
+        {"map-north", [](SummarySpec& s) { s.mapDirection = "MapNorth"; }},
+        {"lower-case", [](SummarySpec& s) { s.mapDirection = "truenorth"; }},
+        {"trailing-blank", [](SummarySpec& s) { s.mapDirection = "TrueNorth "; }},
+        {"no-key", [](SummarySpec& s) { s.mapDirection.reset(); }},
+        {"unquoted-spaced",
+         [](SummarySpec& s) {
+             s.quoteValues = false;
+             s.separator = " = ";
+         }},
+        {"windows-lines",
+         [](SummarySpec& s) {
+             s.lineEnd = "\r\n";
+             s.leadingLines = {"# comment", "", "Scs_SceneID = ALPSMN038862710", "no equals sign"};
+         }},
+    };
+    for (const Variant& variant : variants) {
+        ProductSpec spec = PrismProduct(2);
+        spec.summary = SummarySpec{};
+        variant.change(*spec.summary);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        seeds.Add(variant.name, ReadFile(files.summary));
+    }
+}
+
+// --- product ------------------------------------------------------------------
+
+std::string ProductControl(uint8_t productControl, uint8_t memberControl) {
+    return std::string{static_cast<char>(productControl), static_cast<char>(memberControl)};
+}
+
+/// A file as a product member: the supplemental file is cut to its
+/// descriptor, the rest of it is 13 MB of holes.
+std::string MemberBytes(const std::string& path, const ProductFiles& files) {
+    const std::string bytes = ReadFile(path);
+    return path == files.supplemental ? bytes.substr(0, SupplementalLayout::kDescriptorLength)
+                                      : bytes;
+}
+
+void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
+    for (uint8_t kind = 0; kind < fuzzinputs::kProductKindCount; ++kind) {
+        const std::string name = "kind-" + std::to_string(kind);
+        const ProductSpec spec = fuzzinputs::ProductOfKind(kind);
+        const ProductFiles files = WriteProduct(work.Fresh(name), spec);
+        const std::vector<std::string> members = fuzzinputs::ProductMemberPaths(files);
+        seeds.Add(name + "-pristine", ProductControl(kind, fuzzinputs::kProductMembers));
+        for (size_t m = 0; m < members.size(); ++m) {
+            const uint8_t member = static_cast<uint8_t>(m);
+            seeds.Add(name + "-member-" + std::to_string(m),
+                      ProductControl(kind, member) + MemberBytes(members[m], files));
+            seeds.Add(name + "-missing-" + std::to_string(m),
+                      ProductControl(kind, member | fuzzinputs::kProductDelete));
+        }
+        if (spec.IsPrism() && spec.level < 2) {
+            for (uint8_t ccd : {0, 3, 6, 9}) {
+                const uint8_t single =
+                    static_cast<uint8_t>(kind | fuzzinputs::kProductSingleCcd | ccd << 4);
+                seeds.Add(name + "-ccd-" + std::to_string(ccd),
+                          ProductControl(single, fuzzinputs::kProductMembers));
+            }
+        }
+    }
+
+    // Files of products that differ from the pristine ones, each replacing
+    // its counterpart: geocoding, map projections, stagger shifts, dummy
+    // widths, file counts.
+    struct Variant {
+        const char* name;
+        uint8_t kind;
+        size_t member;  // which file of the variant product is taken
+        std::function<void(ProductSpec&)> change;
+    };
+    using fuzzinputs::kAvnir2_1A;
+    using fuzzinputs::kAvnir2_1B1;
+    using fuzzinputs::kAvnir2_1B2;
+    using fuzzinputs::kPrism1B1;
+    using fuzzinputs::kPrism1B2;
+    const std::vector<Variant> variants = {
+        {"geocoded-1b2", kPrism1B2, 1, [](ProductSpec& p) { p.leader.geocodingLetter = 'G'; }},
+        {"georeferenced-1b2", kAvnir2_1B2, 1,
+         [](ProductSpec& p) { p.leader.geocodingLetter = 'R'; }},
+        {"polar-stereographic", kPrism1B2, 1,
+         [](ProductSpec& p) { p.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN"; }},
+        {"raw-projection", kAvnir2_1B2, 1,
+         [](ProductSpec& p) { p.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN"; }},
+        {"stagger-six", kAvnir2_1B1, 1, [](ProductSpec& p) { p.leader.text373 = "-30.500"; }},
+        {"stagger-seven", kAvnir2_1A, 1, [](ProductSpec& p) { p.leader.text373 = "+40.000"; }},
+        {"stagger-none", kAvnir2_1B1, 1, [](ProductSpec& p) { p.leader.text373 = "99"; }},
+        {"south-zone-60", kPrism1B1, 1,
+         [](ProductSpec& p) {
+             p.leader.hemisphereCode = 1;
+             p.leader.utmZoneNumber = 60;
+         }},
+        {"rows-beyond-images", kAvnir2_1B1, 1, [](ProductSpec& p) { p.leader.numberOfLines = 40; }},
+        {"no-state-vectors", kPrism1B1, 1, [](ProductSpec& p) { p.leader.dataPoints.clear(); }},
+        {"widths-varying", kPrism1B1, 3,
+         [](ProductSpec& p) {
+             p.image.leftDummyWidth = [](int file, int line) { return file + line % 5; };
+         }},
+        {"volume-count-huge", kPrism1B1, 0,
+         [](ProductSpec& p) { p.declaredFilePointerCount = 9999; }},
+        {"volume-count-short", kAvnir2_1B1, 0,
+         [](ProductSpec& p) { p.declaredFilePointerCount = 3; }},
+        {"volume-extra-files", kAvnir2_1B1, 0,
+         [](ProductSpec& p) { p.extraFileIds = {"ALAV2_A1IMG-BND5"}; }},
+        {"volume-other-document", kPrism1B2, 0,
+         [](ProductSpec& p) { p.documentId = "CEOS-AV2-CCT"; }},
+        {"summary-map-north", kPrism1B2, 4,
+         [](ProductSpec& p) { p.summary->mapDirection = "MapNorth"; }},
+    };
+    for (const Variant& variant : variants) {
+        ProductSpec spec = fuzzinputs::ProductOfKind(variant.kind);
+        variant.change(spec);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        const std::vector<std::string> members = fuzzinputs::ProductMemberPaths(files);
+        seeds.Add(variant.name, ProductControl(variant.kind, static_cast<uint8_t>(variant.member)) +
+                                    MemberBytes(members.at(variant.member), files));
+    }
+
+    // Several files at once: a leader and an image file from a product with
+    // other line counts, as one blob split into members.
+    ProductSpec taller = fuzzinputs::ProductOfKind(kAvnir2_1B1);
+    taller.image.lines = 24;
+    const ProductFiles tallerFiles = WriteProduct(work.Fresh("taller"), taller);
+    const std::vector<std::string> tallerMembers = fuzzinputs::ProductMemberPaths(tallerFiles);
+    seeds.Add(
+        "members-leader-and-image",
+        ProductControl(kAvnir2_1B1, fuzzinputs::kProductMembers) +
+            fuzzinputs::JoinMembers({"", ReadFile(tallerMembers[1]), ReadFile(tallerMembers[2])}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -328,6 +547,9 @@ int main(int argc, char** argv) {
         {"leader", LeaderSeeds},
         {"trailer", TrailerSeeds},
         {"image", ImageSeeds},
+        {"supplemental", SupplementalSeeds},
+        {"summary", SummarySeeds},
+        {"product", ProductSeeds},
     };
     try {
         const fs::path root = argv[1];
