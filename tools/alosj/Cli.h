@@ -1,0 +1,72 @@
+// The alosj command-line tool: shared declarations of its subcommands.
+//
+// Every subcommand that reads a product takes the product's volume
+// directory file or the directory that holds it.  Failures are thrown as
+// Failure and turned into "alosj: <message>" and the exit status in main:
+// 0 success, 1 a product that cannot be read (or an output that cannot be
+// written), 2 wrong usage.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace alosj {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+class Failure : public std::runtime_error {
+public:
+    Failure(int status, const std::string& message) : std::runtime_error(message), status_(status) {}
+    int status() const { return status_; }
+
+private:
+    int status_;
+};
+
+/// What every product-reading subcommand shares.
+struct ProductOptions {
+    std::string product;  // volume directory file or product directory
+    long ccd = 0;         // 0: all CCD files side by side
+    bool quiet = false;   // hide the library's reports and the progress bar
+};
+
+struct InfoOptions {
+    ProductOptions product;
+    bool json = false;
+};
+
+struct ExportOptions {
+    ProductOptions product;
+    std::string output;
+    std::string bands;             // "1,3" or "Layer_2"; empty: every band
+    std::string format = "GTiff";  // GTiff or COG
+    bool progress = false;         // a progress bar even when stderr is no terminal
+};
+
+struct QuicklookOptions {
+    ProductOptions product;
+    std::string output;
+    int size = 1024;  // pixels along the longer side
+};
+
+struct SensorModelOptions {
+    ProductOptions product;
+    bool json = false;
+};
+
+struct SampleOptions {
+    std::string directory;
+    std::string sensor = "prism";  // prism, avnir2
+    std::string level = "1B1";     // 1A, 1B1, 1B2
+    std::string size = "small";    // small, full
+    bool quiet = false;
+};
+
+int RunInfo(const InfoOptions& options);
+int RunExport(const ExportOptions& options);
+int RunQuicklook(const QuicklookOptions& options);
+int RunSensorModel(const SensorModelOptions& options);
+int RunSample(const SampleOptions& options);
+
+}  // namespace alosj

@@ -1,0 +1,95 @@
+// alosj: look at, export and make ALOS PRISM and AVNIR-2 Level 1 products.
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "tools/alosj/Cli.h"
+
+namespace {
+
+const char* const kProductHelp =
+    "the product: its volume directory file (VOL-ALPSM*, VOL-ALAV2*) or the directory that holds it";
+
+void AddProductOptions(CLI::App* command, alosj::ProductOptions& options) {
+    command->add_option("product", options.product, kProductHelp)->required();
+    command->add_option("--ccd", options.ccd, "open a PRISM Level 1A/1B1 product on this one CCD file only")
+        ->check(CLI::Range(1, 8));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"alosj: look at, export and make ALOS PRISM and AVNIR-2 Level 1 products (CEOS format).\n"
+                 "Exit status: 0 success, 1 a product that cannot be read or an output that cannot be "
+                 "written, 2 wrong usage.",
+                 "alosj"};
+    app.set_version_flag("--version", std::string("alosj ") + ALOSJ_VERSION);
+    app.require_subcommand(1, 1);
+    app.fallthrough();
+    bool quiet = false;
+    app.add_flag("-q,--quiet", quiet, "hide the library's failure reports and the progress bar");
+
+    alosj::InfoOptions info;
+    CLI::App* infoCommand = app.add_subcommand("info", "describe a product: sensor, level, size, corners, projection");
+    AddProductOptions(infoCommand, info.product);
+    infoCommand->add_flag("--json", info.json, "print one JSON document (schema in the README)");
+
+    alosj::ExportOptions exportOptions;
+    CLI::App* exportCommand =
+        app.add_subcommand("export", "write the raster as a tiled, compressed, georeferenced GeoTIFF");
+    AddProductOptions(exportCommand, exportOptions.product);
+    exportCommand->add_option("output", exportOptions.output, "the GeoTIFF to write")->required();
+    exportCommand->add_option("--bands", exportOptions.bands,
+                              "bands to write, e.g. 1,3 or 2-4 or Layer_1 (default: all)");
+    exportCommand->add_option("--format", exportOptions.format, "GTiff (default) or COG (cloud-optimised)")
+        ->check(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
+    exportCommand->add_flag("--progress", exportOptions.progress, "show a progress bar even when stderr is no terminal");
+
+    alosj::QuicklookOptions quicklook;
+    CLI::App* quicklookCommand = app.add_subcommand(
+        "quicklook", "write a small contrast-stretched PNG preview (AVNIR-2: natural colour from bands 3, 2, 1)");
+    AddProductOptions(quicklookCommand, quicklook.product);
+    quicklookCommand->add_option("output", quicklook.output, "the PNG to write")->required();
+    quicklookCommand->add_option("--size", quicklook.size, "pixels along the longer side (default 1024)")
+        ->check(CLI::Range(16, 16384));
+
+    alosj::SensorModelOptions sensorModel;
+    CLI::App* sensorModelCommand = app.add_subcommand(
+        "sensor-model", "the PRISM Level 1B1 scene, orbit, attitude and sensor data for photogrammetry");
+    AddProductOptions(sensorModelCommand, sensorModel.product);
+    sensorModelCommand->add_flag("--json", sensorModel.json, "print every value as one JSON document");
+
+    alosj::SampleOptions sample;
+    CLI::App* sampleCommand =
+        app.add_subcommand("sample", "write a synthetic product of a real place, for trying things out");
+    sampleCommand->add_option("directory", sample.directory, "where to write it (made when missing)")->required();
+    sampleCommand->add_option("--sensor", sample.sensor, "prism (default) or avnir2")
+        ->check(CLI::IsMember({"prism", "avnir2"}, CLI::ignore_case));
+    sampleCommand->add_option("--level", sample.level, "1A, 1B1 (default) or 1B2")
+        ->check(CLI::IsMember({"1A", "1B1", "1B2"}, CLI::ignore_case));
+    sampleCommand->add_option("--size", sample.size, "small (default, seconds) or full (the real scene size)")
+        ->check(CLI::IsMember({"small", "full"}, CLI::ignore_case));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : alosj::kExitUsage;
+    }
+
+    info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
+        sample.quiet = quiet;
+    try {
+        if (*infoCommand) return alosj::RunInfo(info);
+        if (*exportCommand) return alosj::RunExport(exportOptions);
+        if (*quicklookCommand) return alosj::RunQuicklook(quicklook);
+        if (*sensorModelCommand) return alosj::RunSensorModel(sensorModel);
+        if (*sampleCommand) return alosj::RunSample(sample);
+    } catch (const alosj::Failure& failure) {
+        std::cerr << "alosj: " << failure.what() << "\n";
+        return failure.status();
+    } catch (const std::exception& e) {
+        std::cerr << "alosj: " << e.what() << "\n";
+        return alosj::kExitFailure;
+    }
+    return alosj::kExitUsage;
+}

@@ -1,0 +1,85 @@
+// Finding, opening and checking a product for the subcommands.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "dataset/CeosAlosjDataset.h"
+#include "tools/alosj/Cli.h"
+
+namespace alosj {
+
+/// Collects the library's reports while it lives: each is passed on to
+/// stderr as it is (unless quiet) and remembered, so that a subcommand can
+/// tell that something failed and name the problem in its own message.
+class ReportWatch {
+public:
+    explicit ReportWatch(bool quiet);
+    ~ReportWatch();
+    ReportWatch(const ReportWatch&) = delete;
+    ReportWatch& operator=(const ReportWatch&) = delete;
+
+    size_t Count() const { return count_; }
+    /// "operation: message (innermost message)" of the first report, or "".
+    const std::string& First() const { return first_; }
+
+private:
+    static void Handler(const CeosAlosjReport* report, void* self);
+    bool quiet_;
+    size_t count_ = 0;
+    std::string first_;
+    CeosAlosjReportHandler previous_;
+    void* previousUserData_ = nullptr;
+};
+
+/// The volume directory file a path names: the path itself, or the single
+/// VOL-ALPSM*/VOL-ALAV2* file in a directory.  Throws Failure otherwise.
+std::string FindVolumeDirectoryFile(const std::string& path);
+
+/// An opened and fully read product.
+class Product {
+public:
+    /// Finds, opens and reads the product, then reads its first and last
+    /// rows of every band; any report on the way, a product of unknown kind
+    /// or one without an image is a Failure that names the file.
+    explicit Product(const ProductOptions& options);
+    ~Product();
+
+    CeosAlosjDataset& Dataset() { return *dataset_; }
+    const std::string& VolumePath() const { return volumePath_; }
+    long Ccd() const { return ccd_; }
+    long Width() const { return width_; }
+    long Height() const { return height_; }
+    int Bands() const { return bands_; }
+
+    /// Throws a Failure naming the product when reports arrived since the
+    /// last check (what `doing` was doing, e.g. "reading rows").
+    void CheckReports(const std::string& doing);
+
+    /// "PRISM", "AVNIR-2"; "1A", "1B1", "1B2".
+    std::string SensorName() const;
+    std::string LevelName() const;
+
+    /// Everything the dataset knows, in the documented `alosj info --json`
+    /// schema.
+    nlohmann::json Info();
+
+private:
+    std::unique_ptr<ReportWatch> watch_;
+    std::unique_ptr<CeosAlosjDataset> dataset_;
+    std::string volumePath_;
+    long ccd_ = 0;
+    long width_ = 0;
+    long height_ = 0;
+    int bands_ = 0;
+    size_t reportsSeen_ = 0;
+};
+
+/// 0-based bands from a list such as "1,3", "2-4" or "Layer_1"; empty for
+/// every band.  Throws a usage Failure for a band the product lacks.
+std::vector<int> ParseBands(const std::string& list, Product& product);
+
+}  // namespace alosj

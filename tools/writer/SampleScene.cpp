@@ -1,0 +1,793 @@
+#include "tools/writer/SampleScene.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace ceoswriter {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDeg = kPi / 180.0;
+
+// GRS80.
+constexpr double kSemiMajor = 6378137.0;
+constexpr double kFlattening = 1.0 / 298.257222101;
+constexpr double kUtmScale = 0.9996;
+constexpr double kFalseEasting = 500000.0;
+constexpr double kFalseNorthingSouth = 10000000.0;
+
+// Where the scene is centred (the landscape's origin), and its UTM zone.
+constexpr double kOriginLatitude = 35.1440;
+constexpr double kOriginLongitude = 138.6530;
+constexpr int kZone = 54;
+
+// Time of the scene centre: 13 October 2006, 01:45:12.345 UTC (10:45 local),
+// a descending daytime pass; the sun stands 45 degrees high in azimuth 160.
+constexpr int kYear = 2006, kMonth = 10, kDay = 13, kDayOfYear = 286;
+constexpr double kCentreSecondOfDay = 1 * 3600 + 45 * 60 + 12.345;
+constexpr double kSunAzimuth = 160.0 * kDeg;
+constexpr double kSunElevation = 45.0 * kDeg;
+
+// Orbit: circular, 691.65 km above the scene, heading 190 degrees (south by
+// south-west) over it; lines of Level 1A/1B1 run along that track.
+constexpr double kAltitude = 691650.0;
+constexpr double kHeading = 190.0 * kDeg;
+constexpr double kEarthGm = 3.986004418e14;
+constexpr double kEarthRotation = 7.2921150e-5;  // rad/s
+
+// PRISM's nadir CCD files overlap by this many pixels.
+constexpr int kPrismOverlap = 32;
+// AVNIR-2 odd detectors trail the even ones by this many lines at nadir.
+constexpr int kAvnir2Stagger = 5;
+
+// ---------------------------------------------------------------- noise --
+
+uint32_t Hash(int32_t x, int32_t y, uint32_t seed) {
+    uint32_t h = seed * 0x9E3779B9u;
+    h ^= static_cast<uint32_t>(x) * 0x27D4EB2Du;
+    h = (h ^ (h >> 15)) * 0x85EBCA6Bu;
+    h ^= static_cast<uint32_t>(y) * 0x165667B1u;
+    h = (h ^ (h >> 13)) * 0xC2B2AE35u;
+    return h ^ (h >> 16);
+}
+
+double Hash01(int32_t x, int32_t y, uint32_t seed) { return Hash(x, y, seed) / 4294967296.0; }
+
+double Smooth(double t) { return t * t * (3.0 - 2.0 * t); }
+
+double SmoothStep(double edge0, double edge1, double x) {
+    return Smooth(std::clamp((x - edge0) / (edge1 - edge0), 0.0, 1.0));
+}
+
+double Mix(double a, double b, double t) { return a + (b - a) * t; }
+
+/// Value noise in [0, 1) with unit lattice spacing.
+double ValueNoise(double x, double y, uint32_t seed) {
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
+    const double tx = Smooth(x - fx), ty = Smooth(y - fy);
+    const double a = Hash01(ix, iy, seed), b = Hash01(ix + 1, iy, seed);
+    const double c = Hash01(ix, iy + 1, seed), d = Hash01(ix + 1, iy + 1, seed);
+    return Mix(Mix(a, b, tx), Mix(c, d, tx), ty);
+}
+
+/// Fractal noise in about [-1, 1]; the first octave has wavelength `scale`.
+double Fbm(double x, double y, double scale, int octaves, uint32_t seed) {
+    double sum = 0, amplitude = 1, norm = 0;
+    x /= scale;
+    y /= scale;
+    for (int o = 0; o < octaves; ++o) {
+        sum += amplitude * (2.0 * ValueNoise(x, y, seed + 101u * o) - 1.0);
+        norm += amplitude;
+        amplitude *= 0.5;
+        x = x * 2.03 + 17.1;
+        y = y * 2.03 - 9.7;
+    }
+    return sum / norm;
+}
+
+// ------------------------------------------------------------- landscape --
+// Local ground coordinates: u metres east, v metres north of the origin.
+
+/// Reflectance in the four AVNIR-2 bands: blue, green, red, near infrared.
+struct Reflectance {
+    double b, g, r, n;
+};
+
+Reflectance Blend(const Reflectance& p, const Reflectance& q, double t) {
+    return {Mix(p.b, q.b, t), Mix(p.g, q.g, t), Mix(p.r, q.r, t), Mix(p.n, q.n, t)};
+}
+
+Reflectance Scale(const Reflectance& p, double k) { return {p.b * k, p.g * k, p.r * k, p.n * k}; }
+
+constexpr Reflectance kClearWater = {0.055, 0.045, 0.022, 0.008};
+constexpr Reflectance kDeepWater = {0.045, 0.032, 0.014, 0.005};
+constexpr Reflectance kTurbidWater = {0.090, 0.125, 0.115, 0.035};
+constexpr Reflectance kRiverWater = {0.060, 0.065, 0.045, 0.015};
+constexpr Reflectance kSurf = {0.45, 0.46, 0.45, 0.30};
+constexpr Reflectance kSand = {0.21, 0.23, 0.26, 0.30};
+constexpr Reflectance kGravel = {0.17, 0.18, 0.19, 0.22};
+constexpr Reflectance kAsphalt = {0.075, 0.078, 0.085, 0.10};
+constexpr Reflectance kConcrete = {0.22, 0.22, 0.23, 0.25};
+constexpr Reflectance kRailBed = {0.10, 0.10, 0.11, 0.13};
+constexpr Reflectance kGrass = {0.040, 0.085, 0.055, 0.38};
+constexpr Reflectance kForest = {0.028, 0.050, 0.030, 0.27};
+constexpr Reflectance kAutumnForest = {0.035, 0.060, 0.055, 0.25};
+constexpr Reflectance kTea = {0.030, 0.068, 0.038, 0.33};
+constexpr Reflectance kVegetables = {0.045, 0.095, 0.060, 0.42};
+constexpr Reflectance kHarvestedPaddy = {0.085, 0.105, 0.130, 0.19};
+constexpr Reflectance kRipePaddy = {0.070, 0.110, 0.120, 0.30};
+constexpr Reflectance kBareSoil = {0.095, 0.115, 0.145, 0.20};
+constexpr Reflectance kGreenhouse = {0.42, 0.43, 0.43, 0.40};
+constexpr Reflectance kVolcanicRock = {0.060, 0.065, 0.080, 0.11};
+constexpr Reflectance kSnow = {0.80, 0.80, 0.78, 0.68};
+constexpr Reflectance kRoofs[] = {
+    {0.17, 0.17, 0.18, 0.20},   // grey tiles
+    {0.13, 0.15, 0.18, 0.17},   // blue-grey
+    {0.11, 0.10, 0.13, 0.15},   // brown
+    {0.23, 0.23, 0.24, 0.25},   // light metal
+    {0.16, 0.11, 0.10, 0.14},   // red-brown
+    {0.20, 0.21, 0.21, 0.23},   // concrete flat roof
+};
+
+struct Town {
+    double u, v, radius;
+};
+constexpr Town kTowns[] = {
+    {1100, -450, 1700},    // the main town, east of the river mouth
+    {-7800, -700, 1000},   // a smaller town on the west bank
+    {12500, 700, 1400},    // a town at the foot of the peninsula
+    {3500, 4200, 500},     // a village in the hills
+};
+
+double CoastNorthing(double u) {
+    double v = -1350.0 + 220.0 * std::sin(u / 2900.0 + 0.7) + 90.0 * std::sin(u / 1100.0 + 2.0) +
+               45.0 * Fbm(u, 0.0, 400.0, 3, 7);
+    // A peninsula to the east: the coast turns south beyond 11 km.
+    if (u > 11000.0) v -= 1.3 * (u - 11000.0) * SmoothStep(11000.0, 15000.0, u);
+    return v;
+}
+
+double RiverEasting(double v) {
+    return -1500.0 + 300.0 * std::sin(v / 1700.0 + 0.3) + 120.0 * std::sin(v / 530.0 + 1.1) +
+           600.0 * std::sin(v / 9000.0);
+}
+
+/// Half width of the river's gravel bed, widest at the mouth.
+double RiverBedHalfWidth(double v) { return Mix(130.0, 25.0, SmoothStep(600.0, 6000.0, v)); }
+
+double HighwayNorthing(double u) { return CoastNorthing(u) + 520.0 + 60.0 * std::sin(u / 5000.0); }
+double RailwayNorthing(double u) { return CoastNorthing(u) + 800.0; }
+double MainRoadEasting(double v) { return 1350.0 + 260.0 * std::sin(v / 2100.0); }
+
+/// Ground height in metres (0 at the coast, hills to the north, the volcano).
+double Elevation(double u, double v, double coast) {
+    const double inland = std::max(0.0, v - coast);
+    double h = 0.012 * inland;
+    const double hills = SmoothStep(500.0, 2200.0, v + 500.0 * Fbm(u, 0.0, 3000.0, 2, 19));
+    if (hills > 0) {
+        const double ridges = 1.0 - std::fabs(Fbm(u, v, 1500.0, 4, 11));
+        h += hills * (520.0 * ridges * ridges + 45.0 * Fbm(u, v, 220.0, 3, 13));
+    }
+    const double du = u - 6800.0, dv = v - 24000.0;
+    const double r = std::sqrt(du * du + dv * dv);
+    if (r < 21000.0) {
+        h += 3776.0 * std::pow(1.0 - r / 21000.0, 1.8);
+        if (r < 350.0) h -= 220.0 * (1.0 - r / 350.0);  // the crater
+        h += 40.0 * Fbm(u, v, 900.0, 3, 17) * SmoothStep(21000.0, 8000.0, r);
+    }
+    // The river has cut its valley.
+    const double fromRiver = std::fabs(u - RiverEasting(v));
+    h *= Mix(0.35, 1.0, SmoothStep(RiverBedHalfWidth(v), 900.0, fromRiver));
+    return h;
+}
+
+double TownWeight(double u, double v) {
+    double weight = 0;
+    for (const Town& t : kTowns) {
+        const double d = std::hypot(u - t.u, (v - t.v) * 1.3);
+        weight = std::max(weight, 1.0 - SmoothStep(0.55 * t.radius, t.radius, d));
+    }
+    return weight;
+}
+
+/// A town block: streets on a grid turned 15 degrees, lots of houses,
+/// some parks and large factory roofs.
+Reflectance TownSurface(double u, double v) {
+    const double c = std::cos(15.0 * kDeg), s = std::sin(15.0 * kDeg);
+    const double a = u * c - v * s, b = u * s + v * c;
+    const double blockA = 110.0, blockB = 85.0;
+    const double ia = std::floor(a / blockA), ib = std::floor(b / blockB);
+    const double ra = a - ia * blockA, rb = b - ib * blockB;
+    const bool arterial = static_cast<int>(ia) % 5 == 0 || static_cast<int>(ib) % 6 == 0;
+    const double street = arterial ? 14.0 : 8.0;
+    if (ra < street || rb < street) return kAsphalt;
+    const uint32_t block = Hash(static_cast<int32_t>(ia), static_cast<int32_t>(ib), 31);
+    if (block % 100 < 8) return Blend(kGrass, kForest, ValueNoise(u / 12.0, v / 12.0, 37));  // park
+    if (block % 100 < 14) return Blend(kRoofs[3], kConcrete, (block >> 8) % 2 ? 0.2 : 0.8);  // factory
+    if (block % 100 < 17) return kConcrete;  // a car park
+    // Houses on lots of about 22 by 20 metres, gardens between them.
+    const double la = std::floor((ra - street) / 22.0), lb = std::floor((rb - street) / 20.0);
+    const double pa = ra - street - la * 22.0, pb = rb - street - lb * 20.0;
+    const uint32_t lot = Hash(static_cast<int32_t>(ia * 16 + la), static_cast<int32_t>(ib * 16 + lb), 41);
+    if (pa > 17.0 || pb > 15.0) return Blend(kGrass, kConcrete, 0.5);
+    return kRoofs[lot % 6];
+}
+
+/// Fields on a grid turned 20 degrees: paddies (mostly harvested in
+/// October), vegetables, tea, greenhouses, bare soil, with paths between.
+Reflectance FieldSurface(double u, double v, double height) {
+    const double c = std::cos(20.0 * kDeg), s = std::sin(20.0 * kDeg);
+    const double a = u * c + v * s, b = -u * s + v * c;
+    const double fa = 150.0, fb = 95.0;
+    const double ia = std::floor(a / fa), ib = std::floor(b / fb);
+    const double ra = a - ia * fa, rb = b - ib * fb;
+    if (ra < 3.0 || rb < 3.0) return kGrass;
+    const uint32_t field = Hash(static_cast<int32_t>(ia), static_cast<int32_t>(ib), 53);
+    const double texture = 0.92 + 0.16 * ValueNoise(u / 9.0, v / 9.0, 59);
+    unsigned kind = field % 100;
+    if (height > 50.0) kind = kind < 55 ? 78 : kind;  // tea on the lower slopes
+    Reflectance r;
+    if (kind < 35)
+        r = kHarvestedPaddy;
+    else if (kind < 47)
+        r = kRipePaddy;
+    else if (kind < 65)
+        r = kVegetables;
+    else if (kind < 75)
+        r = kBareSoil;
+    else if (kind < 87)
+        r = kTea;
+    else if (kind < 89 && ra > 40.0 && rb > 30.0)
+        r = kGreenhouse;
+    else
+        r = Blend(kGrass, kForest, 0.5);  // orchard
+    // A farmhouse in the corner of some fields.
+    if (field % 7 == 0 && ra > fa - 18.0 && rb > fb - 16.0) r = kRoofs[(field >> 8) % 6];
+    return Scale(r, texture);
+}
+
+/// The surface at (u, v) and the factor of its illumination.
+struct GroundSample {
+    Reflectance reflectance;
+    double shade;
+};
+
+GroundSample Surface(double u, double v) {
+    const double coast = CoastNorthing(u);
+    const double river = RiverEasting(v);
+    const double riverHalf = RiverBedHalfWidth(v);
+    const double fromRiver = std::fabs(u - river);
+
+    if (v < coast) {  // the sea
+        const double offshore = coast - v;
+        if (offshore < 10.0 + 10.0 * ValueNoise(u / 40.0, 0.0, 61)) return {kSurf, 1.0};
+        Reflectance sea = Blend(kClearWater, kDeepWater, SmoothStep(300.0, 6000.0, offshore));
+        const double mouth = std::hypot(u - RiverEasting(coast), (v - coast) * 1.4);
+        const double plume = std::exp(-mouth / 2200.0) * (0.7 + 0.6 * ValueNoise(u / 450.0, v / 450.0, 67));
+        sea = Blend(sea, kTurbidWater, std::clamp(plume, 0.0, 1.0));
+        const double waves = 1.0 + 0.06 * Fbm(u, v * 3.0, 60.0, 2, 71);
+        return {Scale(sea, waves), 1.0};
+    }
+
+    const double height = Elevation(u, v, coast);
+    // Illumination of the slope by the morning sun.
+    const double step = 6.0;
+    const double hx = (Elevation(u + step, v, CoastNorthing(u + step)) - height) / step;
+    const double hy = (Elevation(u, v + step, coast) - height) / step;
+    const double sx = std::sin(kSunAzimuth) * std::cos(kSunElevation);
+    const double sy = std::cos(kSunAzimuth) * std::cos(kSunElevation);
+    const double sz = std::sin(kSunElevation);
+    const double lit = (-hx * sx - hy * sy + sz) / std::sqrt(hx * hx + hy * hy + 1.0);
+    const double shade = std::clamp(0.1 + 0.9 * lit / sz, 0.1, 1.8);
+
+    // Roads and the railway cross the river on bridges.
+    const double toHighway = std::fabs(v - HighwayNorthing(u));
+    if (toHighway < 11.0 && height < 200.0) return {toHighway < 1.0 ? kConcrete : kAsphalt, 1.0};
+    if (std::fabs(v - RailwayNorthing(u)) < 5.0 && height < 200.0) return {kRailBed, 1.0};
+    const double mainRoad = std::fabs(u - MainRoadEasting(v));
+    if (mainRoad < 8.0 && v < 9000.0) return {kAsphalt, shade};
+
+    if (fromRiver < riverHalf) {  // the gravel bed with braided channels
+        const double across = (u - river) / riverHalf;
+        const double braid = std::sin(across * 4.0 + 3.0 * Fbm(u, v, 700.0, 2, 73));
+        const bool channel = std::fabs(across) < 0.22 || braid > 0.62;
+        return {channel ? kRiverWater : Scale(kGravel, 0.9 + 0.2 * ValueNoise(u / 15.0, v / 15.0, 79)), 1.0};
+    }
+    if (v - coast < 55.0 + 20.0 * ValueNoise(u / 80.0, 1.0, 83)) return {kSand, 1.0};
+
+    if (height > 3250.0 + 80.0 * Fbm(u, v, 300.0, 2, 89)) return {kSnow, shade};
+    if (height > 2300.0) return {Scale(kVolcanicRock, 0.85 + 0.3 * ValueNoise(u / 60.0, v / 60.0, 97)), shade};
+
+    // Towns fray into their fields: scattered houses at the edge.
+    const double town = TownWeight(u, v) + 0.9 * Fbm(u, v, 900.0, 3, 101);
+    if (town > 0.5 && height < 120.0) return {TownSurface(u, v), 1.0};
+    if (town > 0.3 && height < 120.0 && Hash(static_cast<int32_t>(std::floor(u / 25.0)),
+                                              static_cast<int32_t>(std::floor(v / 22.0)), 113) % 100 < 30)
+        return {TownSurface(u, v), 1.0};
+    if (height < 110.0 + 50.0 * Fbm(u, v, 1500.0, 2, 103)) return {FieldSurface(u, v, height), shade};
+
+    // Forest: crowns of about 8 metres, evergreen with autumn patches.
+    const double crowns = 0.8 + 0.4 * ValueNoise(u / 8.0, v / 8.0, 107);
+    const double autumn = SmoothStep(0.2, 0.7, Fbm(u, v, 1200.0, 3, 109));
+    return {Scale(Blend(kForest, kAutumnForest, autumn), crowns), shade};
+}
+
+// --------------------------------------------------------------- geodesy --
+
+struct Kruger {
+    double n, a, e;
+    double alpha[3], beta[3], delta[3];
+    Kruger() {
+        n = kFlattening / (2.0 - kFlattening);
+        const double n2 = n * n, n3 = n2 * n;
+        a = kSemiMajor / (1.0 + n) * (1.0 + n2 / 4.0 + n2 * n2 / 64.0);
+        e = 2.0 * std::sqrt(n) / (1.0 + n);
+        alpha[0] = n / 2.0 - 2.0 * n2 / 3.0 + 5.0 * n3 / 16.0;
+        alpha[1] = 13.0 * n2 / 48.0 - 3.0 * n3 / 5.0;
+        alpha[2] = 61.0 * n3 / 240.0;
+        beta[0] = n / 2.0 - 2.0 * n2 / 3.0 + 37.0 * n3 / 96.0;
+        beta[1] = n2 / 48.0 + n3 / 15.0;
+        beta[2] = 17.0 * n3 / 480.0;
+        delta[0] = 2.0 * n - 2.0 * n2 / 3.0 - 2.0 * n3;
+        delta[1] = 7.0 * n2 / 3.0 - 8.0 * n3 / 5.0;
+        delta[2] = 56.0 * n3 / 15.0;
+    }
+};
+
+const Kruger& KrugerSeries() {
+    static const Kruger k;
+    return k;
+}
+
+double CentralMeridian(int zone) { return (6.0 * zone - 183.0) * kDeg; }
+
+// ------------------------------------------------------------------ time --
+
+/// Days since 1970-01-01 of a civil date.
+long DaysFromCivil(long y, long m, long d) {
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400;
+    const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+/// Greenwich mean sidereal angle in degrees at a second of the scene's day.
+double GreenwichAngle(double secondOfDay) {
+    const double julian = DaysFromCivil(kYear, kMonth, kDay) + 2440587.5 + secondOfDay / 86400.0;
+    return std::fmod(280.46061837 + 360.98564736629 * (julian - 2451545.0), 360.0);
+}
+
+/// hhmmss.ffffff of a second of the day.
+double ClockTime(double secondOfDay) {
+    const int hour = static_cast<int>(secondOfDay / 3600.0);
+    const int minute = static_cast<int>((secondOfDay - hour * 3600.0) / 60.0);
+    const double second = secondOfDay - hour * 3600.0 - minute * 60.0;
+    return hour * 10000.0 + minute * 100.0 + second;
+}
+
+struct Vec3 {
+    double x, y, z;
+};
+Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 operator*(double k, Vec3 a) { return {k * a.x, k * a.y, k * a.z}; }
+double Dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3 Cross(Vec3 a, Vec3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec3 Unit(Vec3 a) { return (1.0 / std::sqrt(Dot(a, a))) * a; }
+Vec3 RotateZ(Vec3 a, double angle) {
+    const double c = std::cos(angle), s = std::sin(angle);
+    return {c * a.x - s * a.y, s * a.x + c * a.y, a.z};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- public --
+
+void GeographicToUtm(double latitude, double longitude, int zone, bool north, double& easting,
+                     double& northing) {
+    const Kruger& k = KrugerSeries();
+    const double phi = latitude * kDeg;
+    const double lambda = longitude * kDeg - CentralMeridian(zone);
+    const double t = std::sinh(std::atanh(std::sin(phi)) - k.e * std::atanh(k.e * std::sin(phi)));
+    const double xi = std::atan2(t, std::cos(lambda));
+    const double eta = std::atanh(std::sin(lambda) / std::sqrt(1.0 + t * t));
+    double x = eta, y = xi;
+    for (int j = 1; j <= 3; ++j) {
+        x += k.alpha[j - 1] * std::cos(2 * j * xi) * std::sinh(2 * j * eta);
+        y += k.alpha[j - 1] * std::sin(2 * j * xi) * std::cosh(2 * j * eta);
+    }
+    easting = kFalseEasting + kUtmScale * k.a * x;
+    northing = (north ? 0.0 : kFalseNorthingSouth) + kUtmScale * k.a * y;
+}
+
+void UtmToGeographic(double easting, double northing, int zone, bool north, double& latitude,
+                     double& longitude) {
+    const Kruger& k = KrugerSeries();
+    const double xi = (northing - (north ? 0.0 : kFalseNorthingSouth)) / (kUtmScale * k.a);
+    const double eta = (easting - kFalseEasting) / (kUtmScale * k.a);
+    double xiP = xi, etaP = eta;
+    for (int j = 1; j <= 3; ++j) {
+        xiP -= k.beta[j - 1] * std::sin(2 * j * xi) * std::cosh(2 * j * eta);
+        etaP -= k.beta[j - 1] * std::cos(2 * j * xi) * std::sinh(2 * j * eta);
+    }
+    const double chi = std::asin(std::sin(xiP) / std::cosh(etaP));
+    double phi = chi;
+    for (int j = 1; j <= 3; ++j) phi += k.delta[j - 1] * std::sin(2 * j * chi);
+    latitude = phi / kDeg;
+    longitude = (CentralMeridian(zone) + std::atan2(std::sinh(etaP), std::cos(xiP))) / kDeg;
+}
+
+
+/// The product's geometry and the rendering of its pixels.
+struct SampleScene::Geometry {
+    SampleOptions options;
+    bool prism = true;
+    bool sensorGeometry = true;  // Level 1A/1B1; Level 1B2 is a north-up UTM grid
+    double pixelSize = 2.5;      // metres on the ground
+    int width = 0, height = 0;   // the assembled raster
+    int bands = 1;
+    // Image files.
+    int pixelsPerLine = 0;  // dummy pixels included
+    int fileLines = 0;
+    std::vector<int> left, right;
+    std::vector<int> firstColumn;  // raster column of each file's first valid pixel
+    int stagger = 0;               // AVNIR-2 1A/1B1: lines the odd detectors trail
+    // The raster centre in UTM (rounded to the millimetre the leader keeps),
+    // and the ground step in metres from one column and one row to the next.
+    double originEasting = 0, originNorthing = 0;
+    double columnU = 0, columnV = 0, rowU = 0, rowV = 0;
+
+    void ToGround(double column, double row, double& u, double& v) const {
+        if (sensorGeometry) {
+            const double a = column - (width - 1) / 2.0, b = row - (height - 1) / 2.0;
+            u = a * columnU + b * rowU;
+            v = a * columnV + b * rowV;
+        } else {
+            u = (column + 0.5 - width / 2.0) * pixelSize;
+            v = (height / 2.0 - row - 0.5) * pixelSize;
+        }
+    }
+
+    /// The calibrated value of band at a raster position; at Level 1A with
+    /// the gain and offset of the detector (file, pixel) that saw it.
+    uint8_t Value(int band, double column, double row, int file, int detector) const {
+        double u, v;
+        ToGround(column, row, u, v);
+        const GroundSample ground = Surface(u, v);
+        const Reflectance& r = ground.reflectance;
+        double dn;
+        if (prism) {
+            dn = 12.0 + 380.0 * (0.30 * r.g + 0.45 * r.r + 0.25 * r.n) * ground.shade;
+        } else {
+            static const double offset[4] = {38.0, 24.0, 14.0, 8.0};  // path radiance
+            static const double gain[4] = {420.0, 450.0, 480.0, 330.0};
+            const double value[4] = {r.b, r.g, r.r, r.n};
+            dn = offset[band] + gain[band] * value[band] * ground.shade;
+        }
+        const int32_t x = static_cast<int32_t>(std::lround(column));
+        const int32_t y = static_cast<int32_t>(std::lround(row));
+        dn += 2.0 * (Hash01(x, y, 200u + static_cast<uint32_t>(band)) - 0.5);  // sensor noise
+        if (options.level == 0 && file >= 0) {
+            static const double ccdGain[8] = {-0.05, 0.03, 0.0, 0.04, -0.03, 0.02, 0.01, -0.02};
+            const double gain = 1.0 + 0.035 * (Hash01(file, detector, 211) - 0.5) +
+                                (prism ? ccdGain[file % 8] : 0.0);
+            dn = dn * gain + 3.0 * (Hash01(file, detector, 223) - 0.5);
+        }
+        return static_cast<uint8_t>(std::clamp(std::lround(dn), 1L, 255L));  // 0 marks fill
+    }
+
+    /// The byte the writer puts at pixel (dummy pixels excluded) of line of file.
+    uint8_t FilePixel(int file, int line, int pixel) const {
+        if (!sensorGeometry) return Value(prism ? 0 : file, pixel, line, -1, -1);
+        if (prism) return Value(0, firstColumn[file] + pixel - left[file], line, file, pixel);
+        // AVNIR-2: odd detectors, counted from the first valid pixel, see
+        // the ground of a line `stagger` lines later than the even ones.
+        const int k = pixel - left[file];
+        return Value(file, k, (k & 1) ? line - stagger : line, file, pixel);
+    }
+
+    uint8_t RasterPixel(int band, long x, long y) const {
+        const double column = static_cast<double>(x), row = static_cast<double>(y);
+        if (!sensorGeometry) return Value(band, column, row, -1, -1);
+        if (!prism) return Value(band, column, row, band, left[band] + static_cast<int>(x));
+        // The raster takes each file after the first from its 33rd valid pixel on.
+        int file = 0;
+        for (int k = static_cast<int>(firstColumn.size()) - 1; k >= 0; --k)
+            if (x >= firstColumn[k] + (k > 0 ? kPrismOverlap : 0)) {
+                file = k;
+                break;
+            }
+        return Value(0, column, row, file, left[file] + static_cast<int>(x - firstColumn[file]));
+    }
+};
+
+namespace {
+
+/// State vector of the sample's orbit at t seconds after the scene centre,
+/// Earth-fixed (metres, metres per second).
+StateVector OrbitAt(double t, Vec3 position0, Vec3 along0) {
+    const double radius = std::sqrt(Dot(position0, position0));
+    const double speed = std::sqrt(kEarthGm / radius);
+    const double angle = speed / radius * t;
+    const Vec3 inertial = (radius * std::cos(angle)) * Unit(position0) + (radius * std::sin(angle)) * along0;
+    const Vec3 inertialVelocity = (-speed * std::sin(angle)) * Unit(position0) + (speed * std::cos(angle)) * along0;
+    // The Earth turns beneath: rotate into the Earth-fixed frame of time t.
+    const Vec3 p = RotateZ(inertial, -kEarthRotation * t);
+    const Vec3 v = RotateZ(inertialVelocity, -kEarthRotation * t) + Cross({0, 0, -kEarthRotation}, p);
+    return {p.x, p.y, p.z, v.x, v.y, v.z};
+}
+
+/// Earth-fixed position of a point on GRS80 at the given height.
+Vec3 EarthFixed(double latitude, double longitude, double height) {
+    const double e2 = kFlattening * (2.0 - kFlattening);
+    const double phi = latitude * kDeg, lambda = longitude * kDeg;
+    const double n = kSemiMajor / std::sqrt(1.0 - e2 * std::sin(phi) * std::sin(phi));
+    return {(n + height) * std::cos(phi) * std::cos(lambda), (n + height) * std::cos(phi) * std::sin(lambda),
+            (n * (1.0 - e2) + height) * std::sin(phi)};
+}
+
+/// Quaternion (x, y, z, w) of a rotation matrix given row after row.
+std::array<double, 4> Quaternion(const double m[3][3]) {
+    const double w = std::sqrt(std::max(0.0, 1.0 + m[0][0] + m[1][1] + m[2][2])) / 2.0;
+    const double x = std::copysign(std::sqrt(std::max(0.0, 1.0 + m[0][0] - m[1][1] - m[2][2])) / 2.0, m[2][1] - m[1][2]);
+    const double y = std::copysign(std::sqrt(std::max(0.0, 1.0 - m[0][0] + m[1][1] - m[2][2])) / 2.0, m[0][2] - m[2][0]);
+    const double z = std::copysign(std::sqrt(std::max(0.0, 1.0 - m[0][0] - m[1][1] + m[2][2])) / 2.0, m[1][0] - m[0][1]);
+    return {x, y, z, w};
+}
+
+
+}  // namespace
+
+const char* SampleScene::PlaceName() { return "Fuji River mouth, Suruga Bay, Japan"; }
+
+SampleScene::SampleScene(const SampleOptions& options) {
+    auto g = std::make_shared<Geometry>();
+    g->options = options;
+    g->prism = options.sensor == Sensor::Prism;
+    g->sensorGeometry = options.level != 2;
+    g->pixelSize = g->prism ? 2.5 : 10.0;
+    g->bands = g->prism ? 1 : 4;
+    const bool full = options.fullSize;
+
+    ProductSpec product = g->prism ? PrismProduct(options.level, 'N') : Avnir2Product(options.level);
+    const int files = product.ImageCount();
+
+    if (g->sensorGeometry && g->prism) {
+        // Six CCD files side by side, each with a few dummy pixels at both ends.
+        g->pixelsPerLine = full ? 4992 : 624;
+        g->fileLines = g->height = full ? 16000 : 2400;
+        int column = 0;
+        for (int k = 0; k < files; ++k) {
+            g->left.push_back(5 + k % 3);
+            g->right.push_back(4 + (k + 1) % 2);
+            g->firstColumn.push_back(column);
+            column += g->pixelsPerLine - g->left[k] - g->right[k] - kPrismOverlap;
+        }
+        g->width = column + kPrismOverlap;
+    } else if (g->sensorGeometry) {
+        // Four band files; every odd detector trails, so each file holds
+        // `stagger` lines more than the scene for the odd detectors' view of
+        // its last lines.
+        g->pixelsPerLine = full ? 7100 : 1040;
+        g->stagger = kAvnir2Stagger;
+        g->height = full ? 7200 : 1000;
+        g->fileLines = g->height + g->stagger;
+        for (int k = 0; k < files; ++k) {
+            g->left.push_back(full ? 30 : 24);
+            g->right.push_back(full ? 30 : 16);
+            g->firstColumn.push_back(0);
+        }
+        g->width = g->pixelsPerLine - g->left[0] - g->right[0];
+    } else {
+        // Geocoded: the whole line is image, no dummy pixels.
+        g->width = g->pixelsPerLine = g->prism ? (full ? 14496 : 3552) : (full ? 7040 : 1000);
+        g->height = g->fileLines = g->prism ? (full ? 16000 : 2400) : (full ? 7200 : 1000);
+        g->left.assign(files, 0);
+        g->right.assign(files, 0);
+        g->firstColumn.assign(files, 0);
+    }
+
+    // Ground geometry: the raster centre on the origin; along-track lines
+    // turned by the heading of the descending track.
+    double easting, northing;
+    GeographicToUtm(kOriginLatitude, kOriginLongitude, kZone, true, easting, northing);
+    g->originEasting = std::round(easting * 1000.0) / 1000.0;
+    g->originNorthing = std::round(northing * 1000.0) / 1000.0;
+    g->rowU = std::sin(kHeading) * g->pixelSize;
+    g->rowV = std::cos(kHeading) * g->pixelSize;
+    g->columnU = -std::cos(kHeading) * g->pixelSize;
+    g->columnV = std::sin(kHeading) * g->pixelSize;
+    geometry_ = g;
+
+    // Image files.
+    ImageSpec& image = product.image;
+    image.pixelsPerLine = g->pixelsPerLine;
+    image.lines = g->fileLines;
+    image.leftDummyWidth = [g](int file, int) { return g->left[static_cast<size_t>(file)]; };
+    image.rightDummyWidth = [g](int file, int) { return g->right[static_cast<size_t>(file)]; };
+    image.pixel = [g](int file, int line, int pixel) { return g->FilePixel(file, line, pixel); };
+    image.lineIntervalMicroseconds = g->prism ? 370 : 1480;
+    const double halfScene = (g->height - 1) / 2.0 * image.lineIntervalMicroseconds * 1e-6;
+    const long long startMicros = std::llround((kCentreSecondOfDay - halfScene) * 1e6);
+    image.startMilliseconds = static_cast<int32_t>(startMicros / 1000);
+    image.startMicroseconds = static_cast<int16_t>(startMicros % 1000);
+
+    // Scene header.
+    LeaderSpec& leader = product.leader;
+    double latitude, longitude;
+    UtmToGeographic(g->originEasting, g->originNorthing, kZone, true, latitude, longitude);
+    leader.sceneCenterLatitude = latitude;
+    leader.sceneCenterLongitude = longitude;
+    const int millis = static_cast<int>(std::lround(std::fmod(kCentreSecondOfDay, 1.0) * 1000.0));
+    const int seconds = static_cast<int>(kCentreSecondOfDay);
+    char centreTime[32];
+    std::snprintf(centreTime, sizeof centreTime, "%04d%02d%02d%02d%02d%02d%03d000", kYear, kMonth, kDay,
+                  seconds / 3600, seconds / 60 % 60, seconds % 60, millis);
+    leader.sceneCenterTime = centreTime;
+    leader.sceneDate = "13Oct06";
+    leader.text373 = "+0.000";  // pointing at nadir
+    leader.text453 = "RSP   388  271";
+    leader.numberOfLines = g->height;
+    // AVNIR-2 and Level 1B2 rows are as wide as the scene header says; PRISM
+    // 1A/1B1 keeps the width of one CCD file there.
+    if (!g->prism || !g->sensorGeometry) leader.pixelsPerLine = g->width;
+    if (g->sensorGeometry) {
+        leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";  // not map-projected
+    } else {
+        leader.mapProjectionFlags = "YNNNNNNNNNNNNNNN";  // UTM
+        leader.geocodingLetter = 'G';
+        product.processingSuffix[4] = 'G';
+    }
+    const double lastColumn = g->width - 1.0, lastRow = g->height - 1.0;
+    auto corner = [&](double column, double row, double& lat, double& lon) {
+        double u, v;
+        g->ToGround(column, row, u, v);
+        UtmToGeographic(g->originEasting + u, g->originNorthing + v, kZone, true, lat, lon);
+    };
+    corner(0, 0, leader.upperLeftLatitude, leader.upperLeftLongitude);
+    corner(lastColumn, 0, leader.upperRightLatitude, leader.upperRightLongitude);
+    corner(0, lastRow, leader.lowerLeftLatitude, leader.lowerLeftLongitude);
+    corner(lastColumn, lastRow, leader.lowerRightLatitude, leader.lowerRightLongitude);
+
+    // Map projection values.
+    leader.xPixelSize = leader.yPixelSize = g->pixelSize;
+    leader.xPixelSize1B2 = leader.yPixelSize1B2 = g->pixelSize;
+    leader.hemisphereCode = 0;
+    leader.utmZoneNumber = kZone;
+    leader.sceneCenterEasting = g->originEasting / 1000.0;
+    leader.sceneCenterNorthing = g->originNorthing / 1000.0;
+    leader.projectionCenterLatitude = latitude;
+    leader.projectionCenterLongitude = longitude;
+    leader.ellipsoidName = "GRS80";
+    leader.semiMajorAxis = kSemiMajor / 1000.0;
+    leader.semiMinorAxis = kSemiMajor * (1.0 - kFlattening) / 1000.0;
+
+    // The orbit: over the scene centre at its time, heading south by south-west.
+    const Vec3 position0 = EarthFixed(latitude, longitude, kAltitude);
+    const double phi = latitude * kDeg, lambda = longitude * kDeg;
+    const Vec3 north = {-std::sin(phi) * std::cos(lambda), -std::sin(phi) * std::sin(lambda), std::cos(phi)};
+    const Vec3 east = {-std::sin(lambda), std::cos(lambda), 0.0};
+    const Vec3 along0 = Unit(std::cos(kHeading) * north + std::sin(kHeading) * east);
+    // 28 state vectors a minute apart, the scene centre near the middle.
+    const double firstSecond = std::floor((kCentreSecondOfDay - 13.5 * 60.0) / 60.0) * 60.0;
+    leader.dataPoints.clear();
+    for (int k = 0; k < 28; ++k)
+        leader.dataPoints.push_back(OrbitAt(firstSecond + 60.0 * k - kCentreSecondOfDay, position0, along0));
+    leader.firstPointYear = kYear;
+    leader.firstPointMonth = kMonth;
+    leader.firstPointDay = kDay;
+    leader.firstPointDayOfYear = kDayOfYear;
+    leader.firstPointSecondOfDay = firstSecond;
+    leader.dataPointInterval = 60.0;
+    leader.greenwichMeanHourAngle = GreenwichAngle(firstSecond);
+    leader.orbitalElementsDesignator = "PRECISION";
+    const double radius = std::sqrt(Dot(position0, position0));
+    leader.orbitalElements = {radius / 1000.0, 0.0011, 98.16, 0.0, 90.0, 0.0};
+
+    if (product.HasSupplemental()) {
+        SupplementalSpec& sup = product.supplemental;
+        const int32_t date = kYear * 10000 + kMonth * 100 + kDay;
+        // State vectors (kilometres, kilometres per second) a minute apart
+        // over the scene: the precision orbit, and a predicted one a few
+        // metres off.
+        sup.firstBlock.lines.clear();
+        sup.secondBlock.lines.clear();
+        const double blockStart = std::floor((kCentreSecondOfDay - 240.0) / 60.0) * 60.0;
+        for (int k = 0; k < 9; ++k) {
+            const double second = blockStart + 60.0 * k;
+            const StateVector s = OrbitAt(second - kCentreSecondOfDay, position0, along0);
+            StateVectorLine line = {date, ClockTime(second),
+                                    {s.x / 1000, s.y / 1000, s.z / 1000, s.vx / 1000, s.vy / 1000, s.vz / 1000}};
+            sup.secondBlock.lines.push_back(line);
+            line.values[0] += 0.004;
+            line.values[1] -= 0.003;
+            sup.firstBlock.lines.push_back(line);
+        }
+        // Earth rotation matrices (inertial to Earth-fixed) and their
+        // inverses a minute apart.
+        sup.referenceDate = date;
+        sup.referenceTimeOfDay = ClockTime(blockStart);
+        sup.referenceValue1 = GreenwichAngle(blockStart);
+        sup.referenceValue2 = 360.98564736629 / 86400.0;  // degrees per second
+        sup.matrices.clear();
+        for (int k = 0; k < 9; ++k) {
+            const double second = blockStart + 60.0 * k;
+            const double theta = GreenwichAngle(second) * kDeg;
+            MatrixEntrySpec entry = {date, ClockTime(second), {}, {}};
+            const double c = std::cos(theta), s = std::sin(theta);
+            const double m[3][3] = {{c, s, 0}, {-s, c, 0}, {0, 0, 1}};
+            for (int r = 0; r < 3; ++r)
+                for (int q = 0; q < 3; ++q) {
+                    entry.firstMatrix[r][q] = m[r][q];
+                    entry.secondMatrix[r][q] = m[q][r];
+                }
+            sup.matrices.push_back(entry);
+        }
+        // Attitude every 0.1 s from a second before the first line to a
+        // second after the last: the body frame of a nadir-pointing
+        // satellite with a slight wobble.
+        sup.attitude.clear();
+        const double first = kCentreSecondOfDay - halfScene - 1.0;
+        const int samples = static_cast<int>(std::ceil((2.0 * halfScene + 2.0) / 0.1)) + 1;
+        for (int k = 0; k < samples; ++k) {
+            const double second = std::round((first + 0.1 * k) * 10.0) / 10.0;
+            const StateVector s = OrbitAt(second - kCentreSecondOfDay, position0, along0);
+            const Vec3 zAxis = Unit({-s.x, -s.y, -s.z});
+            const Vec3 yAxis = Unit(Cross(zAxis, {s.vx, s.vy, s.vz}));
+            const Vec3 xAxis = Cross(yAxis, zAxis);
+            const double wobble = 2e-5 * std::sin(second * 1.7);
+            const double m[3][3] = {{xAxis.x, yAxis.x + wobble, zAxis.x},
+                                    {xAxis.y, yAxis.y, zAxis.y - wobble},
+                                    {xAxis.z, yAxis.z, zAxis.z}};
+            const std::array<double, 4> q = Quaternion(m);
+            const int whole = static_cast<int>(second);
+            AttitudeSampleSpec sample = {kYear, kMonth, kDay, whole / 3600, whole / 60 % 60,
+                                         second - (whole / 60) * 60.0,
+                                         {q[0], q[1], q[2], q[3]},
+                                         {static_cast<float>(wobble), static_cast<float>(-1.06e-3),
+                                          static_cast<float>(1.5e-6)}};
+            sup.attitude.push_back(sample);
+        }
+        // The sensor alignment: a rotation of a few hundredths of a degree.
+        const double ax = 0.012 * kDeg, ay = -0.021 * kDeg, az = 0.034 * kDeg;
+        const double m[3][3] = {{1.0, -az, ay}, {az, 1.0, -ax}, {-ay, ax, 1.0}};
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) sup.sensorMatrix[r][c] = m[r][c];
+    }
+
+    if (!g->sensorGeometry && g->prism) {
+        // The raster is aligned with the UTM grid.
+        product.summary = SummarySpec{};
+        product.summary->mapDirection = std::string("MapNorth");
+    }
+    product_ = std::move(product);
+}
+
+int SampleScene::Width() const { return geometry_->width; }
+int SampleScene::Height() const { return geometry_->height; }
+int SampleScene::Bands() const { return geometry_->bands; }
+
+uint8_t SampleScene::RasterPixel(int band, long column, long row) const {
+    return geometry_->RasterPixel(band, column, row);
+}
+
+void SampleScene::PixelToUtm(double column, double row, double& easting, double& northing) const {
+    double u, v;
+    geometry_->ToGround(column, row, u, v);
+    easting = geometry_->originEasting + u;
+    northing = geometry_->originNorthing + v;
+}
+
+void SampleScene::PixelToGeographic(double column, double row, double& latitude, double& longitude) const {
+    double easting, northing;
+    PixelToUtm(column, row, easting, northing);
+    UtmToGeographic(easting, northing, kZone, true, latitude, longitude);
+}
+
+}  // namespace ceoswriter
