@@ -26,17 +26,39 @@ long SpanOf(CeosAlosjImageFile& image, long leftSkip, long rightSkip) {
 
 // Reads line `row` of image into out, which has room for `room` bytes: the
 // right skip grows until the span fits, so that a file whose widths disagree
-// with the scene header can never write past the row.  Returns the bytes
-// written (0 when nothing fits).
+// with the scene header can never write past the row.  Returns the bytes the
+// span covers (0 when nothing fits) and whether the read filled them.
 long ReadBounded(CeosAlosjImageFile& image, unsigned long row, unsigned char* out, long room,
-                 long leftSkip, long rightSkip, long shift, bool deStagger) {
+                 long leftSkip, long rightSkip, long shift, bool deStagger, bool& filled) {
+    filled = false;
     const long span = SpanOf(image, leftSkip, rightSkip);
     if (room <= 0 || span <= 0) return 0;
     if (span > room) rightSkip += span - room;
     const long line = static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL));
-    return deStagger ? image.ReadLineDeStagger(line, out, leftSkip, rightSkip, shift)
-                     : image.ReadLine(line, out, leftSkip, rightSkip);
+    const long count = deStagger ? image.ReadLineDeStagger(line, out, leftSkip, rightSkip, shift, filled)
+                                 : image.ReadLine(line, out, leftSkip, rightSkip, filled);
+    return std::clamp(count, 0L, room);
 }
+
+// The row as reads fill it.  Rather than zeroing the whole row before the
+// reads, which costs about as much as a read, only the bytes that no read
+// filled are zeroed: those of a failed read, and those behind the last read.
+class RowFill {
+public:
+    RowFill(unsigned char* row, long width) : row_(row), width_(width) {}
+    unsigned char* Next() const { return row_ + written_; }
+    long Room() const { return width_ - written_; }
+    void Advance(long count, bool filled) {
+        if (!filled) std::memset(row_ + written_, 0, static_cast<size_t>(count));
+        written_ += count;
+    }
+    void ZeroRest() { std::memset(row_ + written_, 0, static_cast<size_t>(width_ - written_)); }
+
+private:
+    unsigned char* row_;
+    long width_;
+    long written_ = 0;
+};
 
 }  // namespace
 
@@ -64,26 +86,28 @@ long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, uns
     if (!buffer || !*buffer) return 0;
     State& s = *d;
     const long width = GetSceneWidth();
-    unsigned char* out = *buffer;
-    std::memset(out, 0, static_cast<size_t>(width));
     if (width == 0) return 0;
+    RowFill fill(*buffer, width);
 
     const bool prism = s.sensorType == 0;
     const bool avnir = s.sensorType == 1;
     const bool belowL2 = s.productLevel == 0 || s.productLevel == 1;
+    bool filled = false;
 
     if (prism && belowL2 && s.prismOpenMode == 1) {
-        long written = 0;
         for (size_t k = 0; k < s.imageFiles.size(); ++k) {
             CeosAlosjImageFile& image = *s.imageFiles[k];
             const long left = image.GetLeftDummyWidth(-1) + (k == 0 ? 0 : OVERLAPWIDTH);
             const long right = image.GetRightDummyWidth(-1);
-            written += ReadBounded(image, row, out + written, width - written, left, right, 0, false);
+            const long count = ReadBounded(image, row, fill.Next(), fill.Room(), left, right, 0, false, filled);
+            fill.Advance(count, filled);
         }
     } else if (prism && belowL2) {
-        if (CeosAlosjImageFile* image = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber()))
-            ReadBounded(*image, row, out, width, image->GetLeftDummyWidth(-1),
-                        image->GetRightDummyWidth(-1), 0, false);
+        if (CeosAlosjImageFile* image = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber())) {
+            const long count = ReadBounded(*image, row, fill.Next(), fill.Room(), image->GetLeftDummyWidth(-1),
+                                           image->GetRightDummyWidth(-1), 0, false, filled);
+            fill.Advance(count, filled);
+        }
     } else if ((prism || avnir) && s.productLevel == 2) {
         // Level 1B2: PRISM cuts by the band's own line, AVNIR-2 by the fourth file's line.
         CeosAlosjImageFile* image = s.Image(bandNum);
@@ -92,13 +116,17 @@ long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, uns
             const long line = static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL));
             const long left = s.isGeocoded ? 0 : widths->GetLeftDummyWidth(line);
             const long right = s.isGeocoded ? 0 : widths->GetRightDummyWidth(line);
-            ReadBounded(*image, row, out, width, left, right, 0, false);
+            const long count = ReadBounded(*image, row, fill.Next(), fill.Room(), left, right, 0, false, filled);
+            fill.Advance(count, filled);
         }
     } else if (avnir && belowL2) {
-        if (CeosAlosjImageFile* image = s.Image(bandNum))
-            ReadBounded(*image, row, out, width, image->GetLeftDummyWidth(-1),
-                        image->GetRightDummyWidth(-1), s.staggerPixelShift, true);
+        if (CeosAlosjImageFile* image = s.Image(bandNum)) {
+            const long count = ReadBounded(*image, row, fill.Next(), fill.Room(), image->GetLeftDummyWidth(-1),
+                                           image->GetRightDummyWidth(-1), s.staggerPixelShift, true, filled);
+            fill.Advance(count, filled);
+        }
     }
+    fill.ZeroRest();
     return 0;
 }
 

@@ -74,6 +74,13 @@ public:
     /// line exists.  Shift 0 reads plainly.
     long ReadLineDeStagger(long line, unsigned char* buffer, long leftSkip, long rightSkip,
                            long shift);
+    /// The same two reads, telling in `filled` whether buffer[0 .. count)
+    /// now holds the line's pixels: false when the span cannot be read or its
+    /// read failed, and those bytes may then hold anything.  (A failed read
+    /// of the later line leaves the line as read plainly, which is filled.)
+    long ReadLine(long line, unsigned char* buffer, long leftSkip, long rightSkip, bool& filled);
+    long ReadLineDeStagger(long line, unsigned char* buffer, long leftSkip, long rightSkip,
+                           long shift, bool& filled);
     /// @}
 
     /// @name Line prefixes

@@ -1,0 +1,131 @@
+// What keeps row reads cheap must not change what they return: the odd
+// bytes of a de-staggered line are blended by whole vectors, and a row is
+// zeroed only where no read filled it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "DatasetTestSupport.h"
+#include "files/CeosAlosjImageFile.h"
+
+using namespace ceoswriter;
+using namespace testing_support;
+
+namespace {
+
+constexpr int kPrefix = 34;  // line prefix bytes before the first pixel
+
+std::unique_ptr<CeosAlosjImageFile> OpenImage(const ProductFiles& files, size_t index) {
+    auto reader = std::make_unique<CeosAlosjImageFile>(files.volume.c_str(), files.fileIds[1 + index].c_str());
+    EXPECT_EQ(reader->SetFd(), 0);
+    EXPECT_EQ(reader->Read(), 0);
+    return reader;
+}
+
+std::vector<unsigned char> Written(const ImageSpec& spec, int file, int line, int first, int count) {
+    std::vector<unsigned char> bytes;
+    for (int p = first; p < first + count; ++p) bytes.push_back(ImagePixel(spec, file, line, p));
+    return bytes;
+}
+
+}  // namespace
+
+TEST(DeStaggerBlend, EverySpanLengthAndBufferAlignmentTakesOddBytesFromTheLaterLine) {
+    ProductSpec product = Avnir2Product(1);
+    product.image.pixelsPerLine = 100;
+    product.image.lines = 8;
+    product.image.leftDummyWidth = [](int, int) { return 0; };
+    product.image.rightDummyWidth = [](int, int) { return 0; };
+    WrittenProduct p(product);
+    auto image = OpenImage(p.files, 2);
+    ReportCapture capture;
+    // Spans shorter than, equal to and longer than a vector, starting at
+    // every alignment within the buffer.
+    for (long count = 1; count <= 99; ++count) {
+        for (size_t alignment = 0; alignment < 4; ++alignment) {
+            std::vector<unsigned char> buffer(alignment + 100 + 16, 0xA5);
+            bool filled = false;
+            const long leftSkip = 1;
+            EXPECT_EQ(image->ReadLineDeStagger(1, buffer.data() + alignment, leftSkip, 100 - leftSkip - count, 5,
+                                               filled),
+                      count);
+            EXPECT_TRUE(filled);
+            const auto own = Written(product.image, 2, 1, 1, static_cast<int>(count));
+            const auto later = Written(product.image, 2, 6, 1, static_cast<int>(count));
+            for (long k = 0; k < count; ++k)
+                ASSERT_EQ(buffer[alignment + k], k % 2 ? later[k] : own[k])
+                    << "count " << count << " alignment " << alignment << " k " << k;
+            for (size_t k = alignment + count; k < buffer.size(); ++k)
+                ASSERT_EQ(buffer[k], 0xA5) << "wrote past the span: count " << count;
+            for (size_t k = 0; k < alignment; ++k) ASSERT_EQ(buffer[k], 0xA5) << "wrote before the span";
+        }
+    }
+    EXPECT_TRUE(capture.reports().empty());
+}
+
+TEST(LineReadsTellWhetherTheyFilled, FilledOnlyWhenTheSpanWasReadWhole) {
+    ProductSpec product = Avnir2Product(1);
+    product.image.pixelsPerLine = 64;
+    product.image.lines = 10;
+    WrittenProduct p(product);
+    auto image = OpenImage(p.files, 0);
+    std::vector<unsigned char> buffer(64);
+    bool filled = false;
+    ReportCapture capture;
+
+    EXPECT_EQ(image->ReadLine(3, buffer.data(), 6, 4, filled), 54);
+    EXPECT_TRUE(filled);
+    EXPECT_EQ(image->ReadLineDeStagger(8, buffer.data(), 6, 4, 5, filled), 54);  // no later line: plain
+    EXPECT_TRUE(filled);
+
+    // A span reaching into the prefix is never read.
+    EXPECT_EQ(image->ReadLine(3, buffer.data(), -2, 4, filled), 62);
+    EXPECT_FALSE(filled);
+    EXPECT_TRUE(capture.reports().empty());
+
+    // A line behind the end of the file fails, and says so.
+    EXPECT_EQ(image->ReadLine(40, buffer.data(), 6, 4, filled), 54);
+    EXPECT_FALSE(filled);
+    EXPECT_EQ(image->ReadLineDeStagger(40, buffer.data(), 6, 4, 5, filled), 54);
+    EXPECT_FALSE(filled);
+    EXPECT_EQ(capture.Summary(), (std::vector<std::string>{
+                                     "ImageFileImageLine::ReadLine: tfio_ReadDirect failed",
+                                     "ImageFileImageLine::ReadLineDeStagger: tfio_ReadDirect failed"}));
+}
+
+TEST(RowZeroing, ALineCutInsideItsPixelsLeavesThatFilesWholeSpanZero) {
+    ProductSpec product = PrismProduct(1);
+    product.image.lines = 6;
+    WrittenProduct p(product);
+    // CCD 3 ends 10 bytes into the span line 4 contributes (it starts behind
+    // 6 dummy and 32 overlap pixels): the read gets some bytes, then comes up short.
+    const int record = 720;
+    TruncateFile(p.files.images[2], record * 5 + kPrefix + 6 + 32 + 10);
+    ReportCapture capture;
+    auto dataset = OpenAndRead(p.files.volume);
+    const long perFile = 64 - 6 - 4;
+    ASSERT_EQ(dataset->GetSceneWidth(), 6 * perFile - 5 * 32);
+
+    const std::vector<unsigned char> row = Row(*dataset, 0, 4);  // the buffer held 0xA5 before
+    EXPECT_TRUE(capture.Has("ImageFileImageLine::ReadLine", "tfio_ReadDirect failed"));
+    const long first = perFile + (perFile - 32);  // CCD 3's first position in the row
+    for (long c = first; c < first + (perFile - 32); ++c) EXPECT_EQ(row[static_cast<size_t>(c)], 0) << c;
+    // Its neighbours are read whole.
+    EXPECT_EQ(row[static_cast<size_t>(first - 1)], ImagePixel(product.image, 1, 4, 64 - 4 - 1));
+    EXPECT_EQ(row[static_cast<size_t>(first + perFile - 32)], ImagePixel(product.image, 3, 4, 6 + 32));
+}
+
+TEST(RowZeroing, BytesBehindTheReadSpanAreZeroedWhateverTheBufferHeld) {
+    // AVNIR-2 rows are as wide as the scene header says; the span read is
+    // narrower by the dummy pixels, and what lies behind it must be zero.
+    WrittenProduct p(Avnir2Product(1));
+    auto dataset = OpenAndRead(p.files.volume);
+    ASSERT_EQ(dataset->GetSceneWidth(), 64);
+    const std::vector<unsigned char> row = Row(*dataset, 1, 2);
+    for (size_t c = 54; c < 64; ++c) EXPECT_EQ(row[c], 0) << c;
+    EXPECT_NE(row[53], 0);
+
+    // Rows no file contributes to are all zeros.
+    EXPECT_EQ(Row(*dataset, 9, 2), std::vector<unsigned char>(64, 0));
+}
