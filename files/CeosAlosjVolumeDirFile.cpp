@@ -114,7 +114,9 @@ long CeosAlosjVolumeDirFile::Read() {
     Terr_ErrorReport sizeReport = nullptr;
     const int64_t fileSize = tfio_FileSize(fileHandle, &sizeReport);
     terr_DeleteErrorReportEx(&sizeReport);
-    const int64_t recordsInFile = fileSize > 0 ? fileSize / kRecordLength - 1 : 0;
+    // A file too short for its descriptor holds no file pointer record (and
+    // its count of 0 is no further fault: the failed read was reported).
+    const int64_t recordsInFile = fileSize >= kRecordLength ? fileSize / kRecordLength - 1 : 0;
     if (fileCount < 0 || fileCount > kMaxFilePointerRecords || fileCount > recordsInFile) {
         terr_ReportAndDelete("CeosAlosjVolumeDirFile::Read", __LINE__, nullptr,
                              "Invalid number of file pointer records");
