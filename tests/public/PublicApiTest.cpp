@@ -1,0 +1,128 @@
+// The library as a host loads it: the shared library through its public
+// headers.  Reports, host-heap blocks and exceptions cross the library's
+// boundary here, as they do in a host process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "dataset/CeosAlosjDataset.h"
+#include "host/TeskarLog.h"
+
+using namespace ceoswriter;
+using testing_support::ReportCapture;
+using testing_support::TempDir;
+
+namespace {
+
+// The path as the platform writes it: with backslashes on Windows.
+std::string Native(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
+
+ProductSpec OneCcdProduct() {
+    ProductSpec product = PrismProduct(1);
+    product.designators = {3};
+    product.image.pixelsPerLine = 300;
+    product.image.lines = 4;
+    product.image.leftDummyWidth = [](int, int) { return 30; };
+    product.image.rightDummyWidth = [](int, int) { return 20; };
+    return product;
+}
+
+}  // namespace
+
+TEST(PublicApi, DatasetReadsAProductGivenWithNativeSeparators) {
+    TempDir dir;
+    ProductSpec product = OneCcdProduct();
+    ProductFiles files = WriteProduct(dir.path(), product);
+    ReportCapture capture;
+    CeosAlosjDataset dataset(Native(files.volume).c_str());
+    ASSERT_EQ(dataset.FileOpen(nullptr), 0);
+    ASSERT_EQ(dataset.FileRead(), 0);
+    // Derived names keep the separator the host used.
+    ASSERT_EQ(dataset.GetImgFileCount(), 1);
+    EXPECT_EQ(std::string(dataset.GetImageFileName(0)), Native(files.images[0]));
+    EXPECT_EQ(dataset.GetMinCcdNumber(), 3);
+    ASSERT_EQ(dataset.GetSceneWidth(), 250);
+    std::vector<unsigned char> row(250 + 8, 0xEE);
+    unsigned char* data = row.data();
+    EXPECT_EQ(dataset.GetRow(0, 2, 0, &data), 0);
+    for (int column = 0; column < 250; ++column)
+        ASSERT_EQ(row[column], ImagePixel(product.image, 0, 2, 30 + column)) << "column " << column;
+    EXPECT_EQ(row[250], 0xEE);  // nothing written past the scene width
+    EXPECT_EQ(dataset.FileClose(), 0);
+    EXPECT_TRUE(capture.reports().empty()) << capture.Summary().front();
+}
+
+TEST(PublicApi, ReportsFromInsideTheLibraryReachTheHostsHandler) {
+    TempDir dir;
+    ProductFiles files = WriteProduct(dir.path(), OneCcdProduct());
+    std::filesystem::remove(files.trailer);
+    {
+        ReportCapture capture;
+        CeosAlosjDataset dataset(files.volume.c_str());
+        EXPECT_EQ(dataset.FileOpen(nullptr), 0);
+        ASSERT_TRUE(capture.Has("CeosAlosjNonVolFileClass::SetFilename", "TRL file doesn't exist"));
+        // The chain carries the host call that failed beneath.
+        for (const auto& chain : capture.reports())
+            if (chain.front().message == "TRL file doesn't exist") {
+                ASSERT_EQ(chain.size(), 2u);
+                EXPECT_EQ(chain[1].operation, "tfio_FileExists");
+            }
+        dataset.FileClose();
+    }
+    // Without a handler the library prints to stderr again.
+    void* previousUserData = &files;
+    EXPECT_EQ(CeosAlosjSetReportHandler(nullptr, nullptr, &previousUserData), nullptr);
+    EXPECT_EQ(previousUserData, nullptr);
+}
+
+TEST(PublicApi, ExceptionsThrownInsideTheLibraryAreCaughtByTheHost) {
+    TempDir dir;
+    tkmd::KeywordValueFile keywords;
+    const std::string missing = dir.File("summary.txt");
+    EXPECT_THROW(keywords.Open(missing), TeskarLog::Exception);
+    try {
+        keywords.Open(missing);
+        ADD_FAILURE() << "no exception";
+    } catch (const TeskarLog::Message& message) {  // caught through its exported base
+        EXPECT_NE(message.get_What().find("summary.txt"), std::string::npos) << message.get_What();
+        EXPECT_GT(message.get_LineNum(), 0);
+    }
+    // The library stays usable: the same object opens a file that exists.
+    ceoswriter::WriteTextFile(missing, "Pds_MapDirection=\"TrueNorth\"\n");
+    keywords.Open(missing);
+    EXPECT_TRUE(keywords.Read());
+    EXPECT_EQ(keywords.GetStringValue("Pds_MapDirection"), "TrueNorth");
+}
+
+TEST(PublicApi, SensorModelBlocksCrossToTheHostAndAreReleasedThere) {
+    TempDir dir;
+    ProductSpec product = OneCcdProduct();
+    ProductFiles files = WriteProduct(dir.path(), product);
+    CeosAlosjDataset dataset(files.volume.c_str());
+    ASSERT_EQ(dataset.FileOpen(nullptr), 0);
+    ASSERT_EQ(dataset.FileRead(), 0);
+    Tkmd_ALPSM1B1_EPH ephemeris;
+    std::memset(&ephemeris, 0, sizeof ephemeris);
+    dataset.GetALPSM1B1EphemerisData(&ephemeris);
+    const StateVectorBlockSpec& block = product.supplemental.secondBlock;
+    ASSERT_EQ(ephemeris.ephemerisCount, static_cast<int32_t>(block.lines.size()));
+    ASSERT_NE(ephemeris.ephemeris, nullptr);
+    ASSERT_GT(ephemeris.ephemerisCount, 0);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_NEAR(ephemeris.ephemeris->entries[0].stateVector[k], block.lines[0].values[k] * 1000.0,
+                    1e-3);
+    Tkmd_ALPSM1B1_EPH_Release(&ephemeris);
+    EXPECT_EQ(ephemeris.ephemeris, nullptr);
+    EXPECT_EQ(ephemeris.startTime, nullptr);
+    dataset.FileClose();
+}
