@@ -45,7 +45,10 @@ void CeosAlosjDataset::SetLayerNames() {
     for (long i = 1; i <= d->bandCount; ++i) {
         Terr_ErrorReport formatReport = nullptr;
         char* name = tstr_Sprintf(nullptr, 0, "Layer_%li", &formatReport, i);
-        terr_DeleteErrorReportEx(&formatReport);
+        if (formatReport && !report)
+            report = formatReport;
+        else
+            terr_DeleteErrorReportEx(&formatReport);
         if (!name) continue;
         Terr_ErrorReport appendReport = nullptr;
         d->layerNames = tstr_StringListAppend(d->layerNames, name, &appendReport);
@@ -56,7 +59,7 @@ void CeosAlosjDataset::SetLayerNames() {
             terr_DeleteErrorReportEx(&appendReport);
     }
     if (report) terr_ReportAndDelete("CeosAlosjDataset::SetLayerNames", __LINE__, &report,
-                                     "tstr_StringListAppend failed");
+                                     "Layer names incomplete");
 }
 
 void CeosAlosjDataset::SetL1B2Option() {
@@ -85,7 +88,8 @@ void CeosAlosjDataset::SetStaggerPixelShift() {
     State& s = *d;
     if (s.sensorType != 1 || (s.productLevel != 0 && s.productLevel != 1) || !s.leaderFile) return;
     // The leading signed integer of the text; any fraction is ignored.
-    const double a = std::labs(std::atol(s.leaderFile->SceneHeader().text373));
+    // Wide integers are taken whole, so that no magnitude overflows a long.
+    const double a = std::fabs(static_cast<double>(std::strtoll(s.leaderFile->SceneHeader().text373, nullptr, 10)));
     if (a >= 0 && a <= 23.3)
         s.staggerPixelShift = 5;
     else if (a > 23.3 && a <= 35.3)

@@ -9,7 +9,7 @@ namespace {
 
 constexpr const char* kOpenAndRead = "CeosAlosjDataset::OpenAndRead";
 
-void ReportOpen(const char* message) { terr_ReportAndDelete(kOpenAndRead, __LINE__, nullptr, message); }
+void ReportOpen(long line, const char* message) { terr_ReportAndDelete(kOpenAndRead, line, nullptr, message); }
 
 // Every reader that still holds a handle lets it go; results are ignored.
 template <class Reader>
@@ -92,7 +92,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
     long result = -1;
     s.volumeDirFile.reset(new (std::nothrow) CeosAlosjVolumeDirFile(s.volumeDirFilename.c_str()));
     if (!s.volumeDirFile) {
-        ReportOpen("No memory for vol file!");
+        ReportOpen(__LINE__, "No memory for vol file!");
         return -1;
     }
     result = s.volumeDirFile->SetFd();
@@ -112,7 +112,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
     const long fileCount = s.volumeDirFile->FileCount();
     const long needed = 2 + s.imgFileCount + (s.productLevel != 2 ? 1 : 0);
     if (needed > fileCount) {
-        ReportOpen("CeosAlosjDataset Read failed");
+        ReportOpen(__LINE__, "CeosAlosjDataset Read failed");
         return result;
     }
     const char* volumePath = s.volumeDirFilename.c_str();
@@ -121,7 +121,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
 
     s.leaderFile.reset(new (std::nothrow) CeosAlosjLeaderFile(volumePath, nextId()));
     if (!s.leaderFile) {
-        ReportOpen("No memory for led file!");
+        ReportOpen(__LINE__, "No memory for led file!");
         return result;
     }
     s.leaderFile->SetFd();
@@ -130,7 +130,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
         std::unique_ptr<CeosAlosjImageFile> image(new (std::nothrow)
                                                       CeosAlosjImageFile(volumePath, nextId()));
         if (!image) {
-            ReportOpen("No memory for img file!");
+            ReportOpen(__LINE__, "No memory for img file!");
             return result;
         }
         image->SetFd();
@@ -139,7 +139,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
 
     s.trailerFile.reset(new (std::nothrow) CeosAlosjTrailerFile(volumePath, nextId()));
     if (!s.trailerFile) {
-        ReportOpen("No memory for trl structure!");
+        ReportOpen(__LINE__, "No memory for trl structure!");
         return result;
     }
     s.trailerFile->SetFd();
@@ -147,14 +147,14 @@ long CeosAlosjDataset::FileOpen(const char*) {
     if (s.productLevel != 2) {
         s.supplementalFile.reset(new (std::nothrow) CeosAlosjSupplementalFile(volumePath, nextId()));
         if (!s.supplementalFile) {
-            ReportOpen("No memory for sup structure!");
+            ReportOpen(__LINE__, "No memory for sup structure!");
             return result;
         }
         s.supplementalFile->SetFd();
     }
 
     if (k != fileCount) {
-        ReportOpen("CeosAlosjDataset Read failed");
+        ReportOpen(__LINE__, "CeosAlosjDataset Read failed");
         return result;
     }
 

@@ -14,7 +14,7 @@
 #include "files/CeosAlosjVolumeDirFile.h"
 #include "host/tstr.h"
 
-struct CeosAlosjDataset::State {
+struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     State() = default;
     ~State();
     State(const State&) = delete;

@@ -19,6 +19,7 @@ struct OpenFile {
     std::string name;
     bool writable = false;
     int64_t linePosition = 0;  // where tfio_Fgets goes on
+    int64_t knownSize = -1;    // size last seen, for reads that would run past the end
 };
 
 // Handles are ids into this table, never addresses: a closed or made-up
@@ -97,6 +98,7 @@ Tfio_File tfio_Open(const char* name, const char* mode, Terr_ErrorReport* report
     bool opened;
     if (mode[0] == 'r') {
         opened = host_platform::OpenRead(name, &file->native, &error);
+        if (opened) file->knownSize = host_platform::Size(file->native, nullptr);
     } else if (mode[0] == 'w') {
         file->writable = true;
         opened = host_platform::OpenWriteTruncate(name, &file->native, &error);
@@ -133,17 +135,26 @@ long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
         return -1;
     }
     std::string error;
+    auto shortRead = [&](int64_t available) {
+        Report(report, "tfio_ReadDirect", __LINE__,
+               "short read: " + std::to_string(available) + " of " + std::to_string(count) +
+                   " bytes at offset " + std::to_string(offset) + " in " + file->name);
+        return -1L;
+    };
+    // A read that would run past the end fails before it touches the buffer,
+    // so that the caller's bytes stay as they were.  The size is looked up
+    // again first, in case the file has grown.
+    if (file->knownSize >= 0 && count > file->knownSize - offset) {
+        file->knownSize = host_platform::Size(file->native, &error);
+        if (file->knownSize >= 0 && count > file->knownSize - offset)
+            return shortRead(std::max<int64_t>(0, file->knownSize - offset));
+    }
     int64_t got = host_platform::ReadAt(file->native, offset, buffer, count, &error);
     if (got < 0) {
         Report(report, "tfio_ReadDirect", __LINE__, "cannot read " + file->name + ": " + error);
         return -1;
     }
-    if (got < count) {
-        Report(report, "tfio_ReadDirect", __LINE__,
-               "short read: " + std::to_string(got) + " of " + std::to_string(count) +
-                   " bytes at offset " + std::to_string(offset) + " in " + file->name);
-        return -1;
-    }
+    if (got < count) return shortRead(got);
     return count;
 }
 

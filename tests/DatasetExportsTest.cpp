@@ -28,13 +28,16 @@ struct HostScene {
         for (int k = 0; k < 8; ++k) scene.coefficientArrays[k] = arrays[k];
     }
     ~HostScene() { Tkmd_ALPSM1B1_IMG_Release(&scene); }
+    // It points into itself and owns the exported strings.
+    HostScene(const HostScene&) = delete;
+    HostScene& operator=(const HostScene&) = delete;
 };
 
-HostScene SceneOf(const ProductSpec& product, long ccd = -1) {
+std::unique_ptr<HostScene> SceneOf(const ProductSpec& product) {
     WrittenProduct p(product);
-    auto dataset = OpenAndRead(p.files.volume, ccd);
-    HostScene host;
-    dataset->GetALPSM1B1SceneData(&host.scene);
+    auto dataset = OpenAndRead(p.files.volume);
+    auto host = std::make_unique<HostScene>();
+    dataset->GetALPSM1B1SceneData(&host->scene);
     return host;
 }
 
@@ -64,7 +67,8 @@ TEST(SceneExport, TimesFromTheSceneHeaderAndTheFirstLine) {
     product.leader.sceneCenterTime = "20061013021530123456";
     product.leader.sceneDate = "13Oct06";
     product.image.startMilliseconds = 7384500;  // 02:03:04.5
-    HostScene host = SceneOf(product);
+    std::unique_ptr<HostScene> scene = SceneOf(product);
+    const HostScene& host = *scene;
     EXPECT_EQ(host.centre.year, 2006);
     EXPECT_EQ(host.centre.month, 10);
     EXPECT_EQ(host.centre.day, 13);
@@ -81,7 +85,7 @@ TEST(SceneExport, TimesFromTheSceneHeaderAndTheFirstLine) {
     for (auto [date, month] : std::vector<std::pair<std::string, int>>{
              {"13oct06", 10}, {"13Okt06", 0}, {"01Jan08", 1}, {"31Dec07", 12}}) {
         product.leader.sceneDate = date;
-        EXPECT_EQ(SceneOf(product).start.month, month) << date;
+        EXPECT_EQ(SceneOf(product)->start.month, month) << date;
     }
 }
 
@@ -125,14 +129,14 @@ TEST(SceneExport, BitsPerSampleAndCoefficientArrays) {
     for (auto [bits, expected] : std::vector<std::pair<int, int>>{{8, 8}, {12, 8}, {16, 16}}) {
         ProductSpec product = PrismProduct(1);
         product.image.bitsPerPixel = bits;
-        EXPECT_EQ(SceneOf(product).scene.bitsPerSample, expected) << bits;
+        EXPECT_EQ(SceneOf(product)->scene.bitsPerSample, expected) << bits;
     }
     ProductSpec product = PrismProduct(1);
-    HostScene host = SceneOf(product);
+    std::unique_ptr<HostScene> host = SceneOf(product);
     for (int k = 0; k < 8; ++k)
         for (int m = 0; m < 4; ++m)
             for (int n = 0; n < 10; ++n)
-                EXPECT_DOUBLE_EQ(host.arrays[k][10 * m + n], product.leader.coefficientSets[4 * k + m][n])
+                EXPECT_DOUBLE_EQ(host->arrays[k][10 * m + n], product.leader.coefficientSets[4 * k + m][n])
                     << k << " " << m << " " << n;
 }
 
@@ -180,6 +184,27 @@ TEST(OrbitExport, StateVectorsInMetresWithTheReferenceAndMatrices) {
             }
     Tkmd_ALPSM1B1_EPH_Release(&eph);
     EXPECT_EQ(eph.ephemeris, nullptr);
+}
+
+TEST(OrbitExport, AnEmptySecondBlockStillGivesTheMatrices) {
+    ProductSpec product = PrismProduct(1);
+    product.supplemental.secondBlock.lines.clear();
+    WrittenProduct p(product);
+    auto dataset = OpenAndRead(p.files.volume);
+    AlosjDateTime hostTime{};
+    Tkmd_ALPSM1B1_EPH eph;
+    std::memset(&eph, 0, sizeof eph);
+    eph.startTime = &hostTime;
+    dataset->GetALPSM1B1EphemerisData(&eph);
+    EXPECT_EQ(eph.ephemerisCount, 0);
+    EXPECT_EQ(eph.ephemerisInterval, 60.0);
+    EXPECT_EQ(eph.startTime, &hostTime);
+    ASSERT_NE(eph.matrices, nullptr);
+    EXPECT_EQ(eph.matrices->count, 3);
+    ASSERT_NE(eph.referenceEntry, nullptr);
+    EXPECT_DOUBLE_EQ(eph.referenceEntry->referenceValue1, product.supplemental.referenceValue1);
+    eph.startTime = nullptr;  // the host's own
+    Tkmd_ALPSM1B1_EPH_Release(&eph);
 }
 
 TEST(OrbitExport, TwoCallsGiveIndependentBlocks) {
@@ -296,6 +321,9 @@ TEST(SensorModelExports, ProductsWithoutTablesExportEmptyTablesAndNoCrash) {
         sen.sensorMatrix = matrix;
         dataset->GetALPSM1B1SensorData(&sen);
         EXPECT_EQ(sen.focalLength, 1939.0);
+        if (i < 2) {
+            EXPECT_EQ(matrix[4], 5.0) << i;  // no matrix was read: the host's stays
+        }
 
         HostScene host;
         dataset->GetALPSM1B1SceneData(&host.scene);

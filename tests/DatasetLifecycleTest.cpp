@@ -66,9 +66,11 @@ TEST(DatasetOpen, ListsTooShortAreRejectedWithoutReadingPastThem) {
     ProductSpec prism = PrismProduct(1);
     prism.declaredFilePointerCount = 2;
     WrittenProduct q(prism);
+    capture.Clear();
     auto short2 = OpenAndRead(q.files.volume, -1, &result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(short2->GetImgFileCount(), 0);
+    EXPECT_TRUE(capture.Has("CeosAlosjDataset::OpenAndRead", "CeosAlosjDataset Read failed"));
 }
 
 TEST(DatasetOpen, VolumeDirectoryThatCannotBeIdentifiedFailsTheOpen) {

@@ -135,12 +135,13 @@ TEST(DatasetRows, Avnir2Level1B2IsCutByTheFourthFilesLine) {
 
 TEST(DatasetRows, FailedReadsAndImpossibleRequestsLeaveZeros) {
     WrittenProduct p(PrismProduct(1));
-    TruncateFile(p.files.images[2], 720 * 5);  // CCD 3 keeps its descriptor and four lines
+    // CCD 3 keeps its descriptor, four lines and the first pixels of line 4.
+    TruncateFile(p.files.images[2], 720 * 5 + 50);
     ReportCapture capture;
     auto dataset = OpenAndRead(p.files.volume);
     const long width = dataset->GetSceneWidth();
     ASSERT_GT(width, 0);
-    std::vector<unsigned char> row = Row(*dataset, 0, 10);
+    std::vector<unsigned char> row = Row(*dataset, 0, 4);
     EXPECT_TRUE(capture.Has("ImageFileImageLine::ReadLine", "tfio_ReadDirect failed"));
     // The third file's columns stay zero; the others are filled.
     const long perFile = 64 - 6 - 4;
@@ -156,6 +157,18 @@ TEST(DatasetRows, FailedReadsAndImpossibleRequestsLeaveZeros) {
     EXPECT_EQ(Row(*a, 7, 0), std::vector<unsigned char>(64, 0));
     EXPECT_EQ(Row(*a, -1, 0), std::vector<unsigned char>(64, 0));
     EXPECT_EQ(Row(*a, 0, 1000000), std::vector<unsigned char>(64, 0));
+}
+
+TEST(DatasetRows, UndeterminedLevelReadsNothing) {
+    // A level digit that is none of 0, 1, 2 leaves the level undetermined.
+    WrittenProduct p(PrismProduct(1));
+    for (size_t record = 1; record <= p.files.fileIds.size(); ++record)
+        PatchFile(p.files.volume, static_cast<long>(360 * record + 20 + 7), "9");
+    ReportCapture capture;
+    auto dataset = OpenAndRead(p.files.volume);
+    EXPECT_EQ(dataset->GetProductLevel(), -1);
+    const long width = dataset->GetSceneWidth();
+    EXPECT_EQ(Row(*dataset, 0, 0), std::vector<unsigned char>(static_cast<size_t>(width), 0));
 }
 
 TEST(DatasetRows, FilesWiderThanTheSceneHeaderNeverWritePastTheRow) {

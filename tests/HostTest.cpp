@@ -5,6 +5,7 @@
 #include <climits>
 #include <clocale>
 #include <filesystem>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -49,6 +50,23 @@ TEST(HostFileIo, ShortReadIsAFailureWithAReport) {
     EXPECT_EQ(Operation(report), "tfio_ReadDirect");
     EXPECT_NE(std::string(terr_GetMessage(report)).find("short read: 2 of 8"), std::string::npos);
     terr_DeleteErrorReportEx(&report);
+    EXPECT_EQ(report, nullptr);
+    tfio_Close(file, &report);
+}
+
+TEST(HostFileIo, ShortReadLeavesTheBufferAsItWas) {
+    TempDir dir;
+    testing_support::WriteFileBytes(dir.File("f"), {'a', 'b', 'c', 'd'});
+    Terr_ErrorReport report = nullptr;
+    Tfio_File file = tfio_Open(dir.File("f").c_str(), "r", &report);
+    char buffer[6] = {'-', '-', '-', '-', '-', '-'};
+    EXPECT_EQ(tfio_ReadDirect(file, 1, buffer, 6, &report), -1);
+    EXPECT_EQ(std::string(buffer, 6), "------");
+    terr_DeleteErrorReportEx(&report);
+    // A file that grows after it was opened is read to its new end.
+    std::ofstream(dir.File("f"), std::ios::app) << "efg";
+    EXPECT_EQ(tfio_ReadDirect(file, 1, buffer, 6, &report), 6);
+    EXPECT_EQ(std::string(buffer, 6), "bcdefg");
     EXPECT_EQ(report, nullptr);
     tfio_Close(file, &report);
 }

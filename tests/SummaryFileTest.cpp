@@ -19,7 +19,7 @@ namespace {
 
 const char* const kFindAndOpen = "CeosAlosjSummaryFile::FindAndOpen";
 
-// A PRISM Level 1B2 product whose summary.txt the spec describes.
+// A PRISM Level 1B2 product whose summary.txt is written from `summary`.
 ProductFiles WriteLevel2(const TempDir& dir, const SummarySpec& summary) {
     ProductSpec spec = PrismProduct(2);
     spec.summary = summary;
