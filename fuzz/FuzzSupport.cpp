@@ -24,6 +24,16 @@ struct Scratch {
 
 unsigned long reportCount = 0;
 
+constexpr const char* kOriginalTmpdir = "CEOSALOSJ_FUZZ_ORIGINAL_TMPDIR";
+
+void SetVariable(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
 // Walks every entry so that a chain holding freed or unterminated text is
 // caught here, inside the iteration that made it.
 void QuietHandler(const CeosAlosjReport* report, void*) {
@@ -45,7 +55,10 @@ Scratch& TheScratch() {
     static Scratch scratch = [] {
         Scratch made;
         std::error_code error;
-        const fs::path base = fs::temp_directory_path(error);
+        // A child process (a death test) inherits the TMPDIR set below: it
+        // makes its own scratch directory beside its parent's, not inside.
+        const char* original = std::getenv(kOriginalTmpdir);
+        const fs::path base = original ? fs::path(original) : fs::temp_directory_path(error);
         Check(!error, "a temporary directory exists");
         std::random_device seed;
         for (int attempt = 0; attempt < 100 && made.root.empty(); ++attempt) {
@@ -74,11 +87,9 @@ void Setup() {
     static const bool done = [] {
         const Scratch& scratch = TheScratch();
         std::atexit(RemoveScratch);
-#ifdef _WIN32
-        _putenv_s("TMPDIR", scratch.temporary.c_str());
-#else
-        setenv("TMPDIR", scratch.temporary.c_str(), 1);
-#endif
+        if (!std::getenv(kOriginalTmpdir))
+            SetVariable(kOriginalTmpdir, fs::path(scratch.root).parent_path().string());
+        SetVariable("TMPDIR", scratch.temporary);
         CeosAlosjSetReportHandler(&QuietHandler, nullptr, nullptr);
         return true;
     }();
