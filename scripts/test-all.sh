@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: the normal build, then the
-# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then a
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# same tests for 32-bit Windows under Wine (scripts/test-windows.sh), then a
 # bounded run of every fuzz target (CEOSALOSJ_FUZZ_SECONDS each, default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +20,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCEOSALOSJ_SANITIZE=ON \
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+
+echo "== the same tests for 32-bit Windows (ceosalosj.dll) under Wine"
+bash scripts/test-windows.sh
 
 echo "== bounded fuzz runs (clang, libFuzzer, ASan+UBSan)"
 bash scripts/fuzz.sh "${CEOSALOSJ_FUZZ_SECONDS:-20}"

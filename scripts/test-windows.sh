@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds ceosalosj.dll and the test suite for 32-bit Windows with MinGW-w64 and
+# runs every test under Wine.
+#
+#   bash scripts/test-windows.sh
+#
+# On Debian 12 it first installs what is missing (the i386 architecture for
+# Wine, g++-mingw-w64-i686-posix, wine, wine32:i386, googletest, cmake), which
+# needs root or sudo.  The build goes to build-windows (or $CEOSALOSJ_WIN_BUILD_DIR);
+# Wine uses $WINEPREFIX, by default ~/.wine.  The Wine server is started once
+# for the whole run and stopped at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$SECONDS
+
+build=${CEOSALOSJ_WIN_BUILD_DIR:-build-windows}
+jobs=$(nproc 2>/dev/null || echo 2)
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+echo "== Windows toolchain and Wine"
+updated=""
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  updated=needed
+fi
+packages=(cmake make g++-mingw-w64-i686-posix wine wine32:i386 googletest)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})) || [ -n "$updated" ]; then
+  echo "installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  fi
+fi
+
+# One Wine server for the whole run: without it every test program would boot
+# the prefix again (seconds each).  It keeps no descriptor of this script's
+# output open, and it goes whatever way the script ends.
+export WINEDEBUG=-all
+prefix=${WINEPREFIX:-$HOME/.wine}
+mkdir -p "$prefix"
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+wineserver -p </dev/null >/dev/null 2>&1 || true
+wineboot -i </dev/null >/dev/null 2>&1
+echo "Wine ready in $((SECONDS - started)) s"
+
+echo "== build for Windows (i686-w64-mingw32)"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DCEOSALOSJ_BUILD_TOOLS=OFF >/dev/null
+cmake --build "$build" -j"$jobs"
+
+echo "== test under Wine"
+ctest --test-dir "$build" -j"$jobs" --output-on-failure
+
+echo "Windows leg took $((SECONDS - started)) s"
