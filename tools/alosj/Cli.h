@@ -41,6 +41,7 @@ struct ExportOptions {
     std::string output;
     std::string bands;             // "1,3" or "Layer_2"; empty: every band
     std::string format = "GTiff";  // GTiff or COG
+    std::string compress = "DEFLATE";  // DEFLATE, LZW or NONE
     bool progress = false;         // a progress bar even when stderr is no terminal
 };
 

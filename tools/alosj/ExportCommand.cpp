@@ -1,5 +1,5 @@
-// alosj export: the assembled raster as a tiled, compressed, georeferenced
-// GeoTIFF or cloud-optimised GeoTIFF.
+// alosj export: the assembled raster as a tiled, georeferenced GeoTIFF or
+// cloud-optimised GeoTIFF, DEFLATE-compressed unless asked otherwise.
 //
 // Rows are streamed: one tile-row (block-height rows of every band) is read
 // through GetRow, written with RasterIO and flushed before the next, so the
@@ -177,16 +177,17 @@ int RunExport(const ExportOptions& options) {
     creation.SetNameValue("TILED", "YES");
     creation.SetNameValue("BLOCKXSIZE", std::to_string(kTileSize).c_str());
     creation.SetNameValue("BLOCKYSIZE", std::to_string(kTileSize).c_str());
-    creation.SetNameValue("COMPRESS", "DEFLATE");
+    const bool compressed = options.compress != "NONE";
+    creation.SetNameValue("COMPRESS", options.compress.c_str());
     creation.SetNameValue("BIGTIFF", "IF_SAFER");
     if (!cog) {
-        creation.SetNameValue("PREDICTOR", "2");
+        if (compressed) creation.SetNameValue("PREDICTOR", "2");
         StreamGeoTiff(product, bands, options.output, creation, bar, 1.0);
     } else {
         // The COG driver copies from a finished dataset: stream into a
         // quickly compressed GeoTIFF first, then let it rearrange that.
         OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
-        creation.SetNameValue("ZLEVEL", "1");
+        if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
         StreamGeoTiff(product, bands, staging.path(), creation, bar, 0.5);
         std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
             GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
@@ -194,8 +195,8 @@ int RunExport(const ExportOptions& options) {
         if (!source || !driver)
             throw Failure(kExitFailure, options.output + ": cannot make a COG: " + GdalSession::LastError());
         CPLStringList cogOptions;
-        cogOptions.SetNameValue("COMPRESS", "DEFLATE");
-        cogOptions.SetNameValue("PREDICTOR", "YES");
+        cogOptions.SetNameValue("COMPRESS", options.compress.c_str());
+        if (compressed) cogOptions.SetNameValue("PREDICTOR", "YES");
         cogOptions.SetNameValue("BLOCKSIZE", "512");
         cogOptions.SetNameValue("RESAMPLING", "AVERAGE");
         cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");

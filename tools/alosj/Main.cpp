@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
                               "bands to write, e.g. 1,3 or 2-4 or Layer_1 (default: all)");
     exportCommand->add_option("--format", exportOptions.format, "GTiff (default) or COG (cloud-optimised)")
         ->check(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
+    exportCommand->add_option("--compress", exportOptions.compress, "DEFLATE (default), LZW or NONE")
+        ->check(CLI::IsMember({"DEFLATE", "LZW", "NONE"}, CLI::ignore_case));
     exportCommand->add_flag("--progress", exportOptions.progress, "show a progress bar even when stderr is no terminal");
 
     alosj::QuicklookOptions quicklook;
