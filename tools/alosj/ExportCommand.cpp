@@ -36,7 +36,7 @@ std::string KeyName(const std::string& camel) {
     return key;
 }
 
-std::string ValueText(const nlohmann::json& value) {
+std::string ValueText(const nlohmann::ordered_json& value) {
     if (value.is_string()) return value.get<std::string>();
     if (value.is_number_float()) {
         char text[40];
@@ -47,7 +47,7 @@ std::string ValueText(const nlohmann::json& value) {
 }
 
 /// The product description as flat ALOSJ_* metadata items.
-void Flatten(const nlohmann::json& value, const std::string& key, CPLStringList& items) {
+void Flatten(const nlohmann::ordered_json& value, const std::string& key, CPLStringList& items) {
     if (value.is_null()) return;
     if (value.is_object()) {
         for (auto it = value.begin(); it != value.end(); ++it)
@@ -107,9 +107,9 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
 
     const Georeferencing g = GeoreferencingOf(product.Dataset(), width, height);
     Georeference(*out, g);
-    const nlohmann::json info = product.Info();
+    const nlohmann::ordered_json info = product.Info();
     CPLStringList metadata;
-    nlohmann::json described = info;
+    nlohmann::ordered_json described = info;
     described.erase("georeferencing");  // stored natively
     described.erase("imageFiles");
     described.erase("alosjInfoVersion");

@@ -16,13 +16,13 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
-std::string LatLonText(const nlohmann::json& point) {
+std::string LatLonText(const nlohmann::ordered_json& point) {
     const double lat = point["latitude"], lon = point["longitude"];
     return Format("%.6f", std::fabs(lat)) + (lat < 0 ? " S  " : " N  ") + Format("%.6f", std::fabs(lon)) +
            (lon < 0 ? " W" : " E");
 }
 
-void PrintHuman(const nlohmann::json& info, std::ostream& out) {
+void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
     auto row = [&](const char* label, const std::string& value) {
         char padded[24];
         std::snprintf(padded, sizeof padded, "%-20s", label);
@@ -65,7 +65,7 @@ void PrintHuman(const nlohmann::json& info, std::ostream& out) {
     row("", "lower left   " + LatLonText(info["corners"]["lowerLeft"]));
     row("Ellipsoid", info["ellipsoid"].get<std::string>());
     row("Map direction", info["mapDirection"].get<std::string>());
-    const nlohmann::json& g = info["georeferencing"];
+    const nlohmann::ordered_json& g = info["georeferencing"];
     if (g["method"] == "geotransform")
         row("GeoTIFF placement", g["crs"].get<std::string>() + ", geotransform from the upper-left corner");
     else
@@ -77,7 +77,7 @@ void PrintHuman(const nlohmann::json& info, std::ostream& out) {
 
 int RunInfo(const InfoOptions& options) {
     Product product(options.product);
-    const nlohmann::json info = product.Info();
+    const nlohmann::ordered_json info = product.Info();
     if (options.json)
         std::cout << info.dump(2) << "\n";
     else

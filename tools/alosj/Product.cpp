@@ -52,7 +52,7 @@ const char* ModeCode(MissionType mode) {
     return mode >= MISSION_A && mode <= MISSION_W ? codes[mode] : "?";
 }
 
-nlohmann::json LatLon(double latitude, double longitude) {
+nlohmann::ordered_json LatLon(double latitude, double longitude) {
     return {{"latitude", latitude}, {"longitude", longitude}};
 }
 
@@ -189,18 +189,18 @@ std::string Product::LevelName() const {
     return level >= 0 && level <= 2 ? names[level] : "unknown";
 }
 
-nlohmann::json Product::Info() {
+nlohmann::ordered_json Product::Info() {
     CeosAlosjDataset& d = *dataset_;
-    nlohmann::json info;
+    nlohmann::ordered_json info;
     info["alosjInfoVersion"] = 1;
     info["volumeDirectoryFile"] = fs::absolute(volumePath_).lexically_normal().string();
     info["sensor"] = SensorName();
     info["level"] = LevelName();
     const MissionType mode = d.GetObservationMode();
     info["observationMode"] = {{"code", ModeCode(mode)}, {"name", ModeName(mode)}};
-    info["ccd"] = ccd_ > 0 ? nlohmann::json(ccd_) : nlohmann::json(nullptr);
+    info["ccd"] = ccd_ > 0 ? nlohmann::ordered_json(ccd_) : nlohmann::ordered_json(nullptr);
 
-    nlohmann::json files = nlohmann::json::array();
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (long k = 0; k < d.GetImgFileCount(); ++k) {
         const char* name = d.GetImageFileName(k);
         std::error_code error;
@@ -209,7 +209,7 @@ nlohmann::json Product::Info() {
     }
     info["imageFiles"] = files;
 
-    nlohmann::json layers = nlohmann::json::array();
+    nlohmann::ordered_json layers = nlohmann::ordered_json::array();
     char** names = d.GetLayerNames();
     for (long k = 0; names && k < d.GetNumOfLayers(); ++k) layers.push_back(names[k] ? names[k] : "");
     info["layers"] = layers;
@@ -220,18 +220,18 @@ nlohmann::json Product::Info() {
     info["staggerShift"] = d.GetStaggerPixelShift();
     info["geocoded"] = d.IsGeocoded() == TMSC_TRUE;
     const char* projection = d.GetMapProjection();
-    info["mapProjection"] = projection ? nlohmann::json(projection) : nlohmann::json(nullptr);
+    info["mapProjection"] = projection ? nlohmann::ordered_json(projection) : nlohmann::ordered_json(nullptr);
     info["utmZone"] = d.GetUTMZoneNum();
     info["hemisphere"] = d.GetUTMHemishpere() == 1 ? "north" : "south";
     info["pixelSize"] = {{"x", d.GetXPixelSize()}, {"y", d.GetYPixelSize()}};
     info["sceneCenterUtm"] = {{"easting", d.GetSceneCenterUTMX()}, {"northing", d.GetSceneCenterUTMY()}};
     info["projectionCenter"] = LatLon(d.GetProjectionCenterLat(), d.GetProjectionCenterLon());
     const bool mapped = projection && (std::string(projection) == "UTM" || std::string(projection) == "PS");
-    info["upperLeftCorner"] = mapped ? nlohmann::json{{"easting", d.GetUpperLeftCornerEasting()},
+    info["upperLeftCorner"] = mapped ? nlohmann::ordered_json{{"easting", d.GetUpperLeftCornerEasting()},
                                                       {"northing", d.GetUpperLeftCornerNorthing()}}
-                                     : nlohmann::json(nullptr);
+                                     : nlohmann::ordered_json(nullptr);
     double lat, lon;
-    nlohmann::json corners;
+    nlohmann::ordered_json corners;
     d.GetULCornerLatLon(&lat, &lon);
     corners["upperLeft"] = LatLon(lat, lon);
     d.GetURCornerLatLon(&lat, &lon);
@@ -245,20 +245,20 @@ nlohmann::json Product::Info() {
     info["mapDirection"] = d.GetMapDirection() == CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH ? "TrueNorth" : "other";
 
     const Georeferencing g = GeoreferencingOf(d, width_, height_);
-    nlohmann::json placement;
+    nlohmann::ordered_json placement;
     placement["crs"] = g.crs;
-    placement["epsg"] = g.epsg ? nlohmann::json(g.epsg) : nlohmann::json(nullptr);
+    placement["epsg"] = g.epsg ? nlohmann::ordered_json(g.epsg) : nlohmann::ordered_json(nullptr);
     if (g.kind == Georeferencing::Kind::GeoTransform) {
         placement["method"] = "geotransform";
         placement["geoTransform"] = std::vector<double>(g.geoTransform, g.geoTransform + 6);
     } else {
         placement["method"] = "gcps";
-        nlohmann::json gcps = nlohmann::json::array();
+        nlohmann::ordered_json gcps = nlohmann::ordered_json::array();
         for (const auto& p : g.gcps)
             gcps.push_back({{"pixel", p.pixel}, {"line", p.line}, {"longitude", p.longitude}, {"latitude", p.latitude}});
         placement["gcps"] = gcps;
     }
-    placement["warning"] = g.warning.empty() ? nlohmann::json(nullptr) : nlohmann::json(g.warning);
+    placement["warning"] = g.warning.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(g.warning);
     info["georeferencing"] = placement;
     return info;
 }

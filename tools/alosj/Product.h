@@ -65,7 +65,7 @@ public:
 
     /// Everything the dataset knows, in the documented `alosj info --json`
     /// schema.
-    nlohmann::json Info();
+    nlohmann::ordered_json Info();
 
 private:
     std::unique_ptr<ReportWatch> watch_;

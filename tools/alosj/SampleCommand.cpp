@@ -14,7 +14,7 @@ int RunSample(const SampleOptions& options) {
     ceoswriter::SampleOptions sample;
     sample.sensor = options.sensor == "avnir2" ? ceoswriter::Sensor::Avnir2 : ceoswriter::Sensor::Prism;
     sample.level = options.level == "1A" ? 0 : options.level == "1B1" ? 1 : 2;
-    sample.fullSize = options.size == "full";
+    sample.size = options.size == "full" ? ceoswriter::SampleSize::Full : ceoswriter::SampleSize::Small;
 
     std::error_code error;
     fs::create_directories(options.directory, error);

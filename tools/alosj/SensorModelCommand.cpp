@@ -2,6 +2,7 @@
 // sensor exports, with times in ISO 8601 (UTC).
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "tools/alosj/Product.h"
@@ -34,7 +35,7 @@ void CivilFromDays(long long z, long long& y, long long& m, long long& d) {
 /// "2006-10-13T01:45:12.345000Z", microseconds rounded; seconds of 60 or
 /// more carry into the minute (and on).  Null for a missing time, and the
 /// fields as they are for a date that is not one.
-nlohmann::json IsoTime(const AlosjDateTime* t) {
+nlohmann::ordered_json IsoTime(const AlosjDateTime* t) {
     if (!t) return nullptr;
     if (t->month < 1 || t->month > 12 || t->day < 1 || t->day > 31 || !std::isfinite(t->seconds) ||
         std::fabs(t->seconds) > 1e9)
@@ -63,7 +64,7 @@ int32_t CountOf(const AlosjTable<Entry>* table) {
     return table && table->entries ? std::max<int32_t>(0, table->count) : 0;
 }
 
-nlohmann::json Matrix3(const double m[3][3]) {
+nlohmann::ordered_json Matrix3(const double m[3][3]) {
     return {{m[0][0], m[0][1], m[0][2]}, {m[1][0], m[1][1], m[1][2]}, {m[2][0], m[2][1], m[2][2]}};
 }
 
@@ -109,11 +110,11 @@ int RunSensorModel(const SensorModelOptions& options) {
     } release{scene, ephemeris, attitude};
     product.CheckReports("exporting the sensor model");
 
-    nlohmann::json model;
+    nlohmann::ordered_json model;
     model["alosjSensorModelVersion"] = 1;
     model["volumeDirectoryFile"] = product.Info()["volumeDirectoryFile"];
 
-    nlohmann::json s;
+    nlohmann::ordered_json s;
     s["viewName"] = Text(scene.viewName);
     s["sceneText"] = Text(scene.sceneText);
     s["numLines"] = scene.numLines;
@@ -132,9 +133,9 @@ int RunSensorModel(const SensorModelOptions& options) {
     s["sceneCenterTime"] = IsoTime(scene.sceneCenterDateTime);
     s["fixedParameter"] = scene.fixedParameter;
     s["referenceNumbers"] = {scene.referenceNumber1, scene.referenceNumber2};
-    nlohmann::json arrays = nlohmann::json::array();
+    nlohmann::ordered_json arrays = nlohmann::ordered_json::array();
     for (int k = 0; k < 8; ++k) {
-        nlohmann::json sets = nlohmann::json::array();
+        nlohmann::ordered_json sets = nlohmann::ordered_json::array();
         for (int m = 0; m < 4; ++m)
             sets.push_back(std::vector<double>(coefficients[k] + 10 * m, coefficients[k] + 10 * m + 10));
         arrays.push_back(sets);
@@ -142,11 +143,11 @@ int RunSensorModel(const SensorModelOptions& options) {
     s["coefficientSets"] = arrays;
     model["scene"] = s;
 
-    nlohmann::json e;
+    nlohmann::ordered_json e;
     e["startTime"] = IsoTime(ephemeris.startTime);
     e["count"] = ephemeris.ephemerisCount;
     e["intervalSeconds"] = ephemeris.ephemerisInterval;
-    e["stateVectors"] = nlohmann::json::array();
+    e["stateVectors"] = nlohmann::ordered_json::array();
     for (int32_t k = 0; k < CountOf(ephemeris.ephemeris); ++k) {
         const AlosjStateVectorEntry& v = ephemeris.ephemeris->entries[k];
         e["stateVectors"].push_back({{"time", IsoTime(v.time)},
@@ -159,7 +160,7 @@ int RunSensorModel(const SensorModelOptions& options) {
                           {"value2", ephemeris.referenceEntry->referenceValue2}};
     else
         e["reference"] = nullptr;
-    e["matrices"] = nlohmann::json::array();
+    e["matrices"] = nlohmann::ordered_json::array();
     for (int32_t k = 0; k < CountOf(ephemeris.matrices); ++k) {
         const AlosjMatrixEntry& m = ephemeris.matrices->entries[k];
         e["matrices"].push_back({{"time", IsoTime(m.time)}, {"first", Matrix3(m.firstMatrix)},
@@ -167,11 +168,14 @@ int RunSensorModel(const SensorModelOptions& options) {
     }
     model["ephemeris"] = e;
 
-    nlohmann::json a;
+    nlohmann::ordered_json a;
     a["startTime"] = IsoTime(attitude.startTime);
     a["count"] = attitude.attitudeCount;
-    a["intervalSeconds"] = static_cast<double>(attitude.attitudeInterval);
-    a["samples"] = nlohmann::json::array();
+    // A 4-byte float: its shortest decimal form, not the binary expansion.
+    char interval[32];
+    std::snprintf(interval, sizeof interval, "%.7g", static_cast<double>(attitude.attitudeInterval));
+    a["intervalSeconds"] = std::strtod(interval, nullptr);
+    a["samples"] = nlohmann::ordered_json::array();
     for (int32_t k = 0; k < CountOf(attitude.attitude); ++k) {
         const AlosjAttitudeEntry& q = attitude.attitude->entries[k];
         a["samples"].push_back({{"time", IsoTime(q.time)},

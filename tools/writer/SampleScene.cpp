@@ -160,15 +160,18 @@ double RiverEasting(double v) {
 /// Half width of the river's gravel bed, widest at the mouth.
 double RiverBedHalfWidth(double v) { return Mix(130.0, 25.0, SmoothStep(600.0, 6000.0, v)); }
 
-double HighwayNorthing(double u) { return CoastNorthing(u) + 520.0 + 60.0 * std::sin(u / 5000.0); }
-double RailwayNorthing(double u) { return CoastNorthing(u) + 800.0; }
+/// The coastal highway and the railway follow the coast inland.
+double HighwayNorthing(double u, double coast) { return coast + 520.0 + 60.0 * std::sin(u / 5000.0); }
+double RailwayNorthing(double coast) { return coast + 800.0; }
 double MainRoadEasting(double v) { return 1350.0 + 260.0 * std::sin(v / 2100.0); }
 
-/// Ground height in metres (0 at the coast, hills to the north, the volcano).
-double Elevation(double u, double v, double coast) {
+/// Ground height in metres (0 at the coast, hills to the north, the volcano);
+/// coast and river are CoastNorthing(u) and RiverEasting(v).
+double Elevation(double u, double v, double coast, double river) {
     const double inland = std::max(0.0, v - coast);
     double h = 0.012 * inland;
-    const double hills = SmoothStep(500.0, 2200.0, v + 500.0 * Fbm(u, 0.0, 3000.0, 2, 19));
+    // Hills rise north of the plain (v > 0 at the least).
+    const double hills = v > 0 ? SmoothStep(500.0, 2200.0, v + 500.0 * Fbm(u, 0.0, 3000.0, 2, 19)) : 0.0;
     if (hills > 0) {
         const double ridges = 1.0 - std::fabs(Fbm(u, v, 1500.0, 4, 11));
         h += hills * (520.0 * ridges * ridges + 45.0 * Fbm(u, v, 220.0, 3, 13));
@@ -181,10 +184,13 @@ double Elevation(double u, double v, double coast) {
         h += 40.0 * Fbm(u, v, 900.0, 3, 17) * SmoothStep(21000.0, 8000.0, r);
     }
     // The river has cut its valley.
-    const double fromRiver = std::fabs(u - RiverEasting(v));
+    const double fromRiver = std::fabs(u - river);
     h *= Mix(0.35, 1.0, SmoothStep(RiverBedHalfWidth(v), 900.0, fromRiver));
     return h;
 }
+
+/// Where the ground has relief worth shading: the hills and the volcano.
+bool Rugged(double u, double v) { return v > 0 || std::hypot(u - 6800.0, v - 24000.0) < 21000.0; }
 
 double TownWeight(double u, double v) {
     double weight = 0;
@@ -274,21 +280,25 @@ GroundSample Surface(double u, double v) {
         return {Scale(sea, waves), 1.0};
     }
 
-    const double height = Elevation(u, v, coast);
-    // Illumination of the slope by the morning sun.
-    const double step = 6.0;
-    const double hx = (Elevation(u + step, v, CoastNorthing(u + step)) - height) / step;
-    const double hy = (Elevation(u, v + step, coast) - height) / step;
-    const double sx = std::sin(kSunAzimuth) * std::cos(kSunElevation);
-    const double sy = std::cos(kSunAzimuth) * std::cos(kSunElevation);
-    const double sz = std::sin(kSunElevation);
-    const double lit = (-hx * sx - hy * sy + sz) / std::sqrt(hx * hx + hy * hy + 1.0);
-    const double shade = std::clamp(0.1 + 0.9 * lit / sz, 0.1, 1.8);
+    const double height = Elevation(u, v, coast, river);
+    // Illumination of the slope by the morning sun; the plain is flat enough
+    // to leave unshaded.
+    double shade = 1.0;
+    if (Rugged(u, v)) {
+        const double step = 6.0;
+        const double hx = (Elevation(u + step, v, CoastNorthing(u + step), river) - height) / step;
+        const double hy = (Elevation(u, v + step, coast, RiverEasting(v + step)) - height) / step;
+        const double sx = std::sin(kSunAzimuth) * std::cos(kSunElevation);
+        const double sy = std::cos(kSunAzimuth) * std::cos(kSunElevation);
+        const double sz = std::sin(kSunElevation);
+        const double lit = (-hx * sx - hy * sy + sz) / std::sqrt(hx * hx + hy * hy + 1.0);
+        shade = std::clamp(0.1 + 0.9 * lit / sz, 0.1, 1.8);
+    }
 
     // Roads and the railway cross the river on bridges.
-    const double toHighway = std::fabs(v - HighwayNorthing(u));
+    const double toHighway = std::fabs(v - HighwayNorthing(u, coast));
     if (toHighway < 11.0 && height < 200.0) return {toHighway < 1.0 ? kConcrete : kAsphalt, 1.0};
-    if (std::fabs(v - RailwayNorthing(u)) < 5.0 && height < 200.0) return {kRailBed, 1.0};
+    if (std::fabs(v - RailwayNorthing(coast)) < 5.0 && height < 200.0) return {kRailBed, 1.0};
     const double mainRoad = std::fabs(u - MainRoadEasting(v));
     if (mainRoad < 8.0 && v < 9000.0) return {kAsphalt, shade};
 
@@ -553,15 +563,18 @@ SampleScene::SampleScene(const SampleOptions& options) {
     g->sensorGeometry = options.level != 2;
     g->pixelSize = g->prism ? 2.5 : 10.0;
     g->bands = g->prism ? 1 : 4;
-    const bool full = options.fullSize;
+    // Sizes by SampleSize: tiny, small, full.
+    auto pick = [&](int tiny, int small, int full) {
+        return options.size == SampleSize::Tiny ? tiny : options.size == SampleSize::Small ? small : full;
+    };
 
     ProductSpec product = g->prism ? PrismProduct(options.level, 'N') : Avnir2Product(options.level);
     const int files = product.ImageCount();
 
     if (g->sensorGeometry && g->prism) {
         // Six CCD files side by side, each with a few dummy pixels at both ends.
-        g->pixelsPerLine = full ? 4992 : 624;
-        g->fileLines = g->height = full ? 16000 : 2400;
+        g->pixelsPerLine = pick(96, 624, 4992);
+        g->fileLines = g->height = pick(80, 2400, 16000);
         int column = 0;
         for (int k = 0; k < files; ++k) {
             g->left.push_back(5 + k % 3);
@@ -574,20 +587,20 @@ SampleScene::SampleScene(const SampleOptions& options) {
         // Four band files; every odd detector trails, so each file holds
         // `stagger` lines more than the scene for the odd detectors' view of
         // its last lines.
-        g->pixelsPerLine = full ? 7100 : 1040;
+        g->pixelsPerLine = pick(140, 1040, 7100);
         g->stagger = kAvnir2Stagger;
-        g->height = full ? 7200 : 1000;
+        g->height = pick(90, 1000, 7200);
         g->fileLines = g->height + g->stagger;
         for (int k = 0; k < files; ++k) {
-            g->left.push_back(full ? 30 : 24);
-            g->right.push_back(full ? 30 : 16);
+            g->left.push_back(pick(24, 24, 30));
+            g->right.push_back(pick(16, 16, 30));
             g->firstColumn.push_back(0);
         }
         g->width = g->pixelsPerLine - g->left[0] - g->right[0];
     } else {
         // Geocoded: the whole line is image, no dummy pixels.
-        g->width = g->pixelsPerLine = g->prism ? (full ? 14496 : 3552) : (full ? 7040 : 1000);
-        g->height = g->fileLines = g->prism ? (full ? 16000 : 2400) : (full ? 7200 : 1000);
+        g->width = g->pixelsPerLine = g->prism ? pick(360, 3552, 14496) : pick(100, 1000, 7040);
+        g->height = g->fileLines = g->prism ? pick(80, 2400, 16000) : pick(90, 1000, 7200);
         g->left.assign(files, 0);
         g->right.assign(files, 0);
         g->firstColumn.assign(files, 0);

@@ -28,10 +28,16 @@
 
 namespace ceoswriter {
 
+enum class SampleSize {
+    Tiny,   // a few hundred pixels, for tests
+    Small,  // a cut-out of some kilometres: written in seconds
+    Full,   // the real scene size: 35 km (PRISM) or 70 km (AVNIR-2) square
+};
+
 struct SampleOptions {
     Sensor sensor = Sensor::Prism;
-    int level = 1;          // 0 Level 1A, 1 Level 1B1, 2 Level 1B2
-    bool fullSize = false;  // the real scene size instead of a small cut-out
+    int level = 1;  // 0 Level 1A, 1 Level 1B1, 2 Level 1B2
+    SampleSize size = SampleSize::Small;
 };
 
 /// Latitude/longitude (degrees) ↔ UTM (metres) on GRS80, Krüger's series

@@ -1,0 +1,256 @@
+// alosj export: the GeoTIFF holds GetRow's rows, and is placed on the Earth
+// by the product's map projection or, without one, by its corners.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <ogr_spatialref.h>
+
+#include "CliSupport.h"
+
+using cli_support::OpenedProduct;
+using cli_support::OpenRaster;
+using cli_support::RasterRow;
+using cli_support::RunAlosj;
+using cli_support::WriteProductIn;
+
+namespace {
+
+/// A pixel pattern that differs by file, line and pixel, never 0.
+uint8_t Pattern(int file, int line, int pixel) { return static_cast<uint8_t>(1 + (file * 61 + line * 7 + pixel * 3) % 250); }
+
+/// Every row of every band of the raster equals the product's GetRow.
+void ExpectRowsEqualGetRow(GDALDataset& raster, OpenedProduct& product, const std::vector<int>& bands) {
+    ASSERT_EQ(raster.GetRasterXSize(), product->GetSceneWidth());
+    ASSERT_EQ(raster.GetRasterYSize(), product->GetSceneHeight());
+    ASSERT_EQ(raster.GetRasterCount(), static_cast<int>(bands.size()));
+    for (size_t k = 0; k < bands.size(); ++k)
+        for (int row = 0; row < raster.GetRasterYSize(); ++row)
+            ASSERT_EQ(RasterRow(raster, static_cast<int>(k) + 1, row), product.Row(bands[k], row))
+                << "band " << k + 1 << " row " << row;
+}
+
+std::string Metadata(GDALDataset& raster, const char* key, const char* domain = nullptr) {
+    const char* value = raster.GetMetadataItem(key, domain);
+    return value ? value : "";
+}
+
+}  // namespace
+
+TEST(CliExport, UtmLevel1B2GetsItsEpsgCodeGeotransformAndRows) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
+    spec.leader.geocodingLetter = 'G';
+    spec.image.pixelsPerLine = 300;  // more than one 256-pixel tile both ways
+    spec.image.lines = 290;
+    spec.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const std::string out = dir.File("out.tif");
+
+    const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    cli_support::Raster raster = OpenRaster(out);
+    ASSERT_TRUE(raster);
+    OpenedProduct product(files.volume);
+    ExpectRowsEqualGetRow(*raster, product, {0});
+
+    const OGRSpatialReference* srs = raster->GetSpatialRef();
+    ASSERT_NE(srs, nullptr);
+    EXPECT_STREQ(srs->GetAuthorityName(nullptr), "EPSG");
+    EXPECT_STREQ(srs->GetAuthorityCode(nullptr), "32654");
+    double transform[6];
+    ASSERT_EQ(raster->GetGeoTransform(transform), CE_None);
+    EXPECT_NEAR(transform[0], product->GetUpperLeftCornerEasting(), 1e-6);
+    EXPECT_NEAR(transform[1], 2.5, 1e-12);
+    EXPECT_EQ(transform[2], 0.0);
+    EXPECT_NEAR(transform[3], product->GetUpperLeftCornerNorthing(), 1e-6);
+    EXPECT_EQ(transform[4], 0.0);
+    EXPECT_NEAR(transform[5], -2.5, 1e-12);
+    EXPECT_EQ(raster->GetGCPCount(), 0);
+
+    // Tiled and compressed, 0 marking fill.
+    int blockX = 0, blockY = 0;
+    raster->GetRasterBand(1)->GetBlockSize(&blockX, &blockY);
+    EXPECT_EQ(blockX, 256);
+    EXPECT_EQ(blockY, 256);
+    EXPECT_EQ(Metadata(*raster, "COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+    int hasNoData = 0;
+    EXPECT_EQ(raster->GetRasterBand(1)->GetNoDataValue(&hasNoData), 0.0);
+    EXPECT_TRUE(hasNoData);
+    EXPECT_EQ(Metadata(*raster, "ALOSJ_SENSOR"), "PRISM");
+    EXPECT_EQ(Metadata(*raster, "ALOSJ_LEVEL"), "1B2");
+    EXPECT_EQ(Metadata(*raster, "ALOSJ_UTM_ZONE"), "54");
+}
+
+TEST(CliExport, SouthernHemisphereUtmGetsA327Code) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
+    spec.leader.geocodingLetter = 'G';
+    spec.leader.hemisphereCode = 1;
+    spec.leader.utmZoneNumber = 19;
+    spec.leader.sceneCenterNorthing = 6250.0;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const std::string out = dir.File("out.tif");
+    ASSERT_EQ(RunAlosj({"export", files.volume, out}).status, 0);
+    cli_support::Raster raster = OpenRaster(out);
+    ASSERT_TRUE(raster && raster->GetSpatialRef());
+    EXPECT_STREQ(raster->GetSpatialRef()->GetAuthorityCode(nullptr), "32719");
+    double transform[6];
+    ASSERT_EQ(raster->GetGeoTransform(transform), CE_None);
+    OpenedProduct product(files.volume);
+    EXPECT_NEAR(transform[3], product->GetUpperLeftCornerNorthing(), 1e-6);
+}
+
+TEST(CliExport, GeoreferencedAlongTheOrbitWarnsThatTheGeotransformIsNorthUp) {
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "p", ceoswriter::PrismProduct(2));  // "O1B2R_UN"
+    const std::string out = dir.File("out.tif");
+    const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("alosj: warning: the product is georeferenced along its orbit"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(RunAlosj({"export", "--quiet", files.volume, dir.File("quiet.tif")}).err, "");
+}
+
+TEST(CliExport, Level1B1GetsItsCornersAsGeographicGcps) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
+    spec.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
+    spec.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const std::string out = dir.File("out.tif");
+    const cli_support::RunResult run = RunAlosj({"export", files.directory, out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    cli_support::Raster raster = OpenRaster(out);
+    ASSERT_TRUE(raster);
+    OpenedProduct product(files.volume);
+    ExpectRowsEqualGetRow(*raster, product, {0});
+
+    double transform[6];
+    EXPECT_NE(raster->GetGeoTransform(transform), CE_None);
+    ASSERT_EQ(raster->GetGCPCount(), 4);
+    const OGRSpatialReference* srs = raster->GetGCPSpatialRef();
+    ASSERT_NE(srs, nullptr);
+    EXPECT_STREQ(srs->GetAuthorityCode(nullptr), "4326");
+    const GDAL_GCP* gcps = raster->GetGCPs();
+    const double width = product->GetSceneWidth(), height = product->GetSceneHeight();
+    struct Expected {
+        double pixel, line, lat, lon;
+    } expected[4] = {{0.5, 0.5, spec.leader.upperLeftLatitude, spec.leader.upperLeftLongitude},
+                     {width - 0.5, 0.5, spec.leader.upperRightLatitude, spec.leader.upperRightLongitude},
+                     {width - 0.5, height - 0.5, spec.leader.lowerRightLatitude, spec.leader.lowerRightLongitude},
+                     {0.5, height - 0.5, spec.leader.lowerLeftLatitude, spec.leader.lowerLeftLongitude}};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NEAR(gcps[k].dfGCPPixel, expected[k].pixel, 1e-9) << k;
+        EXPECT_NEAR(gcps[k].dfGCPLine, expected[k].line, 1e-9) << k;
+        EXPECT_NEAR(gcps[k].dfGCPX, expected[k].lon, 1e-7) << k;  // x is the longitude
+        EXPECT_NEAR(gcps[k].dfGCPY, expected[k].lat, 1e-7) << k;
+    }
+}
+
+TEST(CliExport, BandListWritesThoseBandsInThatOrder) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::Avnir2Product(1);
+    spec.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "a", spec);
+    OpenedProduct product(files.volume);
+
+    const std::string picked = dir.File("picked.tif");
+    ASSERT_EQ(RunAlosj({"export", files.volume, picked, "--bands", "4,2"}).status, 0);
+    cli_support::Raster raster = OpenRaster(picked);
+    ASSERT_TRUE(raster);
+    ExpectRowsEqualGetRow(*raster, product, {3, 1});
+    EXPECT_STREQ(raster->GetRasterBand(1)->GetDescription(), "Band 4, near infrared (0.76-0.89 um)");
+
+    const std::string ranged = dir.File("ranged.tif");
+    ASSERT_EQ(RunAlosj({"export", files.volume, ranged, "--bands", "Layer_1,2-3"}).status, 0);
+    cli_support::Raster second = OpenRaster(ranged);
+    ASSERT_TRUE(second);
+    ExpectRowsEqualGetRow(*second, product, {0, 1, 2});
+
+    const std::string all = dir.File("all.tif");
+    ASSERT_EQ(RunAlosj({"export", files.volume, all}).status, 0);
+    cli_support::Raster every = OpenRaster(all);
+    ASSERT_TRUE(every);
+    ExpectRowsEqualGetRow(*every, product, {0, 1, 2, 3});
+}
+
+TEST(CliExport, BandsTheProductLacksAreAUsageErrorAndWriteNothing) {
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "a", ceoswriter::Avnir2Product(1));
+    for (const char* list : {"5", "0", "2-9", "Layer_5", "Layer_1x", "blue", "1,,2"}) {
+        const std::string out = dir.File("out.tif");
+        const cli_support::RunResult run = RunAlosj({"export", files.volume, out, "--bands", list});
+        EXPECT_EQ(run.status, 2) << list;
+        EXPECT_NE(run.err.find("--bands:"), std::string::npos) << list << ": " << run.err;
+        EXPECT_FALSE(std::filesystem::exists(out)) << list;
+    }
+}
+
+TEST(CliExport, CogHasOverviewsTheSameRowsAndLeavesNoTemporaryFile) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
+    spec.leader.geocodingLetter = 'G';
+    spec.image.pixelsPerLine = 1100;
+    spec.image.lines = 600;
+    spec.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const std::string outDir = dir.File("out");
+    std::filesystem::create_directory(outDir);
+    const std::string out = outDir + "/scene.tif";
+    const cli_support::RunResult run = RunAlosj({"export", files.volume, out, "--format", "COG", "--progress"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("100%"), std::string::npos) << run.err;
+    cli_support::Raster raster = OpenRaster(out);
+    ASSERT_TRUE(raster);
+    EXPECT_EQ(Metadata(*raster, "LAYOUT", "IMAGE_STRUCTURE"), "COG");
+    EXPECT_GE(raster->GetRasterBand(1)->GetOverviewCount(), 1);
+    OpenedProduct product(files.volume);
+    ExpectRowsEqualGetRow(*raster, product, {0});
+    EXPECT_STREQ(raster->GetSpatialRef()->GetAuthorityCode(nullptr), "32654");
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(outDir)) {
+        ++entries;
+        EXPECT_EQ(entry.path().filename(), "scene.tif");
+    }
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST(CliExport, PolarStereographicIsCentredOnTheProjectionCentre) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
+    spec.leader.geocodingLetter = 'G';
+    spec.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
+    spec.leader.projectionCenterLatitude = -71.25;
+    spec.leader.projectionCenterLongitude = 12.5;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const std::string out = dir.File("out.tif");
+    ASSERT_EQ(RunAlosj({"export", files.volume, out}).status, 0);
+    cli_support::Raster raster = OpenRaster(out);
+    ASSERT_TRUE(raster && raster->GetSpatialRef());
+    const OGRSpatialReference* srs = raster->GetSpatialRef();
+    EXPECT_NE(std::string(srs->GetAttrValue("PROJECTION")).find("Polar_Stereographic"), std::string::npos);
+    EXPECT_NEAR(srs->GetNormProjParm(SRS_PP_CENTRAL_MERIDIAN, 0.0), 12.5, 1e-9);
+    EXPECT_NEAR(srs->GetNormProjParm(SRS_PP_LATITUDE_OF_ORIGIN, 0.0), -71.25, 1e-9);  // latitude of true scale
+    double transform[6];
+    ASSERT_EQ(raster->GetGeoTransform(transform), CE_None);
+    OpenedProduct product(files.volume);
+    EXPECT_NEAR(transform[0], product->GetUpperLeftCornerEasting(), 1e-6);
+    EXPECT_NEAR(transform[3], product->GetUpperLeftCornerNorthing(), 1e-6);
+}
+
+TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
+    spec.image.lines = 40;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const long recordLength = ceoswriter::ResolveImageFile(spec.image, 2).recordLength;
+    testing_support::TruncateFile(files.images[2], recordLength * 30 + 100);  // mid-way through line 29
+    const std::string out = dir.File("out.tif");
+    const cli_support::RunResult run = RunAlosj({"export", "-q", files.volume, out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("alosj: " + files.volume + ": cannot be read"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(files.images[2]), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("ceosalosj: error"), std::string::npos) << "--quiet shows no reports: " << run.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
