@@ -1,9 +1,9 @@
 // alosj export: the assembled raster as a tiled, georeferenced GeoTIFF or
 // cloud-optimised GeoTIFF, DEFLATE-compressed unless asked otherwise.
 //
-// Rows are streamed: one tile-row (block-height rows of every band) is read
-// through GetRow, written with RasterIO and flushed before the next, so the
-// memory used does not grow with the scene.  A COG is made from such a
+// Rows are streamed: each row of every band is read through GetRow and
+// written with RasterIO, and every complete tile-row is flushed before the
+// next, so the memory used does not grow with the scene.  A COG is made from such a
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
 #include <cctype>
@@ -127,23 +127,25 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         band->SetNoDataValue(0);  // dummy pixels and fill
     }
 
-    // One tile-row of every band at a time: rows × width per band.
-    const long rowsPerStep = kTileSize;
-    std::vector<unsigned char> buffer(static_cast<size_t>(rowsPerStep) * static_cast<size_t>(width) *
-                                      static_cast<size_t>(count));
-    for (long top = 0; top < height; top += rowsPerStep) {
-        const long rows = std::min(rowsPerStep, height - top);
-        for (int k = 0; k < count; ++k)
-            for (long r = 0; r < rows; ++r) {
-                unsigned char* row = buffer.data() + (static_cast<size_t>(k) * rowsPerStep + r) * width;
-                product.Dataset().GetRow(bands[k], static_cast<unsigned long>(top + r), 0, &row);
+    // One row of every band at a time goes to GDAL, whose block cache
+    // gathers the tile-row; a complete tile-row is flushed, so that memory
+    // stays at one row per band of our own plus one tile-row in GDAL's cache.
+    const size_t rowBytes = static_cast<size_t>(width);
+    std::vector<unsigned char> buffer(rowBytes * static_cast<size_t>(count));
+    for (long top = 0; top < height; top += kTileSize) {
+        const long rows = std::min<long>(kTileSize, height - top);
+        for (long r = top; r < top + rows; ++r) {
+            for (int k = 0; k < count; ++k) {
+                unsigned char* row = buffer.data() + static_cast<size_t>(k) * rowBytes;
+                product.Dataset().GetRow(bands[k], static_cast<unsigned long>(r), 0, &row);
             }
+            if (out->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(width), 1, buffer.data(),
+                              static_cast<int>(width), 1, GDT_Byte, count, nullptr, 1, width,
+                              static_cast<GSpacing>(rowBytes), nullptr) != CE_None)
+                throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
+        }
+        // A failed read aborts the export; the unfinished output is removed.
         product.CheckReports("reading rows " + std::to_string(top) + " to " + std::to_string(top + rows - 1));
-        if (out->RasterIO(GF_Write, 0, static_cast<int>(top), static_cast<int>(width), static_cast<int>(rows),
-                          buffer.data(), static_cast<int>(width), static_cast<int>(rows), GDT_Byte, count, nullptr,
-                          1, width, static_cast<GSpacing>(rowsPerStep) * width, nullptr) != CE_None)
-            throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
-        // Written tiles leave the cache now, so that memory stays at one tile-row.
         CPLErrorReset();
         out->FlushCache(false);
         if (CPLGetLastErrorType() >= CE_Failure)
