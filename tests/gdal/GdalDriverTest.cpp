@@ -1,0 +1,420 @@
+// The ALOSJ driver seen through GDAL's API: registration, which files it
+// claims, the raster it delivers, open options and metadata.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "GdalTestProducts.h"
+#include "GdalTestSupport.h"
+#include "cpl_string.h"
+#include "dataset/CeosAlosjDataset.h"
+#include "gdal_utils.h"
+
+namespace {
+
+using gdaltest::GdalDataset;
+using gdaltest::GdalErrorCapture;
+using gdaltest::OpenRaster;
+using gdaltest::Write;
+
+// A PRISM Level 1B1 product whose dummy widths are fixed per file, so that
+// the stitched width can be worked out from what the writer was told.
+ceoswriter::ProductSpec FixedWidthPrism() {
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1, 'N');
+    spec.image.pixelsPerLine = 90;
+    spec.image.lines = 12;
+    spec.image.leftDummyWidth = [](int file, int) { return 5 + file; };
+    spec.image.rightDummyWidth = [](int file, int) { return 2 + file % 3; };
+    return spec;
+}
+
+TEST(GdalDriverRegistration, PluginLoadsFromTheDriverPathWithItsCcdOpenOption) {
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ALOSJ");
+    ASSERT_NE(nullptr, driver);
+    EXPECT_STREQ("YES", driver->GetMetadataItem(GDAL_DCAP_RASTER));
+    const char* options = driver->GetMetadataItem(GDAL_DMD_OPENOPTIONLIST);
+    ASSERT_NE(nullptr, options);
+    EXPECT_NE(nullptr, std::strstr(options, "name='CCD'"));
+}
+
+TEST(GdalDriverIdentify, ClaimsVolumeDirectoryFilesOfBothSensors) {
+    auto prism = Write("prism-1b1");
+    auto avnir = Write("avnir2-1b2");
+    EXPECT_EQ("ALOSJ", gdaltest::IdentifiedDriver(prism->files.volume));
+    EXPECT_EQ("ALOSJ", gdaltest::IdentifiedDriver(avnir->files.volume));
+}
+
+TEST(GdalDriverIdentify, LeavesEveryOtherFileOfTheProductAlone) {
+    auto product = Write("prism-1b1");
+    std::vector<std::string> others = {product->files.leader, product->files.trailer,
+                                       product->files.supplemental};
+    others.insert(others.end(), product->files.images.begin(), product->files.images.end());
+    for (const std::string& path : others) EXPECT_NE("ALOSJ", gdaltest::IdentifiedDriver(path)) << path;
+}
+
+TEST(GdalDriverIdentify, NeedsTheDocumentIdentifierOfTheSensorTheNameGives) {
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1, 'N');
+    spec.documentId = "CEOS-AV2-CCT";
+    auto product = Write(spec);
+    EXPECT_NE("ALOSJ", gdaltest::IdentifiedDriver(product->files.volume));
+    GdalErrorCapture errors;
+    EXPECT_EQ(nullptr, OpenRaster(product->files.volume));
+}
+
+TEST(GdalDriverIdentify, ProductDirectoryOpensThroughItsVolumeDirectoryFile) {
+    auto product = Write("avnir2-1b1");
+    GdalDataset byDirectory = OpenRaster(product->dir.path());
+    GdalDataset byVolume = OpenRaster(product->files.volume);
+    ASSERT_TRUE(byDirectory && byVolume);
+    EXPECT_STREQ("ALOSJ", byDirectory->GetDriver()->GetDescription());
+    EXPECT_EQ(byVolume->GetRasterXSize(), byDirectory->GetRasterXSize());
+    EXPECT_EQ(byVolume->GetRasterCount(), byDirectory->GetRasterCount());
+    EXPECT_EQ(gdaltest::GdalPixels(*byVolume), gdaltest::GdalPixels(*byDirectory));
+}
+
+TEST(GdalDriverIdentify, DirectoryWithTwoVolumeDirectoryFilesIsNotClaimed) {
+    auto product = Write("prism-1b1");
+    ceoswriter::ProductSpec other = ceoswriter::PrismProduct(1, 'F');
+    ceoswriter::WriteProduct(product->dir.path(), other);
+    EXPECT_NE("ALOSJ", gdaltest::IdentifiedDriver(product->dir.path()));
+}
+
+TEST(GdalDriverRaster, SizeIsTheStitchedSceneWithOneByteBandPerLayer) {
+    const ceoswriter::ProductSpec spec = FixedWidthPrism();
+    auto product = Write(spec);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    // Every CCD file keeps the pixels between its dummy pixels, and every
+    // file after the first loses the 32 it shares with its left neighbour.
+    int width = 0;
+    for (int k = 0; k < spec.ImageCount(); ++k)
+        width += spec.image.pixelsPerLine - spec.image.leftDummyWidth(k, 0) - spec.image.rightDummyWidth(k, 0);
+    width -= 32 * (spec.ImageCount() - 1);
+    EXPECT_EQ(width, dataset->GetRasterXSize());
+    EXPECT_EQ(spec.image.lines, dataset->GetRasterYSize());
+    ASSERT_EQ(1, dataset->GetRasterCount());
+    GDALRasterBand* band = dataset->GetRasterBand(1);
+    EXPECT_EQ(GDT_Byte, band->GetRasterDataType());
+    EXPECT_STREQ("Layer_1", band->GetDescription());
+    EXPECT_EQ(GCI_GrayIndex, band->GetColorInterpretation());
+    int hasNoData = FALSE;
+    EXPECT_EQ(0.0, band->GetNoDataValue(&hasNoData));
+    EXPECT_TRUE(hasNoData);
+}
+
+TEST(GdalDriverRaster, AvnirBandsAreBlueGreenRedAndNearInfrared) {
+    auto product = Write("avnir2-1b2");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    ASSERT_EQ(4, dataset->GetRasterCount());
+    const GDALColorInterp expected[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand, GCI_Undefined};
+    for (int b = 0; b < 4; ++b) {
+        GDALRasterBand* band = dataset->GetRasterBand(b + 1);
+        EXPECT_EQ(expected[b], band->GetColorInterpretation()) << b;
+        EXPECT_EQ("Layer_" + std::to_string(b + 1), band->GetDescription());
+    }
+}
+
+TEST(GdalDriverRaster, EveryPixelOfEveryProductKindEqualsGetRow) {
+    for (const std::string& name : gdaltest::ProductNames()) {
+        SCOPED_TRACE(name);
+        auto product = Write(name);
+        GdalDataset dataset = OpenRaster(product->files.volume);
+        ASSERT_TRUE(dataset);
+        const std::vector<unsigned char> expected = gdaltest::LibraryPixels(product->files.volume);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(expected, gdaltest::GdalPixels(*dataset));
+    }
+}
+
+TEST(GdalDriverRaster, StitchedRowsCarryEachCcdFileBetweenItsDummyPixels) {
+    const ceoswriter::ProductSpec spec = FixedWidthPrism();
+    auto product = Write(spec);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const int width = dataset->GetRasterXSize();
+    std::vector<unsigned char> row(static_cast<size_t>(width));
+    const int line = 7;
+    ASSERT_EQ(CE_None, dataset->GetRasterBand(1)->RasterIO(GF_Read, 0, line, width, 1, row.data(), width, 1,
+                                                           GDT_Byte, 0, 0, nullptr));
+    // The row as the writer put the pixels into the files.
+    std::vector<unsigned char> expected;
+    for (int k = 0; k < spec.ImageCount(); ++k) {
+        const int first = spec.image.leftDummyWidth(k, line) + (k == 0 ? 0 : 32);
+        const int end = spec.image.pixelsPerLine - spec.image.rightDummyWidth(k, line);
+        for (int p = first; p < end; ++p) expected.push_back(ceoswriter::ImagePixel(spec.image, k, line, p));
+    }
+    EXPECT_EQ(expected, row);
+}
+
+TEST(GdalDriverRaster, WindowsAndSubsampledReadsComeFromTheSameRows) {
+    auto product = Write("avnir2-1b1");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const std::vector<unsigned char> all = gdaltest::GdalPixels(*dataset);
+    const int width = dataset->GetRasterXSize();
+    const int height = dataset->GetRasterYSize();
+    // Band 3, columns 10..29, rows 5..24 at half resolution: nearest
+    // neighbour takes the second pixel of every pair.
+    std::vector<unsigned char> window(10 * 10);
+    ASSERT_EQ(CE_None, dataset->GetRasterBand(3)->RasterIO(GF_Read, 10, 5, 20, 20, window.data(), 10, 10,
+                                                           GDT_Byte, 0, 0, nullptr));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x)
+            EXPECT_EQ(all[static_cast<size_t>(2) * width * height + (6 + 2 * y) * width + 11 + 2 * x],
+                      window[y * 10 + x])
+                << x << "," << y;
+}
+
+TEST(GdalDriverCcdOption, OneCcdFileOpensAloneAndEqualsGetRowOnThatCcd) {
+    const ceoswriter::ProductSpec spec = FixedWidthPrism();
+    auto product = Write(spec);
+    GdalDataset dataset = OpenRaster(product->files.volume, {"CCD=3"});
+    ASSERT_TRUE(dataset);
+    // CCD 3 is the third file (index 2): its columns between its dummy pixels.
+    EXPECT_EQ(spec.image.pixelsPerLine - spec.image.leftDummyWidth(2, 0) - spec.image.rightDummyWidth(2, 0),
+              dataset->GetRasterXSize());
+    EXPECT_EQ(gdaltest::LibraryPixels(product->files.volume, 3), gdaltest::GdalPixels(*dataset));
+    // The scene's corners do not belong to one CCD's strip.
+    EXPECT_EQ(0, dataset->GetGCPCount());
+    double transform[6];
+    EXPECT_NE(CE_None, dataset->GetGeoTransform(transform));
+}
+
+TEST(GdalDriverCcdOption, CcdOutsideTheProductOrNotANumberFailsToOpen) {
+    auto product = Write("prism-1a-forward");  // CCDs 3 to 6
+    for (const char* option : {"CCD=2", "CCD=8", "CCD=9", "CCD=0", "CCD=three", "CCD=3x"}) {
+        GdalErrorCapture errors;
+        EXPECT_EQ(nullptr, OpenRaster(product->files.volume, {option})) << option;
+        EXPECT_FALSE(errors.Messages(CE_Failure).empty()) << option;
+    }
+    GdalErrorCapture errors;
+    EXPECT_EQ(nullptr, OpenRaster(product->files.volume, {"CCD=2"}));
+    EXPECT_TRUE(errors.Has(CE_Failure, "CCD 2 is not one of the product's 4 CCD image files"));
+}
+
+TEST(GdalDriverCcdOption, ProductsWithoutCcdFilesWarnAndOpenWhole) {
+    auto product = Write("avnir2-1b1");
+    GdalErrorCapture errors;
+    GdalDataset dataset = OpenRaster(product->files.volume, {"CCD=2"});
+    ASSERT_TRUE(dataset);
+    EXPECT_EQ(4, dataset->GetRasterCount());
+    EXPECT_TRUE(errors.Has(CE_Warning, "applies to PRISM Level 1A and 1B1 products only"));
+}
+
+TEST(GdalDriverMetadata, DefaultDomainDescribesTheProduct) {
+    struct Case {
+        const char* product;
+        std::map<std::string, std::string> items;
+    };
+    const Case cases[] = {
+        {"prism-1b1",
+         {{"SENSOR", "PRISM"}, {"PRODUCT_LEVEL", "1B1"}, {"OBSERVATION_MODE", "N"}, {"VIEW", "Nadir Normal View"},
+          {"GEOCODED", "NO"}, {"MAP_DIRECTION", "OTHER"}, {"ELLIPSOID", "GRS80"}, {"MAP_PROJECTION", "UTM"}}},
+        {"prism-1a-forward", {{"PRODUCT_LEVEL", "1A"}, {"OBSERVATION_MODE", "F"}, {"VIEW", "Forward View"}}},
+        {"prism-1b2-true-north",
+         {{"PRODUCT_LEVEL", "1B2"}, {"VIEW", "Backward View"}, {"GEOCODED", "YES"}, {"MAP_DIRECTION", "TRUE_NORTH"}}},
+        {"avnir2-1b2",
+         {{"SENSOR", "AVNIR-2"}, {"PRODUCT_LEVEL", "1B2"}, {"OBSERVATION_MODE", "A"}, {"GEOCODED", "YES"}}},
+        {"avnir2-1b2-ps", {{"MAP_PROJECTION", "PS"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.product);
+        auto product = Write(c.product);
+        GdalDataset dataset = OpenRaster(product->files.volume);
+        ASSERT_TRUE(dataset);
+        for (const auto& [key, value] : c.items) {
+            const char* item = dataset->GetMetadataItem(key.c_str());
+            EXPECT_EQ(value, item ? item : "(none)") << key;
+        }
+        // The scene centre time as the leader writes it: yyyymmddhhmmss, ms, us.
+        const std::string t = product->spec.leader.sceneCenterTime;
+        const std::string expected = t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + "T" +
+                                     t.substr(8, 2) + ":" + t.substr(10, 2) + ":" + t.substr(12, 2) + "." +
+                                     t.substr(14, 6);
+        EXPECT_STREQ(expected.c_str(), dataset->GetMetadataItem("SCENE_CENTER_TIME"));
+    }
+    auto avnir = Write("avnir2-1b1");
+    GdalDataset dataset = OpenRaster(avnir->files.volume);
+    ASSERT_TRUE(dataset);
+    EXPECT_EQ(nullptr, dataset->GetMetadataItem("VIEW"));
+}
+
+// What the driver's query domain says of a product, compared with the
+// library's own answers.
+void ExpectQueriesOf(const std::string& volume) {
+    GdalDataset dataset = OpenRaster(volume);
+    ASSERT_TRUE(dataset);
+    CeosAlosjDataset p(volume.c_str());
+    ASSERT_GE(p.FileOpen(nullptr), 0);
+    p.FileRead();
+    auto item = [&](const char* query) {
+        const char* value = dataset->GetMetadataItem(query, "ALOSJ");
+        return std::string(value ? value : "(none)");
+    };
+    auto real = [&](const char* query) { return CPLAtof(item(query).c_str()); };
+    EXPECT_EQ(std::to_string(p.GetSensorType()), item("GetSensorType"));
+    EXPECT_EQ(std::to_string(p.GetProductLevel()), item("GetProductLevel"));
+    EXPECT_EQ(std::to_string(p.GetImgFileCount()), item("GetImgFileCount"));
+    EXPECT_EQ(std::to_string(p.GetNumOfLayers()), item("GetNumOfLayers"));
+    EXPECT_EQ(std::to_string(p.GetStaggerPixelShift()), item("GetStaggerPixelShift"));
+    EXPECT_EQ(std::to_string(p.GetSceneWidth()), item("GetSceneWidth"));
+    EXPECT_EQ(std::to_string(p.GetUTMZoneNum()), item("GetUTMZoneNum"));
+    EXPECT_EQ(std::to_string(p.GetUTMHemishpere()), item("GetUTMHemishpere"));
+    EXPECT_EQ(std::string(p.GetImageFileName(p.GetImgFileCount() - 1)),
+              item(("GetImageFileName(" + std::to_string(p.GetImgFileCount() - 1) + ")").c_str()));
+    EXPECT_EQ(std::string(p.GetEllipsoidName()), item("GetEllipsoidName"));
+    // Numbers are written so that they read back exactly.
+    EXPECT_EQ(p.GetXPixelSize(), real("GetXPixelSize"));
+    EXPECT_EQ(p.GetUpperLeftCornerEasting(), real("GetUpperLeftCornerEasting"));
+    EXPECT_EQ(p.GetUpperLeftCornerNorthing(), real("GetUpperLeftCornerNorthing"));
+    EXPECT_EQ(p.GetProjectionCenterLat(), real("GetProjectionCenterLat"));
+    EXPECT_EQ(p.GetSceneCenterUTMY(), real("GetSceneCenterUTMY"));
+    double lat = 0, lon = 0;
+    p.GetLRCornerLatLon(&lat, &lon);
+    const CPLStringList corner(CSLTokenizeString2(item("GetLRCornerLatLon").c_str(), ",", 0));
+    ASSERT_EQ(2, corner.size());
+    EXPECT_EQ(lat, CPLAtof(corner[0]));
+    EXPECT_EQ(lon, CPLAtof(corner[1]));
+    p.FileClose();
+}
+
+TEST(GdalDriverMetadata, QueryDomainHoldsTheLibrarysAnswers) {
+    for (const char* name : {"prism-1b1", "avnir2-1b1", "avnir2-1b2-ps", "avnir2-1b2-south"}) {
+        SCOPED_TRACE(name);
+        auto product = Write(name);
+        ExpectQueriesOf(product->files.volume);
+    }
+}
+
+TEST(GdalDriverMetadata, DomainListNamesTheDriversDomains) {
+    auto prism = Write("prism-1b1");
+    auto avnir = Write("avnir2-1b1");
+    GdalDataset prismDataset = OpenRaster(prism->files.volume);
+    GdalDataset avnirDataset = OpenRaster(avnir->files.volume);
+    ASSERT_TRUE(prismDataset && avnirDataset);
+    const CPLStringList prismDomains(prismDataset->GetMetadataDomainList());
+    const CPLStringList avnirDomains(avnirDataset->GetMetadataDomainList());
+    EXPECT_GE(prismDomains.FindString("ALOSJ"), 0);
+    EXPECT_GE(prismDomains.FindString("json:ALOSJ_SENSOR_MODEL"), 0);
+    EXPECT_GE(avnirDomains.FindString("ALOSJ"), 0);
+    EXPECT_LT(avnirDomains.FindString("json:ALOSJ_SENSOR_MODEL"), 0);
+    EXPECT_EQ(nullptr, avnirDataset->GetMetadata("json:ALOSJ_SENSOR_MODEL"));
+}
+
+TEST(GdalDriverMetadata, SensorModelDomainIsTheLevel1B1ExportsAsJson) {
+    auto product = Write("prism-1b1");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    char** documents = dataset->GetMetadata("json:ALOSJ_SENSOR_MODEL");
+    ASSERT_EQ(1, CSLCount(documents));
+    const nlohmann::json model = nlohmann::json::parse(documents[0]);
+
+    CeosAlosjDataset p(product->files.volume.c_str());
+    ASSERT_GE(p.FileOpen(nullptr), 0);
+    p.FileRead();
+    Tkmd_ALPSM1B1_EPH ephemeris{};
+    p.GetALPSM1B1EphemerisData(&ephemeris);
+    Tkmd_ALPSM1B1_ATT attitude{};
+    p.GetALPSM1B1AttitudeData(&attitude);
+    double matrix[9] = {};
+    Tkmd_ALPSM1B1_SEN sensor{};
+    sensor.sensorMatrix = matrix;
+    p.GetALPSM1B1SensorData(&sensor);
+
+    const nlohmann::json& scene = model.at("scene");
+    EXPECT_EQ(dataset->GetRasterXSize(), scene.at("numPixels").get<int>());
+    EXPECT_EQ(dataset->GetRasterYSize(), scene.at("numLines").get<int>());
+    EXPECT_EQ("Nadir Normal View", scene.at("viewName").get<std::string>());
+    EXPECT_EQ(product->spec.leader.upperRightLongitude, scene.at("cornerGeo").at(1).at(0).get<double>());
+    EXPECT_EQ(product->spec.leader.upperRightLatitude, scene.at("cornerGeo").at(1).at(1).get<double>());
+    EXPECT_EQ(product->spec.leader.coefficientSets[5][7],
+              scene.at("coefficientArrays").at(1).at(17).get<double>());  // set 5 = array 1, set 1 of 4
+    EXPECT_EQ(2006, scene.at("sceneCenterDateTime").at("year").get<int>());
+
+    const nlohmann::json& orbit = model.at("ephemeris");
+    ASSERT_GT(ephemeris.ephemerisCount, 0);
+    EXPECT_EQ(ephemeris.ephemerisCount, orbit.at("ephemerisCount").get<int>());
+    ASSERT_EQ(static_cast<size_t>(ephemeris.ephemerisCount), orbit.at("ephemeris").size());
+    const AlosjStateVectorEntry& last = ephemeris.ephemeris->entries[ephemeris.ephemerisCount - 1];
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(last.stateVector[k], orbit.at("ephemeris").back().at("stateVector").at(k).get<double>()) << k;
+    EXPECT_EQ(last.time->seconds, orbit.at("ephemeris").back().at("time").at("seconds").get<double>());
+    EXPECT_EQ(ephemeris.matrices->count, static_cast<int>(orbit.at("matrices").size()));
+    ASSERT_GT(ephemeris.matrices->count, 0);
+    EXPECT_EQ(ephemeris.matrices->entries[0].firstMatrix[2][0],
+              orbit.at("matrices").at(0).at("firstMatrix").at(2).at(0).get<double>());
+
+    const nlohmann::json& samples = model.at("attitude");
+    ASSERT_EQ(static_cast<size_t>(attitude.attitudeCount), samples.at("attitude").size());
+    ASSERT_GT(attitude.attitudeCount, 0);
+    EXPECT_EQ(attitude.attitude->entries[1].quaternion[3],
+              samples.at("attitude").at(1).at("quaternion").at(3).get<double>());
+
+    const nlohmann::json& constants = model.at("sensor");
+    EXPECT_EQ(matrix[5], constants.at("sensorMatrix").at(1).at(2).get<double>());
+    EXPECT_EQ(product->spec.supplemental.sensorMatrix[1][2], constants.at("sensorMatrix").at(1).at(2).get<double>());
+    EXPECT_EQ(1939.0, constants.at("focalLength").get<double>());
+
+    Tkmd_ALPSM1B1_EPH_Release(&ephemeris);
+    Tkmd_ALPSM1B1_ATT_Release(&attitude);
+    p.FileClose();
+}
+
+TEST(GdalDriverThreads, DatasetsReadOnSeveralThreadsAtOnceGiveGetRowsPixels) {
+    auto product = Write("prism-1b1");
+    const std::vector<unsigned char> expected = gdaltest::LibraryPixels(product->files.volume);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const int width = dataset->GetRasterXSize();
+    const int height = dataset->GetRasterYSize();
+    GDALRasterBand* band = dataset->GetRasterBand(1);
+    // ReadBlock goes straight to the driver: the threads meet in the library's dataset.
+    std::vector<std::vector<unsigned char>> results(4, std::vector<unsigned char>(expected.size()));
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int pass = 0; pass < 20; ++pass)
+                for (int y = 0; y < height; ++y)
+                    if (band->ReadBlock(0, y, results[t].data() + y * width) != CE_None) ++failures;
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, failures.load());
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(expected, results[t]) << "thread " << t;
+}
+
+TEST(GdalDriverTranslate, GeoTiffCopyHoldsTheLibrarysRowsAndTheGeoreferencing) {
+    for (const char* name : {"avnir2-1b2", "prism-1b1"}) {
+        SCOPED_TRACE(name);
+        auto product = Write(name);
+        GdalDataset source = OpenRaster(product->files.volume);
+        ASSERT_TRUE(source);
+        const std::string tiff = product->dir.File("copy.tif");
+        GDALTranslateOptions* options = GDALTranslateOptionsNew(nullptr, nullptr);
+        int usageError = FALSE;
+        GDALDatasetH copy = GDALTranslate(tiff.c_str(), GDALDataset::ToHandle(source.get()), options, &usageError);
+        GDALTranslateOptionsFree(options);
+        ASSERT_NE(nullptr, copy);
+        GDALClose(copy);
+
+        GdalDataset written = OpenRaster(tiff);
+        ASSERT_TRUE(written);
+        EXPECT_STREQ("GTiff", written->GetDriver()->GetDescription());
+        EXPECT_EQ(gdaltest::LibraryPixels(product->files.volume), gdaltest::GdalPixels(*written));
+        double sourceTransform[6], copyTransform[6];
+        const bool hasTransform = source->GetGeoTransform(sourceTransform) == CE_None;
+        EXPECT_EQ(hasTransform, written->GetGeoTransform(copyTransform) == CE_None);
+        for (int i = 0; hasTransform && i < 6; ++i) EXPECT_NEAR(sourceTransform[i], copyTransform[i], 1e-6) << i;
+        EXPECT_EQ(source->GetGCPCount(), written->GetGCPCount());
+        int hasNoData = FALSE;
+        EXPECT_EQ(0.0, written->GetRasterBand(1)->GetNoDataValue(&hasNoData));
+        EXPECT_TRUE(hasNoData);
+    }
+}
+
+}  // namespace

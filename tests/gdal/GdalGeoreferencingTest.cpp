@@ -1,0 +1,170 @@
+// Where GDAL places a product: a CRS and a geotransform for geocoded map
+// products, the four scene corners as GCPs for everything else.
+#include <gtest/gtest.h>
+
+#include "GdalTestProducts.h"
+#include "GdalTestSupport.h"
+
+namespace {
+
+using gdaltest::GdalDataset;
+using gdaltest::OpenRaster;
+using gdaltest::Write;
+
+int EpsgOf(const OGRSpatialReference* crs) {
+    if (!crs) return 0;
+    const char* code = crs->GetAuthorityCode(nullptr);
+    return code ? std::atoi(code) : 0;
+}
+
+// The upper-left corner of a north-up scene: half its extent west and north
+// of the scene centre that the leader gives in kilometres.
+void ExpectNorthUpTransform(GDALDataset& dataset, double centreEastingKm, double centreNorthingKm,
+                            double xSize, double ySize) {
+    double transform[6];
+    ASSERT_EQ(CE_None, dataset.GetGeoTransform(transform));
+    EXPECT_NEAR(centreEastingKm * 1000 - dataset.GetRasterXSize() * xSize / 2, transform[0], 1e-6);
+    EXPECT_NEAR(xSize, transform[1], 1e-12);
+    EXPECT_EQ(0.0, transform[2]);
+    EXPECT_NEAR(centreNorthingKm * 1000 + dataset.GetRasterYSize() * ySize / 2, transform[3], 1e-6);
+    EXPECT_EQ(0.0, transform[4]);
+    EXPECT_NEAR(-ySize, transform[5], 1e-12);
+    EXPECT_EQ(0, dataset.GetGCPCount());
+}
+
+TEST(GdalGeoreferencing, GeocodedUtmProductGetsUtmCrsAndNorthUpTransform) {
+    auto product = Write("avnir2-1b2");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    EXPECT_EQ(32600 + leader.utmZoneNumber, EpsgOf(dataset->GetSpatialRef()));
+    ExpectNorthUpTransform(*dataset, leader.sceneCenterEasting, leader.sceneCenterNorthing, *leader.xPixelSize1B2,
+                           *leader.yPixelSize1B2);
+}
+
+TEST(GdalGeoreferencing, SouthernHemisphereTakesTheSouthernUtmZone) {
+    auto product = Write("avnir2-1b2-south");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    EXPECT_EQ(32700 + product->spec.leader.utmZoneNumber, EpsgOf(dataset->GetSpatialRef()));
+    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    ExpectNorthUpTransform(*dataset, leader.sceneCenterEasting, leader.sceneCenterNorthing, *leader.xPixelSize1B2,
+                           *leader.yPixelSize1B2);
+}
+
+TEST(GdalGeoreferencing, PrismGeocodedToMapNorthIsPlacedLikeAvnir) {
+    auto product = Write("prism-1b2");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    EXPECT_EQ(32654, EpsgOf(dataset->GetSpatialRef()));
+    ExpectNorthUpTransform(*dataset, leader.sceneCenterEasting, leader.sceneCenterNorthing, *leader.xPixelSize1B2,
+                           *leader.yPixelSize1B2);
+}
+
+TEST(GdalGeoreferencing, PolarStereographicIsTrueToScaleAtTheProjectionCentre) {
+    auto product = Write("avnir2-1b2-ps");
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const OGRSpatialReference* crs = dataset->GetSpatialRef();
+    ASSERT_NE(nullptr, crs);
+    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    char* proj4 = nullptr;
+    ASSERT_EQ(OGRERR_NONE, crs->exportToProj4(&proj4));
+    const std::string text = proj4;
+    CPLFree(proj4);
+    EXPECT_NE(std::string::npos, text.find("+proj=stere")) << text;
+    EXPECT_NE(std::string::npos, text.find("+lat_0=90")) << text;
+    EXPECT_NE(std::string::npos, text.find("+lat_ts=78.25")) << text;
+    EXPECT_NE(std::string::npos, text.find("+lon_0=15.5")) << text;
+    EXPECT_NE(std::string::npos, text.find("+units=m")) << text;
+    ExpectNorthUpTransform(*dataset, leader.psSceneCenterEasting, leader.psSceneCenterNorthing,
+                           *leader.xPixelSize1B2, *leader.yPixelSize1B2);
+}
+
+// The four corners of the leader at the centres of the corner pixels, in
+// geographic coordinates.
+void ExpectCornerGcps(GDALDataset& dataset, const ceoswriter::LeaderSpec& leader) {
+    double transform[6];
+    EXPECT_NE(CE_None, dataset.GetGeoTransform(transform));
+    EXPECT_EQ(nullptr, dataset.GetSpatialRef());
+    ASSERT_EQ(4, dataset.GetGCPCount());
+    EXPECT_EQ(4326, EpsgOf(dataset.GetGCPSpatialRef()));
+    const double w = dataset.GetRasterXSize();
+    const double h = dataset.GetRasterYSize();
+    struct Expected {
+        const char* id;
+        double pixel, line, lon, lat;
+    } expected[4] = {{"UL", 0.5, 0.5, leader.upperLeftLongitude, leader.upperLeftLatitude},
+                     {"UR", w - 0.5, 0.5, leader.upperRightLongitude, leader.upperRightLatitude},
+                     {"LR", w - 0.5, h - 0.5, leader.lowerRightLongitude, leader.lowerRightLatitude},
+                     {"LL", 0.5, h - 0.5, leader.lowerLeftLongitude, leader.lowerLeftLatitude}};
+    const GDAL_GCP* gcps = dataset.GetGCPs();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_STREQ(expected[i].id, gcps[i].pszId);
+        EXPECT_NEAR(expected[i].pixel, gcps[i].dfGCPPixel, 1e-9);
+        EXPECT_NEAR(expected[i].line, gcps[i].dfGCPLine, 1e-9);
+        EXPECT_NEAR(expected[i].lon, gcps[i].dfGCPX, 1e-9);
+        EXPECT_NEAR(expected[i].lat, gcps[i].dfGCPY, 1e-9);
+    }
+}
+
+TEST(GdalGeoreferencing, ProductsNotOnANorthUpGridGetTheirCornersAsGcps) {
+    // Levels 1A and 1B1 are not map-projected even when the leader names a
+    // projection; a georeferenced 1B2 follows the orbit path; a true-north
+    // 1B2 is turned against the grid by the meridian convergence.
+    for (const char* name : {"prism-1b1", "prism-1a-forward", "avnir2-1b1", "prism-1b2-georeferenced",
+                             "prism-1b2-true-north"}) {
+        SCOPED_TRACE(name);
+        auto product = Write(name);
+        GdalDataset dataset = OpenRaster(product->files.volume);
+        ASSERT_TRUE(dataset);
+        ExpectCornerGcps(*dataset, product->spec.leader);
+    }
+}
+
+TEST(GdalGeoreferencing, RawProductGetsGcpsEvenWhenGeocoded) {
+    ceoswriter::ProductSpec spec = gdaltest::ProductByName("avnir2-1b2");
+    spec.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
+    auto product = Write(spec);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    EXPECT_STREQ("Raw", dataset->GetMetadataItem("MAP_PROJECTION"));
+    ExpectCornerGcps(*dataset, spec.leader);
+}
+
+TEST(GdalGeoreferencing, UnknownEllipsoidKeepsTheTransformButClaimsNoCrs) {
+    ceoswriter::ProductSpec spec = gdaltest::ProductByName("avnir2-1b2");
+    spec.leader.ellipsoidName = "MARS2000";
+    auto product = Write(spec);
+    gdaltest::GdalErrorCapture errors;
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    EXPECT_EQ(nullptr, dataset->GetSpatialRef());
+    double transform[6];
+    EXPECT_EQ(CE_None, dataset->GetGeoTransform(transform));
+    EXPECT_TRUE(errors.Has(CE_Warning, "ellipsoid 'MARS2000' is not known"));
+}
+
+TEST(GdalGeoreferencing, BesselProductsAreMappedOnTheBesselEllipsoid) {
+    ceoswriter::ProductSpec spec = gdaltest::ProductByName("avnir2-1b2");
+    spec.leader.ellipsoidName = "BESSEL";
+    auto product = Write(spec);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    const OGRSpatialReference* crs = dataset->GetSpatialRef();
+    ASSERT_NE(nullptr, crs);
+    EXPECT_NEAR(6377397.155, crs->GetSemiMajor(), 1e-3);
+    EXPECT_EQ(spec.leader.utmZoneNumber, crs->GetUTMZone());
+}
+
+TEST(GdalGeoreferencing, ImpossibleCornersMakeNoGcps) {
+    ceoswriter::ProductSpec spec = gdaltest::ProductByName("prism-1b1");
+    spec.leader.lowerLeftLatitude = 123.0;
+    auto product = Write(spec);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    EXPECT_EQ(0, dataset->GetGCPCount());
+}
+
+}  // namespace

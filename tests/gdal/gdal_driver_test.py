@@ -1,0 +1,274 @@
+"""The ALOSJ GDAL driver through GDAL's command-line tools and Python.
+
+Run by ctest with GDAL_DRIVER_PATH set to the build tree's plugin directory:
+
+    gdal_driver_test.py --fixture <ceosalosj_gdal_fixture> [--alosj <alosj>] [-v]
+
+The fixture tool writes the test products and tells, through the library
+alone, what each product holds (its description and every row); the tests
+check that gdalinfo, gdal_translate, osgeo.gdal and rasterio see the same.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import numpy
+from osgeo import gdal
+
+FIXTURE = None
+ALOSJ = None
+
+gdal.UseExceptions()
+
+
+def run(*args):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=120)
+
+
+class Product:
+    """A test product in its own temporary directory."""
+
+    def __init__(self, name):
+        self.dir = tempfile.mkdtemp(prefix="ceosalosj-gdal-")
+        result = run(FIXTURE, "product", name, self.dir)
+        if result.returncode != 0:
+            raise RuntimeError(result.stderr)
+        self.volume = result.stdout.strip()
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def describe(self):
+        result = run(FIXTURE, "describe", self.volume)
+        if result.returncode != 0:
+            raise RuntimeError(result.stderr)
+        return json.loads(result.stdout)
+
+    def library_pixels(self, ccd=None):
+        """Every band's rows as the library's GetRow gives them: (bands, rows, columns)."""
+        description = self.describe()
+        path = os.path.join(self.dir, "rows.raw")
+        args = [FIXTURE, "rows", self.volume, path] + ([ccd] if ccd else [])
+        result = run(*args)
+        if result.returncode != 0:
+            raise RuntimeError(result.stderr)
+        data = numpy.fromfile(path, dtype=numpy.uint8)
+        os.remove(path)
+        return data.reshape(description["layers"], description["height"], -1)
+
+
+class ProductTestCase(unittest.TestCase):
+    def product(self, name):
+        product = Product(name)
+        self.addCleanup(product.close)
+        return product
+
+    def gdalinfo_json(self, path, *options):
+        result = run("gdalinfo", "-json", *options, path)
+        self.assertEqual(0, result.returncode, result.stderr)
+        return json.loads(result.stdout)
+
+
+class GdalinfoTest(ProductTestCase):
+    def test_prism_1b1_gives_stitched_size_one_band_and_corner_gcps(self):
+        product = self.product("prism-1b1")
+        expected = product.describe()
+        info = self.gdalinfo_json(product.volume)
+        self.assertEqual("ALOSJ", info["driverShortName"])
+        self.assertEqual([expected["width"], expected["height"]], info["size"])
+        self.assertEqual(1, len(info["bands"]))
+        band = info["bands"][0]
+        self.assertEqual("Byte", band["type"])
+        self.assertEqual("Layer_1", band["description"])
+        self.assertEqual(0, band["noDataValue"])
+        self.assertNotIn("geoTransform", info)
+        gcps = {g["id"]: g for g in info["gcps"]["gcpList"]}
+        self.assertEqual({"UL", "UR", "LR", "LL"}, set(gcps))
+        for corner, (lat, lon) in expected["corners"].items():
+            self.assertAlmostEqual(lon, gcps[corner]["x"], places=9)
+            self.assertAlmostEqual(lat, gcps[corner]["y"], places=9)
+        self.assertAlmostEqual(expected["width"] - 0.5, gcps["LR"]["pixel"])
+        self.assertAlmostEqual(expected["height"] - 0.5, gcps["LR"]["line"])
+        self.assertIn('ID["EPSG",4326]', info["gcps"]["coordinateSystem"]["wkt"])
+        metadata = info["metadata"][""]
+        self.assertEqual("PRISM", metadata["SENSOR"])
+        self.assertEqual("1B1", metadata["PRODUCT_LEVEL"])
+        self.assertEqual("N", metadata["OBSERVATION_MODE"])
+
+    def test_avnir2_1b2_gives_four_bands_utm_crs_and_north_up_geotransform(self):
+        product = self.product("avnir2-1b2")
+        expected = product.describe()
+        info = self.gdalinfo_json(product.volume)
+        self.assertEqual([expected["width"], expected["height"]], info["size"])
+        self.assertEqual(["Blue", "Green", "Red", "Undefined"],
+                         [band["colorInterpretation"] for band in info["bands"]])
+        self.assertEqual(
+            [expected["upperLeftEasting"], expected["xPixelSize"], 0.0,
+             expected["upperLeftNorthing"], 0.0, -expected["yPixelSize"]],
+            info["geoTransform"])
+        self.assertIn('ID["EPSG",%d]' % (32600 + expected["utmZone"]),
+                      info["coordinateSystem"]["wkt"])
+        self.assertNotIn("gcps", info)
+        self.assertEqual("YES", info["metadata"][""]["GEOCODED"])
+
+    def test_every_domain_is_listed_and_the_sensor_model_is_json(self):
+        product = self.product("prism-1b1")
+        info = self.gdalinfo_json(product.volume, "-mdd", "all")
+        metadata = info["metadata"]
+        self.assertEqual(str(product.describe()["width"]), metadata["ALOSJ"]["GetSceneWidth"])
+        model = metadata["json:ALOSJ_SENSOR_MODEL"]
+        self.assertEqual(["scene", "ephemeris", "attitude", "sensor"], list(model))
+        self.assertEqual(model["ephemeris"]["ephemerisCount"], len(model["ephemeris"]["ephemeris"]))
+        self.assertEqual(1939.0, model["sensor"]["focalLength"])
+
+    def test_product_directory_opens_like_its_volume_file(self):
+        product = self.product("avnir2-1b1")
+        by_directory = self.gdalinfo_json(product.dir)
+        by_volume = self.gdalinfo_json(product.volume)
+        self.assertEqual(by_volume["size"], by_directory["size"])
+        self.assertEqual(by_volume["metadata"][""], by_directory["metadata"][""])
+
+
+class TranslateTest(ProductTestCase):
+    def translate(self, product, *options):
+        output = os.path.join(product.dir, "out.tif")
+        result = run("gdal_translate", *options, product.volume, output)
+        self.assertEqual(0, result.returncode, result.stderr)
+        return output
+
+    def test_geotiff_holds_every_pixel_of_the_library_rows(self):
+        for name in ("prism-1b1", "avnir2-1b1", "avnir2-1b2", "prism-1b2"):
+            with self.subTest(name):
+                product = self.product(name)
+                tiff = gdal.Open(self.translate(product))
+                self.assertEqual("GTiff", tiff.GetDriver().ShortName)
+                expected = product.library_pixels()
+                numpy.testing.assert_array_equal(expected, tiff.ReadAsArray().reshape(expected.shape))
+
+    def test_single_ccd_option_reaches_the_driver(self):
+        product = self.product("prism-1b1")
+        tiff = gdal.Open(self.translate(product, "-oo", "CCD=4"))
+        expected = product.library_pixels(ccd=4)
+        numpy.testing.assert_array_equal(expected[0], tiff.ReadAsArray())
+
+    def test_geotiff_equals_what_alosj_export_writes(self):
+        if ALOSJ is None:
+            self.skipTest("alosj is not built")
+        for name in ("prism-1b1", "avnir2-1b2"):
+            with self.subTest(name):
+                product = self.product(name)
+                translated = gdal.Open(self.translate(product)).ReadAsArray()
+                exported_path = os.path.join(product.dir, "export.tif")
+                result = run(ALOSJ, "export", product.volume, exported_path)
+                self.assertEqual(0, result.returncode, result.stderr)
+                numpy.testing.assert_array_equal(gdal.Open(exported_path).ReadAsArray(), translated)
+
+
+class PythonBindingsTest(ProductTestCase):
+    def test_osgeo_gdal_reads_the_product_as_an_array(self):
+        product = self.product("avnir2-1b2")
+        dataset = gdal.Open(product.volume)
+        self.assertEqual("ALOSJ", dataset.GetDriver().ShortName)
+        numpy.testing.assert_array_equal(product.library_pixels(), dataset.ReadAsArray())
+        self.assertEqual("AVNIR-2", dataset.GetMetadataItem("SENSOR"))
+        self.assertEqual(str(product.describe()["utmZone"]), dataset.GetMetadataItem("GetUTMZoneNum", "ALOSJ"))
+
+    def test_open_option_is_passed_through_open_ex(self):
+        product = self.product("prism-1a-forward")
+        dataset = gdal.OpenEx(product.volume, gdal.OF_RASTER, open_options=["CCD=5"])
+        numpy.testing.assert_array_equal(product.library_pixels(ccd=5)[0], dataset.ReadAsArray())
+
+    def test_rasterio_reads_a_window(self):
+        try:
+            import rasterio
+            from rasterio.windows import Window
+        except ImportError:
+            self.skipTest("rasterio is not installed")
+        product = self.product("avnir2-1b1")
+        expected = product.library_pixels()
+        with rasterio.open(product.volume) as dataset:
+            self.assertEqual("ALOSJ", dataset.driver)
+            self.assertEqual((4, expected.shape[1], expected.shape[2]),
+                             (dataset.count, dataset.height, dataset.width))
+            window = dataset.read(window=Window(col_off=7, row_off=3, width=20, height=11))
+        numpy.testing.assert_array_equal(expected[:, 3:14, 7:27], window)
+
+
+class FailureTest(ProductTestCase):
+    def assertGdalError(self, result):
+        # A GDAL error: the tool fails by its exit code, not by a signal.
+        self.assertGreater(result.returncode, 0, result.stdout)
+        self.assertIn("ERROR", result.stderr)
+
+    def test_foreign_file_with_a_volume_name_is_a_gdal_error(self):
+        directory = tempfile.mkdtemp(prefix="ceosalosj-gdal-")
+        self.addCleanup(shutil.rmtree, directory, True)
+        path = os.path.join(directory, "VOL-ALPSMN038862710-O1B1__A")
+        with open(path, "wb") as f:
+            f.write(b"this is no CEOS volume directory" * 40)
+        result = run("gdalinfo", path)
+        self.assertGdalError(result)
+        self.assertIn("not recognized as a supported file format", result.stderr)
+
+    def test_missing_file_is_a_gdal_error(self):
+        result = run("gdalinfo", "/nonexistent/VOL-ALAV2A038862710-O1B2R_U")
+        self.assertGdalError(result)
+
+    def test_truncated_product_is_a_gdal_error_naming_what_failed(self):
+        product = self.product("avnir2-1b2")
+        leader = [f for f in os.listdir(product.dir) if f.startswith("LED-")][0]
+        os.truncate(os.path.join(product.dir, leader), 5000)
+        result = run("gdalinfo", product.volume)
+        self.assertGdalError(result)
+        self.assertIn("ALOSJ: ", result.stderr)
+        self.assertIn("AlosjLeaderFileAncillary1::Read: tfio_ReadDirect failure", result.stderr)
+        self.assertIn("the product is incomplete or damaged", result.stderr)
+        self.assertNotIn("ceosalosj: error:", result.stderr)  # not printed by the library itself
+
+    def test_truncated_image_file_fails_gdal_translate(self):
+        product = self.product("prism-1b2")
+        image = [f for f in os.listdir(product.dir) if f.startswith("IMG-")][0]
+        os.truncate(os.path.join(product.dir, image), 3000)
+        result = run("gdal_translate", product.volume, os.path.join(product.dir, "out.tif"))
+        self.assertGdalError(result)
+        self.assertIn("tfio_ReadDirect", result.stderr)
+
+    def test_python_open_of_a_damaged_product_raises(self):
+        product = self.product("prism-1b1")
+        os.remove(os.path.join(product.dir, [f for f in os.listdir(product.dir) if f.startswith("TRL-")][0]))
+        with self.assertRaises(RuntimeError) as raised:
+            gdal.Open(product.volume)
+        self.assertIn("the product is incomplete or damaged", str(raised.exception))
+
+    def test_bare_image_file_still_opens_in_gdals_ceos_driver(self):
+        product = self.product("prism-1b1")
+        image = sorted(f for f in os.listdir(product.dir) if f.startswith("IMG-"))[0]
+        info = self.gdalinfo_json(os.path.join(product.dir, image))
+        self.assertIn(info["driverShortName"], ("SAR_CEOS", "CEOS"))
+        ceos = gdal.OpenEx(os.path.join(product.dir, image), allowed_drivers=["CEOS"])
+        self.assertEqual("CEOS", ceos.GetDriver().ShortName)
+
+
+def main():
+    global FIXTURE, ALOSJ
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--fixture", required=True)
+    parser.add_argument("--alosj")
+    args, rest = parser.parse_known_args()
+    FIXTURE = args.fixture
+    ALOSJ = args.alosj
+    if not os.environ.get("GDAL_DRIVER_PATH"):
+        sys.exit("GDAL_DRIVER_PATH must name the directory of gdal_ALOSJ.so")
+    if gdal.GetDriverByName("ALOSJ") is None:
+        sys.exit("the ALOSJ driver did not load from " + os.environ["GDAL_DRIVER_PATH"])
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+if __name__ == "__main__":
+    main()

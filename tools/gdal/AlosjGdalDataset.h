@@ -1,0 +1,100 @@
+// The GDAL raster driver "ALOSJ": an ALOS PRISM or AVNIR-2 Level 1 product
+// opened by its volume directory file (or its product directory) through the
+// library's CeosAlosjDataset.
+//
+// The raster is the product's assembled scene (PRISM CCD files stitched,
+// AVNIR-2 lines de-staggered), one Byte band per layer, read one row per
+// block.  Map-projected products that are geocoded (north up) carry a CRS
+// and a geotransform; every other product carries its four corners as GCPs
+// in geographic coordinates.  Metadata: the default domain holds the
+// product's description, the domain "ALOSJ" every query of the library, and
+// "json:ALOSJ_SENSOR_MODEL" the PRISM Level 1B1 sensor model.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cpl_string.h"
+#include "gdal_pam.h"
+#include "ogr_spatialref.h"
+
+class CeosAlosjDataset;
+
+namespace alosjgdal {
+
+/// The driver's own metadata domains.
+constexpr const char* kQueryDomain = "ALOSJ";
+constexpr const char* kSensorModelDomain = "json:ALOSJ_SENSOR_MODEL";
+
+/// What the driver recognises in a file name and a volume descriptor.
+/// Returns 0 for PRISM, 1 for AVNIR-2, -1 for anything else.
+int IdentifyVolumeDirectory(const char* fileName, const unsigned char* header, int headerBytes);
+
+/// The one volume directory file of a product directory, or "" when the
+/// directory holds none or more than one.
+std::string FindVolumeDirectoryIn(const char* directory);
+
+class AlosjGdalRasterBand;
+
+class AlosjGdalDataset final : public GDALPamDataset {
+    friend class AlosjGdalRasterBand;
+
+public:
+    static int Identify(GDALOpenInfo* openInfo);
+    static GDALDataset* Open(GDALOpenInfo* openInfo);
+
+    ~AlosjGdalDataset() override;
+
+    CPLErr GetGeoTransform(double* transform) override;
+    const OGRSpatialReference* GetSpatialRef() const override;
+    int GetGCPCount() override;
+    const OGRSpatialReference* GetGCPSpatialRef() const override;
+    const GDAL_GCP* GetGCPs() override;
+
+    char** GetMetadataDomainList() override;
+    char** GetMetadata(const char* domain = "") override;
+    const char* GetMetadataItem(const char* name, const char* domain = "") override;
+
+private:
+    AlosjGdalDataset() = default;
+
+    /// Opens and reads the product; false (with CPLErrors issued) when it
+    /// cannot deliver a raster.
+    bool OpenProduct(const std::string& volumePath, int ccdNumber);
+    void SetGeoreferencing();
+    void SetDescriptionMetadata();
+    void SetQueryMetadata();
+    CPLStringList* SensorModel();
+
+    std::unique_ptr<CeosAlosjDataset> product_;
+    /// One thread at a time in the library's dataset.
+    std::mutex productMutex_;
+
+    bool hasGeoTransform_ = false;
+    double geoTransform_[6] = {0, 1, 0, 0, 0, 1};
+    OGRSpatialReference crs_;
+    std::vector<GDAL_GCP> gcps_;
+    std::vector<std::string> gcpIds_;
+    OGRSpatialReference gcpCrs_;
+
+    CPLStringList queryMetadata_;
+    bool isPrismBelowL1B2_ = false;
+    bool sensorModelMade_ = false;
+    CPLStringList sensorModel_;
+};
+
+class AlosjGdalRasterBand final : public GDALPamRasterBand {
+public:
+    AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const char* layerName, GDALColorInterp colour);
+
+    CPLErr IReadBlock(int blockX, int blockY, void* image) override;
+    double GetNoDataValue(int* success = nullptr) override;
+    GDALColorInterp GetColorInterpretation() override;
+
+private:
+    GDALColorInterp colour_;
+};
+
+}  // namespace alosjgdal
