@@ -62,9 +62,11 @@ set(required
 
 set(unexpected "")
 foreach(symbol IN LISTS exports)
+  # AddressSanitizer pairs every exported variable with an ODR marker.
+  string(REGEX REPLACE "^__odr_asan[._]" "" name "${symbol}")
   set(known FALSE)
   foreach(pattern IN LISTS public runtime)
-    if(symbol MATCHES "${pattern}")
+    if(name MATCHES "${pattern}")
       set(known TRUE)
       break()
     endif()
