@@ -58,4 +58,18 @@ cmake --build "$build" -j"$jobs"
 echo "== test under Wine"
 ctest --test-dir "$build" -j"$jobs" --output-on-failure
 
+# Against the Linux build, when there is one ($CEOSALOSJ_LINUX_BUILD_DIR,
+# default build): which tests run on one platform only, by suite.
+linux=${CEOSALOSJ_LINUX_BUILD_DIR:-build}
+if [ -f "$linux/CTestTestfile.cmake" ]; then
+  names() { ctest --test-dir "$1" -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort; }
+  bysuite() { cut -d. -f1 | sort | uniq -c | awk '{printf " %s (%s)", $2, $1}'; }
+  names "$build" >"$build/tests-windows.txt"
+  names "$linux" >"$build/tests-linux.txt"
+  echo "tests: $(wc -l <"$build/tests-windows.txt") on Windows, $(wc -l <"$build/tests-linux.txt") on Linux"
+  only=$(comm -23 "$build/tests-linux.txt" "$build/tests-windows.txt" | bysuite)
+  [ -z "$only" ] || echo "only on Linux:$only"
+  only=$(comm -13 "$build/tests-linux.txt" "$build/tests-windows.txt" | bysuite)
+  [ -z "$only" ] || echo "only on Windows:$only"
+fi
 echo "Windows leg took $((SECONDS - started)) s"
