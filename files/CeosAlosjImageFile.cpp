@@ -38,9 +38,18 @@ constexpr int64_t kFarOut = int64_t{1} << 40;
 int64_t ClampFarOut(long value) { return std::clamp<int64_t>(value, -kFarOut, kFarOut); }
 
 // Takes the odd bytes of target (counted from target[0]) from later.  A
-// byte-by-byte loop would cost about as much as the two line reads
-// together, so whole vectors are blended where the processor has them.
+// byte-by-byte loop costs a third of what the two line reads cost, so whole
+// vectors are blended, as wide as the processor offers.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Stores only the odd bytes of each 64-byte piece of later.
+__attribute__((target("avx512bw"))) long TakeOddBytesAvx512(unsigned char* target,
+                                                           const unsigned char* later, long count) {
+    const __mmask64 odd = 0xAAAAAAAAAAAAAAAAULL;
+    long k = 0;
+    for (; k + 64 <= count; k += 64) _mm512_mask_storeu_epi8(target + k, odd, _mm512_loadu_si512(later + k));
+    return k;
+}
+
 // x86 is little-endian: the high byte of each 16-bit lane is an odd byte.
 __attribute__((target("avx2"))) long TakeOddBytesAvx2(unsigned char* target,
                                                      const unsigned char* later, long count) {
@@ -66,17 +75,35 @@ long TakeOddBytesSse2(unsigned char* target, const unsigned char* later, long co
     return k;
 }
 
-// Bytes blended by vectors, always an even number.
-long TakeOddBytesVectors(unsigned char* target, const unsigned char* later, long count) {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 ? TakeOddBytesAvx2(target, later, count) : TakeOddBytesSse2(target, later, count);
+using BlendFunction = long (*)(unsigned char*, const unsigned char*, long);
+
+// The widest vectors the processor (and its operating system) offers.
+BlendFunction WidestBlend() {
+    if (__builtin_cpu_supports("avx512bw")) return TakeOddBytesAvx512;
+    if (__builtin_cpu_supports("avx2")) return TakeOddBytesAvx2;
+    return TakeOddBytesSse2;
+}
+
+// The blend for vectors of `bytes` (0: the widest), or null where there is none.
+BlendFunction BlendOfWidth(int bytes) {
+    static const BlendFunction widest = WidestBlend();
+    switch (bytes) {
+        case 0: return widest;
+        case 16: return TakeOddBytesSse2;
+        case 32: return __builtin_cpu_supports("avx2") ? TakeOddBytesAvx2 : nullptr;
+        case 64: return __builtin_cpu_supports("avx512bw") ? TakeOddBytesAvx512 : nullptr;
+        default: return nullptr;
+    }
 }
 #else
-long TakeOddBytesVectors(unsigned char*, const unsigned char*, long) { return 0; }
+using BlendFunction = long (*)(unsigned char*, const unsigned char*, long);
+long NoVectors(unsigned char*, const unsigned char*, long) { return 0; }
+BlendFunction BlendOfWidth(int bytes) { return bytes == 0 ? NoVectors : nullptr; }
 #endif
 
-void TakeOddBytes(unsigned char* target, const unsigned char* later, long count) {
-    long k = TakeOddBytesVectors(target, later, count);
+// Vectors take what they can (an even number of bytes), words and bytes the rest.
+void TakeOddBytes(BlendFunction blend, unsigned char* target, const unsigned char* later, long count) {
+    long k = blend(target, later, count);
     static constexpr unsigned char kOddBytes[8] = {0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF};
     uint64_t odd;  // 0xFF in the odd bytes, whatever the machine's byte order
     std::memcpy(&odd, kOddBytes, sizeof odd);
@@ -92,6 +119,14 @@ void TakeOddBytes(unsigned char* target, const unsigned char* later, long count)
 }
 
 }  // namespace
+
+bool CeosTakeOddBytes(unsigned char* target, const unsigned char* later, long count, int vectorBytes) {
+    const BlendFunction blend = BlendOfWidth(vectorBytes);
+    if (!blend) return false;
+    TakeOddBytes(blend, target, later, count);
+    return true;
+}
+
 
 void ImageFileFileDescriptor::Read(Tfio_File fileHandle) {
     CeosAlosjFileDescriptor::Read(fileHandle);
@@ -247,7 +282,7 @@ long CeosAlosjImageFile::ReadLineDeStagger(long line, unsigned char* buffer, lon
     }
     if (!ReadSpan(later.offset, second, span.count, kReadLineDeStaggerOp)) return span.count;
     // Odd bytes, counted from the first returned byte, come from the later line.
-    TakeOddBytes(buffer, second, span.count);
+    TakeOddBytes(BlendOfWidth(0), buffer, second, span.count);
     return span.count;
 }
 

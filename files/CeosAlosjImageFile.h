@@ -35,6 +35,12 @@ struct ImageFileFileDescriptor : CeosAlosjFileDescriptor {
     void DecodeImagePart(const CeosFields& f);
 };
 
+/// Takes the odd bytes of target (counted from target[0]) from later, as
+/// de-staggering does, with vectors of vectorBytes bytes (16, 32 or 64; 0:
+/// the widest the processor offers, which the line reads use).  False, with
+/// nothing touched, when the processor or the build lacks that width.
+bool CeosTakeOddBytes(unsigned char* target, const unsigned char* later, long count, int vectorBytes);
+
 /// Reader of one image file.  Line and prefix reads report under the
 /// operation names "ImageFileImageLine::...".  Not for use by two threads at
 /// once: the caches and the de-stagger buffer are plain members.
@@ -144,6 +150,7 @@ private:
     long minRightDummyWidth = -1;
     double startScanTime = -1.0;
 
-    std::array<unsigned char, kDeStaggerBufferSize> laterLine{};
+    // Cache-line aligned: the kernel copies into an aligned buffer faster.
+    alignas(64) std::array<unsigned char, kDeStaggerBufferSize> laterLine{};
     std::vector<unsigned char> wideLaterLine;  // lines wider than laterLine; grown once
 };

@@ -64,6 +64,35 @@ TEST(DeStaggerBlend, EverySpanLengthAndBufferAlignmentTakesOddBytesFromTheLaterL
     EXPECT_TRUE(capture.reports().empty());
 }
 
+TEST(DeStaggerBlend, EveryVectorWidthTakesExactlyTheOddBytes) {
+    std::vector<unsigned char> later(400);
+    for (size_t k = 0; k < later.size(); ++k) later[k] = static_cast<unsigned char>(0x80 | (k * 7));
+    // Blends at one width over every count and alignment; false when the
+    // processor lacks the width (and then nothing may be touched).
+    auto blendsExactly = [&](int width) {
+        for (long count = 0; count <= 300; ++count) {
+            for (size_t alignment = 0; alignment < 3; ++alignment) {
+                std::vector<unsigned char> target(alignment + 320, 0x11);
+                if (!CeosTakeOddBytes(target.data() + alignment, later.data() + alignment, count, width)) {
+                    EXPECT_EQ(target, std::vector<unsigned char>(alignment + 320, 0x11)) << "touched without blending";
+                    return false;
+                }
+                for (size_t k = 0; k < target.size(); ++k) {
+                    const bool odd = k >= alignment && k < alignment + count && (k - alignment) % 2 == 1;
+                    EXPECT_EQ(target[k], odd ? later[k] : 0x11)
+                        << "width " << width << " count " << count << " alignment " << alignment << " byte " << k;
+                    if (target[k] != (odd ? later[k] : 0x11)) return true;
+                }
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(blendsExactly(0)) << "the widest blend is always there";
+    for (int width : {16, 32, 64}) blendsExactly(width);
+    unsigned char byte = 0;
+    EXPECT_FALSE(CeosTakeOddBytes(&byte, &byte, 1, 8));  // no such width
+}
+
 TEST(LineReadsTellWhetherTheyFilled, FilledOnlyWhenTheSpanWasReadWhole) {
     ProductSpec product = Avnir2Product(1);
     product.image.pixelsPerLine = 64;
