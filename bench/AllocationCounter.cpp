@@ -7,7 +7,16 @@ namespace {
 std::atomic<uint64_t> allocations{0};
 }  // namespace
 
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+// Sanitizers bring their own allocator; the count is left to them.
+#if defined(__SANITIZE_ADDRESS__)
+#define CEOSALOSJ_SANITIZED_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+#define CEOSALOSJ_SANITIZED_ALLOCATOR 1
+#endif
+#endif
+
+#if defined(__GLIBC__) && !defined(CEOSALOSJ_SANITIZED_ALLOCATOR)
 
 // The executable's own malloc comes before glibc's in symbol lookup, so the
 // library, libstdc++'s operator new and everything else land here first and

@@ -113,7 +113,8 @@ std::vector<std::string> Product::AllFiles() const {
 
 std::vector<std::string> Product::MetadataFiles() const {
     std::vector<std::string> metadata = {files.volume, files.leader, files.trailer};
-    if (!files.supplemental.empty()) metadata.push_back(files.supplemental);
+    // Only PRISM below Level 1B2 has its supplemental file read; AVNIR-2's is opened only.
+    if (kind == Kind::Prism1B1) metadata.push_back(files.supplemental);
     if (!files.summary.empty()) metadata.push_back(files.summary);
     return metadata;
 }

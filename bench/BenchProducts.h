@@ -38,8 +38,9 @@ struct Product {
     /// Every file of the product, the image files included.
     std::vector<std::string> AllFiles() const;
     /// The files a dataset decodes on FileOpen and FileRead, whole: volume
-    /// directory, leader, trailer, supplemental and summary.txt (the image
-    /// files contribute only their descriptor record).
+    /// directory, leader, trailer, the PRISM supplemental file below Level
+    /// 1B2 and summary.txt (the image files contribute only their descriptor
+    /// record).
     std::vector<std::string> MetadataFiles() const;
     uint64_t TotalBytes() const;
 };

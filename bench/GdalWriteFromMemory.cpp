@@ -1,8 +1,8 @@
 // ceosalosj_gdal_write: writes a raster that is already in memory as an
 // uncompressed tiled GeoTIFF, the way alosj export writes the rows it reads:
-// one tile-row (256 rows of every band) per RasterIO call, flushed before
-// the next.  What it costs is GDAL's share of an export; compare.sh sets an
-// export against it.
+// one row of every band per RasterIO call, each complete tile-row of 256
+// rows flushed before the next.  What it costs is GDAL's share of an export;
+// compare.sh sets an export against it.
 //
 //   ceosalosj_gdal_write OUTPUT WIDTH HEIGHT BANDS
 #include <gdal_priv.h>
@@ -50,16 +50,17 @@ int main(int argc, char** argv) {
     CSLDestroy(options);
     if (!out) return 1;
 
-    // The rows, as a reader would have left them: every byte set.
-    const size_t bandStep = static_cast<size_t>(kTileSize) * static_cast<size_t>(width);
-    std::vector<unsigned char> buffer(bandStep * static_cast<size_t>(bands));
+    // One row of every band, as a reader would have left it: every byte set.
+    const size_t rowBytes = static_cast<size_t>(width);
+    std::vector<unsigned char> buffer(rowBytes * static_cast<size_t>(bands));
     for (size_t k = 0; k < buffer.size(); ++k) buffer[k] = static_cast<unsigned char>(1 + k % 251);
 
     for (int top = 0; top < height; top += kTileSize) {
         const int rows = std::min(kTileSize, height - top);
-        if (out->RasterIO(GF_Write, 0, top, width, rows, buffer.data(), width, rows, GDT_Byte, bands, nullptr, 1,
-                          width, static_cast<GSpacing>(bandStep), nullptr) != CE_None)
-            return 1;
+        for (int r = top; r < top + rows; ++r)
+            if (out->RasterIO(GF_Write, 0, r, width, 1, buffer.data(), width, 1, GDT_Byte, bands, nullptr, 1, width,
+                              static_cast<GSpacing>(rowBytes), nullptr) != CE_None)
+                return 1;
         out->FlushCache(false);
     }
     out.reset();

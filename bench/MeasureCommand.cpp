@@ -4,8 +4,8 @@
 //   ceosalosj_measure [--repeat=N] -- command [arguments...]
 //
 // prints one line "<seconds> <peak resident KiB>": with --repeat the best
-// (smallest) time of N runs and the largest peak.  The command's own output
-// goes where this program's goes.  Exit status: the command's, or 127 when
+// (smallest) time of N runs and the largest peak.  The command's own output,
+// stdout too, goes to stderr.  Exit status: the command's, or 127 when
 // it cannot be started.
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -35,6 +35,7 @@ Run RunOnce(char** command) {
         return run;
     }
     if (child == 0) {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);  // stdout carries only the measurement
         ::execvp(command[0], command);
         std::perror(command[0]);
         std::_Exit(127);

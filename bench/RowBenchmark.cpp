@@ -18,7 +18,8 @@
 //   --verify         check instead of measuring: GetRow returns exactly the
 //                    bytes the positioned reads fetch, the writer's pixels,
 //                    and allocates nothing; exit status 1 on a mismatch
-//   --prepare        only write the products (and print their directories)
+//   --prepare        only write the products; prints one line per product:
+//                    kind, volume directory file, width, height, bands
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -204,7 +205,8 @@ void Register(const char* family, void (*function)(benchmark::State&, const Prod
     const std::string name = std::string(family) + "/" + bench::KindName(product.kind);
     benchmark::RegisterBenchmark(name.c_str(), function, &product)
         ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+        ->UseRealTime()
+        ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 // ---- verification ----------------------------------------------------------
@@ -323,7 +325,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "preparing %s under %s\n", bench::KindName(kind), options.products.c_str());
         products.emplace(kind, bench::PrepareProduct(kind, options.scale, options.products));
         if (options.prepareOnly) {
-            std::printf("%s %s\n", bench::KindName(kind), products.at(kind).files.volume.c_str());
+            const Product& product = products.at(kind);
+            const bench::PositionedReadLimit limit(product);
+            std::printf("%s %s %ld %ld %d\n", bench::KindName(kind), product.files.volume.c_str(), limit.Width(),
+                        limit.Height(), limit.Bands());
             continue;
         }
         // Warm the page cache: every measurement reads from memory.
