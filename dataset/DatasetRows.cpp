@@ -13,16 +13,23 @@
 
 namespace {
 
+// Rows count only the pixels a line's record holds (GetPixelsPerLine): a
+// descriptor that claims more, reported when read, must not widen the row.
+
 // Valid pixels of a file once its minimum dummy widths are cut from both ends.
 long ValidWidth(CeosAlosjImageFile& image) {
-    return image.Descriptor().numOfImagePixelsPerLine - image.GetLeftDummyWidth(-1) -
-           image.GetRightDummyWidth(-1);
+    return image.GetPixelsPerLine() - image.GetLeftDummyWidth(-1) - image.GetRightDummyWidth(-1);
 }
 
 // The bytes a read with these skips would write.
 long SpanOf(CeosAlosjImageFile& image, long leftSkip, long rightSkip) {
-    return static_cast<long>(image.Descriptor().numOfImagePixelsPerLine) - leftSkip - rightSkip;
+    return image.GetPixelsPerLine() - leftSkip - rightSkip;
 }
+
+// No image line is wider than a record of the largest length the format can
+// write (six digits) holds: a wider scene header is not believed, so that a
+// damaged header cannot make the host allocate and zero gigabytes per row.
+constexpr long kWidestLine = 999999 - CeosAlosjImageFile::kLinePrefixSize;
 
 // Reads line `row` of image into out, which has room for `room` bytes: the
 // right skip grows until the span fits, so that a file whose widths disagree
@@ -33,6 +40,8 @@ long ReadBounded(CeosAlosjImageFile& image, unsigned long row, unsigned char* ou
     filled = false;
     const long span = SpanOf(image, leftSkip, rightSkip);
     if (room <= 0 || span <= 0) return 0;
+    // The recorded pixels beyond the record are skipped on the right too.
+    rightSkip += image.Descriptor().numOfImagePixelsPerLine - image.GetPixelsPerLine();
     if (span > room) rightSkip += span - room;
     const long line = static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL));
     const long count = deStagger ? image.ReadLineDeStagger(line, out, leftSkip, rightSkip, shift, filled)
@@ -65,14 +74,18 @@ private:
 long CeosAlosjDataset::GetSceneWidth() const {
     const State& s = *d;
     const bool sceneHeaderWidth = s.sensorType == 1 || (s.sensorType == 0 && s.productLevel == 2);
-    if (sceneHeaderWidth) return s.leaderFile ? std::max(0, s.leaderFile->SceneHeader().pixelsPerLine) : 0;
+    if (sceneHeaderWidth)
+        return s.leaderFile ? std::clamp<long>(s.leaderFile->SceneHeader().pixelsPerLine, 0, kWidestLine) : 0;
     if (s.sensorType != 0 || s.imageFiles.empty()) return 0;
 
     if (s.prismOpenMode == 1) {
+        // Each file adds its valid columns less its overlap with the file to
+        // its left, and never less than nothing: a CCD file without valid
+        // columns (a lost descriptor) must not take columns from the others.
         long width = 0;
-        for (auto& image : s.imageFiles) width += ValidWidth(*image);
-        width -= OVERLAPWIDTH * (static_cast<long>(s.imageFiles.size()) - 1);
-        return std::max(0L, width);
+        for (size_t k = 0; k < s.imageFiles.size(); ++k)
+            width += std::max(0L, ValidWidth(*s.imageFiles[k]) - (k == 0 ? 0 : OVERLAPWIDTH));
+        return width;
     }
     CeosAlosjImageFile* selected = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber());
     return selected ? std::max(0L, ValidWidth(*selected)) : 0;

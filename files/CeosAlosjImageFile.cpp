@@ -21,6 +21,7 @@ constexpr const char* kReadLineOp = "ImageFileImageLine::ReadLine";
 constexpr const char* kReadLineDeStaggerOp = "ImageFileImageLine::ReadLineDeStagger";
 constexpr const char* kReadPrefixOp = "ImageFileImageLine::Read";
 constexpr const char* kReadStartScanTimeOp = "ImageFileImageLine::ReadStartScanTime";
+constexpr const char* kDescriptorOp = "ImageFileFileDescriptor::Read";
 
 // Fields of the 34-byte line prefix.
 constexpr int kScanMillisecondsPosition = 21;
@@ -133,9 +134,18 @@ void ImageFileFileDescriptor::Read(Tfio_File fileHandle) {
     // The buffer spans the record from its first byte so that positions read
     // as in the layout table; only bytes 181-444 are read into it.
     unsigned char record[kImagePartOffset + kImagePartSize] = {};
-    if (CeosReadRecord(fileHandle, kImagePartOffset, record + kImagePartOffset, kImagePartSize,
-                       "ImageFileFileDescriptor::Read"))
-        DecodeImagePart(CeosFields(record, sizeof record));
+    if (!CeosReadRecord(fileHandle, kImagePartOffset, record + kImagePartOffset, kImagePartSize,
+                        kDescriptorOp))
+        return;
+    DecodeImagePart(CeosFields(record, sizeof record));
+    // The counts stay as recorded (a line read outside its record reads
+    // nothing; GetPixelsPerLine gives what a record holds).
+    if (numOfImageRecords < 0)  // a negative count names no line
+        terr_ReportAndDelete(kDescriptorOp, __LINE__, nullptr, "Invalid number of image records");
+    // A line's prefix and pixels lie inside its one record.
+    if (numOfImagePixelsPerLine < 0 ||
+        int64_t{imageRecordLength} - CeosAlosjImageFile::kLinePrefixSize < numOfImagePixelsPerLine)
+        terr_ReportAndDelete(kDescriptorOp, __LINE__, nullptr, "Pixels per line do not fit the record length");
 }
 
 void ImageFileFileDescriptor::DecodeImagePart(const CeosFields& f) {
@@ -248,7 +258,7 @@ unsigned char* CeosAlosjImageFile::DeStaggerBuffer(long count) {
         // Room for the widest span of this file at once, so it grows only once;
         // a readable span lies inside a record, which is below a million bytes.
         const size_t wanted = std::max<size_t>(static_cast<size_t>(count),
-                                               static_cast<size_t>(descriptor->numOfImagePixelsPerLine));
+                                               static_cast<size_t>(GetPixelsPerLine()));
         try {
             wideLaterLine.resize(wanted);
         } catch (const std::bad_alloc&) {
@@ -297,7 +307,11 @@ bool CeosAlosjImageFile::ReadDummyWidth(long line, Side side, long& width) {
     int32_t value = 0;
     const CeosFields f(prefix, sizeof prefix);
     f(side == Side::Left ? kLeftDummyPosition : kRightDummyPosition, 4, FT_BIN_INT, value);
-    width = value;
+    // A line has no fewer dummy pixels than none and no more than pixels.
+    const long pixels = GetPixelsPerLine();
+    if (value < 0 || value > pixels)
+        terr_ReportAndDelete(kReadPrefixOp, __LINE__, nullptr, "Dummy width beyond the line");
+    width = std::clamp<long>(value, 0, pixels);
     return true;
 }
 
@@ -374,6 +388,11 @@ long CeosAlosjImageFile::GetRightDummyWidth(long line) {
 
 long CeosAlosjImageFile::GetValidWidth() {
     return descriptor->numOfImagePixelsPerLine - GetLeftDummyWidth(-1) - GetRightDummyWidth(-1);
+}
+
+long CeosAlosjImageFile::GetPixelsPerLine() const {
+    const int64_t room = std::max<int64_t>(0, int64_t{descriptor->imageRecordLength} - kLinePrefixSize);
+    return static_cast<long>(std::clamp<int64_t>(descriptor->numOfImagePixelsPerLine, 0, room));
 }
 
 bool CeosAlosjImageFile::ReadStartScanTime(long& milliseconds, long& microseconds) {

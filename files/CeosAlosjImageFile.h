@@ -92,7 +92,8 @@ public:
     /// @name Line prefixes
     /// @{
     /// The dummy widths recorded in the prefix of line; 0 (no dummy pixels)
-    /// when the prefix cannot be read, which is reported.
+    /// when the prefix cannot be read, which is reported.  A width outside
+    /// 0 … GetPixelsPerLine() is reported and cut to the line.
     long ReadLeftDummyWidth(long line);
     long ReadRightDummyWidth(long line);
     /// For line −1 the smallest width over all lines of the file (computed
@@ -101,6 +102,10 @@ public:
     long GetRightDummyWidth(long line);
     /// numOfImagePixelsPerLine less both smallest dummy widths.
     long GetValidWidth();
+    /// numOfImagePixelsPerLine as far as one record holds it: 0 …
+    /// imageRecordLength − 34.  A descriptor whose pixels do not fit its
+    /// record length is reported when it is read.
+    long GetPixelsPerLine() const;
     /// The scan start time fields of the first line (the microseconds
     /// sign-extended).  False, with the fields untouched, when the prefix
     /// cannot be read, which is reported.

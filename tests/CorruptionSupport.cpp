@@ -458,11 +458,7 @@ long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health) {
             width += contribution(i, i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH);
         return width;
     }
-    // The scene header's pixels per line, no wider than an image line.
-    long widest = 0;
-    for (int i = 0; i < kind.ImageCount(); ++i) widest = std::max(widest, View(kind, health, i).pixels);
-    const long header = spec.leader.pixelsPerLine.value_or(ResolveImageFile(spec.image, 0).pixelsPerLine);
-    return std::min(header, widest);
+    return spec.leader.pixelsPerLine.value_or(ResolveImageFile(spec.image, 0).pixelsPerLine);
 }
 
 ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int band, int row) {
@@ -512,7 +508,7 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
         return expected;
     }
     Copy(kind, band, row, view.minLeft, count, expected.bytes, 0);
-    const int later = row + kDefaultStaggerShift;
+    const long later = static_cast<long>(row) + kDefaultStaggerShift;
     if (later >= view.lines) return expected;
     if (!Readable(view, later, end)) {
         expected.reports.push_back(Summaryline(deStagger, "tfio_ReadDirect failed"));
@@ -520,7 +516,7 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
     }
     for (long k = 1; k < count && k < static_cast<long>(expected.bytes.size()); k += 2)
         expected.bytes[static_cast<size_t>(k)] =
-            ImagePixel(spec.image, band, later, static_cast<int>(view.minLeft + k));
+            ImagePixel(spec.image, band, static_cast<int>(later), static_cast<int>(view.minLeft + k));
     return expected;
 }
 
@@ -569,14 +565,34 @@ std::vector<std::string> ExpectExportReports(const ProductKind& kind, const Imag
     return {ReadFailure("ImageFileImageLine::ReadStartScanTime")};
 }
 
-void Patch(const std::string& path, long offset, const std::string& bytes) {
-    testing_support::PatchFile(path, offset, bytes);
+void ExpectRows(const ProductKind& kind, const ImageHealth& health, const Session& session, int rows,
+                bool eachRowsReports) {
+    ASSERT_EQ(session.sceneWidth, ExpectSceneWidth(kind, health));
+    for (int band = 0; band < kind.Bands(); ++band)
+        for (int row = 0; row < rows; ++row) {
+            const ExpectedRow expected = ExpectRow(kind, health, band, row);
+            ASSERT_EQ(session.rows[band][row], expected.bytes) << "band " << band << ", row " << row;
+            if (eachRowsReports) {
+                EXPECT_EQ(session.rowReports[band][row], expected.reports) << "band " << band << ", row " << row;
+            }
+        }
 }
 
-std::string BigEndian32(int32_t value) {
-    const uint32_t bits = static_cast<uint32_t>(value);
-    return {static_cast<char>(bits >> 24), static_cast<char>(bits >> 16), static_cast<char>(bits >> 8),
-            static_cast<char>(bits)};
+std::vector<std::string> ReportsAfterRead(const Session& session) {
+    std::vector<std::string> all = session.queryReports;
+    const std::vector<std::string> rows = Flatten(session.rowReports);
+    all.insert(all.end(), rows.begin(), rows.end());
+    all.insert(all.end(), session.exportReports.begin(), session.exportReports.end());
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+int WatchedImage(const ProductKind& kind) {
+    return kind.ccdNumber ? static_cast<int>(kind.ccdNumber - kind.spec.designators[0]) : 0;
+}
+
+std::string TextField(const std::string& text, size_t width) {
+    return text.size() >= width ? text.substr(0, width) : std::string(width - text.size(), ' ') + text;
 }
 
 }  // namespace corruption_support

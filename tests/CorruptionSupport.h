@@ -164,12 +164,20 @@ std::vector<std::string> ExpectMinimumWidthReports(const ProductKind& kind, cons
 /// The reports of the four exports for that damage.
 std::vector<std::string> ExpectExportReports(const ProductKind& kind, const ImageHealth& health);
 
+/// Rows 0 … rows − 1 of every band compared with ExpectRow for that damage
+/// (a test failure when they differ); with eachRowsReports each row's
+/// reports too.  Without, the caller compares all reports at once, as the
+/// smallest dummy widths are read by whichever call comes first.
+void ExpectRows(const ProductKind& kind, const ImageHealth& health, const Session& session,
+                int rows = kLines, bool eachRowsReports = true);
+/// Every report a session printed after FileRead, sorted.
+std::vector<std::string> ReportsAfterRead(const Session& session);
+/// The image file whose rows a kind delivers first: the selected CCD, or the first file.
+int WatchedImage(const ProductKind& kind);
+/// A numeric text field of width characters, right-justified as the format writes numbers.
+std::string TextField(const std::string& text, size_t width);
+
 /// "operation: message" of a report made on failure of a record read.
 std::string ReadFailure(const std::string& operation);
-
-/// Writes text over the bytes of a file from offset on.
-void Patch(const std::string& path, long offset, const std::string& bytes);
-/// A 4-byte big-endian integer as file bytes.
-std::string BigEndian32(int32_t value);
 
 }  // namespace corruption_support
