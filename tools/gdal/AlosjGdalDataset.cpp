@@ -169,8 +169,8 @@ GDALDataset* AlosjGdalDataset::Open(GDALOpenInfo* openInfo) {
                                                         layerNames ? layerNames[b] : nullptr, colour));
     }
 
-    if (ccdNumber == 0 || product.GetSensorType() != 0 || product.GetProductLevel() == kLevel1B2)
-        dataset->SetGeoreferencing();
+    // The scene's corners do not belong to the strip of one CCD.
+    if (!dataset->singleCcd_) dataset->SetGeoreferencing();
     dataset->SetDescriptionMetadata();
     dataset->SetQueryMetadata();
     dataset->isPrismBelowL1B2_ = product.GetSensorType() == 0 && product.GetProductLevel() != kLevel1B2;
@@ -201,14 +201,15 @@ bool AlosjGdalDataset::OpenProduct(const std::string& volumePath, int ccdNumber)
     reports.Emit(CE_Failure, CPLE_OpenFailed, context);  // warnings only
 
     const CeosAlosjDataset& p = *product_;
-    const bool singleCcd = p.GetSensorType() == 0 && p.GetProductLevel() != kLevel1B2;
-    if (ccdNumber > 0 && !singleCcd)
+    const bool ccdFiles = p.GetSensorType() == 0 && p.GetProductLevel() != kLevel1B2;
+    singleCcd_ = ccdNumber > 0 && ccdFiles;
+    if (ccdNumber > 0 && !ccdFiles)
         CPLError(CE_Warning, CPLE_IllegalArg,
                  "%sthe CCD open option applies to PRISM Level 1A and 1B1 products only: ignored",
                  context.c_str());
     const long width = p.GetSceneWidth();
     const long height = p.GetSceneHeight();
-    if (ccdNumber > 0 && singleCcd && width <= 0) {
+    if (singleCcd_ && width <= 0) {
         CPLError(CE_Failure, CPLE_OpenFailed, "%sCCD %d is not one of the product's %ld CCD image files",
                  context.c_str(), ccdNumber, p.GetImgFileCount());
         return false;

@@ -72,6 +72,7 @@ private:
     /// One thread at a time in the library's dataset.
     std::mutex productMutex_;
 
+    bool singleCcd_ = false;  ///< one PRISM CCD file opened alone (CCD=n)
     bool hasGeoTransform_ = false;
     double geoTransform_[6] = {0, 1, 0, 0, 0, 1};
     OGRSpatialReference crs_;

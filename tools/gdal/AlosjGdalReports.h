@@ -9,7 +9,8 @@
 // thread) installs the driver's handler and the last one to end puts the
 // previous handler back; reports made on a thread without a scope go to that
 // previous handler unchanged, so that a host which installed its own handler
-// keeps receiving the reports of its own calls.
+// keeps receiving the reports of its own calls.  (A handler the host installs
+// while a driver call is running is replaced when that call ends.)
 #pragma once
 
 #include <string>
