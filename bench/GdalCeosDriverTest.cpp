@@ -41,10 +41,11 @@ struct DatasetCloser {
 class ProductDirectory {
 public:
     ProductDirectory() {
-        char pattern[] = "/tmp/ceosalosj-gdal-XXXXXX";
-        const char* made = mkdtemp(pattern);
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ceosalosj-gdal-XXXXXX";
+        const char* made = mkdtemp(&pattern[0]);
         EXPECT_NE(made, nullptr);
-        path_ = made ? made : "/tmp";
+        path_ = made ? made : "/nonexistent";
     }
     ~ProductDirectory() {
         std::error_code ignored;
