@@ -167,19 +167,27 @@ double HighwayNorthing(double u, double coast) { return coast + 520.0 + 60.0 * s
 double RailwayNorthing(double coast) { return coast + 800.0; }
 double MainRoadEasting(double v) { return 1350.0 + 260.0 * std::sin(v / 2100.0); }
 
+/// The coastal plain is flat this far inland at the least.
+constexpr double kPlainWidth = 1300.0;
+
 /// Ground height in metres (0 at the coast, hills to the north, the volcano);
 /// coast and river are CoastNorthing(u) and RiverEasting(v).
 double Elevation(double u, double v, double coast, double river) {
     const double inland = std::max(0.0, v - coast);
     double h = 0.012 * inland;
-    // Hills rise north of the plain (v > 0 at the least).
-    const double hills = v > 0 ? SmoothStep(500.0, 2200.0, v + 500.0 * Fbm(u, 0.0, 3000.0, 2, 19)) : 0.0;
-    if (hills > 0) {
-        const double ridges = 1.0 - std::fabs(Fbm(u, v, 1500.0, 4, 11));
-        h += hills * (520.0 * ridges * ridges + 45.0 * Fbm(u, v, 220.0, 3, 13));
-    }
+    // Hills rise behind the coastal plain (1.3 km inland at the least), but
+    // not on the volcano's smooth slopes.
     const double du = u - 6800.0, dv = v - 24000.0;
     const double r = std::sqrt(du * du + dv * dv);
+    double hills = inland > kPlainWidth ? SmoothStep(1800.0, 3500.0, inland + 500.0 * Fbm(u, 0.0, 3000.0, 2, 19)) : 0.0;
+    hills *= SmoothStep(4000.0, 13000.0, r);
+    if (hills > 0) {
+        // Mountain ranges, their ridges and spurs, and the roughness of slopes.
+        const double ranges = 1.0 - std::fabs(Fbm(u, v, 7000.0, 3, 23));
+        const double ridges = 1.0 - std::fabs(Fbm(u, v, 1500.0, 4, 11));
+        h += hills * (700.0 * ranges * ranges * SmoothStep(2500.0, 7000.0, inland) + 420.0 * ridges * ridges +
+                      45.0 * Fbm(u, v, 220.0, 3, 13));
+    }
     if (r < 21000.0) {
         h += 3776.0 * std::pow(1.0 - r / 21000.0, 1.8);
         if (r < 350.0) h -= 220.0 * (1.0 - r / 350.0);  // the crater
@@ -192,7 +200,9 @@ double Elevation(double u, double v, double coast, double river) {
 }
 
 /// Where the ground has relief worth shading: the hills and the volcano.
-bool Rugged(double u, double v) { return v > 0 || std::hypot(u - 6800.0, v - 24000.0) < 21000.0; }
+bool Rugged(double u, double v, double coast) {
+    return v - coast > kPlainWidth || std::hypot(u - 6800.0, v - 24000.0) < 21000.0;
+}
 
 /// Heights of the rugged ground on a square lattice, each node computed once
 /// and kept in a direct-mapped cache; heights and slopes between the nodes
@@ -336,7 +346,7 @@ GroundSample Surface(double u, double v, const Terrain& terrain) {
     // Illumination of the slope by the morning sun; the plain is flat enough
     // to leave unshaded.
     double height = 0, shade = 1.0;
-    if (!Rugged(u, v)) {
+    if (!Rugged(u, v, coast)) {
         height = Elevation(u, v, coast, river);
     } else {
         double hx, hy;
@@ -501,13 +511,16 @@ struct SampleScene::Geometry {
     std::vector<int> left, right;
     std::vector<int> firstColumn;  // raster column of each file's first valid pixel
     int stagger = 0;               // AVNIR-2 1A/1B1: lines the odd detectors trail
-    // The raster centre in UTM (rounded to the millimetre the leader keeps),
-    // and the ground step in metres from one column and one row to the next.
+    // The raster centre in UTM (rounded to the millimetre the leader keeps)
+    // and in landscape coordinates, and the ground step in metres from one
+    // column and one row to the next.
     double originEasting = 0, originNorthing = 0;
+    double centreU = 0, centreV = 0;
     double columnU = 0, columnV = 0, rowU = 0, rowV = 0;
     std::unique_ptr<Terrain> terrain;  // nodes two pixels apart
 
-    void ToGround(double column, double row, double& u, double& v) const {
+    /// Metres east and north of the raster centre.
+    void FromCentre(double column, double row, double& u, double& v) const {
         if (sensorGeometry) {
             const double a = column - (width - 1) / 2.0, b = row - (height - 1) / 2.0;
             u = a * columnU + b * rowU;
@@ -522,8 +535,8 @@ struct SampleScene::Geometry {
     /// the gain and offset of the detector (file, pixel) that saw it.
     uint8_t Value(int band, double column, double row, int file, int detector) const {
         double u, v;
-        ToGround(column, row, u, v);
-        const GroundSample ground = Surface(u, v, *terrain);
+        FromCentre(column, row, u, v);
+        const GroundSample ground = Surface(u + centreU, v + centreV, *terrain);
         const Reflectance& r = ground.reflectance;
         double dn;
         if (prism) {
@@ -654,7 +667,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
         g->width = g->pixelsPerLine - g->left[0] - g->right[0];
     } else {
         // Geocoded: the whole line is image, no dummy pixels.
-        g->width = g->pixelsPerLine = g->prism ? pick(360, 3552, 14496) : pick(100, 1000, 7040);
+        g->width = g->pixelsPerLine = g->prism ? pick(360, 3552, 29728) : pick(100, 1000, 7040);
         g->height = g->fileLines = g->prism ? pick(80, 2400, 16000) : pick(90, 1000, 7200);
         g->left.assign(files, 0);
         g->right.assign(files, 0);
@@ -664,9 +677,13 @@ SampleScene::SampleScene(const SampleOptions& options) {
     // Ground geometry: the raster centre on the origin; along-track lines
     // turned by the heading of the descending track.
     double easting, northing;
+    // The full scenes reach north to the volcano.
     GeographicToUtm(kOriginLatitude, kOriginLongitude, kZone, true, easting, northing);
+    const double northward = options.size == SampleSize::Full ? 9000.0 : 0.0;
     g->originEasting = std::round(easting * 1000.0) / 1000.0;
-    g->originNorthing = std::round(northing * 1000.0) / 1000.0;
+    g->originNorthing = std::round((northing + northward) * 1000.0) / 1000.0;
+    g->centreU = g->originEasting - easting;
+    g->centreV = g->originNorthing - northing;
     g->rowU = std::sin(kHeading) * g->pixelSize;
     g->rowV = std::cos(kHeading) * g->pixelSize;
     g->columnU = -std::cos(kHeading) * g->pixelSize;
@@ -715,7 +732,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
     const double lastColumn = g->width - 1.0, lastRow = g->height - 1.0;
     auto corner = [&](double column, double row, double& lat, double& lon) {
         double u, v;
-        g->ToGround(column, row, u, v);
+        g->FromCentre(column, row, u, v);
         UtmToGeographic(g->originEasting + u, g->originNorthing + v, kZone, true, lat, lon);
     };
     corner(0, 0, leader.upperLeftLatitude, leader.upperLeftLongitude);
@@ -847,7 +864,7 @@ uint8_t SampleScene::RasterPixel(int band, long column, long row) const {
 
 void SampleScene::PixelToUtm(double column, double row, double& easting, double& northing) const {
     double u, v;
-    geometry_->ToGround(column, row, u, v);
+    geometry_->FromCentre(column, row, u, v);
     easting = geometry_->originEasting + u;
     northing = geometry_->originNorthing + v;
 }
