@@ -276,9 +276,14 @@ TEST(CorruptedProductTruncation, LeaderCutAnywhereLeavesTheMissingRecordsUndecod
     }
 }
 
-TEST(CorruptedProductTruncation, ImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
+namespace {
+
+// Every image file of the kinds chosen, cut at each record boundary and
+// inside records: the rows keep zeros where the lines are missing.
+void CutEveryImageFile(bool (*chosen)(const ProductKind&)) {
     TemporaryDirectoryScope tmp;
     for (const ProductKind& kind : ProductKinds()) {
+        if (!chosen(kind)) continue;
         WrittenProduct product(kind);
         const Session intact = IntactSession(product, tmp);
         for (int image = 0; image < kind.ImageCount(); ++image) {
@@ -321,6 +326,21 @@ TEST(CorruptedProductTruncation, ImageFilesCutAnywhereLeaveZerosWhereTheirLinesA
             }
         }
     }
+}
+
+}  // namespace
+
+// Split by kind of product so that the cases run side by side.
+TEST(CorruptedProductTruncation, StitchedPrismImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
+    CutEveryImageFile([](const ProductKind& kind) { return kind.IsPrism() && kind.spec.level != 2 && !kind.ccdNumber; });
+}
+
+TEST(CorruptedProductTruncation, SingleCcdPrismImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
+    CutEveryImageFile([](const ProductKind& kind) { return kind.IsPrism() && kind.ccdNumber != 0; });
+}
+
+TEST(CorruptedProductTruncation, Level1B2AndAvnir2ImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
+    CutEveryImageFile([](const ProductKind& kind) { return !kind.IsPrism() || kind.spec.level == 2; });
 }
 
 TEST(CorruptedProductTruncation, TrailerCutAnywhereLeavesTheRestOfTheProductIntact) {
