@@ -6,8 +6,10 @@
 #
 #   scripts/fuzz.sh [seconds-per-target] [target...]
 #
-# Environment: CEOSALOSJ_FUZZ_BUILD (build directory, default build-fuzz),
-# CEOSALOSJ_FUZZ_ARGS (more libFuzzer options, e.g. "-jobs=2 -workers=2").
+# Environment: CEOSALOSJ_FUZZ_BUILD (build directory, default build-fuzz, or
+# build-fuzz32), CEOSALOSJ_FUZZ_ARGS (more libFuzzer options, e.g. "-fork=2"),
+# CEOSALOSJ_FUZZ_M32=1 (a 32-bit build, where long has 32 bits as on the
+# Windows hosts; needs the Debian package g++-multilib).
 # The corpus each run grows is kept under <build>/fuzz/corpus/<target>/ and
 # is where the next run starts, so repeated runs keep going deeper.
 set -euo pipefail
@@ -15,13 +17,23 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-30}
 shift || true
-build=${CEOSALOSJ_FUZZ_BUILD:-build-fuzz}
 jobs=$(nproc 2>/dev/null || echo 2)
+arch=()
+if [[ "${CEOSALOSJ_FUZZ_M32:-0}" == 1 ]]; then
+  build=${CEOSALOSJ_FUZZ_BUILD:-build-fuzz32}
+  arch=(-DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32 -DCMAKE_SHARED_LINKER_FLAGS=-m32)
+  if ! dpkg-query -W -f='${Status}' g++-multilib 2>/dev/null | grep -q "install ok installed"; then
+    echo "a 32-bit fuzz build needs g++-multilib (apt-get install g++-multilib)" >&2
+    exit 1
+  fi
+else
+  build=${CEOSALOSJ_FUZZ_BUILD:-build-fuzz}
+fi
 
 echo "== build the fuzz targets (clang, libFuzzer, ASan+UBSan) in $build"
-CXX=${CXX_FUZZ:-clang++} cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++}" -DCEOSALOSJ_BUILD_FUZZ=ON \
-  -DCEOSALOSJ_BUILD_TESTS=OFF -DCEOSALOSJ_BUILD_TOOLS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  "${arch[@]}" -DCEOSALOSJ_BUILD_FUZZ=ON -DCEOSALOSJ_BUILD_TESTS=OFF \
+  -DCEOSALOSJ_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
 
 fuzzdir="$build/fuzz"
