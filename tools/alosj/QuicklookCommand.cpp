@@ -2,8 +2,8 @@
 //
 // The raster is reduced by averaging the pixels that fall into each
 // preview pixel (dummy pixels, value 0, left out), reading the rows once in
-// order; each band is then stretched linearly between its 2nd and 98th
-// percentiles.  AVNIR-2 shows bands 3, 2, 1 as red, green, blue.
+// order; the bands are then stretched linearly from their 2nd percentiles
+// over one common span.  AVNIR-2 shows bands 3, 2, 1 as red, green, blue.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -89,17 +89,26 @@ int RunQuicklook(const QuicklookOptions& options) {
     }
     bar.Finish();
 
-    // Stretch each band between its 2nd and 98th percentile; 0 stays black.
+    // Each band's 2nd percentile goes to black (it takes the haze off); one
+    // common span, the widest of the bands' 2nd to 98th percentile spans,
+    // goes to white, so that a colour composite keeps the bands' balance.
+    // 0 (fill) stays black.
+    const size_t planeSize = static_cast<size_t>(outWidth) * outHeight;
+    std::vector<int> low(count);
+    int span = 1;
     for (size_t k = 0; k < count; ++k) {
-        unsigned char* plane = preview.data() + k * outWidth * outHeight;
+        const unsigned char* plane = preview.data() + k * planeSize;
         std::array<uint64_t, 256> histogram{};
-        for (size_t p = 0; p < static_cast<size_t>(outWidth) * outHeight; ++p) ++histogram[plane[p]];
-        const int low = Percentile(histogram, 0.02);
-        const int high = std::max(low + 1, Percentile(histogram, 0.98));
-        for (size_t p = 0; p < static_cast<size_t>(outWidth) * outHeight; ++p)
+        for (size_t p = 0; p < planeSize; ++p) ++histogram[plane[p]];
+        low[k] = Percentile(histogram, 0.02);
+        span = std::max(span, Percentile(histogram, 0.98) - low[k]);
+    }
+    for (size_t k = 0; k < count; ++k) {
+        unsigned char* plane = preview.data() + k * planeSize;
+        for (size_t p = 0; p < planeSize; ++p)
             if (plane[p])
                 plane[p] = static_cast<unsigned char>(
-                    std::clamp(std::lround(1.0 + 254.0 * (plane[p] - low) / (high - low)), 1L, 255L));
+                    std::clamp(std::lround(1.0 + 254.0 * (plane[p] - low[k]) / span), 1L, 255L));
     }
 
     GdalSession gdal;
