@@ -105,14 +105,15 @@ FileView View(const ProductKind& kind, const ImageHealth& health, int index) {
     return view;
 }
 
-// Whether the prefix of line can be read.
+// Whether the prefix of line can be read.  The offsets are 64-bit: a long
+// has 32 bits on Windows.
 bool PrefixReadable(const FileView& view, long line) {
-    return view.descriptorRead && view.recordLength > 0 && view.available >= (line + 1) * view.recordLength + kLinePrefix;
+    return view.descriptorRead && view.recordLength > 0 && view.available >= (int64_t{line} + 1) * view.recordLength + kLinePrefix;
 }
 
 // Whether the bytes of line up to (not including) column end can be read.
 bool Readable(const FileView& view, long line, long end) {
-    return PrefixReadable(view, line) && view.available >= (line + 1) * view.recordLength + kLinePrefix + end;
+    return PrefixReadable(view, line) && view.available >= (int64_t{line} + 1) * view.recordLength + kLinePrefix + end;
 }
 
 // Columns [left, pixels − right) of line, as written, into out from position.
