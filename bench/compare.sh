@@ -71,6 +71,10 @@ echo "== products under $work" >&2
 "$bench" --prepare --kinds="$kinds" --products="$work/products" >"$work/results/products.txt"
 "$bench" --prepare --kinds="$kinds" --products="$work/half" --scale=0.5 >"$work/results/half.txt"
 
+# Fresh products are still being written back to disk; that must not run
+# beside the measurements.
+sync
+
 echo "== checking that GetRow returns exactly the bytes the positioned reads fetch" >&2
 "$bench" --verify --kinds="$kinds" --products="$work/products" >&2
 
