@@ -16,8 +16,9 @@
 //   --kinds=K,K      prism-1b1, avnir2-1b1, prism-1b2 (default all)
 //   --scale=S        shorten every image to S of its lines (default 1)
 //   --verify         check instead of measuring: GetRow returns exactly the
-//                    bytes the positioned reads fetch, the writer's pixels,
-//                    and allocates nothing; exit status 1 on a mismatch
+//                    bytes the positioned reads fetch and the writer's
+//                    pixels, makes as many pread calls as the limit, and
+//                    allocates nothing; exit status 1 on a mismatch
 //   --prepare        only write the products; prints one line per product:
 //                    kind, volume directory file, width, height, bands
 #include <benchmark/benchmark.h>
@@ -31,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/AllocationCounter.h"
+#include "bench/ProcessCounters.h"
 #include "bench/BenchProducts.h"
 #include "dataset/CeosAlosjDataset.h"
 
@@ -117,11 +118,26 @@ void ReadAllRows(CeosAlosjDataset& dataset, unsigned char* data) {
             dataset.GetRow(static_cast<int>(band), static_cast<unsigned long>(row), 0, &data);
 }
 
-void SetRowCounters(benchmark::State& state, const bench::PositionedReadLimit& limit) {
+/// Rows per second, bytes per second, and the pread calls one row takes
+/// (counted in an untimed pass where the count is available).
+void SetRowCounters(benchmark::State& state, const bench::PositionedReadLimit& limit, uint64_t readsPerPass) {
     const double rows = static_cast<double>(limit.Height()) * limit.Bands();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * limit.BytesPerPass()));
     state.counters["rows"] = benchmark::Counter(rows, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["reads_per_row"] = static_cast<double>(limit.ReadsPerPass()) / rows;
+    state.counters["reads_per_row"] = static_cast<double>(readsPerPass) / rows;
+}
+
+/// The pread calls of one call of pass, or what the limit plans where they cannot be counted.
+template <class Pass>
+uint64_t ReadsOfOnePass(const bench::PositionedReadLimit& limit, Pass pass) {
+    const uint64_t before = bench::PositionedReadCount();
+    pass();
+    return bench::PositionedReadCountAvailable() ? bench::PositionedReadCount() - before : limit.ReadsPerPass();
+}
+
+void ReadAllRows(bench::PositionedReadLimit& limit, unsigned char* row, unsigned char* later) {
+    for (int band = 0; band < limit.Bands(); ++band)
+        for (long r = 0; r < limit.Height(); ++r) limit.ReadRow(band, r, row, later);
 }
 
 void GetRowBenchmark(benchmark::State& state, const Product* product) {
@@ -132,18 +148,18 @@ void GetRowBenchmark(benchmark::State& state, const Product* product) {
     }
     bench::PositionedReadLimit limit(*product);
     std::vector<unsigned char> row(static_cast<size_t>(dataset->GetSceneWidth()));
-    // One pass outside the timing computes the cached dummy widths and counts
-    // what a steady-state pass allocates.
+    // One pass outside the timing computes the cached dummy widths; the
+    // next counts what a steady-state pass allocates and reads.
     ReadAllRows(*dataset, row.data());
     const uint64_t before = bench::AllocationCount();
-    ReadAllRows(*dataset, row.data());
+    const uint64_t reads = ReadsOfOnePass(limit, [&] { ReadAllRows(*dataset, row.data()); });
     const uint64_t allocations = bench::AllocationCount() - before;
 
     for (auto _ : state) {
         ReadAllRows(*dataset, row.data());
         benchmark::ClobberMemory();
     }
-    SetRowCounters(state, limit);
+    SetRowCounters(state, limit, reads);
     if (bench::AllocationCountAvailable())
         state.counters["allocs_per_pass"] = static_cast<double>(allocations);
 }
@@ -152,12 +168,12 @@ void PreadLimitBenchmark(benchmark::State& state, const Product* product) {
     bench::PositionedReadLimit limit(*product);
     std::vector<unsigned char> row(static_cast<size_t>(limit.Width()));
     std::vector<unsigned char> later(static_cast<size_t>(limit.Width()));
+    const uint64_t reads = ReadsOfOnePass(limit, [&] { ReadAllRows(limit, row.data(), later.data()); });
     for (auto _ : state) {
-        for (int band = 0; band < limit.Bands(); ++band)
-            for (long r = 0; r < limit.Height(); ++r) limit.ReadRow(band, r, row.data(), later.data());
+        ReadAllRows(limit, row.data(), later.data());
         benchmark::ClobberMemory();
     }
-    SetRowCounters(state, limit);
+    SetRowCounters(state, limit, reads);
 }
 
 void OpenReadBenchmark(benchmark::State& state, const Product* product) {
@@ -298,12 +314,16 @@ bool VerifyProduct(const Product& product) {
                 fail("row " + std::to_string(r) + " of the positioned reads differs from the writer's pixels");
         }
         const uint64_t before = bench::AllocationCount();
-        ReadAllRows(*dataset, row.data());
+        const uint64_t reads = ReadsOfOnePass(limit, [&] { ReadAllRows(*dataset, row.data()); });
         const uint64_t allocations = bench::AllocationCount() - before;
         if (allocations != 0) fail(std::to_string(allocations) + " heap allocations in a pass of GetRow");
-        std::printf("%s: %ld × %ld, %d band(s), %.2f reads per row, %llu allocations per pass%s\n", name,
+        if (reads != limit.ReadsPerPass())
+            fail(std::to_string(reads) + " pread calls in a pass of GetRow, where the limit makes " +
+                 std::to_string(limit.ReadsPerPass()));
+        std::printf("%s: %ld × %ld, %d band(s), %.2f reads per row%s, %llu allocations per pass%s\n", name,
                     limit.Width(), limit.Height(), limit.Bands(),
-                    static_cast<double>(limit.ReadsPerPass()) / (static_cast<double>(limit.Height()) * limit.Bands()),
+                    static_cast<double>(reads) / (static_cast<double>(limit.Height()) * limit.Bands()),
+                    bench::PositionedReadCountAvailable() ? "" : " (planned, not counted here)",
                     static_cast<unsigned long long>(allocations),
                     bench::AllocationCountAvailable() ? "" : " (not counted here)");
     }
