@@ -49,6 +49,7 @@ TEST(CliExport, UtmLevel1B2GetsItsEpsgCodeGeotransformAndRows) {
 
     const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "") << "no warning, and no progress bar when stderr is no terminal";
     cli_support::Raster raster = OpenRaster(out);
     ASSERT_TRUE(raster);
     OpenedProduct product(files.volume);
@@ -252,5 +253,19 @@ TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
     EXPECT_NE(run.err.find("alosj: " + files.volume + ": cannot be read"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(files.images[2]), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("ceosalosj: error"), std::string::npos) << "--quiet shows no reports: " << run.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(CliExport, ProductOfTwoBytesPerPixelIsRefused) {
+    testing_support::TempDir dir;
+    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
+    spec.image.bitsPerPixel = 16;
+    const auto files = WriteProductIn(dir, "p", spec);
+    const std::string out = dir.File("out.tif");
+    const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(files.volume + ": 2 bytes per pixel; alosj exports products of one byte per pixel"),
+              std::string::npos)
+        << run.err;
     EXPECT_FALSE(std::filesystem::exists(out));
 }

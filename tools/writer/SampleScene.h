@@ -31,7 +31,7 @@ namespace ceoswriter {
 enum class SampleSize {
     Tiny,   // a few hundred pixels, for tests
     Small,  // a cut-out of some kilometres: written in seconds
-    Full,   // the real scene size: 35 km (PRISM) or 70 km (AVNIR-2) square
+    Full,   // the real size of the image files: PRISM 6 x 4992 pixels by 16000 lines, AVNIR-2 7100 by 7200
 };
 
 struct SampleOptions {
