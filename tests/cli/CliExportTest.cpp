@@ -41,6 +41,7 @@ TEST(CliExport, UtmLevel1B2GetsItsEpsgCodeGeotransformAndRows) {
     testing_support::TempDir dir;
     ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
     spec.leader.geocodingLetter = 'G';
+    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
     spec.image.pixelsPerLine = 300;  // more than one 256-pixel tile both ways
     spec.image.lines = 290;
     spec.image.pixel = Pattern;
@@ -87,6 +88,7 @@ TEST(CliExport, SouthernHemisphereUtmGetsA327Code) {
     testing_support::TempDir dir;
     ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
     spec.leader.geocodingLetter = 'G';
+    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
     spec.leader.hemisphereCode = 1;
     spec.leader.utmZoneNumber = 19;
     spec.leader.sceneCenterNorthing = 6250.0;
@@ -102,15 +104,25 @@ TEST(CliExport, SouthernHemisphereUtmGetsA327Code) {
     EXPECT_NEAR(transform[3], product->GetUpperLeftCornerNorthing(), 1e-6);
 }
 
-TEST(CliExport, GeoreferencedAlongTheOrbitWarnsThatTheGeotransformIsNorthUp) {
-    testing_support::TempDir dir;
-    const auto files = WriteProductIn(dir, "p", ceoswriter::PrismProduct(2));  // "O1B2R_UN"
-    const std::string out = dir.File("out.tif");
-    const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.err.find("alosj: warning: the product is georeferenced along its orbit"), std::string::npos)
-        << run.err;
-    EXPECT_EQ(RunAlosj({"export", "--quiet", files.volume, dir.File("quiet.tif")}).err, "");
+TEST(CliExport, ProductsOffTheMapGridArePlacedByTheirCorners) {
+    // Georeferenced along the orbit ("O1B2R_UN"), and geocoded but true north.
+    ceoswriter::ProductSpec alongOrbit = ceoswriter::PrismProduct(2);
+    ceoswriter::ProductSpec trueNorth = ceoswriter::PrismProduct(2);
+    trueNorth.leader.geocodingLetter = 'G';
+    trueNorth.summary = ceoswriter::SummarySpec{};
+    trueNorth.summary->mapDirection = "TrueNorth";
+    for (const ceoswriter::ProductSpec& spec : {alongOrbit, trueNorth}) {
+        testing_support::TempDir dir;
+        const auto files = WriteProductIn(dir, "p", spec);
+        const std::string out = dir.File("out.tif");
+        const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
+        ASSERT_EQ(run.status, 0) << run.err;
+        cli_support::Raster raster = OpenRaster(out);
+        ASSERT_TRUE(raster);
+        double transform[6];
+        EXPECT_NE(raster->GetGeoTransform(transform), CE_None);
+        EXPECT_EQ(raster->GetGCPCount(), 4);
+    }
 }
 
 TEST(CliExport, Level1B1GetsItsCornersAsGeographicGcps) {
@@ -192,6 +204,7 @@ TEST(CliExport, CogHasOverviewsTheSameRowsAndLeavesNoTemporaryFile) {
     testing_support::TempDir dir;
     ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
     spec.leader.geocodingLetter = 'G';
+    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
     spec.image.pixelsPerLine = 1100;
     spec.image.lines = 600;
     spec.image.pixel = Pattern;
@@ -221,6 +234,7 @@ TEST(CliExport, PolarStereographicIsCentredOnTheProjectionCentre) {
     testing_support::TempDir dir;
     ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
     spec.leader.geocodingLetter = 'G';
+    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
     spec.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
     spec.leader.projectionCenterLatitude = -71.25;
     spec.leader.projectionCenterLongitude = 12.5;

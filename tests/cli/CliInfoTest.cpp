@@ -79,6 +79,7 @@ TEST(CliInfo, JsonOfAUtmLevel1B2ProductEqualsTheLibrarysValues) {
     testing_support::TempDir dir;
     ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
     spec.leader.geocodingLetter = 'G';
+    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
     spec.leader.sceneCenterEasting = 301.25;
     spec.leader.sceneCenterNorthing = 3920.5;
     const auto files = WriteProductIn(dir, "p", spec);
@@ -86,7 +87,7 @@ TEST(CliInfo, JsonOfAUtmLevel1B2ProductEqualsTheLibrarysValues) {
     OpenedProduct d(files.volume);
     ExpectInfoMatches(info, *d);
     EXPECT_EQ(info["mapProjection"], "UTM");
-    EXPECT_EQ(info["mapDirection"], "TrueNorth");
+    EXPECT_EQ(info["mapDirection"], "other");
     EXPECT_DOUBLE_EQ(info["upperLeftCorner"]["easting"].get<double>(), d->GetUpperLeftCornerEasting());
     EXPECT_DOUBLE_EQ(info["upperLeftCorner"]["northing"].get<double>(), d->GetUpperLeftCornerNorthing());
     EXPECT_EQ(info["georeferencing"]["method"], "geotransform");

@@ -59,7 +59,13 @@ Georeferencing GeoreferencingOf(CeosAlosjDataset& dataset, long width, long heig
     const std::string ellipsoid = Upper(dataset.GetEllipsoidName());
     const double xSize = dataset.GetXPixelSize(), ySize = dataset.GetYPixelSize();
 
-    if (projection != "UTM" && projection != "PS") {
+    // Only a geocoded Level 1B2 product lies north up on its map grid: a
+    // georeferenced one follows the orbit path, a true-north one is turned by
+    // the meridian convergence, and the lower levels are not map-projected.
+    // The others are placed by their four corners.
+    const bool gridAligned = dataset.GetProductLevel() == 2 && dataset.IsGeocoded() == TMSC_TRUE &&
+                             dataset.GetMapDirection() != CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH;
+    if ((projection != "UTM" && projection != "PS") || !gridAligned) {
         CornerGcps(dataset, width, height, g);
         return g;
     }
@@ -96,9 +102,6 @@ Georeferencing GeoreferencingOf(CeosAlosjDataset& dataset, long width, long heig
     const double geoTransform[6] = {dataset.GetUpperLeftCornerEasting(), xSize, 0.0,
                                     dataset.GetUpperLeftCornerNorthing(), 0.0, -ySize};
     std::copy(geoTransform, geoTransform + 6, g.geoTransform);
-    if (dataset.GetProductLevel() == 2 && dataset.IsGeocoded() != TMSC_TRUE && g.warning.empty())
-        g.warning = "the product is georeferenced along its orbit (not geocoded); the north-up "
-                    "geotransform ignores the scene's rotation";
     return g;
 }
 
