@@ -52,8 +52,22 @@ struct CeosAlosjFileDescriptor : CeosRecordHeader {
     void Decode(const CeosFields& f);
 };
 
+/// Reads the file-specific part of a descriptor record, bytes 181 to End,
+/// into the same places of record, so that its fields decode with the
+/// positions of the record's own table.  Bytes 1-180 of record stay as they
+/// are.  False after a reported failure.
+template <size_t End>
+bool CeosReadDescriptorPart(Tfio_File fileHandle, unsigned char (&record)[End], const char* operation);
+
 /// Reads size bytes at offset into buffer; on failure reports
 /// "<operation>: tfio_ReadDirect failure" wrapping the host's report and
 /// returns false.  The one way record readers read their records.
 bool CeosReadRecord(Tfio_File fileHandle, int64_t offset, unsigned char* buffer, long size,
                     const char* operation);
+
+template <size_t End>
+bool CeosReadDescriptorPart(Tfio_File fileHandle, unsigned char (&record)[End], const char* operation) {
+    static_assert(End > CeosAlosjFileDescriptor::kSize, "the part follows the common 180 bytes");
+    constexpr long start = CeosAlosjFileDescriptor::kSize;
+    return CeosReadRecord(fileHandle, start, record + start, static_cast<long>(End) - start, operation);
+}

@@ -134,9 +134,7 @@ void ImageFileFileDescriptor::Read(Tfio_File fileHandle) {
     // The buffer spans the record from its first byte so that positions read
     // as in the layout table; only bytes 181-444 are read into it.
     unsigned char record[kImagePartOffset + kImagePartSize] = {};
-    if (!CeosReadRecord(fileHandle, kImagePartOffset, record + kImagePartOffset, kImagePartSize,
-                        kDescriptorOp))
-        return;
+    if (!CeosReadDescriptorPart(fileHandle, record, kDescriptorOp)) return;
     DecodeImagePart(CeosFields(record, sizeof record));
     // The counts stay as recorded (a line read outside its record reads
     // nothing; GetPixelsPerLine gives what a record holds).

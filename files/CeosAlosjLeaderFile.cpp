@@ -8,8 +8,7 @@ namespace {
 
 constexpr long kRecordLength = CeosAlosjLeaderFile::kRecordLength;
 
-// The leader's own part of its descriptor: record bytes 181-392.
-constexpr long kDescriptorOwnStart = CeosAlosjFileDescriptor::kSize;
+// The leader's own part of its descriptor ends at record byte 392.
 constexpr long kDescriptorOwnEnd = 392;
 
 constexpr int kCoefficientsStart = 1965;  // set j, term n at + 80 × j + 8 × n
@@ -33,8 +32,7 @@ void AlosjLeaderFileFileDescriptor::Read(Tfio_File fileHandle) {
     // The buffer mirrors record bytes 1-392 so that positions read like the
     // record's table; only bytes 181-392 are read here.
     unsigned char buffer[kDescriptorOwnEnd] = {};
-    if (!CeosReadRecord(fileHandle, kDescriptorOwnStart, buffer + kDescriptorOwnStart,
-                        kDescriptorOwnEnd - kDescriptorOwnStart, "AlosjLeaderFileFileDescriptor::Read"))
+    if (!CeosReadDescriptorPart(fileHandle, buffer, "AlosjLeaderFileFileDescriptor::Read"))
         return;
     const CeosFields f(buffer, sizeof buffer);
     f(181, 6, FT_INT, value181);

@@ -2,8 +2,7 @@
 
 namespace {
 
-// The trailer's own part of its descriptor: record bytes 181-192.
-constexpr long kDescriptorOwnStart = CeosAlosjFileDescriptor::kSize;
+// The trailer's own part of its descriptor ends at record byte 192.
 constexpr long kDescriptorOwnEnd = 192;
 
 }  // namespace
@@ -14,8 +13,7 @@ void TrailerFileFileDescriptor::Read(Tfio_File fileHandle) {
     // The buffer mirrors record bytes 1-192 so that positions read like the
     // record's table; only bytes 181-192 are read here.
     unsigned char buffer[kDescriptorOwnEnd] = {};
-    if (!CeosReadRecord(fileHandle, kDescriptorOwnStart, buffer + kDescriptorOwnStart,
-                        kDescriptorOwnEnd - kDescriptorOwnStart, "TrailerFileFileDescriptor::Read"))
+    if (!CeosReadDescriptorPart(fileHandle, buffer, "TrailerFileFileDescriptor::Read"))
         return;
     const CeosFields f(buffer, sizeof buffer);
     f(181, 6, FT_INT, value181);
