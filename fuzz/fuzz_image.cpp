@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "files/CeosAlosjImageFile.h"
 #include "fuzz/FuzzSupport.h"
@@ -41,26 +42,72 @@ long ToLong(int64_t value) {
 
 class LineReads {
 public:
-    LineReads(CeosAlosjImageFile& image, size_t fileSize) : image_(image), fileSize_(fileSize) {}
+    LineReads(CeosAlosjImageFile& image, const uint8_t* file, size_t fileSize)
+        : image_(image), file_(file), fileSize_(fileSize) {}
 
     void Read(long line, int64_t wantedLeft, int64_t wantedRight, long shift) {
         const long leftSkip = ToLong(wantedLeft);
         const long rightSkip = ToLong(wantedRight);
         const int64_t pixels = image_.Descriptor().numOfImagePixelsPerLine;
         const int64_t count = pixels - leftSkip - rightSkip;
-        const long expected = count > 0 ? static_cast<long>(count) : 0;
+        const long expected = ToLong(std::max<int64_t>(count, 0));
         // What a reader may write: the span, and never more than a file holds.
         const size_t room = static_cast<size_t>(
             std::max<int64_t>(1, std::min<int64_t>(count, static_cast<int64_t>(fileSize_))));
         std::unique_ptr<unsigned char[]> buffer(new unsigned char[room]);
-        Check(image_.ReadLine(line, buffer.get(), leftSkip, rightSkip) == expected,
+        bool filled = false;
+        Check(image_.ReadLine(line, buffer.get(), leftSkip, rightSkip, filled) == expected,
               "ReadLine gives the span's byte count");
-        Check(image_.ReadLineDeStagger(line, buffer.get(), leftSkip, rightSkip, shift) == expected,
+        if (filled) CheckSpan(line, leftSkip, buffer.get(), expected, false);
+        filled = false;
+        Check(image_.ReadLineDeStagger(line, buffer.get(), leftSkip, rightSkip, shift, filled) ==
+                  expected,
               "ReadLineDeStagger gives the span's byte count");
+        if (filled) CheckSpan(line, leftSkip, buffer.get(), expected, shift != 0);
+        Check(image_.ReadLine(line, buffer.get(), leftSkip, rightSkip) == expected &&
+                  image_.ReadLineDeStagger(line, buffer.get(), leftSkip, rightSkip, shift) ==
+                      expected,
+              "the reads without `filled` give the same count");
+    }
+
+    /// The width a line's prefix records, cut to the line; 0 without a prefix.
+    long RecordedWidth(long line, bool left) const {
+        const int64_t recordLength = image_.Descriptor().imageRecordLength;
+        if (line < 0 || recordLength <= 0) return 0;
+        const int64_t prefix = (int64_t{line} + 1) * recordLength;
+        if (prefix + CeosAlosjImageFile::kLinePrefixSize > static_cast<int64_t>(fileSize_))
+            return 0;
+        const uint8_t* field = file_ + prefix + (left ? 26 : 30);  // positions 27 and 31
+        const int32_t value =
+            static_cast<int32_t>(uint32_t{field[0]} << 24 | uint32_t{field[1]} << 16 |
+                                 uint32_t{field[2]} << 8 | field[3]);
+        return std::clamp<long>(value, 0, image_.GetPixelsPerLine());
     }
 
 private:
+    // A filled span holds the file's bytes at the line's offset, each sample
+    // of several bytes turned; de-staggered, only its even bytes must be the
+    // line's own.
+    void CheckSpan(long line, long leftSkip, const unsigned char* buffer, long count,
+                   bool evenOnly) const {
+        const ImageFileFileDescriptor& d = image_.Descriptor();
+        const int64_t offset = (int64_t{line} + 1) * d.imageRecordLength +
+                               CeosAlosjImageFile::kLinePrefixSize + leftSkip;
+        Check(offset >= 0 && offset + count <= static_cast<int64_t>(fileSize_),
+              "a filled span lies inside the file");
+        std::vector<unsigned char> expected(file_ + offset, file_ + offset + count);
+        const long itemSize = d.bitsPerPixel / 8;
+        if (itemSize > 1) {
+            for (long item = 0; item + itemSize <= count; item += itemSize)
+                std::reverse(expected.begin() + item, expected.begin() + item + itemSize);
+        }
+        for (long k = 0; k < count; k += evenOnly ? 2 : 1)
+            Check(buffer[k] == expected[static_cast<size_t>(k)],
+                  "a filled span holds the line's bytes");
+    }
+
     CeosAlosjImageFile& image_;
+    const uint8_t* file_;
     size_t fileSize_;
 };
 
@@ -99,17 +146,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               (image.FileSensor() == 0 && (image.FileLevel() == 0 || image.FileLevel() == 1)),
           "only PRISM Level 1A and 1B1 files have a CCD number");
     image.GetStartScanTime();
-    image.ReadLeftDummyWidth(control.lineA);
-    image.ReadRightDummyWidth(control.lineB);
+    LineReads reads(image, file, fileSize);
+    if (image.IsOpen()) {
+        Check(image.ReadLeftDummyWidth(control.lineA) == reads.RecordedWidth(control.lineA, true) &&
+                  image.ReadRightDummyWidth(control.lineB) ==
+                      reads.RecordedWidth(control.lineB, false),
+              "a line's dummy widths are those its prefix records, cut to the line");
+    }
 
     // Row assembly reads every line between the file's smallest dummy widths.
     const long left = image.GetLeftDummyWidth(-1);
     const long right = image.GetRightDummyWidth(-1);
     Check(left == image.GetLeftDummyWidth(-1) && right == image.GetRightDummyWidth(-1),
           "the smallest dummy widths stay what they were");
+    Check(left >= 0 && right >= 0 && left <= image.GetPixelsPerLine() &&
+              right <= image.GetPixelsPerLine(),
+          "the smallest dummy widths lie within the line");
     image.GetValidWidth();
 
-    LineReads reads(image, fileSize);
     const long lines = std::max<long>(0, d.numOfImageRecords);
     for (long line = 0; line < std::min(lines, kMaxLinesRead); ++line)
         reads.Read(line, left, right, control.shift);
