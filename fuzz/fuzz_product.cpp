@@ -5,7 +5,8 @@
 // The product writer makes one pristine product of each kind once per
 // process; each iteration builds a working directory of links to its files,
 // writes the replacements (or leaves a file out), and then opens, reads and
-// queries the product, reads every row of every band (rows of exactly
+// queries the product, reads every row of every band (of a taller scene the
+// first and last 24 rows, and rows beyond it; rows of exactly
 // GetSceneWidth() bytes, so a write past them is caught), runs the four
 // exports and releases what they handed over, closes, queries again, and
 // copies the dataset.  The working directory goes at the end of the
