@@ -464,7 +464,7 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
 
     // Files of products that differ from the pristine ones, each replacing
     // its counterpart: geocoding, map projections, stagger shifts, dummy
-    // widths, file counts.
+    // widths, file counts, observation modes.
     struct Variant {
         const char* name;
         uint8_t kind;
@@ -504,6 +504,8 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
          [](ProductSpec& p) { p.declaredFilePointerCount = 3; }},
         {"volume-extra-files", kAvnir2_1B1, 0,
          [](ProductSpec& p) { p.extraFileIds = {"ALAV2_A1IMG-BND5"}; }},
+        {"volume-mode-wide", kPrism1B1, 0, [](ProductSpec& p) { p.observationMode = 'W'; }},
+        {"volume-mode-backward", kPrism1B1, 0, [](ProductSpec& p) { p.observationMode = 'B'; }},
         {"volume-other-document", kPrism1B2, 0,
          [](ProductSpec& p) { p.documentId = "CEOS-AV2-CCT"; }},
         {"summary-map-north", kPrism1B2, 4,
