@@ -8,9 +8,9 @@
 // queries the product, reads every row of every band (of a taller scene the
 // first and last 24 rows, and rows beyond it; rows of exactly
 // GetSceneWidth() bytes, so a write past them is caught), runs the four
-// exports and releases what they handed over, closes, queries again, and
-// copies the dataset.  The working directory goes at the end of the
-// iteration.
+// exports and releases what they handed over, closes, queries again, opens
+// and reads the same files again, and copies the dataset.  The working
+// directory goes at the end of the iteration.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -187,6 +187,22 @@ void AskRowAfterClose(CeosAlosjDataset& dataset) {
     Check(dataset.GetRow(0, 0, 0, &data) == 0, "GetRow always gives 0");
 }
 
+/// What a host sees of a product at first sight: its kind, its size and
+/// the top row of the first band.
+std::vector<long> FirstSight(CeosAlosjDataset& dataset) {
+    std::vector<long> seen = {dataset.GetSensorType(),   dataset.GetProductLevel(),
+                              dataset.GetImgFileCount(), dataset.GetNumOfLayers(),
+                              dataset.GetSceneWidth(),   dataset.GetSceneHeight()};
+    const long width = dataset.GetSceneWidth();
+    if (width > 0 && width <= kMaxRowBytes && dataset.GetNumOfLayers() > 0) {
+        std::vector<unsigned char> row(static_cast<size_t>(width));
+        unsigned char* data = row.data();
+        dataset.GetRow(0, 0, 0, &data);
+        seen.insert(seen.end(), row.begin(), row.end());
+    }
+    return seen;
+}
+
 void Export(CeosAlosjDataset& dataset) {
     AlosjDateTime start{}, centre{};
     double coefficients[8][40] = {};
@@ -261,6 +277,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (opened >= 0) {
             Check(dataset.FileRead() == 0, "FileRead always gives 0");
             Query(dataset);
+            const std::vector<long> firstSight = FirstSight(dataset);
             ReadRows(dataset);
             Export(dataset);
             Check(dataset.FileClose() == 0, "FileClose always gives 0");
@@ -268,6 +285,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // may still be asked.
             Query(dataset);
             AskRowAfterClose(dataset);
+            // Opening the same files again starts over and sees them as
+            // the first opening did.
+            Check(dataset.FileOpen(nullptr) == opened, "a second FileOpen finds the same sensor");
+            Check(dataset.FileRead() == 0, "FileRead always gives 0");
+            Check(FirstSight(dataset) == firstSight, "a second opening reads what the first did");
+            Query(dataset);
+            Check(dataset.FileClose() == 0, "FileClose always gives 0");
             CeosAlosjDataset copy(dataset);
             Query(copy);
             CeosAlosjDataset assigned(volume.c_str());
