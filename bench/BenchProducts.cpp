@@ -68,41 +68,41 @@ bool KindFromName(const std::string& name, Kind& kind) {
 
 std::vector<Kind> AllKinds() { return {Kind::Prism1B1, Kind::Avnir2_1B1, Kind::Prism1B2}; }
 
-ceoswriter::ProductSpec BenchProductSpec(Kind kind, double scale) {
-    using ceoswriter::ProductSpec;
-    ProductSpec spec;
+ceoswriter::ProductRecipe BenchProductRecipe(Kind kind, double scale) {
+    using ceoswriter::ProductRecipe;
+    ProductRecipe recipe;
     switch (kind) {
         case Kind::Prism1B1:
-            spec = ceoswriter::PrismProduct(1, 'N');
-            spec.image.pixelsPerLine = 5000;
-            spec.image.lines = static_cast<int>(ScaledLines(16000, scale));
+            recipe = ceoswriter::PrismProduct(1, 'N');
+            recipe.image.pixelsPerLine = 5000;
+            recipe.image.lines = static_cast<int>(ScaledLines(16000, scale));
             // Each CCD file has its own, constant dummy widths.
-            spec.image.leftDummyWidth = [](int file, int) { return 8 + 2 * file; };
-            spec.image.rightDummyWidth = [](int file, int) { return 6 + file; };
+            recipe.image.leftDummyWidth = [](int file, int) { return 8 + 2 * file; };
+            recipe.image.rightDummyWidth = [](int file, int) { return 6 + file; };
             break;
         case Kind::Avnir2_1B1:
-            spec = ceoswriter::Avnir2Product(1);
-            spec.image.pixelsPerLine = 7100;
-            spec.image.lines = static_cast<int>(ScaledLines(7200, scale));
-            spec.leader.text373 = "+8.500";  // pointing angle: a 5-line stagger shift
+            recipe = ceoswriter::Avnir2Product(1);
+            recipe.image.pixelsPerLine = 7100;
+            recipe.image.lines = static_cast<int>(ScaledLines(7200, scale));
+            recipe.leader.text373 = "+8.500";  // pointing angle: a 5-line stagger shift
             break;
         case Kind::Prism1B2: {
-            spec = ceoswriter::PrismProduct(2, 'N');
-            spec.image.pixelsPerLine = 14000;
+            recipe = ceoswriter::PrismProduct(2, 'N');
+            recipe.image.pixelsPerLine = 14000;
             const int lines = static_cast<int>(ScaledLines(16000, scale));
-            spec.image.lines = lines;
-            spec.leader.geocodingLetter = 'R';  // georeferenced: rows are cut line by line
+            recipe.image.lines = lines;
+            recipe.leader.geocodingLetter = 'R';  // georeferenced: rows are cut line by line
             // A skewed footprint: the valid pixels drift right from line to line.
-            spec.image.leftDummyWidth = [lines](int, int line) {
+            recipe.image.leftDummyWidth = [lines](int, int line) {
                 return 400 + static_cast<int>(800LL * line / lines);
             };
-            spec.image.rightDummyWidth = [lines](int, int line) {
+            recipe.image.rightDummyWidth = [lines](int, int line) {
                 return 1200 - static_cast<int>(800LL * line / lines);
             };
             break;
         }
     }
-    return spec;
+    return recipe;
 }
 
 std::vector<std::string> Product::AllFiles() const {
@@ -134,15 +134,15 @@ Product PrepareProduct(Kind kind, double scale, const std::string& root) {
     const std::string directory = root + "/" + KindName(kind);
     MakeDirectory(directory);
 
-    Product product{kind, scale, BenchProductSpec(kind, scale), {}};
+    Product product{kind, scale, BenchProductRecipe(kind, scale), {}};
     const std::string stamp = directory + "/.bench-stamp";
     const std::string text = StampText(kind, scale);
     if (SameText(stamp, text)) {
-        product.files = ceoswriter::ProductFileNames(directory, product.spec);
+        product.files = ceoswriter::ProductFileNames(directory, product.recipe);
         return product;
     }
     ::unlink(stamp.c_str());
-    product.files = ceoswriter::WriteProduct(directory, product.spec);
+    product.files = ceoswriter::WriteProduct(directory, product.recipe);
     std::ofstream(stamp) << text;
     return product;
 }
@@ -177,7 +177,7 @@ uint64_t ReadFileHeads(const std::vector<std::string>& files, long bytes) {
 }
 
 PositionedReadLimit::PositionedReadLimit(const Product& product) : kind_(product.kind) {
-    const ceoswriter::ImageSpec& image = product.spec.image;
+    const ceoswriter::ImageLayout& image = product.recipe.image;
     for (size_t k = 0; k < product.files.images.size(); ++k) {
         const int index = static_cast<int>(k);
         const ceoswriter::ImageFileLayout layout = ceoswriter::ResolveImageFile(image, index);

@@ -27,13 +27,13 @@ std::vector<Kind> AllKinds();
 /// pixels × 16000 lines, AVNIR-2 1B1 four bands of 7100 × 7200 de-staggered
 /// by 5 lines, PRISM 1B2 one file of 14000 × 16000 whose dummy widths change
 /// from line to line.  scale (0 < scale <= 1) shortens the lines only.
-ceoswriter::ProductSpec BenchProductSpec(Kind kind, double scale);
+ceoswriter::ProductRecipe BenchProductRecipe(Kind kind, double scale);
 
 /// A product on disk.
 struct Product {
     Kind kind;
     double scale;
-    ceoswriter::ProductSpec spec;
+    ceoswriter::ProductRecipe recipe;
     ceoswriter::ProductFiles files;
     /// Every file of the product, the image files included.
     std::vector<std::string> AllFiles() const;

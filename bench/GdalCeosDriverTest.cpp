@@ -59,7 +59,7 @@ private:
 
 /// Opens image file `index` of the product through the CEOS driver alone
 /// and compares every pixel with what the writer says it wrote.
-void ExpectGdalReadsAsWritten(const ProductSpec& spec, const ProductFiles& files, size_t index) {
+void ExpectGdalReadsAsWritten(const ProductRecipe& recipe, const ProductFiles& files, size_t index) {
     SCOPED_TRACE(files.images[index]);
     GdalMessages messages;
     const char* const ceosOnly[] = {"CEOS", nullptr};
@@ -68,7 +68,7 @@ void ExpectGdalReadsAsWritten(const ProductSpec& spec, const ProductFiles& files
     ASSERT_TRUE(dataset) << (messages.messages().empty() ? "" : messages.messages().front());
     EXPECT_STREQ(dataset->GetDriver()->GetDescription(), "CEOS");
 
-    const ImageFileLayout layout = ResolveImageFile(spec.image, static_cast<int>(index));
+    const ImageFileLayout layout = ResolveImageFile(recipe.image, static_cast<int>(index));
     ASSERT_EQ(dataset->GetRasterXSize(), layout.pixelsPerLine);
     ASSERT_EQ(dataset->GetRasterYSize(), layout.lines);
     ASSERT_EQ(dataset->GetRasterCount(), 1);
@@ -82,7 +82,7 @@ void ExpectGdalReadsAsWritten(const ProductSpec& spec, const ProductFiles& files
                   CE_None)
             << "line " << l;
         for (int p = 0; p < layout.pixelsPerLine; ++p)
-            ASSERT_EQ(line[static_cast<size_t>(p)], ImagePixel(spec.image, static_cast<int>(index), l, p))
+            ASSERT_EQ(line[static_cast<size_t>(p)], ImagePixel(recipe.image, static_cast<int>(index), l, p))
                 << "line " << l << " pixel " << p;
     }
     dataset.reset();
@@ -102,7 +102,7 @@ TEST_F(GdalCeosDriver, OpensEveryImageFileOfEveryBenchmarkProductAsWritten) {
         SCOPED_TRACE(bench::KindName(kind));
         const bench::Product product = bench::PrepareProduct(kind, 0.005, directory.path());
         for (size_t k = 0; k < product.files.images.size(); ++k)
-            ExpectGdalReadsAsWritten(product.spec, product.files, k);
+            ExpectGdalReadsAsWritten(product.recipe, product.files, k);
     }
 }
 
@@ -110,10 +110,10 @@ TEST_F(GdalCeosDriver, OpensImageFilesWhoseRecordsArePaddedBeyondTheLine) {
     // Real products pad short lines to a fixed record length; the driver
     // must skip the padding as suffix bytes.
     ProductDirectory directory;
-    ProductSpec spec = Avnir2Product(0);
-    spec.image.pixelsPerLine = 100;
-    spec.image.lines = 12;
-    spec.image.recordLength = 1000;
-    const ProductFiles files = WriteProduct(directory.path(), spec);
-    for (size_t k = 0; k < files.images.size(); ++k) ExpectGdalReadsAsWritten(spec, files, k);
+    ProductRecipe recipe = Avnir2Product(0);
+    recipe.image.pixelsPerLine = 100;
+    recipe.image.lines = 12;
+    recipe.image.recordLength = 1000;
+    const ProductFiles files = WriteProduct(directory.path(), recipe);
+    for (size_t k = 0; k < files.images.size(); ++k) ExpectGdalReadsAsWritten(recipe, files, k);
 }

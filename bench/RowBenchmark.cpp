@@ -230,7 +230,7 @@ void OpenReadBenchmark(benchmark::State& state, const Product* product) {
 }
 
 long DescriptorLength(const Product& product) {
-    return ceoswriter::ResolveImageFile(product.spec.image, 0).recordLength;
+    return ceoswriter::ResolveImageFile(product.recipe.image, 0).recordLength;
 }
 
 void MetadataBytesBenchmark(benchmark::State& state, const Product* product) {
@@ -281,7 +281,7 @@ struct ReportCounter {
 /// Row `row` as the writer's pixels say it must be, worked out pixel by pixel.
 std::vector<unsigned char> WriterRow(const Product& product, const bench::PositionedReadLimit& limit,
                                      long row) {
-    const ceoswriter::ImageSpec& image = product.spec.image;
+    const ceoswriter::ImageLayout& image = product.recipe.image;
     const int line = static_cast<int>(row);
     std::vector<unsigned char> expected(static_cast<size_t>(limit.Width()), 0);
     auto pixel = [&](int file, int l, int p) { return ceoswriter::ImagePixel(image, file, l, p); };

@@ -11,32 +11,32 @@
 
 void CeosAlosjDataset::SetSensorType() {
     if (tstr_SubStringic(d->volumeDirFilename.c_str(), "VOL-ALPSM"))
-        d->sensorType = 0;
+        d->sensorType = State::kPrism;
     else if (tstr_SubStringic(d->volumeDirFilename.c_str(), "VOL-ALAV2"))
-        d->sensorType = 1;
+        d->sensorType = State::kAvnir2;
 }
 
 void CeosAlosjDataset::SetProductLevel() {
     if (!d->volumeDirFile || d->volumeDirFile->FileCount() < 1) return;
     const char level = d->volumeDirFile->FilePointer(0).referencedFileId[7];
-    if (level >= '0' && level <= '2') d->productLevel = level - '0';
+    if (level >= '0' && level <= '2') d->productLevel = State::kLevel1A + (level - '0');
 }
 
 void CeosAlosjDataset::SetImgFileCount() {
     State& s = *d;
-    if (s.sensorType == 0) {
+    if (s.IsPrism()) {
         // Below Level 1B2 every record but leader, trailer and supplemental is a CCD file.
         const long records = s.volumeDirFile ? s.volumeDirFile->VolumeDescriptor().numberOfFilePointerRecords : 0;
-        s.imgFileCount = s.productLevel == 2 ? 1 : std::max(0L, records - 3);
-    } else if (s.sensorType == 1) {
+        s.imgFileCount = s.IsLevel1B2() ? 1 : std::max(0L, records - 3);
+    } else if (s.IsAvnir2()) {
         s.imgFileCount = 4;
     }
 }
 
 void CeosAlosjDataset::SetBandCount() {
-    if (d->sensorType == 0)
+    if (d->IsPrism())
         d->bandCount = 1;
-    else if (d->sensorType == 1)
+    else if (d->IsAvnir2())
         d->bandCount = 4;
 }
 
@@ -86,7 +86,7 @@ void CeosAlosjDataset::SetMapProjection() {
 
 void CeosAlosjDataset::SetStaggerPixelShift() {
     State& s = *d;
-    if (s.sensorType != 1 || (s.productLevel != 0 && s.productLevel != 1) || !s.leaderFile) return;
+    if (!s.IsAvnir2() || !s.IsBelowLevel1B2() || !s.leaderFile) return;
     // The leading signed integer of the text; any fraction is ignored.
     // Wide integers are taken whole, so that no magnitude overflows a long.
     const double a = std::fabs(static_cast<double>(std::strtoll(s.leaderFile->SceneHeader().text373, nullptr, 10)));
@@ -101,24 +101,24 @@ void CeosAlosjDataset::SetStaggerPixelShift() {
 }
 
 void CeosAlosjDataset::SetPrismOpenMode(Tmsc_Boolean allCcds, long ccdNumber) {
-    if (d->sensorType != 0) {
-        d->prismOpenMode = 0;
+    if (!d->IsPrism()) {
+        d->prismOpenMode = State::kNotPrism;
     } else if (allCcds == TMSC_TRUE) {
-        d->prismOpenMode = 1;
+        d->prismOpenMode = State::kAllCcds;
     } else {
-        d->prismOpenMode = 2;
+        d->prismOpenMode = State::kOneCcd;
         d->selectedCcdNumber = ccdNumber;
     }
 }
 
 void CeosAlosjDataset::SetPrismPixelPerFile() {
-    if (d->sensorType != 0 || d->productLevel == 2 || d->prismOpenMode != 1) return;
+    if (!d->IsPrism() || d->IsLevel1B2() || !d->OpensAllCcds()) return;
     const MissionType mode = GetObservationMode();
     d->prismPixelPerFile = mode == MISSION_N || mode == MISSION_W ? 4992 : 4928;
 }
 
 void CeosAlosjDataset::SetMinCcdNumber() {
-    if (d->sensorType != 0) return;
+    if (!d->IsPrism()) return;
     Tfio_FileList* list = tfio_FindFilesInPath(d->pathName.c_str(), "IMG-*");
     if (!list) {
         terr_ReportAndDelete("CeosAlosjDataset::SetMinCcdNumber", __LINE__, nullptr,

@@ -192,7 +192,7 @@ void CeosAlosjDataset::GetALPSM1B1AttitudeData(Tkmd_ALPSM1B1_ATT* attitude) {
 void CeosAlosjDataset::GetALPSM1B1SensorData(Tkmd_ALPSM1B1_SEN* sensor) {
     if (!sensor) return;
     // Only a supplemental file that FileRead read has a matrix to give.
-    const bool read = d->productLevel != 2 && d->sensorType != 1;
+    const bool read = !d->IsLevel1B2() && !d->IsAvnir2();
     if (sensor->sensorMatrix && d->supplementalFile && read) {
         const auto& matrix = d->supplementalFile->Ancillary13().matrix;
         for (int k = 0; k < 9; ++k) sensor->sensorMatrix[k] = matrix[k / 3][k % 3];

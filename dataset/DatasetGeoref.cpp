@@ -22,12 +22,12 @@ const AlosjLeaderFileAncillary1& Ancillary1Of(const CeosAlosjDataset::State& s) 
 
 double CeosAlosjDataset::GetXPixelSize() const {
     const AlosjLeaderFileAncillary1& a = Ancillary1Of(*d);
-    return d->productLevel == 2 ? a.xPixelSize1B2 : a.xPixelSize;
+    return d->IsLevel1B2() ? a.xPixelSize1B2 : a.xPixelSize;
 }
 
 double CeosAlosjDataset::GetYPixelSize() const {
     const AlosjLeaderFileAncillary1& a = Ancillary1Of(*d);
-    return d->productLevel == 2 ? a.yPixelSize1B2 : a.yPixelSize;
+    return d->IsLevel1B2() ? a.yPixelSize1B2 : a.yPixelSize;
 }
 
 double CeosAlosjDataset::GetUpperLeftCornerNorthing() const {

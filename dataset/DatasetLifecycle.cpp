@@ -110,7 +110,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
     // and, below Level 1B2, the supplemental file, in that order.  A list too
     // short for the product is rejected before any record past it is used.
     const long fileCount = s.volumeDirFile->FileCount();
-    const long needed = 2 + s.imgFileCount + (s.productLevel != 2 ? 1 : 0);
+    const long needed = 2 + s.imgFileCount + (s.IsLevel1B2() ? 0 : 1);
     if (needed > fileCount) {
         ReportOpen(__LINE__, "CeosAlosjDataset Read failed");
         return result;
@@ -144,7 +144,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
     }
     s.trailerFile->SetFd();
 
-    if (s.productLevel != 2) {
+    if (!s.IsLevel1B2()) {
         s.supplementalFile.reset(new (std::nothrow) CeosAlosjSupplementalFile(volumePath, nextId()));
         if (!s.supplementalFile) {
             ReportOpen(__LINE__, "No memory for sup structure!");
@@ -171,8 +171,8 @@ long CeosAlosjDataset::FileRead() {
     SetMapProjection();
     for (auto& image : s.imageFiles) image->Read();
     if (s.trailerFile) s.trailerFile->Read();
-    if (s.productLevel != 2 && s.sensorType != 1 && s.supplementalFile) s.supplementalFile->Read();
-    if (s.productLevel == 2 && s.sensorType == 0 && s.summaryFile) {
+    if (!s.IsLevel1B2() && !s.IsAvnir2() && s.supplementalFile) s.supplementalFile->Read();
+    if (s.IsLevel1B2() && s.IsPrism() && s.summaryFile) {
         s.summaryFile->Read();
         s.mapDirection = s.summaryFile->GetMapDirection();
     } else {

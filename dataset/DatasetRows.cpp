@@ -73,12 +73,12 @@ private:
 
 long CeosAlosjDataset::GetSceneWidth() const {
     const State& s = *d;
-    const bool sceneHeaderWidth = s.sensorType == 1 || (s.sensorType == 0 && s.productLevel == 2);
+    const bool sceneHeaderWidth = s.IsAvnir2() || (s.IsPrism() && s.IsLevel1B2());
     if (sceneHeaderWidth)
         return s.leaderFile ? std::clamp<long>(s.leaderFile->SceneHeader().pixelsPerLine, 0, kWidestLine) : 0;
-    if (s.sensorType != 0 || s.imageFiles.empty()) return 0;
+    if (!s.IsPrism() || s.imageFiles.empty()) return 0;
 
-    if (s.prismOpenMode == 1) {
+    if (s.OpensAllCcds()) {
         // Each file adds its valid columns less its overlap with the file to
         // its left, and never less than nothing: a CCD file without valid
         // columns (a lost descriptor) must not take columns from the others.
@@ -102,12 +102,12 @@ long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, uns
     if (width == 0) return 0;
     RowFill fill(*buffer, width);
 
-    const bool prism = s.sensorType == 0;
-    const bool avnir = s.sensorType == 1;
-    const bool belowL2 = s.productLevel == 0 || s.productLevel == 1;
+    const bool prism = s.IsPrism();
+    const bool avnir = s.IsAvnir2();
+    const bool belowL2 = s.IsBelowLevel1B2();
     bool filled = false;
 
-    if (prism && belowL2 && s.prismOpenMode == 1) {
+    if (prism && belowL2 && s.OpensAllCcds()) {
         for (size_t k = 0; k < s.imageFiles.size(); ++k) {
             CeosAlosjImageFile& image = *s.imageFiles[k];
             const long left = image.GetLeftDummyWidth(-1) + (k == 0 ? 0 : OVERLAPWIDTH);
@@ -121,7 +121,7 @@ long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, uns
                                            image->GetRightDummyWidth(-1), 0, false, filled);
             fill.Advance(count, filled);
         }
-    } else if ((prism || avnir) && s.productLevel == 2) {
+    } else if ((prism || avnir) && s.IsLevel1B2()) {
         // Level 1B2: PRISM cuts by the band's own line, AVNIR-2 by the fourth file's line.
         CeosAlosjImageFile* image = s.Image(bandNum);
         CeosAlosjImageFile* widths = prism ? image : s.Image(3);

@@ -179,9 +179,9 @@ TEST(FuzzSeeds, ProductSeedsNameAKindAndAMemberOfIt) {
                                                fuzzinputs::kProductKindCount);
         const auto member = static_cast<uint8_t>(bytes[1]);
         if (member & fuzzinputs::kProductMembers) continue;
-        const ceoswriter::ProductSpec spec = fuzzinputs::ProductOfKind(kind);
+        const ceoswriter::ProductRecipe recipe = fuzzinputs::ProductOfKind(kind);
         const size_t files =
-            fuzzinputs::ProductMemberPaths(ceoswriter::ProductFileNames("d", spec)).size();
+            fuzzinputs::ProductMemberPaths(ceoswriter::ProductFileNames("d", recipe)).size();
         // Seeds name members directly, never by wrapping around.
         EXPECT_LT(static_cast<size_t>(member & 0x0F), files) << seed;
     }

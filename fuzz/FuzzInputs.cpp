@@ -48,7 +48,7 @@ const char* VolumeFileName(uint8_t control) {
     }
 }
 
-ceoswriter::ProductSpec ProductOfKind(uint8_t kind) {
+ceoswriter::ProductRecipe ProductOfKind(uint8_t kind) {
     switch (kind % kProductKindCount) {
         case kPrism1A:
             return ceoswriter::PrismProduct(0);

@@ -64,7 +64,7 @@ constexpr uint8_t kProductDelete = 0x40;
 constexpr uint8_t kProductMembers = 0x80;
 
 /// The writer's product of a kind (control byte 0 modulo the kind count).
-ceoswriter::ProductSpec ProductOfKind(uint8_t kind);
+ceoswriter::ProductRecipe ProductOfKind(uint8_t kind);
 /// A product's files in member order: volume directory, leader, image
 /// files, trailer, then the supplemental file and summary.txt when present.
 std::vector<std::string> ProductMemberPaths(const ceoswriter::ProductFiles& files);

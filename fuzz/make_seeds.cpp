@@ -74,7 +74,7 @@ private:
 
 struct NamedProduct {
     std::string name;
-    ProductSpec spec;
+    ProductRecipe recipe;
 };
 
 /// The well-formed products: every sensor, level and PRISM observation mode.
@@ -161,9 +161,9 @@ void DecodeFieldSeeds(SeedDirectory& seeds) {
 
 void VolumeDirSeeds(SeedDirectory& seeds, Workspace& work) {
     for (const NamedProduct& product : WellFormedProducts()) {
-        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.recipe);
         const uint8_t name =
-            product.spec.IsPrism() ? fuzzinputs::kVolumePrism : fuzzinputs::kVolumeAvnir2;
+            product.recipe.IsPrism() ? fuzzinputs::kVolumePrism : fuzzinputs::kVolumeAvnir2;
         seeds.Add(product.name, Control(name, ReadFile(files.volume)));
     }
 
@@ -178,25 +178,25 @@ void VolumeDirSeeds(SeedDirectory& seeds, Workspace& work) {
 
     struct Variant {
         const char* name;
-        std::function<void(ProductSpec&)> change;
+        std::function<void(ProductRecipe&)> change;
     };
     const std::vector<Variant> variants = {
-        {"count-negative", [](ProductSpec& p) { p.declaredFilePointerCount = -1; }},
-        {"count-zero", [](ProductSpec& p) { p.declaredFilePointerCount = 0; }},
-        {"count-huge", [](ProductSpec& p) { p.declaredFilePointerCount = 9999; }},
-        {"count-beyond-file", [](ProductSpec& p) { p.declaredFilePointerCount = 40; }},
+        {"count-negative", [](ProductRecipe& p) { p.declaredFilePointerCount = -1; }},
+        {"count-zero", [](ProductRecipe& p) { p.declaredFilePointerCount = 0; }},
+        {"count-huge", [](ProductRecipe& p) { p.declaredFilePointerCount = 9999; }},
+        {"count-beyond-file", [](ProductRecipe& p) { p.declaredFilePointerCount = 40; }},
         {"extra-files",
-         [](ProductSpec& p) {
+         [](ProductRecipe& p) {
              p.extraFileIds = {"ALPSM_N1XYZ", "ALPSM_N1IMG-CCD9"};
          }},
-        {"no-text-record", [](ProductSpec& p) { p.writeTextRecord = false; }},
-        {"other-document", [](ProductSpec& p) { p.documentId = "CEOS-SAR-CCT"; }},
-        {"lower-case-document", [](ProductSpec& p) { p.documentId = "ceos-psm-cct"; }},
+        {"no-text-record", [](ProductRecipe& p) { p.writeTextRecord = false; }},
+        {"other-document", [](ProductRecipe& p) { p.documentId = "CEOS-SAR-CCT"; }},
+        {"lower-case-document", [](ProductRecipe& p) { p.documentId = "ceos-psm-cct"; }},
     };
     for (const Variant& variant : variants) {
-        ProductSpec spec = PrismProduct(1);
-        variant.change(spec);
-        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        ProductRecipe recipe = PrismProduct(1);
+        variant.change(recipe);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), recipe);
         seeds.Add(variant.name, Control(fuzzinputs::kVolumePrism, ReadFile(files.volume)));
     }
 }
@@ -220,7 +220,7 @@ std::vector<size_t> Cuts(size_t fileSize, size_t recordLength, size_t maxRecords
 
 void LeaderSeeds(SeedDirectory& seeds, Workspace& work) {
     for (const NamedProduct& product : WellFormedProducts()) {
-        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.recipe);
         seeds.Add(product.name, ReadFile(files.leader));
     }
     const ProductFiles prism = WriteProduct(work.Fresh("prism"), PrismProduct(1));
@@ -232,7 +232,7 @@ void LeaderSeeds(SeedDirectory& seeds, Workspace& work) {
 
 void TrailerSeeds(SeedDirectory& seeds, Workspace& work) {
     for (const NamedProduct& product : WellFormedProducts()) {
-        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.recipe);
         seeds.Add(product.name, ReadFile(files.trailer));
     }
     const ProductFiles avnir2 = WriteProduct(work.Fresh("avnir2"), Avnir2Product(1));
@@ -261,7 +261,7 @@ std::string ImageControl(int16_t lineA, int16_t lineB, int8_t extraLeft, int8_t 
 void ImageSeeds(SeedDirectory& seeds, Workspace& work) {
     const std::string plain = ImageControl(1, -1, 1, 0, 5, false);
     for (const NamedProduct& product : WellFormedProducts()) {
-        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.spec);
+        const ProductFiles files = WriteProduct(work.Fresh(product.name), product.recipe);
         for (size_t i = 0; i < files.images.size(); i += 2)
             seeds.Add(product.name + "-file-" + std::to_string(i),
                       plain + ReadFile(files.images[i]));
@@ -272,41 +272,41 @@ void ImageSeeds(SeedDirectory& seeds, Workspace& work) {
     // de-stagger buffer.
     struct Variant {
         const char* name;
-        std::function<void(ProductSpec&)> change;
+        std::function<void(ProductRecipe&)> change;
     };
     const std::vector<Variant> variants = {
         {"widths-falling",
-         [](ProductSpec& p) {
+         [](ProductRecipe& p) {
              p.image.leftDummyWidth = [](int, int line) { return 12 - line / 4; };
          }},
         {"widths-zigzag",
-         [](ProductSpec& p) {
+         [](ProductRecipe& p) {
              p.image.rightDummyWidth = [](int, int line) { return line % 3 == 1 ? 1 : 9; };
          }},
-        {"sixteen-bit", [](ProductSpec& p) { p.image.bitsPerPixel = 16; }},
-        {"long-records", [](ProductSpec& p) { p.image.recordLength = 1000; }},
+        {"sixteen-bit", [](ProductRecipe& p) { p.image.bitsPerPixel = 16; }},
+        {"long-records", [](ProductRecipe& p) { p.image.recordLength = 1000; }},
         {"wide-lines",
-         [](ProductSpec& p) {
+         [](ProductRecipe& p) {
              p.image.pixelsPerLine = 7300;
              p.image.lines = 8;
          }},
-        {"one-line", [](ProductSpec& p) { p.image.lines = 1; }},
-        {"negative-microseconds", [](ProductSpec& p) { p.image.startMicroseconds = -250; }},
+        {"one-line", [](ProductRecipe& p) { p.image.lines = 1; }},
+        {"negative-microseconds", [](ProductRecipe& p) { p.image.startMicroseconds = -250; }},
     };
     for (const Variant& variant : variants) {
-        ProductSpec spec = Avnir2Product(1);
-        variant.change(spec);
-        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        ProductRecipe recipe = Avnir2Product(1);
+        variant.change(recipe);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), recipe);
         seeds.Add(variant.name, plain + ReadFile(files.images[0]));
     }
 
-    const ProductSpec prismSpec = PrismProduct(1);
-    const ProductFiles prism = WriteProduct(work.Fresh("prism"), prismSpec);
+    const ProductRecipe prismRecipe = PrismProduct(1);
+    const ProductFiles prism = WriteProduct(work.Fresh("prism"), prismRecipe);
     const std::string image = ReadFile(prism.images[2]);
     seeds.Add("far-skips", ImageControl(3, 15, -3, 7, -2, true) + image);
     seeds.Add("odd-skips-shift-one", ImageControl(0, 14, 3, 1, 1, false) + image);
     const size_t recordLength =
-        static_cast<size_t>(ResolveImageFile(prismSpec.image, 2).recordLength);
+        static_cast<size_t>(ResolveImageFile(prismRecipe.image, 2).recordLength);
     for (size_t cut : Cuts(image.size(), recordLength, 4))
         seeds.Add("prism-1b1-cut-" + std::to_string(cut), plain + image.substr(0, cut));
 }
@@ -349,25 +349,25 @@ std::string SupplementalInput(const std::string& file, uint8_t ending) {
 void SupplementalSeeds(SeedDirectory& seeds, Workspace& work) {
     struct Variant {
         const char* name;
-        std::function<void(SupplementalSpec&)> change;
+        std::function<void(SupplementalRecipe&)> change;
     };
     const std::vector<Variant> variants = {
-        {"default", [](SupplementalSpec&) {}},
-        {"line-count-huge", [](SupplementalSpec& s) { s.secondBlock.declaredLineCount = 99999; }},
-        {"line-count-negative", [](SupplementalSpec& s) { s.firstBlock.declaredLineCount = -3; }},
-        {"line-offset-far", [](SupplementalSpec& s) { s.secondBlock.dataLineOffset = 1530; }},
-        {"no-data-lines", [](SupplementalSpec& s) { s.firstBlock.lines.clear(); }},
-        {"matrix-count-huge", [](SupplementalSpec& s) { s.declaredMatrixCount = 9999999; }},
-        {"matrix-count-negative", [](SupplementalSpec& s) { s.declaredMatrixCount = -1; }},
-        {"sample-count-huge", [](SupplementalSpec& s) { s.declaredSampleCount = 99999; }},
-        {"sample-count-negative", [](SupplementalSpec& s) { s.declaredSampleCount = -9; }},
-        {"set-id-two-digits", [](SupplementalSpec& s) { s.setId = 12; }},
+        {"default", [](SupplementalRecipe&) {}},
+        {"line-count-huge", [](SupplementalRecipe& s) { s.secondBlock.declaredLineCount = 99999; }},
+        {"line-count-negative", [](SupplementalRecipe& s) { s.firstBlock.declaredLineCount = -3; }},
+        {"line-offset-far", [](SupplementalRecipe& s) { s.secondBlock.dataLineOffset = 1530; }},
+        {"no-data-lines", [](SupplementalRecipe& s) { s.firstBlock.lines.clear(); }},
+        {"matrix-count-huge", [](SupplementalRecipe& s) { s.declaredMatrixCount = 9999999; }},
+        {"matrix-count-negative", [](SupplementalRecipe& s) { s.declaredMatrixCount = -1; }},
+        {"sample-count-huge", [](SupplementalRecipe& s) { s.declaredSampleCount = 99999; }},
+        {"sample-count-negative", [](SupplementalRecipe& s) { s.declaredSampleCount = -9; }},
+        {"set-id-two-digits", [](SupplementalRecipe& s) { s.setId = 12; }},
         {"block-without-set-id",
-         [](SupplementalSpec& s) {
+         [](SupplementalRecipe& s) {
              s.ancillary13Lines = {"Other = X1", "ID1_an11 = \"0.5\""};
          }},
         {"block-tight-and-long-lines",
-         [](SupplementalSpec& s) {
+         [](SupplementalRecipe& s) {
              s.ancillary13Lines = {std::string(300, 'x'),
                                    "Set_ID=X3",
                                    "",
@@ -380,9 +380,9 @@ void SupplementalSeeds(SeedDirectory& seeds, Workspace& work) {
          }},
     };
     for (const Variant& variant : variants) {
-        ProductSpec spec = PrismProduct(1);
-        variant.change(spec.supplemental);
-        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        ProductRecipe recipe = PrismProduct(1);
+        variant.change(recipe.supplemental);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), recipe);
         seeds.Add(variant.name, SupplementalInput(ReadFile(files.supplemental), 0));
     }
     const ProductFiles files = WriteProduct(work.Fresh("endings"), PrismProduct(0));
@@ -396,30 +396,30 @@ void SupplementalSeeds(SeedDirectory& seeds, Workspace& work) {
 void SummarySeeds(SeedDirectory& seeds, Workspace& work) {
     struct Variant {
         const char* name;
-        std::function<void(SummarySpec&)> change;
+        std::function<void(SummaryRecipe&)> change;
     };
     const std::vector<Variant> variants = {
-        {"true-north", [](SummarySpec&) {}},
-        {"map-north", [](SummarySpec& s) { s.mapDirection = "MapNorth"; }},
-        {"lower-case", [](SummarySpec& s) { s.mapDirection = "truenorth"; }},
-        {"trailing-blank", [](SummarySpec& s) { s.mapDirection = "TrueNorth "; }},
-        {"no-key", [](SummarySpec& s) { s.mapDirection.reset(); }},
+        {"true-north", [](SummaryRecipe&) {}},
+        {"map-north", [](SummaryRecipe& s) { s.mapDirection = "MapNorth"; }},
+        {"lower-case", [](SummaryRecipe& s) { s.mapDirection = "truenorth"; }},
+        {"trailing-blank", [](SummaryRecipe& s) { s.mapDirection = "TrueNorth "; }},
+        {"no-key", [](SummaryRecipe& s) { s.mapDirection.reset(); }},
         {"unquoted-spaced",
-         [](SummarySpec& s) {
+         [](SummaryRecipe& s) {
              s.quoteValues = false;
              s.separator = " = ";
          }},
         {"windows-lines",
-         [](SummarySpec& s) {
+         [](SummaryRecipe& s) {
              s.lineEnd = "\r\n";
              s.leadingLines = {"# comment", "", "Scs_SceneID = ALPSMN038862710", "no equals sign"};
          }},
     };
     for (const Variant& variant : variants) {
-        ProductSpec spec = PrismProduct(2);
-        spec.summary = SummarySpec{};
-        variant.change(*spec.summary);
-        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        ProductRecipe recipe = PrismProduct(2);
+        recipe.summary = SummaryRecipe{};
+        variant.change(*recipe.summary);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), recipe);
         seeds.Add(variant.name, ReadFile(files.summary));
     }
 }
@@ -441,8 +441,8 @@ std::string MemberBytes(const std::string& path, const ProductFiles& files) {
 void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
     for (uint8_t kind = 0; kind < fuzzinputs::kProductKindCount; ++kind) {
         const std::string name = "kind-" + std::to_string(kind);
-        const ProductSpec spec = fuzzinputs::ProductOfKind(kind);
-        const ProductFiles files = WriteProduct(work.Fresh(name), spec);
+        const ProductRecipe recipe = fuzzinputs::ProductOfKind(kind);
+        const ProductFiles files = WriteProduct(work.Fresh(name), recipe);
         const std::vector<std::string> members = fuzzinputs::ProductMemberPaths(files);
         seeds.Add(name + "-pristine", ProductControl(kind, fuzzinputs::kProductMembers));
         for (size_t m = 0; m < members.size(); ++m) {
@@ -452,7 +452,7 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
             seeds.Add(name + "-missing-" + std::to_string(m),
                       ProductControl(kind, member | fuzzinputs::kProductDelete));
         }
-        if (spec.IsPrism() && spec.level < 2) {
+        if (recipe.IsPrism() && recipe.level < 2) {
             for (uint8_t ccd : {0, 3, 6, 9}) {
                 const uint8_t single =
                     static_cast<uint8_t>(kind | fuzzinputs::kProductSingleCcd | ccd << 4);
@@ -469,7 +469,7 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
         const char* name;
         uint8_t kind;
         size_t member;  // which file of the variant product is taken
-        std::function<void(ProductSpec&)> change;
+        std::function<void(ProductRecipe&)> change;
     };
     using fuzzinputs::kAvnir2_1A;
     using fuzzinputs::kAvnir2_1B1;
@@ -477,44 +477,44 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
     using fuzzinputs::kPrism1B1;
     using fuzzinputs::kPrism1B2;
     const std::vector<Variant> variants = {
-        {"geocoded-1b2", kPrism1B2, 1, [](ProductSpec& p) { p.leader.geocodingLetter = 'G'; }},
+        {"geocoded-1b2", kPrism1B2, 1, [](ProductRecipe& p) { p.leader.geocodingLetter = 'G'; }},
         {"georeferenced-1b2", kAvnir2_1B2, 1,
-         [](ProductSpec& p) { p.leader.geocodingLetter = 'R'; }},
+         [](ProductRecipe& p) { p.leader.geocodingLetter = 'R'; }},
         {"polar-stereographic", kPrism1B2, 1,
-         [](ProductSpec& p) { p.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN"; }},
+         [](ProductRecipe& p) { p.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN"; }},
         {"raw-projection", kAvnir2_1B2, 1,
-         [](ProductSpec& p) { p.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN"; }},
-        {"stagger-six", kAvnir2_1B1, 1, [](ProductSpec& p) { p.leader.text373 = "-30.500"; }},
-        {"stagger-seven", kAvnir2_1A, 1, [](ProductSpec& p) { p.leader.text373 = "+40.000"; }},
-        {"stagger-none", kAvnir2_1B1, 1, [](ProductSpec& p) { p.leader.text373 = "99"; }},
+         [](ProductRecipe& p) { p.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN"; }},
+        {"stagger-six", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.text373 = "-30.500"; }},
+        {"stagger-seven", kAvnir2_1A, 1, [](ProductRecipe& p) { p.leader.text373 = "+40.000"; }},
+        {"stagger-none", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.text373 = "99"; }},
         {"south-zone-60", kPrism1B1, 1,
-         [](ProductSpec& p) {
+         [](ProductRecipe& p) {
              p.leader.hemisphereCode = 1;
              p.leader.utmZoneNumber = 60;
          }},
-        {"rows-beyond-images", kAvnir2_1B1, 1, [](ProductSpec& p) { p.leader.numberOfLines = 40; }},
-        {"no-state-vectors", kPrism1B1, 1, [](ProductSpec& p) { p.leader.dataPoints.clear(); }},
+        {"rows-beyond-images", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.numberOfLines = 40; }},
+        {"no-state-vectors", kPrism1B1, 1, [](ProductRecipe& p) { p.leader.dataPoints.clear(); }},
         {"widths-varying", kPrism1B1, 3,
-         [](ProductSpec& p) {
+         [](ProductRecipe& p) {
              p.image.leftDummyWidth = [](int file, int line) { return file + line % 5; };
          }},
         {"volume-count-huge", kPrism1B1, 0,
-         [](ProductSpec& p) { p.declaredFilePointerCount = 9999; }},
+         [](ProductRecipe& p) { p.declaredFilePointerCount = 9999; }},
         {"volume-count-short", kAvnir2_1B1, 0,
-         [](ProductSpec& p) { p.declaredFilePointerCount = 3; }},
+         [](ProductRecipe& p) { p.declaredFilePointerCount = 3; }},
         {"volume-extra-files", kAvnir2_1B1, 0,
-         [](ProductSpec& p) { p.extraFileIds = {"ALAV2_A1IMG-BND5"}; }},
-        {"volume-mode-wide", kPrism1B1, 0, [](ProductSpec& p) { p.observationMode = 'W'; }},
-        {"volume-mode-backward", kPrism1B1, 0, [](ProductSpec& p) { p.observationMode = 'B'; }},
+         [](ProductRecipe& p) { p.extraFileIds = {"ALAV2_A1IMG-BND5"}; }},
+        {"volume-mode-wide", kPrism1B1, 0, [](ProductRecipe& p) { p.observationMode = 'W'; }},
+        {"volume-mode-backward", kPrism1B1, 0, [](ProductRecipe& p) { p.observationMode = 'B'; }},
         {"volume-other-document", kPrism1B2, 0,
-         [](ProductSpec& p) { p.documentId = "CEOS-AV2-CCT"; }},
+         [](ProductRecipe& p) { p.documentId = "CEOS-AV2-CCT"; }},
         {"summary-map-north", kPrism1B2, 4,
-         [](ProductSpec& p) { p.summary->mapDirection = "MapNorth"; }},
+         [](ProductRecipe& p) { p.summary->mapDirection = "MapNorth"; }},
     };
     for (const Variant& variant : variants) {
-        ProductSpec spec = fuzzinputs::ProductOfKind(variant.kind);
-        variant.change(spec);
-        const ProductFiles files = WriteProduct(work.Fresh(variant.name), spec);
+        ProductRecipe recipe = fuzzinputs::ProductOfKind(variant.kind);
+        variant.change(recipe);
+        const ProductFiles files = WriteProduct(work.Fresh(variant.name), recipe);
         const std::vector<std::string> members = fuzzinputs::ProductMemberPaths(files);
         seeds.Add(variant.name, ProductControl(variant.kind, static_cast<uint8_t>(variant.member)) +
                                     MemberBytes(members.at(variant.member), files));
@@ -522,7 +522,7 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
 
     // Several files at once: a leader and an image file from a product with
     // other line counts, as one blob split into members.
-    ProductSpec taller = fuzzinputs::ProductOfKind(kAvnir2_1B1);
+    ProductRecipe taller = fuzzinputs::ProductOfKind(kAvnir2_1B1);
     taller.image.lines = 24;
     const ProductFiles tallerFiles = WriteProduct(work.Fresh("taller"), taller);
     const std::vector<std::string> tallerMembers = fuzzinputs::ProductMemberPaths(tallerFiles);

@@ -99,7 +99,7 @@ TEST(CeosFieldDecoding, CheckedFrontEndRefusesFieldsOutsideTheRecordOrMember) {
 }
 
 TEST(CeosFileDescriptor, FieldsLandAtTheirPositions) {
-    ceoswriter::ProductSpec product = ceoswriter::PrismProduct(1);
+    ceoswriter::ProductRecipe product = ceoswriter::PrismProduct(1);
     const std::string id = ceoswriter::FileId(product, 'L');
     ceoswriter::Record record = ceoswriter::FileDescriptorRecord(720, product, 7, id);
     CeosAlosjFileDescriptor descriptor;

@@ -67,7 +67,7 @@ TEST(CorruptedProductCounts, FilePointerCountOneShortShiftsTheFilesItNames) {
         const Session session = RunSession(kind, product.files().volume, kLines, &tmp);
 
         EXPECT_EQ(session.openResult, kind.IsPrism() ? 0 : 1);
-        if (!kind.IsPrism() || kind.spec.level == 2) {
+        if (!kind.IsPrism() || kind.recipe.level == 2) {
             // Too few records for the product's fixed set of files.
             EXPECT_EQ(session.openReports, std::vector<std::string>{kReadFailed});
             EXPECT_TRUE(session.readReports.empty());
@@ -89,7 +89,7 @@ TEST(CorruptedProductCounts, FilePointerCountOneShortShiftsTheFilesItNames) {
                                             ReadFailure("AlosjSupplementalFileAncillary12::Read"),
                                             ReadFailure("AlosjSupplementalFileAncillary12::Read")}));
         ProductKind fewer = kind;
-        fewer.spec.designators.pop_back();
+        fewer.recipe.designators.pop_back();
         EXPECT_NE(session.queries.find("image files " + std::to_string(fewer.ImageCount())), std::string::npos);
         ExpectRows(fewer, ImageHealth::Intact(fewer), session);
         EXPECT_EQ(session.ephemerisCount, 0);
@@ -109,7 +109,7 @@ TEST(CorruptedProductCounts, SceneHeaderSizesOutOfRangeNeverWidenTheRowBeyondThe
     const std::vector<std::string> values = {"-99999", "0", "2147483647", "9999999999999999"};
     for (const ProductKind& kind : ProductKinds()) {
         WrittenProduct product(kind);
-        const bool widthFromSceneHeader = !kind.IsPrism() || kind.spec.level == 2;
+        const bool widthFromSceneHeader = !kind.IsPrism() || kind.recipe.level == 2;
         for (const std::string& value : values) {
             SCOPED_TRACE(kind.name + ", scene header pixels per line " + value);
             product.Patch(Role::Leader, 0, pixelsOffset, TextField(value, 16));
@@ -132,7 +132,7 @@ TEST(CorruptedProductCounts, SceneHeaderSizesOutOfRangeNeverWidenTheRowBeyondThe
                 // (six-digit record lengths less the 34-byte prefix): the
                 // image line, then zeros.
                 ProductKind wide = kind;
-                wide.spec.leader.pixelsPerLine = 999999 - 34;
+                wide.recipe.leader.pixelsPerLine = 999999 - 34;
                 ExpectRows(wide, ImageHealth::Intact(wide), session, rows);
             }
         }
@@ -144,7 +144,7 @@ TEST(CorruptedProductCounts, SceneHeaderSizesOutOfRangeNeverWidenTheRowBeyondThe
             const Session session = RunSession(kind, product.files().volume, 1, &tmp);
             product.Restore(Role::Leader);
             EXPECT_TRUE(session.readReports.empty());
-            const bool shifted = !kind.IsPrism() && kind.spec.level != 2;
+            const bool shifted = !kind.IsPrism() && kind.recipe.level != 2;
             const std::string shift = !shifted ? "0" : value == "-" ? "5" : "0";
             EXPECT_NE(session.queries.find("stagger " + shift + "\n"), std::string::npos) << session.queries;
         }
@@ -187,10 +187,10 @@ TEST(CorruptedProductCounts, DataPointCountOutOfRangeStoresAtMostTheRecordsRoom)
             const AlosjLeaderFileAncillary3& record = leader.Ancillary3();
             const int stored = std::clamp(std::stoi(value), 0, 28);
             EXPECT_EQ(record.StoredDataPoints(), stored);
-            const auto& written = kind.spec.leader.dataPoints;
+            const auto& written = kind.recipe.leader.dataPoints;
             for (int c = 0; c < stored; ++c) EXPECT_NEAR(record.positionZ[c], written[c].z, 1e-3) << "point " << c;
             for (int c = stored; c < 28; ++c) EXPECT_EQ(record.velocityX[c], 0.0) << "point " << c;
-            EXPECT_EQ(record.leapSecondFlag, kind.spec.leader.leapSecondFlag);
+            EXPECT_EQ(record.leapSecondFlag, kind.recipe.leader.leapSecondFlag);
             product.Restore(Role::Leader);
         }
     }
@@ -223,10 +223,10 @@ TEST(CorruptedProductCounts, SupplementalCountsAndOffsetsOutOfRangeBuildOnlyTheE
     const std::string negative = "Negative entry count: empty table";
     const std::string cut = "Entry count runs past the record: table cut";
     for (const ProductKind& kind : ProductKinds()) {
-        if (!kind.spec.HasSupplemental()) continue;
+        if (!kind.recipe.HasSupplemental()) continue;
         WrittenProduct product(kind);
         const Session intact = RunSession(kind, product.files().volume, kLines, &tmp);
-        const auto& sup = kind.spec.supplemental;
+        const auto& sup = kind.recipe.supplemental;
         // State vectors of the second block start behind textLine5 plus the data line offset.
         const long secondFirst = 833 + 264476 + 170L * sup.secondBlock.dataLineOffset;
         struct Edit {
@@ -303,7 +303,7 @@ TEST(CorruptedProductCounts, SensorAlignmentBlockMalformedLeavesNoTemporaryFile)
         {"set line at the block's end", std::string(static_cast<size_t>(blockSize) - 9, '\n') + "Set_ID=X1", '\0', false},
     };
     for (const ProductKind& kind : ProductKinds()) {
-        if (!kind.IsPrism() || kind.spec.level == 2) continue;
+        if (!kind.IsPrism() || kind.recipe.level == 2) continue;
         WrittenProduct product(kind);
         for (const Block& block : blocks) {
             SCOPED_TRACE(kind.name + ", keyword block: " + block.name);
@@ -326,7 +326,7 @@ TEST(CorruptedProductCounts, SensorAlignmentBlockMalformedLeavesNoTemporaryFile)
 TEST(CorruptedProductCounts, SensorAlignmentBlockWithoutATemporaryDirectoryIsReported) {
     TemporaryDirectoryScope tmp;
     for (const ProductKind& kind : ProductKinds()) {
-        if (!kind.IsPrism() || kind.spec.level == 2) continue;
+        if (!kind.IsPrism() || kind.recipe.level == 2) continue;
         SCOPED_TRACE(kind.name);
         WrittenProduct product(kind);
         // TMPDIR names a directory that does not exist, then a plain file.

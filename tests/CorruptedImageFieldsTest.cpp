@@ -111,8 +111,8 @@ TEST(CorruptedImageFields, DummyWidthsOutsideTheLineAreReportedAndCutToIt) {
             const int right = widths.right;
             // The widths hold from the second line on; line 0 keeps the
             // writer's, so that the smallest widths come from the samples.
-            kind.spec.image.leftDummyWidth = [left](int, int line) { return line == 0 ? 6 : left; };
-            kind.spec.image.rightDummyWidth = [right](int, int line) { return line == 0 ? 4 : right; };
+            kind.recipe.image.leftDummyWidth = [left](int, int line) { return line == 0 ? 6 : left; };
+            kind.recipe.image.rightDummyWidth = [right](int, int line) { return line == 0 ? 4 : right; };
             SCOPED_TRACE(kind.name + ", dummy widths " + widths.name);
             WrittenProduct product(kind);
             const Session session = RunSession(kind, product.files().volume, kLines, &tmp);

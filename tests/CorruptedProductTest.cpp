@@ -59,7 +59,7 @@ std::vector<PlannedRead> TrailerReads() {
 
 // Only a PRISM product below Level 1B2 has its supplemental file read.
 std::vector<PlannedRead> SupplementalReads(const ProductKind& kind) {
-    if (!kind.IsPrism() || kind.spec.level == 2) return {};
+    if (!kind.IsPrism() || kind.recipe.level == 2) return {};
     return {{0, 180, kCommonDescriptor},
             {180, 154, "AlosjSupplementalFileFileDescriptor::Read"},
             {6182680, 529000, "AlosjSupplementalFileAncillary8::Read"},
@@ -132,10 +132,10 @@ TEST(CorruptedProductBaseline, IntactProductsOfEveryKindReadWithoutReports) {
         EXPECT_TRUE(session.exportReports.empty());
         EXPECT_GT(session.sceneWidth, 0);
         ExpectIntactRows(kind, session);
-        if (kind.IsPrism() && kind.spec.level != 2) {
-            EXPECT_EQ(session.ephemerisCount, static_cast<int>(kind.spec.supplemental.secondBlock.lines.size()));
-            EXPECT_EQ(session.attitudeCount, static_cast<int>(kind.spec.supplemental.attitude.size()));
-            EXPECT_EQ(session.matrixCount, static_cast<int>(kind.spec.supplemental.matrices.size()));
+        if (kind.IsPrism() && kind.recipe.level != 2) {
+            EXPECT_EQ(session.ephemerisCount, static_cast<int>(kind.recipe.supplemental.secondBlock.lines.size()));
+            EXPECT_EQ(session.attitudeCount, static_cast<int>(kind.recipe.supplemental.attitude.size()));
+            EXPECT_EQ(session.matrixCount, static_cast<int>(kind.recipe.supplemental.matrices.size()));
         }
     }
 }
@@ -177,7 +177,7 @@ TEST(CorruptedProductBaseline, RowsAndBandsOutOfRangeWriteNothingPastTheSceneWid
             std::vector<unsigned char> buffer(static_cast<size_t>(width) + 16, 0xA5);
             unsigned char* data = buffer.data();
             EXPECT_EQ(dataset->GetRow(band, 3, 0, &data), 0);
-            const bool bandless = kind.IsPrism() && kind.spec.level != 2;
+            const bool bandless = kind.IsPrism() && kind.recipe.level != 2;
             const std::vector<unsigned char> expected =
                 bandless ? ExpectRow(kind, intact, 0, 3).bytes : std::vector<unsigned char>(static_cast<size_t>(width), 0);
             EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + width), expected);
@@ -261,7 +261,7 @@ TEST(CorruptedProductTruncation, LeaderCutAnywhereLeavesTheMissingRecordsUndecod
             EXPECT_EQ(session.readReports, FailedReads(reads, cut));
             EXPECT_TRUE(session.queryReports.empty());
             const bool sceneHeaderRead = ReadSucceeds(reads[2], cut);
-            const bool widthFromSceneHeader = !kind.IsPrism() || kind.spec.level == 2;
+            const bool widthFromSceneHeader = !kind.IsPrism() || kind.recipe.level == 2;
             if (sceneHeaderRead || !widthFromSceneHeader) {
                 ExpectIntactRows(kind, session);
             } else {
@@ -332,7 +332,7 @@ void CutEveryImageFile(bool (*chosen)(const ProductKind&)) {
 
 // Split by kind of product so that the cases run side by side.
 TEST(CorruptedProductTruncation, StitchedPrismImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
-    CutEveryImageFile([](const ProductKind& kind) { return kind.IsPrism() && kind.spec.level != 2 && !kind.ccdNumber; });
+    CutEveryImageFile([](const ProductKind& kind) { return kind.IsPrism() && kind.recipe.level != 2 && !kind.ccdNumber; });
 }
 
 TEST(CorruptedProductTruncation, SingleCcdPrismImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
@@ -340,7 +340,7 @@ TEST(CorruptedProductTruncation, SingleCcdPrismImageFilesCutAnywhereLeaveZerosWh
 }
 
 TEST(CorruptedProductTruncation, Level1B2AndAvnir2ImageFilesCutAnywhereLeaveZerosWhereTheirLinesAreMissing) {
-    CutEveryImageFile([](const ProductKind& kind) { return !kind.IsPrism() || kind.spec.level == 2; });
+    CutEveryImageFile([](const ProductKind& kind) { return !kind.IsPrism() || kind.recipe.level == 2; });
 }
 
 TEST(CorruptedProductTruncation, TrailerCutAnywhereLeavesTheRestOfTheProductIntact) {
@@ -376,7 +376,7 @@ TEST(CorruptedProductTruncation, SupplementalFileCutAnywhereLeavesTheCutTablesEm
         records.push_back({static_cast<long>(layout.ancillaryOffset[number]),
                            static_cast<long>(layout.ancillaryLength[number])});
     for (const ProductKind& kind : ProductKinds()) {
-        if (!kind.spec.HasSupplemental()) continue;
+        if (!kind.recipe.HasSupplemental()) continue;
         WrittenProduct product(kind);
         const Session intact = IntactSession(product, tmp);
         const long size = product.FullSize(Role::Supplemental);
@@ -415,8 +415,8 @@ TEST(CorruptedProductFiles, EachMissingFileIsReportedAndTheRestStillReads) {
         const Session intact = IntactSession(product, tmp);
         std::vector<std::pair<Role, int>> files = {{Role::Volume, 0}, {Role::Leader, 0}, {Role::Trailer, 0}};
         for (int image = 0; image < kind.ImageCount(); ++image) files.push_back({Role::Image, image});
-        if (kind.spec.HasSupplemental()) files.push_back({Role::Supplemental, 0});
-        if (kind.spec.summary) files.push_back({Role::Summary, 0});
+        if (kind.recipe.HasSupplemental()) files.push_back({Role::Supplemental, 0});
+        if (kind.recipe.summary) files.push_back({Role::Summary, 0});
         for (const auto& [role, image] : files) {
             const std::string path = product.Path(role, image);
             SCOPED_TRACE(kind.name + ", without " + std::filesystem::path(path).filename().string());
@@ -450,7 +450,7 @@ TEST(CorruptedProductFiles, EachMissingFileIsReportedAndTheRestStillReads) {
                     break;
                 case Role::Image:
                     // The one PRISM Level 1B2 image file is named like the leader.
-                    open = {kind.IsPrism() && kind.spec.level == 2
+                    open = {kind.IsPrism() && kind.recipe.level == 2
                                 ? "CeosAlosjNonVolFileClass::SetFilename: IMG file doesn't exist"
                                 : "CeosAlosjImageFile::SetFilename: file " + path + " doesn't exist"};
                     read = {ReadFailure(kCommonDescriptor), ReadFailure("ImageFileFileDescriptor::Read")};
@@ -465,7 +465,7 @@ TEST(CorruptedProductFiles, EachMissingFileIsReportedAndTheRestStillReads) {
 
             if (role == Role::Leader) {
                 // No scene header: the scene header's width and lines are 0.
-                const bool widthFromSceneHeader = !kind.IsPrism() || kind.spec.level == 2;
+                const bool widthFromSceneHeader = !kind.IsPrism() || kind.recipe.level == 2;
                 if (widthFromSceneHeader) {
                     EXPECT_EQ(session.sceneWidth, 0);
                 }
@@ -481,7 +481,7 @@ TEST(CorruptedProductFiles, EachMissingFileIsReportedAndTheRestStillReads) {
                 continue;
             }
             // The PRISM smallest CCD number is that of the files present.
-            if (role == Role::Image && image == 0 && kind.IsPrism() && kind.spec.level != 2) {
+            if (role == Role::Image && image == 0 && kind.IsPrism() && kind.recipe.level != 2) {
                 EXPECT_NE(session.queries.find("min CCD 2"), std::string::npos);
             }
             ASSERT_EQ(session.sceneWidth, ExpectSceneWidth(kind, health));
@@ -548,7 +548,7 @@ TEST(CorruptedProductFiles, FilesCarryingAnotherFileIdAreNotReadAndTheRestStillI
         std::vector<std::pair<Role, int>> files = {{Role::Leader, 0}};
         for (int image = 0; image < static_cast<int>(images); ++image) files.push_back({Role::Image, image});
         files.push_back({Role::Trailer, 0});
-        if (kind.spec.HasSupplemental()) files.push_back({Role::Supplemental, 0});
+        if (kind.recipe.HasSupplemental()) files.push_back({Role::Supplemental, 0});
         for (size_t listed = 0; listed < files.size(); ++listed) {
             const auto [role, image] = files[listed];
             const std::string& own = ids[listed];
@@ -620,7 +620,7 @@ TEST(CorruptedProductFiles, RecordLengthsOfZeroChangeNothing) {
         product.Patch(Role::Trailer, 0, 8, zero);
         for (long record = 0; record < kind.ImageCount(); ++record)
             product.Patch(Role::Trailer, 0, 8460 + 1044 * record + 8, zero);
-        if (kind.spec.HasSupplemental()) {
+        if (kind.recipe.HasSupplemental()) {
             product.Patch(Role::Supplemental, 0, 8, zero);
             for (int k = 0; k < 11; ++k)  // eleven count and length pairs from byte 181
                 product.Patch(Role::Supplemental, 0, 180 + 14 * k + 6, "       0");
@@ -712,7 +712,7 @@ TEST(CorruptedProductFiles, MalformedSummaryFileLeavesTheMapDirectionOther) {
         {"a directory", "", 0, {"CeosAlosjSummaryFile::FindAndOpen"}, {}, 0},
     };
     for (const ProductKind& kind : ProductKinds()) {
-        if (!kind.spec.summary) continue;
+        if (!kind.recipe.summary) continue;
         WrittenProduct product(kind);
         const std::string path = product.Path(Role::Summary);
         for (const Summary& summary : summaries) {

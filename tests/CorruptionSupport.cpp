@@ -34,29 +34,29 @@ constexpr long kImageDescriptorEnd = 444;
 // leader's default pointing angle.
 constexpr int kDefaultStaggerShift = 5;
 
-ProductKind Kind(std::string name, ProductSpec spec, long ccdNumber = 0, bool geocoded = false) {
+ProductKind Kind(std::string name, ProductRecipe recipe, long ccdNumber = 0, bool geocoded = false) {
     ProductKind kind;
     kind.name = std::move(name);
-    kind.spec = std::move(spec);
+    kind.recipe = std::move(recipe);
     kind.ccdNumber = ccdNumber;
     kind.geocoded = geocoded;
     // Level 1B2 keeps the geocoding letter in the product ID of the scene header.
-    if (kind.spec.level == 2) kind.spec.leader.geocodingLetter = geocoded ? 'G' : 'R';
+    if (kind.recipe.level == 2) kind.recipe.leader.geocodingLetter = geocoded ? 'G' : 'R';
     return kind;
 }
 
-ProductSpec SmallPrism(int level) {
-    ProductSpec spec = PrismProduct(level);
-    spec.designators = {1, 2, 3, 4};
-    return spec;
+ProductRecipe SmallPrism(int level) {
+    ProductRecipe recipe = PrismProduct(level);
+    recipe.designators = {1, 2, 3, 4};
+    return recipe;
 }
 
 // Level 1B2 lines are cut by their own dummy widths: let them differ from
 // line to line so that a row cut by the wrong line shows.
-ProductSpec WithVaryingDummyWidths(ProductSpec spec) {
-    spec.image.leftDummyWidth = [](int file, int line) { return 3 + (line + file) % 4; };
-    spec.image.rightDummyWidth = [](int, int line) { return 2 + line % 3; };
-    return spec;
+ProductRecipe WithVaryingDummyWidths(ProductRecipe recipe) {
+    recipe.image.leftDummyWidth = [](int file, int line) { return 3 + (line + file) % 4; };
+    recipe.image.rightDummyWidth = [](int, int line) { return 2 + line % 3; };
+    return recipe;
 }
 
 std::string Summaryline(const std::string& operation, const std::string& message) {
@@ -85,7 +85,7 @@ FileView View(const ProductKind& kind, const ImageHealth& health, int index) {
     view.available = health.available[static_cast<size_t>(index)];
     view.descriptorRead = view.available >= kImageDescriptorEnd;
     if (!view.descriptorRead) return view;
-    const ImageFileLayout layout = ResolveImageFile(kind.spec.image, index);
+    const ImageFileLayout layout = ResolveImageFile(kind.recipe.image, index);
     ImageHealth::Declared declared;
     if (health.declared.count(index)) declared = health.declared.at(index);
     view.recordLength = declared.recordLength.value_or(layout.recordLength);
@@ -98,8 +98,8 @@ FileView View(const ProductKind& kind, const ImageHealth& health, int index) {
     if (present > 0) {
         view.minLeft = view.minRight = std::numeric_limits<long>::max();
         for (int line = 0; line < present; ++line) {
-            view.minLeft = std::min(view.minLeft, Inside(kind.spec.image.leftDummyWidth(index, line), view.pixels));
-            view.minRight = std::min(view.minRight, Inside(kind.spec.image.rightDummyWidth(index, line), view.pixels));
+            view.minLeft = std::min(view.minLeft, Inside(kind.recipe.image.leftDummyWidth(index, line), view.pixels));
+            view.minRight = std::min(view.minRight, Inside(kind.recipe.image.rightDummyWidth(index, line), view.pixels));
         }
     }
     return view;
@@ -121,7 +121,7 @@ void Copy(const ProductKind& kind, int file, long line, long left, long count,
           std::vector<unsigned char>& out, long position) {
     for (long k = 0; k < count && position + k < static_cast<long>(out.size()); ++k)
         out[static_cast<size_t>(position + k)] =
-            ImagePixel(kind.spec.image, file, static_cast<int>(line), static_cast<int>(left + k));
+            ImagePixel(kind.recipe.image, file, static_cast<int>(line), static_cast<int>(left + k));
 }
 
 // One plain line read of file into out at position, with its report when it
@@ -145,7 +145,7 @@ void ExpectLineWidths(const ProductKind& kind, const FileView& view, int file, i
                       long& right, ExpectedRow& expected) {
     left = right = 0;
     if (PrefixReadable(view, row)) {
-        const long raw[2] = {kind.spec.image.leftDummyWidth(file, row), kind.spec.image.rightDummyWidth(file, row)};
+        const long raw[2] = {kind.recipe.image.leftDummyWidth(file, row), kind.recipe.image.rightDummyWidth(file, row)};
         for (long width : raw)
             if (width != Inside(width, view.pixels)) expected.reports.push_back(kWidthBeyondLine);
         left = Inside(raw[0], view.pixels);
@@ -191,7 +191,7 @@ const char* RoleName(Role role) {
 }
 
 WrittenProduct::WrittenProduct(const ProductKind& kind)
-    : kind_(kind), files_(WriteProduct(dir_.path(), kind.spec)) {
+    : kind_(kind), files_(WriteProduct(dir_.path(), kind.recipe)) {
     std::vector<std::string> paths = {files_.volume, files_.leader, files_.trailer};
     paths.insert(paths.end(), files_.images.begin(), files_.images.end());
     if (!files_.supplemental.empty()) paths.push_back(files_.supplemental);
@@ -440,38 +440,38 @@ std::vector<std::string> Flatten(const std::vector<std::vector<std::vector<std::
 ImageHealth ImageHealth::Intact(const ProductKind& kind) {
     ImageHealth health;
     for (int i = 0; i < kind.ImageCount(); ++i) {
-        const ImageFileLayout layout = ResolveImageFile(kind.spec.image, i);
+        const ImageFileLayout layout = ResolveImageFile(kind.recipe.image, i);
         health.available.push_back(static_cast<long>(layout.recordLength) * (layout.lines + 1));
     }
     return health;
 }
 
 long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health) {
-    const ProductSpec& spec = kind.spec;
-    if (kind.IsPrism() && spec.level != 2) {
+    const ProductRecipe& recipe = kind.recipe;
+    if (kind.IsPrism() && recipe.level != 2) {
         auto contribution = [&](int index, long overlap) {
             const FileView view = View(kind, health, index);
             return std::max(0L, view.pixels - view.minLeft - view.minRight - overlap);
         };
-        if (kind.ccdNumber) return contribution(static_cast<int>(kind.ccdNumber - spec.designators[0]), 0);
+        if (kind.ccdNumber) return contribution(static_cast<int>(kind.ccdNumber - recipe.designators[0]), 0);
         long width = 0;
         for (int i = 0; i < kind.ImageCount(); ++i)
             width += contribution(i, i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH);
         return width;
     }
-    return spec.leader.pixelsPerLine.value_or(ResolveImageFile(spec.image, 0).pixelsPerLine);
+    return recipe.leader.pixelsPerLine.value_or(ResolveImageFile(recipe.image, 0).pixelsPerLine);
 }
 
 ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int band, int row) {
     ExpectedRow expected;
     expected.bytes.assign(static_cast<size_t>(ExpectSceneWidth(kind, health)), 0);
     if (expected.bytes.empty()) return expected;
-    const ProductSpec& spec = kind.spec;
+    const ProductRecipe& recipe = kind.recipe;
     const char* const readLine = "ImageFileImageLine::ReadLine";
 
-    if (kind.IsPrism() && spec.level != 2) {
+    if (kind.IsPrism() && recipe.level != 2) {
         if (kind.ccdNumber) {
-            const int s = static_cast<int>(kind.ccdNumber - spec.designators[0]);
+            const int s = static_cast<int>(kind.ccdNumber - recipe.designators[0]);
             const FileView view = View(kind, health, s);
             ExpectLineRead(kind, view, s, row, view.minLeft, view.minRight, expected, 0, readLine);
             return expected;
@@ -485,7 +485,7 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
         return expected;
     }
 
-    if (spec.level == 2) {
+    if (recipe.level == 2) {
         // Cut by the dummy widths of the same line: of the band's own file
         // (PRISM) or of the fourth file (AVNIR-2); geocoded lines are not cut.
         const int widthsFile = kind.IsPrism() ? band : 3;
@@ -517,7 +517,7 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
     }
     for (long k = 1; k < count && k < static_cast<long>(expected.bytes.size()); k += 2)
         expected.bytes[static_cast<size_t>(k)] =
-            ImagePixel(spec.image, band, static_cast<int>(later), static_cast<int>(view.minLeft + k));
+            ImagePixel(recipe.image, band, static_cast<int>(later), static_cast<int>(view.minLeft + k));
     return expected;
 }
 
@@ -525,9 +525,9 @@ std::vector<std::string> ExpectMinimumWidthReports(const ProductKind& kind, cons
     // Files whose smallest widths a session computes: the stitched or
     // selected PRISM files, every AVNIR-2 band below Level 1B2.
     std::vector<int> files;
-    if (kind.spec.level != 2) {
+    if (kind.recipe.level != 2) {
         if (kind.IsPrism() && kind.ccdNumber)
-            files.push_back(static_cast<int>(kind.ccdNumber - kind.spec.designators[0]));
+            files.push_back(static_cast<int>(kind.ccdNumber - kind.recipe.designators[0]));
         else
             for (int i = 0; i < kind.ImageCount(); ++i) files.push_back(i);
     }
@@ -538,7 +538,7 @@ std::vector<std::string> ExpectMinimumWidthReports(const ProductKind& kind, cons
         if (view.descriptorRead && view.lines > 0 && view.recordLength > 0 && view.available >= kLinePrefix)
             present = std::min(view.lines, (view.available - kLinePrefix) / view.recordLength);
         if (present <= 0) continue;
-        for (const DummyWidthFunction& side : {kind.spec.image.leftDummyWidth, kind.spec.image.rightDummyWidth}) {
+        for (const DummyWidthFunction& side : {kind.recipe.image.leftDummyWidth, kind.recipe.image.rightDummyWidth}) {
             // Five sample lines; every line when the samples do not change monotonically.
             const long n = present;
             const long samples[5] = {0, (n - 1) / 4, (n - 1) / 2, (3 * n - 3) / 4, n - 1};
@@ -589,7 +589,7 @@ std::vector<std::string> ReportsAfterRead(const Session& session) {
 }
 
 int WatchedImage(const ProductKind& kind) {
-    return kind.ccdNumber ? static_cast<int>(kind.ccdNumber - kind.spec.designators[0]) : 0;
+    return kind.ccdNumber ? static_cast<int>(kind.ccdNumber - kind.recipe.designators[0]) : 0;
 }
 
 std::string TextField(const std::string& text, size_t width) {

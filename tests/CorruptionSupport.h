@@ -20,14 +20,14 @@ namespace corruption_support {
 /// A kind of product: how it is written and how the host opens it.
 struct ProductKind {
     std::string name;
-    ceoswriter::ProductSpec spec;
+    ceoswriter::ProductRecipe recipe;
     long ccdNumber = 0;  // 0: all CCD files side by side; otherwise the one CCD opened
     bool geocoded = false;
 
-    bool IsPrism() const { return spec.IsPrism(); }
-    int Bands() const { return spec.IsPrism() ? 1 : 4; }
+    bool IsPrism() const { return recipe.IsPrism(); }
+    int Bands() const { return recipe.IsPrism() ? 1 : 4; }
     /// Image files whose lines make up the rows of this kind.
-    int ImageCount() const { return spec.ImageCount(); }
+    int ImageCount() const { return recipe.ImageCount(); }
 };
 
 /// PRISM 1A and 1B1 with all CCD files and with one, PRISM 1B2 geocoded and

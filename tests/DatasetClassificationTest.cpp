@@ -11,7 +11,7 @@ using namespace testing_support;
 
 TEST(DatasetClassification, SensorLevelAndLayers) {
     struct Case {
-        ProductSpec product;
+        ProductRecipe product;
         long sensor, level, images, layers;
     };
     for (const Case& c : std::vector<Case>{{PrismProduct(0), 0, 0, 6, 1},
@@ -65,14 +65,14 @@ TEST(DatasetClassification, ObservationModeAndPixelsPerCcdFile) {
 }
 
 TEST(DatasetClassification, SmallestCcdNumberAmongImageFileNames) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.designators = {5, 6, 7};
     WrittenProduct p(product);
     WriteFileBytes(p.dir.File("IMG-03-OTHER"), {'x'});
     WriteFileBytes(p.dir.File("img-04-OTHER"), {'x'});
     EXPECT_EQ(OpenAndRead(p.files.volume)->GetMinCcdNumber(), 3);
 
-    ProductSpec later = PrismProduct(1);
+    ProductRecipe later = PrismProduct(1);
     later.designators = {4, 5};
     WrittenProduct q(later);
     WriteFileBytes(q.dir.File("IMG-09-X"), {'x'});  // no CCD 9
@@ -84,7 +84,7 @@ TEST(DatasetClassification, PixelTypeAndBytesPerPixelFromTheFirstImageFile) {
          std::vector<std::tuple<int, const char*, long, AlosjPixelType>>{
              {8, "IU8", 1, ALOSJ_PIXEL_INTEGER}, {12, "IU16", 1, ALOSJ_PIXEL_INTEGER},
              {16, "IU16", 2, ALOSJ_PIXEL_INTEGER}, {8, "C*8", 1, ALOSJ_PIXEL_OTHER}}) {
-        ProductSpec product = PrismProduct(2);
+        ProductRecipe product = PrismProduct(2);
         product.image.bitsPerPixel = bits;
         product.image.formatTypeCode = code;
         WrittenProduct p(product);
@@ -101,7 +101,7 @@ TEST(DatasetClassification, MapProjectionFromTheSceneHeaderFlags) {
              {"NNNNNNNNNNNNNNNN", "Raw"},
              {"NNNNXNNNNNNNNNNN", nullptr},
              {"                ", nullptr}}) {
-        ProductSpec product = PrismProduct(2);
+        ProductRecipe product = PrismProduct(2);
         product.leader.mapProjectionFlags = flags;
         WrittenProduct p(product);
         auto dataset = OpenAndRead(p.files.volume);
@@ -115,7 +115,7 @@ TEST(DatasetClassification, MapProjectionFromTheSceneHeaderFlags) {
 TEST(DatasetClassification, GeocodingLetterOfTheProductId) {
     for (auto [letter, geocoded] : std::vector<std::pair<char, Tmsc_Boolean>>{
              {'G', TMSC_TRUE}, {'R', TMSC_FALSE}, {'X', TMSC_FALSE}}) {
-        ProductSpec product = PrismProduct(2);
+        ProductRecipe product = PrismProduct(2);
         product.leader.geocodingLetter = letter;
         WrittenProduct p(product);
         EXPECT_EQ(OpenAndRead(p.files.volume)->IsGeocoded(), geocoded) << letter;
@@ -125,13 +125,13 @@ TEST(DatasetClassification, GeocodingLetterOfTheProductId) {
 TEST(DatasetClassification, StaggerShiftFromThePointingAngle) {
     for (auto [text, shift] : std::vector<std::pair<std::string, long>>{
              {"-12.7", 5}, {"+30", 6}, {"44", 7}, {"45", 0}, {"23.9", 5}, {"-36", 7}}) {
-        ProductSpec product = Avnir2Product(1);
+        ProductRecipe product = Avnir2Product(1);
         product.leader.text373 = text;
         WrittenProduct p(product);
         EXPECT_EQ(OpenAndRead(p.files.volume)->GetStaggerPixelShift(), shift) << text;
     }
     // Not for PRISM nor for AVNIR-2 Level 1B2.
-    for (ProductSpec product : {PrismProduct(1), Avnir2Product(2)}) {
+    for (ProductRecipe product : {PrismProduct(1), Avnir2Product(2)}) {
         product.leader.text373 = "+30";
         WrittenProduct p(product);
         EXPECT_EQ(OpenAndRead(p.files.volume)->GetStaggerPixelShift(), 0);
@@ -143,5 +143,5 @@ TEST(DatasetClassification, OpenModeFollowsTheSensor) {
     // A CCD number means nothing to AVNIR-2: all four bands, whole rows.
     auto dataset = OpenAndRead(avnir.files.volume, 3);
     EXPECT_EQ(dataset->GetImgFileCount(), 4);
-    EXPECT_EQ(dataset->GetSceneWidth(), avnir.spec.image.pixelsPerLine);
+    EXPECT_EQ(dataset->GetSceneWidth(), avnir.recipe.image.pixelsPerLine);
 }

@@ -33,7 +33,7 @@ struct HostScene {
     HostScene& operator=(const HostScene&) = delete;
 };
 
-std::unique_ptr<HostScene> SceneOf(const ProductSpec& product) {
+std::unique_ptr<HostScene> SceneOf(const ProductRecipe& product) {
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     auto host = std::make_unique<HostScene>();
@@ -47,7 +47,7 @@ TEST(SceneExport, ViewNameAndCcdCountFollowTheObservationMode) {
     for (auto [mode, view] : std::vector<std::pair<char, std::string>>{
              {'N', "Nadir Normal View"}, {'F', "Forward View"}, {'B', "Backward View"},
              {'W', "Nadir 70km View"}, {'A', "Nadir 70km View"}, {'Q', "Nadir 70km View"}}) {
-        ProductSpec product = PrismProduct(1, mode);
+        ProductRecipe product = PrismProduct(1, mode);
         product.leader.pixelsPerLine = 100;
         product.leader.sceneCenterPixel = 10;
         WrittenProduct p(product);
@@ -63,7 +63,7 @@ TEST(SceneExport, ViewNameAndCcdCountFollowTheObservationMode) {
 }
 
 TEST(SceneExport, TimesFromTheSceneHeaderAndTheFirstLine) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.leader.sceneCenterTime = "20061013021530123456";
     product.leader.sceneDate = "13Oct06";
     product.image.startMilliseconds = 7384500;  // 02:03:04.5
@@ -90,7 +90,7 @@ TEST(SceneExport, TimesFromTheSceneHeaderAndTheFirstLine) {
 }
 
 TEST(SceneExport, SizesCornersAndReferenceNumbers) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.designators = {1};
     product.image.pixelsPerLine = 5002;
     product.image.lines = 2;
@@ -109,7 +109,7 @@ TEST(SceneExport, SizesCornersAndReferenceNumbers) {
         EXPECT_EQ(host.scene.cornerImage[c][1], image[c][1]);
         EXPECT_EQ(host.scene.cornerGeo[c][2], 777.0);  // the host's own
     }
-    const LeaderSpec& l = product.leader;
+    const LeaderRecipe& l = product.leader;
     EXPECT_DOUBLE_EQ(host.scene.cornerGeo[0][0], l.upperLeftLongitude);
     EXPECT_DOUBLE_EQ(host.scene.cornerGeo[0][1], l.upperLeftLatitude);
     EXPECT_DOUBLE_EQ(host.scene.cornerGeo[1][0], l.upperRightLongitude);
@@ -127,11 +127,11 @@ TEST(SceneExport, SizesCornersAndReferenceNumbers) {
 
 TEST(SceneExport, BitsPerSampleAndCoefficientArrays) {
     for (auto [bits, expected] : std::vector<std::pair<int, int>>{{8, 8}, {12, 8}, {16, 16}}) {
-        ProductSpec product = PrismProduct(1);
+        ProductRecipe product = PrismProduct(1);
         product.image.bitsPerPixel = bits;
         EXPECT_EQ(SceneOf(product)->scene.bitsPerSample, expected) << bits;
     }
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     std::unique_ptr<HostScene> host = SceneOf(product);
     for (int k = 0; k < 8; ++k)
         for (int m = 0; m < 4; ++m)
@@ -141,7 +141,7 @@ TEST(SceneExport, BitsPerSampleAndCoefficientArrays) {
 }
 
 TEST(OrbitExport, StateVectorsInMetresWithTheReferenceAndMatrices) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.supplemental.secondBlock.lines[0].values[0] = 7000.0;
     product.supplemental.secondBlock.lines[0].values[5] = -1.5;
     WrittenProduct p(product);
@@ -150,7 +150,7 @@ TEST(OrbitExport, StateVectorsInMetresWithTheReferenceAndMatrices) {
     std::memset(&eph, 0, sizeof eph);
     eph.hostLeading = 5;
     dataset->GetALPSM1B1EphemerisData(&eph);
-    const StateVectorBlockSpec& block = product.supplemental.secondBlock;
+    const StateVectorBlockRecipe& block = product.supplemental.secondBlock;
     ASSERT_EQ(eph.ephemerisCount, static_cast<int32_t>(block.lines.size()));
     ASSERT_NE(eph.ephemeris, nullptr);
     EXPECT_EQ(eph.ephemeris->count, eph.ephemerisCount);
@@ -187,7 +187,7 @@ TEST(OrbitExport, StateVectorsInMetresWithTheReferenceAndMatrices) {
 }
 
 TEST(OrbitExport, AnEmptySecondBlockStillGivesTheMatrices) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.supplemental.secondBlock.lines.clear();
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
@@ -226,7 +226,7 @@ TEST(OrbitExport, TwoCallsGiveIndependentBlocks) {
 }
 
 TEST(AttitudeExport, SamplesAndTheSinglePrecisionInterval) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     Tkmd_ALPSM1B1_ATT att;
@@ -248,7 +248,7 @@ TEST(AttitudeExport, SamplesAndTheSinglePrecisionInterval) {
 }
 
 TEST(AttitudeExport, AnEmptyTableLeavesStartTimeAndIntervalAlone) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.supplemental.attitude.clear();
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
@@ -268,7 +268,7 @@ TEST(AttitudeExport, AnEmptyTableLeavesStartTimeAndIntervalAlone) {
 }
 
 TEST(SensorExport, AlignmentMatrixRowAfterRowAndTheConstants) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     double matrix[9] = {};
@@ -288,7 +288,7 @@ TEST(SensorExport, AlignmentMatrixRowAfterRowAndTheConstants) {
 TEST(SensorModelExports, ProductsWithoutTablesExportEmptyTablesAndNoCrash) {
     // Level 1B2 has no supplemental file; AVNIR-2's is never read; a
     // truncated one fails its records; a dataset never read has nothing.
-    std::vector<ProductSpec> products = {PrismProduct(2), Avnir2Product(1), PrismProduct(1)};
+    std::vector<ProductRecipe> products = {PrismProduct(2), Avnir2Product(1), PrismProduct(1)};
     for (size_t i = 0; i < products.size() + 1; ++i) {
         WrittenProduct p(i < products.size() ? products[i] : PrismProduct(1));
         if (i == 2) TruncateFile(p.files.supplemental, 5000);

@@ -7,7 +7,7 @@ using namespace ceoswriter;
 using namespace testing_support;
 
 TEST(DatasetGeoref, UpperLeftCornerFromTheSceneCentreAndTheRasterSize) {
-    ProductSpec product = PrismProduct(2);
+    ProductRecipe product = PrismProduct(2);
     product.leader.pixelsPerLine = 14000;
     product.leader.numberOfLines = 16000;
     product.leader.xPixelSize1B2 = 2.5;
@@ -26,7 +26,7 @@ TEST(DatasetGeoref, UpperLeftCornerFromTheSceneCentreAndTheRasterSize) {
 }
 
 TEST(DatasetGeoref, BelowLevel1B2ThePlainPixelSizesCount) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.leader.xPixelSize = 2.0;
     product.leader.yPixelSize = 3.0;
     product.leader.xPixelSize1B2 = 99.0;
@@ -44,7 +44,7 @@ TEST(DatasetGeoref, BelowLevel1B2ThePlainPixelSizesCount) {
 }
 
 TEST(DatasetGeoref, PolarStereographicAndRawProducts) {
-    ProductSpec ps = PrismProduct(2);
+    ProductRecipe ps = PrismProduct(2);
     ps.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
     ps.leader.psSceneCenterNorthing = -4000.0;
     ps.leader.psSceneCenterEasting = 100.0;
@@ -59,7 +59,7 @@ TEST(DatasetGeoref, PolarStereographicAndRawProducts) {
     EXPECT_DOUBLE_EQ(dataset->GetUpperLeftCornerEasting(), 100000.0 - 250.0);
     EXPECT_DOUBLE_EQ(dataset->GetSceneCenterUTMX(), 500000.0);
 
-    ProductSpec raw = PrismProduct(2);
+    ProductRecipe raw = PrismProduct(2);
     raw.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
     WrittenProduct r(raw);
     auto rawDataset = OpenAndRead(r.files.volume);
@@ -68,7 +68,7 @@ TEST(DatasetGeoref, PolarStereographicAndRawProducts) {
 }
 
 TEST(DatasetGeoref, PlainValuesOfTheLeader) {
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.leader.utmZoneNumber = 53;
     product.leader.hemisphereCode = 1;
     product.leader.projectionCenterLatitude = 35.25;
@@ -83,17 +83,17 @@ TEST(DatasetGeoref, PlainValuesOfTheLeader) {
     EXPECT_EQ(std::string(dataset->GetEllipsoidName()), "GRS80           ");
     double lat = 0, lon = 0;
     dataset->GetULCornerLatLon(&lat, &lon);
-    EXPECT_DOUBLE_EQ(lat, p.spec.leader.upperLeftLatitude);
-    EXPECT_DOUBLE_EQ(lon, p.spec.leader.upperLeftLongitude);
+    EXPECT_DOUBLE_EQ(lat, p.recipe.leader.upperLeftLatitude);
+    EXPECT_DOUBLE_EQ(lon, p.recipe.leader.upperLeftLongitude);
     dataset->GetURCornerLatLon(&lat, &lon);
-    EXPECT_DOUBLE_EQ(lon, p.spec.leader.upperRightLongitude);
+    EXPECT_DOUBLE_EQ(lon, p.recipe.leader.upperRightLongitude);
     dataset->GetLLCornerLatLon(&lat, &lon);
-    EXPECT_DOUBLE_EQ(lat, p.spec.leader.lowerLeftLatitude);
+    EXPECT_DOUBLE_EQ(lat, p.recipe.leader.lowerLeftLatitude);
     dataset->GetLRCornerLatLon(&lat, &lon);
-    EXPECT_DOUBLE_EQ(lat, p.spec.leader.lowerRightLatitude);
-    EXPECT_DOUBLE_EQ(lon, p.spec.leader.lowerRightLongitude);
+    EXPECT_DOUBLE_EQ(lat, p.recipe.leader.lowerRightLatitude);
+    EXPECT_DOUBLE_EQ(lon, p.recipe.leader.lowerRightLongitude);
 
-    ProductSpec north = Avnir2Product(1);
+    ProductRecipe north = Avnir2Product(1);
     north.leader.hemisphereCode = 0;
     WrittenProduct n(north);
     EXPECT_EQ(OpenAndRead(n.files.volume)->GetUTMHemishpere(), 1);
@@ -101,7 +101,7 @@ TEST(DatasetGeoref, PlainValuesOfTheLeader) {
 
 TEST(DatasetGeoref, MapDirectionOnlyForPrism1B2WithSummary) {
     struct Case {
-        ProductSpec product;
+        ProductRecipe product;
         std::optional<std::string> direction;
         CeosAlosjSummaryFile::MapDirection expected;
     };
@@ -114,7 +114,7 @@ TEST(DatasetGeoref, MapDirectionOnlyForPrism1B2WithSummary) {
         {Avnir2Product(1), "TrueNorth", CeosAlosjSummaryFile::MAP_DIRECTION_OTHER}};
     for (Case& c : cases) {
         if (c.direction) {
-            c.product.summary = SummarySpec{};
+            c.product.summary = SummaryRecipe{};
             c.product.summary->mapDirection = *c.direction;
         } else {
             c.product.summary.reset();

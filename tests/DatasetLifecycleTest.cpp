@@ -24,7 +24,7 @@ TEST(DatasetOpen, PrismBelow1B2OpensOneReaderPerListedFile) {
 
 TEST(DatasetOpen, TheListMustHoldExactlyTheFilesTheProductNeeds) {
     struct Case {
-        ProductSpec product;
+        ProductRecipe product;
         long expectedImages;
         bool extraRecord;
     };
@@ -48,7 +48,7 @@ TEST(DatasetOpen, TheListMustHoldExactlyTheFilesTheProductNeeds) {
 
 TEST(DatasetOpen, ListsTooShortAreRejectedWithoutReadingPastThem) {
     // AVNIR-2 below Level 1B2 needs seven records; six are declared.
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.declaredFilePointerCount = 6;
     WrittenProduct p(product);
     ReportCapture capture;
@@ -63,7 +63,7 @@ TEST(DatasetOpen, ListsTooShortAreRejectedWithoutReadingPastThem) {
     EXPECT_EQ(dataset->FileClose(), 0);
 
     // A PRISM list of two records would mean a negative number of CCD files.
-    ProductSpec prism = PrismProduct(1);
+    ProductRecipe prism = PrismProduct(1);
     prism.declaredFilePointerCount = 2;
     WrittenProduct q(prism);
     capture.Clear();

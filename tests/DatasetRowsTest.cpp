@@ -10,14 +10,14 @@ using namespace testing_support;
 namespace {
 
 // Columns [first, last) of line `line` of image file `file`, as written.
-std::vector<unsigned char> Columns(const ProductSpec& spec, int file, int line, int first, int last) {
+std::vector<unsigned char> Columns(const ProductRecipe& recipe, int file, int line, int first, int last) {
     std::vector<unsigned char> bytes;
-    for (int c = first; c < last; ++c) bytes.push_back(ImagePixel(spec.image, file, line, c));
+    for (int c = first; c < last; ++c) bytes.push_back(ImagePixel(recipe.image, file, line, c));
     return bytes;
 }
 
-ProductSpec FourCcdProduct() {
-    ProductSpec product = PrismProduct(1);
+ProductRecipe FourCcdProduct() {
+    ProductRecipe product = PrismProduct(1);
     product.designators = {1, 2, 3, 4};
     product.image.pixelsPerLine = 5000;
     product.image.lines = 3;
@@ -34,38 +34,38 @@ TEST(DatasetRows, PrismCcdFilesAreStitchedWithoutTheirOverlap) {
     auto dataset = OpenAndRead(p.files.volume);
     ASSERT_EQ(dataset->GetSceneWidth(), 4 * 4950 - 3 * 32);
     for (int line = 0; line < 3; ++line) {
-        std::vector<unsigned char> expected = Columns(p.spec, 0, line, 30, 4980);
+        std::vector<unsigned char> expected = Columns(p.recipe, 0, line, 30, 4980);
         for (int file = 1; file < 4; ++file) {
-            std::vector<unsigned char> more = Columns(p.spec, file, line, 62, 4980);
+            std::vector<unsigned char> more = Columns(p.recipe, file, line, 62, 4980);
             expected.insert(expected.end(), more.begin(), more.end());
         }
         EXPECT_EQ(Row(*dataset, 0, line), expected) << "line " << line;
     }
     // File 1 fills positions 4950 to 9867 from its columns 62 to 4979.
     std::vector<unsigned char> row = Row(*dataset, 0, 0);
-    EXPECT_EQ(row[4950], ImagePixel(p.spec.image, 1, 0, 62));
-    EXPECT_EQ(row[9867], ImagePixel(p.spec.image, 1, 0, 4979));
+    EXPECT_EQ(row[4950], ImagePixel(p.recipe.image, 1, 0, 62));
+    EXPECT_EQ(row[9867], ImagePixel(p.recipe.image, 1, 0, 4979));
     // Extra dummy pixels of line 1 stay in the row as zeros.
     EXPECT_EQ(Row(*dataset, 0, 1)[0], 0);
 }
 
 TEST(DatasetRows, OneCcdFileIsItsValidColumns) {
-    ProductSpec product = FourCcdProduct();
+    ProductRecipe product = FourCcdProduct();
     product.designators = {1};
     WrittenProduct one(product);
     auto dataset = OpenAndRead(one.files.volume);
     EXPECT_EQ(dataset->GetSceneWidth(), 4950);
-    EXPECT_EQ(Row(*dataset, 0, 2), Columns(one.spec, 0, 2, 30, 4980));
+    EXPECT_EQ(Row(*dataset, 0, 2), Columns(one.recipe, 0, 2, 30, 4980));
 }
 
 TEST(DatasetRows, SingleCcdModeReadsTheSelectedFile) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.leftDummyWidth = [](int file, int) { return 2 + file; };
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume, 3);
     // CCD 3 is the third file; its minimum widths are 4 and 4.
     ASSERT_EQ(dataset->GetSceneWidth(), 64 - 4 - 4);
-    EXPECT_EQ(Row(*dataset, 0, 5), Columns(p.spec, 2, 5, 4, 60));
+    EXPECT_EQ(Row(*dataset, 0, 5), Columns(p.recipe, 2, 5, 4, 60));
     // A CCD the product does not have gives empty rows.
     auto none = OpenAndRead(p.files.volume, 9);
     EXPECT_EQ(none->GetSceneWidth(), 0);
@@ -73,7 +73,7 @@ TEST(DatasetRows, SingleCcdModeReadsTheSelectedFile) {
 
 TEST(DatasetRows, Prism1B2IsCutByEachLineUnlessGeocoded) {
     for (char letter : {'R', 'G'}) {
-        ProductSpec product = PrismProduct(2);
+        ProductRecipe product = PrismProduct(2);
         product.leader.geocodingLetter = letter;
         product.image.leftDummyWidth = [](int, int line) { return line % 4; };
         product.image.rightDummyWidth = [](int, int line) { return 2 * (line % 3); };
@@ -82,8 +82,8 @@ TEST(DatasetRows, Prism1B2IsCutByEachLineUnlessGeocoded) {
         ASSERT_EQ(dataset->GetSceneWidth(), 64);
         for (int line : {0, 5, 7}) {
             std::vector<unsigned char> expected =
-                letter == 'G' ? Columns(p.spec, 0, line, 0, 64)
-                              : Columns(p.spec, 0, line, line % 4, 64 - 2 * (line % 3));
+                letter == 'G' ? Columns(p.recipe, 0, line, 0, 64)
+                              : Columns(p.recipe, 0, line, line % 4, 64 - 2 * (line % 3));
             expected.resize(64, 0);
             EXPECT_EQ(Row(*dataset, 0, line), expected) << letter << " line " << line;
         }
@@ -91,43 +91,43 @@ TEST(DatasetRows, Prism1B2IsCutByEachLineUnlessGeocoded) {
 }
 
 TEST(DatasetRows, Avnir2LinesAreDeStaggeredByTheShift) {
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.leader.text373 = "+30";  // a shift of 6 lines
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     ASSERT_EQ(dataset->GetStaggerPixelShift(), 6);
-    const int left = ImageSpec::kDefaultLeftDummyWidth, right = ImageSpec::kDefaultRightDummyWidth;
+    const int left = ImageLayout::kDefaultLeftDummyWidth, right = ImageLayout::kDefaultRightDummyWidth;
     for (int band = 0; band < 4; ++band)
         for (int line : {0, 9, 10, 15}) {
             std::vector<unsigned char> expected(64, 0);
             for (int k = 0; k < 64 - left - right; ++k) {
                 // Odd bytes of the span come from six lines further down, while there is one.
                 const int source = (k % 2 == 1 && line + 6 < 16) ? line + 6 : line;
-                expected[k] = ImagePixel(p.spec.image, band, source, left + k);
+                expected[k] = ImagePixel(p.recipe.image, band, source, left + k);
             }
             EXPECT_EQ(Row(*dataset, band, line), expected) << "band " << band << " line " << line;
         }
 }
 
 TEST(DatasetRows, Avnir2ShiftOfZeroReadsLinesPlainly) {
-    ProductSpec product = Avnir2Product(0);
+    ProductRecipe product = Avnir2Product(0);
     product.leader.text373 = "45";
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
-    std::vector<unsigned char> expected = Columns(p.spec, 1, 3, 6, 60);
+    std::vector<unsigned char> expected = Columns(p.recipe, 1, 3, 6, 60);
     expected.resize(64, 0);
     EXPECT_EQ(Row(*dataset, 1, 3), expected);
 }
 
 TEST(DatasetRows, Avnir2Level1B2IsCutByTheFourthFilesLine) {
-    ProductSpec product = Avnir2Product(2);
+    ProductRecipe product = Avnir2Product(2);
     product.image.leftDummyWidth = [](int file, int line) { return file == 3 ? 2 + line % 3 : 9; };
     product.image.rightDummyWidth = [](int file, int line) { return file == 3 ? 1 + line % 2 : 9; };
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     for (int line : {0, 1, 2, 3}) {
         const int left = 2 + line % 3, right = 1 + line % 2;
-        std::vector<unsigned char> expected = Columns(p.spec, 0, line, left, 64 - right);
+        std::vector<unsigned char> expected = Columns(p.recipe, 0, line, left, 64 - right);
         expected.resize(64, 0);
         EXPECT_EQ(Row(*dataset, 0, line), expected) << "line " << line;
     }
@@ -172,11 +172,11 @@ TEST(DatasetRows, UndeterminedLevelReadsNothing) {
 }
 
 TEST(DatasetRows, FilesWiderThanTheSceneHeaderNeverWritePastTheRow) {
-    ProductSpec product = Avnir2Product(2);
+    ProductRecipe product = Avnir2Product(2);
     product.leader.geocodingLetter = 'G';
     product.leader.pixelsPerLine = 40;  // the files hold 64 pixels per line
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     ASSERT_EQ(dataset->GetSceneWidth(), 40);
-    EXPECT_EQ(Row(*dataset, 0, 0), Columns(p.spec, 0, 0, 0, 40));
+    EXPECT_EQ(Row(*dataset, 0, 0), Columns(p.recipe, 0, 0, 0, 40));
 }

@@ -13,11 +13,11 @@ namespace testing_support {
 /// A product written into its own temporary directory.
 struct WrittenProduct {
     TempDir dir;
-    ceoswriter::ProductSpec spec;
+    ceoswriter::ProductRecipe recipe;
     ceoswriter::ProductFiles files;
 
-    explicit WrittenProduct(const ceoswriter::ProductSpec& product)
-        : spec(product), files(ceoswriter::WriteProduct(dir.path(), product)) {}
+    explicit WrittenProduct(const ceoswriter::ProductRecipe& product)
+        : recipe(product), files(ceoswriter::WriteProduct(dir.path(), product)) {}
 };
 
 /// FileOpen and FileRead on a new dataset; ccd >= 0 opens one PRISM CCD file.

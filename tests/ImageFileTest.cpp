@@ -25,7 +25,7 @@ constexpr long kLongMin = std::numeric_limits<long>::min();
 
 /// Writes only the image files of product into dir (with the names the
 /// product gives them) and returns all the product's names.
-ProductFiles WriteImages(const TempDir& dir, const ProductSpec& product) {
+ProductFiles WriteImages(const TempDir& dir, const ProductRecipe& product) {
     ProductFiles files = ProductFileNames(dir.path(), product);
     for (size_t i = 0; i < files.images.size(); ++i)
         WriteImageFile(files.images[i], product, static_cast<int>(i), files.fileIds[1 + i]);
@@ -49,9 +49,9 @@ std::string BigEndian32(int32_t value) {
 }
 
 /// Pixels [first, first + count) of line as the writer wrote them.
-std::vector<unsigned char> Written(const ImageSpec& spec, int file, int line, int first, int count) {
+std::vector<unsigned char> Written(const ImageLayout& recipe, int file, int line, int first, int count) {
     std::vector<unsigned char> bytes;
-    for (int p = first; p < first + count; ++p) bytes.push_back(ImagePixel(spec, file, line, p));
+    for (int p = first; p < first + count; ++p) bytes.push_back(ImagePixel(recipe, file, line, p));
     return bytes;
 }
 
@@ -70,7 +70,7 @@ DummyWidthFunction Widths(std::map<int, int> byLine) {
 
 TEST(ImageFilePath, ComposedFromTheVolumeNameAndTheDesignator) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.designators = {3, 4};
     ProductFiles files = WriteImages(dir, product);
     ReportCapture capture;
@@ -127,7 +127,7 @@ TEST(ImageFilePath, BareVolumeNameComposesABareName) {
 
 TEST(ImageFileDescriptor, DecodesTheImageFieldsBehindTheCommonPart) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.image.pixelsPerLine = 1000;
     product.image.lines = 3;
     product.image.files[2].recordLength = 1500;
@@ -177,7 +177,7 @@ TEST(ImageFileDescriptor, ShortDescriptorIsReportedAndLeavesTheImageFieldsAlone)
 
 TEST(ImageFileLines, LineZeroStartsOneRecordAndThePrefixIn) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 900;
     product.image.recordLength = 1000;
     ProductFiles files = WriteImages(dir, product);
@@ -195,7 +195,7 @@ TEST(ImageFileLines, LineZeroStartsOneRecordAndThePrefixIn) {
 
 TEST(ImageFileLines, SkipsCutBothEndsOfEveryLine) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 200;
     product.image.lines = 6;
     ProductFiles files = WriteImages(dir, product);
@@ -219,7 +219,7 @@ TEST(ImageFileLines, SkipsCutBothEndsOfEveryLine) {
 
 TEST(ImageFileLines, SixteenBitSamplesAreTurnedWithinTheSpanOnly) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 40;
     product.image.bitsPerPixel = 16;
     ProductFiles files = WriteImages(dir, product);
@@ -238,7 +238,7 @@ TEST(ImageFileLines, SixteenBitSamplesAreTurnedWithinTheSpanOnly) {
 
 TEST(ImageFileLines, DeStaggerTakesOddBytesFromLaterLine) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(0);
+    ProductRecipe product = Avnir2Product(0);
     product.image.pixelsPerLine = 120;
     product.image.lines = 12;
     ProductFiles files = WriteImages(dir, product);
@@ -260,7 +260,7 @@ TEST(ImageFileLines, DeStaggerTakesOddBytesFromLaterLine) {
 
 TEST(ImageFileLines, LastShiftLinesAndShiftZeroComeBackUnchanged) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.image.pixelsPerLine = 64;
     product.image.lines = 12;
     ProductFiles files = WriteImages(dir, product);
@@ -279,7 +279,7 @@ TEST(ImageFileLines, LastShiftLinesAndShiftZeroComeBackUnchanged) {
 
 TEST(ImageFileLines, WideLinesDeStaggerWithoutOverflow) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(0);
+    ProductRecipe product = Avnir2Product(0);
     product.image.pixelsPerLine = 9000;  // wider than the fixed 7100-byte room
     product.image.lines = 8;
     ProductFiles files = WriteImages(dir, product);
@@ -298,7 +298,7 @@ TEST(ImageFileLines, WideLinesDeStaggerWithoutOverflow) {
 
 TEST(ImageFileLines, EmptyOrNegativeSpansReadAndWriteNothing) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 50;
     ProductFiles files = WriteImages(dir, product);
     auto image = OpenImage(files, 0);
@@ -325,7 +325,7 @@ TEST(ImageFileLines, EmptyOrNegativeSpansReadAndWriteNothing) {
 
 TEST(ImageFileLines, LinesOutsideTheFileAreReportedAndWriteNothing) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 50;
     product.image.lines = 4;
     ProductFiles files = WriteImages(dir, product);
@@ -348,7 +348,7 @@ TEST(ImageFileLines, LinesOutsideTheFileAreReportedAndWriteNothing) {
 
 TEST(ImageFileLines, MissingLaterLineLeavesTheLineAsRead) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.image.pixelsPerLine = 50;
     product.image.lines = 10;
     ProductFiles files = WriteImages(dir, product);
@@ -366,7 +366,7 @@ TEST(ImageFileLines, MissingLaterLineLeavesTheLineAsRead) {
 
 TEST(ImageFileLines, RecordLengthZeroReadsNothing) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 50;
     ProductFiles files = WriteImages(dir, product);
     PatchFile(files.images[0], 186, "     0");  // pos 187, 6 chars: record length
@@ -386,7 +386,7 @@ TEST(ImageFileLines, RecordLengthZeroReadsNothing) {
 
 TEST(ImageFileLines, PixelsBeyondTheirRecordAreNotRead) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 50;
     ProductFiles files = WriteImages(dir, product);
     // pos 249, 8 chars: pixels per line, now more than the 720-byte record holds
@@ -406,7 +406,7 @@ TEST(ImageFileLines, PixelsBeyondTheirRecordAreNotRead) {
 
 TEST(ImageFileDummyWidths, EachLineCarriesItsOwnWidths) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 9;
     product.image.leftDummyWidth = [](int file, int line) { return 3 + line % 4 + file; };
     product.image.rightDummyWidth = [](int, int line) { return 2 + line % 3; };
@@ -426,7 +426,7 @@ TEST(ImageFileDummyWidths, MonotonicSamplesDecideWithoutReadingOtherLines) {
     // 17 lines: the samples are lines 0, 4, 8, 12 and 16.  Line 5 holds a
     // smaller width that only a scan of every line would find.
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 17;
     product.image.leftDummyWidth = Widths({{0, 12}, {4, 10}, {8, 10}, {12, 9}, {16, 8}, {5, 3}});
     product.image.rightDummyWidth = Widths({{0, 2}, {4, 3}, {8, 3}, {12, 5}, {16, 9}, {7, 1}});
@@ -441,7 +441,7 @@ TEST(ImageFileDummyWidths, MonotonicSamplesDecideWithoutReadingOtherLines) {
 
 TEST(ImageFileDummyWidths, SamplesOutOfOrderMeanEveryLineIsRead) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 17;
     product.image.leftDummyWidth = Widths({{0, 12}, {4, 8}, {8, 10}, {12, 9}, {16, 8}, {5, 3}});
     product.image.rightDummyWidth = Widths({{0, 4}, {4, 4}, {8, 4}, {12, 4}, {16, 4}, {13, 1}});
@@ -454,18 +454,18 @@ TEST(ImageFileDummyWidths, SamplesOutOfOrderMeanEveryLineIsRead) {
 
 TEST(ImageFileDummyWidths, OneLineFileYieldsItsWidth) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 1;
     product.image.leftDummyWidth = [](int, int) { return 7; };
     ProductFiles files = WriteImages(dir, product);
     auto image = OpenImage(files, 0);
     EXPECT_EQ(image->GetLeftDummyWidth(-1), 7);
-    EXPECT_EQ(image->GetRightDummyWidth(-1), ImageSpec::kDefaultRightDummyWidth);
+    EXPECT_EQ(image->GetRightDummyWidth(-1), ImageLayout::kDefaultRightDummyWidth);
 }
 
 TEST(ImageFileDummyWidths, MinimumIsComputedOncePerSide) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 17;
     product.image.leftDummyWidth = Widths({{0, 12}, {4, 10}, {8, 10}, {12, 9}, {16, 8}});
     ProductFiles files = WriteImages(dir, product);
@@ -483,7 +483,7 @@ TEST(ImageFileDummyWidths, MinimumIsComputedOncePerSide) {
 
 TEST(ImageFileDummyWidths, UnreadablePrefixGivesZeroWithAReport) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 3;
     ProductFiles files = WriteImages(dir, product);
     auto image = OpenImage(files, 0);
@@ -499,7 +499,7 @@ TEST(ImageFileDummyWidths, LinesMissingFromTheFileDoNotEnterTheMinimum) {
     // 6, 9 of those).  Sample line 4 breaks the order, so every present line
     // is read; the missing ones, width 0 in the writer, are not sought.
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 17;
     product.image.leftDummyWidth = [](int, int line) { return line >= 10 ? 0 : line == 4 ? 7 : line == 3 ? 2 : 5; };
     ProductFiles files = WriteImages(dir, product);
@@ -513,7 +513,7 @@ TEST(ImageFileDummyWidths, LinesMissingFromTheFileDoNotEnterTheMinimum) {
 
 TEST(ImageFileDummyWidths, FailedReadsAreReportedAndTheMinimumIsZeroOnce) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 6;
     ProductFiles files = WriteImages(dir, product);
     auto image = OpenImage(files, 0);
@@ -526,12 +526,12 @@ TEST(ImageFileDummyWidths, FailedReadsAreReportedAndTheMinimumIsZeroOnce) {
     ASSERT_EQ(image->SetFd(), 0);
     EXPECT_EQ(image->GetLeftDummyWidth(-1), 0);  // the reported value stays
     EXPECT_TRUE(capture.reports().empty());
-    EXPECT_EQ(image->GetRightDummyWidth(-1), ImageSpec::kDefaultRightDummyWidth);
+    EXPECT_EQ(image->GetRightDummyWidth(-1), ImageLayout::kDefaultRightDummyWidth);
 }
 
 TEST(ImageFileDummyWidths, FileWithoutLinesCutsNothing) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 0;
     ProductFiles files = WriteImages(dir, product);
     auto image = OpenImage(files, 0);
@@ -546,7 +546,7 @@ TEST(ImageFileDummyWidths, FileWithoutLinesCutsNothing) {
 
 TEST(ImageFileScanTime, MillisecondsAndMicrosecondsMakeSeconds) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.startMilliseconds = 43200000;
     product.image.startMicroseconds = 500;
     product.image.files[1].startMicroseconds = -250;
@@ -567,7 +567,7 @@ TEST(ImageFileScanTime, MillisecondsAndMicrosecondsMakeSeconds) {
 
 TEST(ImageFileScanTime, IsCachedAfterTheFirstRead) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     ProductFiles files = WriteImages(dir, product);
     auto image = OpenImage(files, 0);
     const double first = image->GetStartScanTime();
@@ -582,7 +582,7 @@ TEST(ImageFileScanTime, IsCachedAfterTheFirstRead) {
 
 TEST(ImageFileScanTime, UnreadableFirstLineIsReportedAndNotCached) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     ProductFiles files = WriteImages(dir, product);
     const int recordLength = ResolveImageFile(product.image, 0).recordLength;
     testing_support::TruncateFile(files.images[0], recordLength + 20);
@@ -599,9 +599,9 @@ TEST(ImageFileScanTime, UnreadableFirstLineIsReportedAndNotCached) {
 
 TEST(ImageFileClassification, CcdNumberComesFromThePrismDesignator) {
     TempDir dir;
-    ProductSpec prism = PrismProduct(1);
+    ProductRecipe prism = PrismProduct(1);
     prism.designators = {5};
-    ProductSpec prismLevel0 = PrismProduct(0);
+    ProductRecipe prismLevel0 = PrismProduct(0);
     prismLevel0.designators = {2};
     ProductFiles files1B1 = ProductFileNames(dir.path(), prism);
     ProductFiles files1A = ProductFileNames(dir.path(), prismLevel0);
@@ -619,7 +619,7 @@ TEST(ImageFileClassification, CcdNumberComesFromThePrismDesignator) {
 
 TEST(ImageWriterRecords, HeadersNumberTypeAndMeasureEveryRecord) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.pixelsPerLine = 100;
     product.image.lines = 5;
     ProductFiles files = WriteImages(dir, product);

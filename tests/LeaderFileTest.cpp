@@ -75,7 +75,7 @@ TEST(LeaderFileRead, DescriptorDecodesTheCommonPartAndItsLocators) {
 
 TEST(LeaderFileRead, SceneHeaderFieldsComeFromTheirPositions) {
     TempDir dir;
-    ProductSpec product = PrismProduct(2);
+    ProductRecipe product = PrismProduct(2);
     product.leader.geocodingLetter = 'G';
     product.leader.text373 = "-12.7";
     product.leader.sceneCenterTime = "20070228235959999001";
@@ -124,7 +124,7 @@ TEST(LeaderFileRead, SceneHeaderFieldsComeFromTheirPositions) {
 
 TEST(LeaderFileRead, Ancillary1HoldsProjectionValuesAndPixelSizes) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(2);
+    ProductRecipe product = Avnir2Product(2);
     product.leader.xPixelSize1B2 = 12.5;
     product.leader.hemisphereCode = 1;
     product.leader.utmZoneNumber = 53;
@@ -177,11 +177,11 @@ TEST(LeaderFileAncillary1, CoefficientTermsLandWhereTheTableFixesThem) {
 
 TEST(LeaderFileAncillary2, LayoutFollowsTheSensorOfTheFileId) {
     TempDir prismDir, avnirDir;
-    ProductSpec prism = PrismProduct(1);
+    ProductRecipe prism = PrismProduct(1);
     prism.leader.prismAncillary2.text63 = "Q";
     prism.leader.prismAncillary2.values79 = {-1.5, 2.25};
     prism.leader.prismAncillary2.values2703 = {3.125, -4.0};
-    ProductSpec avnir = Avnir2Product(1);
+    ProductRecipe avnir = Avnir2Product(1);
     avnir.leader.avnir2Ancillary2.values25 = {11, -22, 33, 44444};
     avnir.leader.avnir2Ancillary2.values79[8] = -99.875;
     avnir.leader.avnir2Ancillary2.values2703[7] = 123.5;
@@ -232,7 +232,7 @@ TEST(LeaderFileAncillary3, TwentyEightPointsFillEveryStateVector) {
     leader->Read();
 
     const AlosjLeaderFileAncillary3& a = leader->Ancillary3();
-    const LeaderSpec spec;
+    const LeaderRecipe recipe;
     EXPECT_EQ(a.recordSequenceNumber, 5);
     EXPECT_EQ(std::string(a.orbitalElementsDesignator).substr(0, 12), "PRELIMINARY ");
     EXPECT_NEAR(a.orbitalElements[2], 98.16, 1e-9);
@@ -246,7 +246,7 @@ TEST(LeaderFileAncillary3, TwentyEightPointsFillEveryStateVector) {
     EXPECT_DOUBLE_EQ(a.greenwichMeanHourAngle, 123.456789);
     EXPECT_NEAR(a.positionVelocityErrors[5], 0.0125, 1e-12);
     for (int c = 0; c < 28; ++c) {
-        const StateVector& v = spec.dataPoints[c];
+        const StateVector& v = recipe.dataPoints[c];
         ExpectRelativelyNear(a.positionX[c], v.x);
         ExpectRelativelyNear(a.positionY[c], v.y);
         ExpectRelativelyNear(a.positionZ[c], v.z);
@@ -265,7 +265,7 @@ TEST(LeaderFileAncillary3, CountsOutsideTheRecordsRoomStoreWhatFits) {
     };
     for (Case c : {Case{0, 0}, Case{-3, 0}, Case{5, 5}, Case{40, 28}, Case{9999, 28}}) {
         TempDir dir;
-        ProductSpec product = PrismProduct(1);
+        ProductRecipe product = PrismProduct(1);
         product.leader.declaredDataPoints = c.declared;
         product.leader.leapSecondFlag = 1;
         auto leader = OpenLeader(WriteProduct(dir.path(), product));
@@ -288,7 +288,7 @@ TEST(LeaderFileAncillary3, CountsOutsideTheRecordsRoomStoreWhatFits) {
 }
 
 TEST(LeaderFileRead, TruncatedInsideRecord4ReportsRecords4And5Only) {
-    for (ProductSpec product : {PrismProduct(1), Avnir2Product(0)}) {
+    for (ProductRecipe product : {PrismProduct(1), Avnir2Product(0)}) {
         TempDir dir;
         ProductFiles files = WriteProduct(dir.path(), product);
         testing_support::TruncateFile(files.leader, kAncillary2 + 100);
@@ -383,7 +383,7 @@ TEST(LeaderFileRead, FileIdOfNoKnownSensorSkipsAncillaryRecord2WithAReport) {
 
 TEST(LeaderWriter, FieldsSitAtTheirTablePositionsInTheFile) {
     TempDir dir;
-    ProductSpec product = PrismProduct(2);
+    ProductRecipe product = PrismProduct(2);
     product.leader.text373 = "+30";
     product.leader.dataPoints[27].vz = -7654.321;
     ProductFiles files = WriteProduct(dir.path(), product);

@@ -23,16 +23,16 @@ std::unique_ptr<CeosAlosjImageFile> OpenImage(const ProductFiles& files, size_t 
     return reader;
 }
 
-std::vector<unsigned char> Written(const ImageSpec& spec, int file, int line, int first, int count) {
+std::vector<unsigned char> Written(const ImageLayout& recipe, int file, int line, int first, int count) {
     std::vector<unsigned char> bytes;
-    for (int p = first; p < first + count; ++p) bytes.push_back(ImagePixel(spec, file, line, p));
+    for (int p = first; p < first + count; ++p) bytes.push_back(ImagePixel(recipe, file, line, p));
     return bytes;
 }
 
 }  // namespace
 
 TEST(DeStaggerBlend, EverySpanLengthAndBufferAlignmentTakesOddBytesFromTheLaterLine) {
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.image.pixelsPerLine = 100;
     product.image.lines = 8;
     product.image.leftDummyWidth = [](int, int) { return 0; };
@@ -94,7 +94,7 @@ TEST(DeStaggerBlend, EveryVectorWidthTakesExactlyTheOddBytes) {
 }
 
 TEST(LineReadsTellWhetherTheyFilled, FilledOnlyWhenTheSpanWasReadWhole) {
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.image.pixelsPerLine = 64;
     product.image.lines = 10;
     WrittenProduct p(product);
@@ -124,7 +124,7 @@ TEST(LineReadsTellWhetherTheyFilled, FilledOnlyWhenTheSpanWasReadWhole) {
 }
 
 TEST(RowZeroing, ALineCutInsideItsPixelsLeavesThatFilesWholeSpanZero) {
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.image.lines = 6;
     WrittenProduct p(product);
     // CCD 3 ends 10 bytes into the span line 4 contributes (it starts behind

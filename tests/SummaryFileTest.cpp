@@ -20,14 +20,14 @@ namespace {
 const char* const kFindAndOpen = "CeosAlosjSummaryFile::FindAndOpen";
 
 // A PRISM Level 1B2 product whose summary.txt is written from `summary`.
-ProductFiles WriteLevel2(const TempDir& dir, const SummarySpec& summary) {
-    ProductSpec spec = PrismProduct(2);
-    spec.summary = summary;
-    return WriteProduct(dir.path(), spec);
+ProductFiles WriteLevel2(const TempDir& dir, const SummaryRecipe& summary) {
+    ProductRecipe recipe = PrismProduct(2);
+    recipe.summary = summary;
+    return WriteProduct(dir.path(), recipe);
 }
 
-SummarySpec Direction(const std::optional<std::string>& value) {
-    SummarySpec summary;
+SummaryRecipe Direction(const std::optional<std::string>& value) {
+    SummaryRecipe summary;
     summary.mapDirection = value;
     return summary;
 }
@@ -94,7 +94,7 @@ TEST(SummaryFileMapDirection, OnlyTheExactWordIsTrueNorth) {
 }
 
 TEST(SummaryFileMapDirection, SyntaxVariantsGiveTheSameValue) {
-    SummarySpec spaced = Direction(std::string("TrueNorth"));
+    SummaryRecipe spaced = Direction(std::string("TrueNorth"));
     spaced.separator = " = ";
     spaced.quoteValues = false;
     spaced.lineEnd = "\r\n";
@@ -119,9 +119,9 @@ TEST(SummaryFileMapDirection, DirectionIsOtherBeforeRead) {
 
 TEST(SummaryFileFind, OnlyDirectorySlashSummaryTxtIsFound) {
     TempDir dir;
-    ProductSpec spec = PrismProduct(2);
-    spec.summary.reset();
-    WriteProduct(dir.path(), spec);
+    ProductRecipe recipe = PrismProduct(2);
+    recipe.summary.reset();
+    WriteProduct(dir.path(), recipe);
     std::filesystem::create_directory(dir.File("sub"));
     ceoswriter::WriteTextFile(dir.File("sub/summary.txt"), "Pds_MapDirection=\"TrueNorth\"\n");
     ceoswriter::WriteTextFile(dir.File("summary.txt.bak"), "Pds_MapDirection=\"TrueNorth\"\n");

@@ -34,11 +34,11 @@ const std::string kNegative = "Negative entry count: empty table";
 // so that a test can see what the reader leaves behind.
 class SupplementalProduct {
 public:
-    explicit SupplementalProduct(const ProductSpec& spec = PrismProduct(1)) : spec_(spec) {
+    explicit SupplementalProduct(const ProductRecipe& recipe = PrismProduct(1)) : recipe_(recipe) {
         tmp_ = dir_.File("tmp");
         std::filesystem::create_directory(tmp_);
         testing_support::SetEnv("TMPDIR", tmp_.c_str());
-        files_ = WriteProduct(dir_.path(), spec_);
+        files_ = WriteProduct(dir_.path(), recipe_);
     }
     ~SupplementalProduct() { testing_support::SetEnv("TMPDIR", nullptr); }
 
@@ -69,14 +69,14 @@ public:
 private:
     TempDir dir_;
     std::string tmp_;
-    ProductSpec spec_;
+    ProductRecipe recipe_;
     ProductFiles files_;
 };
 
-ProductSpec WithSupplemental(const SupplementalSpec& supplemental) {
-    ProductSpec spec = PrismProduct(1);
-    spec.supplemental = supplemental;
-    return spec;
+ProductRecipe WithSupplemental(const SupplementalRecipe& supplemental) {
+    ProductRecipe recipe = PrismProduct(1);
+    recipe.supplemental = supplemental;
+    return recipe;
 }
 
 void ExpectTime(const AlosjDateTime* time, int year, int month, int day, int hour, int minute,
@@ -114,9 +114,9 @@ std::string BytesAt(const std::string& path, uint64_t offset, size_t count) {
 }
 
 // The keyword block of the writer, with line index replaced.
-std::vector<std::string> AlignmentLinesWith(const SupplementalSpec& spec, size_t index,
+std::vector<std::string> AlignmentLinesWith(const SupplementalRecipe& recipe, size_t index,
                                             const std::string& line) {
-    std::vector<std::string> lines = SensorAlignmentLines(spec);
+    std::vector<std::string> lines = SensorAlignmentLines(recipe);
     lines.at(index) = line;
     return lines;
 }
@@ -149,7 +149,7 @@ TEST(SupplementalFileRead, ReadsEveryRecordOfAWrittenProductWithoutReports) {
     EXPECT_EQ(reader->Read(), 0);
     EXPECT_TRUE(capture.reports().empty()) << ::testing::PrintToString(capture.Summary());
 
-    const SupplementalSpec spec;
+    const SupplementalRecipe recipe;
     const SupplementalLayout layout = SupplementalFileLayout();
     const auto& descriptor = reader->Descriptor();
     EXPECT_EQ(std::string(descriptor.recordedFileId), product.files().fileIds.back());
@@ -163,30 +163,30 @@ TEST(SupplementalFileRead, ReadsEveryRecordOfAWrittenProductWithoutReports) {
     EXPECT_EQ(reader->Ancillary8().recordSequenceNumber, 7);
     EXPECT_EQ(reader->Ancillary10().recordSequenceNumber, 9);
     EXPECT_EQ(reader->Ancillary12().recordLength, 4370000);
-    EXPECT_EQ(std::string(reader->Ancillary8().secondBlock.title).substr(0, spec.secondBlock.title.size()),
-              spec.secondBlock.title);
+    EXPECT_EQ(std::string(reader->Ancillary8().secondBlock.title).substr(0, recipe.secondBlock.title.size()),
+              recipe.secondBlock.title);
 
     const auto* first = reader->Ancillary8().firstBlock.samples;
     const auto* second = reader->Ancillary8().secondBlock.samples;
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    ASSERT_EQ(first->count, static_cast<int32_t>(spec.firstBlock.lines.size()));
-    ASSERT_EQ(second->count, static_cast<int32_t>(spec.secondBlock.lines.size()));
-    for (int32_t j = 0; j < second->count; ++j) ExpectLine(second->entries[j], spec.secondBlock.lines[j]);
-    EXPECT_EQ(reader->Ancillary13().setId, spec.setId);
+    ASSERT_EQ(first->count, static_cast<int32_t>(recipe.firstBlock.lines.size()));
+    ASSERT_EQ(second->count, static_cast<int32_t>(recipe.secondBlock.lines.size()));
+    for (int32_t j = 0; j < second->count; ++j) ExpectLine(second->entries[j], recipe.secondBlock.lines[j]);
+    EXPECT_EQ(reader->Ancillary13().setId, recipe.setId);
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[r][c], spec.sensorMatrix[r][c]);
+        for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[r][c], recipe.sensorMatrix[r][c]);
     EXPECT_TRUE(product.Leftovers().empty());
 }
 
 TEST(SupplementalStateVectors, DataLinesCountFromTheFifthTextLine) {
-    SupplementalSpec spec;
-    spec.firstBlock.dataLineOffset = 0;
-    spec.firstBlock.lines = {{20061130, 235959.875, {7000.0, -1.5, 2.25e-3, 1e10, -7.654321e-5, 0.0}},
+    SupplementalRecipe recipe;
+    recipe.firstBlock.dataLineOffset = 0;
+    recipe.firstBlock.lines = {{20061130, 235959.875, {7000.0, -1.5, 2.25e-3, 1e10, -7.654321e-5, 0.0}},
                              {20061201, 100.5, {1, 2, 3, 4, 5, 6}}};
-    spec.secondBlock.dataLineOffset = 3;
-    spec.secondBlock.lines = {{20080101, 5.5, {-6999.5, 0.125, 3, 4, 5, 6}}};
-    SupplementalProduct product(WithSupplemental(spec));
+    recipe.secondBlock.dataLineOffset = 3;
+    recipe.secondBlock.lines = {{20080101, 5.5, {-6999.5, 0.125, 3, 4, 5, 6}}};
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     reader->Read();
 
@@ -196,8 +196,8 @@ TEST(SupplementalStateVectors, DataLinesCountFromTheFifthTextLine) {
     // With offset 0 the fifth text line is itself the first data line.
     EXPECT_EQ(std::string(first.textLine5).substr(0, 10), "  20061130");
     ASSERT_EQ(first.samples->count, 2);
-    ExpectLine(first.samples->entries[0], spec.firstBlock.lines[0]);
-    ExpectLine(first.samples->entries[1], spec.firstBlock.lines[1]);
+    ExpectLine(first.samples->entries[0], recipe.firstBlock.lines[0]);
+    ExpectLine(first.samples->entries[1], recipe.firstBlock.lines[1]);
     ExpectTime(first.samples->entries[0].time, 2006, 11, 30, 23, 59, 59.875);
 
     // Offset 3: the data line is three lines below the fifth text line, at
@@ -205,16 +205,16 @@ TEST(SupplementalStateVectors, DataLinesCountFromTheFifthTextLine) {
     const AlosjStateVectorBlock& second = reader->Ancillary8().secondBlock;
     EXPECT_EQ(second.dataLineOffset, 3);
     ASSERT_EQ(second.samples->count, 1);
-    ExpectLine(second.samples->entries[0], spec.secondBlock.lines[0]);
+    ExpectLine(second.samples->entries[0], recipe.secondBlock.lines[0]);
     const uint64_t line = SupplementalFileLayout().ancillaryOffset[8] + 264476 + 833 + 510 - 1;
     EXPECT_EQ(BytesAt(product.path(), line, 10), "  20080101");
 }
 
 TEST(SupplementalStateVectors, EmptyAndNegativeCountsGiveEmptyTables) {
-    SupplementalSpec spec;
-    spec.firstBlock.declaredLineCount = 0;
-    spec.secondBlock.declaredLineCount = -3;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    recipe.firstBlock.declaredLineCount = 0;
+    recipe.secondBlock.declaredLineCount = -3;
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     ReportCapture capture;
     reader->Read();
@@ -226,12 +226,12 @@ TEST(SupplementalStateVectors, EmptyAndNegativeCountsGiveEmptyTables) {
 }
 
 TEST(SupplementalStateVectors, CountsRunningPastTheBlockAreCut) {
-    SupplementalSpec spec;
-    spec.firstBlock.dataLineOffset = 0;
-    spec.firstBlock.declaredLineCount = 999999999;
-    spec.secondBlock.dataLineOffset = 5;
-    spec.secondBlock.declaredLineCount = 2000;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    recipe.firstBlock.dataLineOffset = 0;
+    recipe.firstBlock.declaredLineCount = 999999999;
+    recipe.secondBlock.dataLineOffset = 5;
+    recipe.secondBlock.declaredLineCount = 2000;
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     ReportCapture capture;
     reader->Read();
@@ -245,8 +245,8 @@ TEST(SupplementalStateVectors, CountsRunningPastTheBlockAreCut) {
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(first->count, firstFit);
     EXPECT_EQ(second->count, secondFit);
-    ExpectLine(first->entries[0], spec.firstBlock.lines[0]);
-    ExpectLine(second->entries[4], spec.secondBlock.lines[4]);
+    ExpectLine(first->entries[0], recipe.firstBlock.lines[0]);
+    ExpectLine(second->entries[4], recipe.secondBlock.lines[4]);
     // Lines past the written ones are holes: zero times, zero values.
     EXPECT_EQ(second->entries[secondFit - 1].time->year, 0);
     EXPECT_EQ(capture.Summary(), (std::vector<std::string>{std::string(kAnc8) + ": " + kCut,
@@ -254,41 +254,41 @@ TEST(SupplementalStateVectors, CountsRunningPastTheBlockAreCut) {
 }
 
 TEST(SupplementalStateVectors, NegativeOffsetGivesAnEmptyTable) {
-    SupplementalSpec spec;
-    spec.secondBlock.dataLineOffset = -2;
-    spec.secondBlock.lines.clear();
-    spec.secondBlock.declaredLineCount = 4;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    recipe.secondBlock.dataLineOffset = -2;
+    recipe.secondBlock.lines.clear();
+    recipe.secondBlock.declaredLineCount = 4;
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     ReportCapture capture;
     reader->Read();
     EXPECT_EQ(reader->Ancillary8().secondBlock.samples->count, 0);
     EXPECT_EQ(reader->Ancillary8().firstBlock.samples->count,
-              static_cast<int32_t>(spec.firstBlock.lines.size()));
+              static_cast<int32_t>(recipe.firstBlock.lines.size()));
     EXPECT_EQ(capture.Summary(), std::vector<std::string>{std::string(kAnc8) +
                                                           ": Negative data line offset: empty table"});
 }
 
 TEST(SupplementalMatrices, ReferenceEntryAndTransposedMatrices) {
-    SupplementalSpec spec;
-    spec.referenceDate = 20061130;
-    spec.referenceTimeOfDay = 235959.875;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    recipe.referenceDate = 20061130;
+    recipe.referenceTimeOfDay = 235959.875;
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     reader->Read();
 
     const AlosjSupplementalFileAncillary10& anc10 = reader->Ancillary10();
-    EXPECT_EQ(anc10.dataLineOffset, spec.matrixDataLineOffset);
+    EXPECT_EQ(anc10.dataLineOffset, recipe.matrixDataLineOffset);
     ASSERT_NE(anc10.referenceEntry, nullptr);
     ExpectTime(anc10.referenceEntry->time, 2006, 11, 30, 23, 59, 59.875);
-    EXPECT_DOUBLE_EQ(anc10.referenceEntry->referenceValue1, spec.referenceValue1);
-    EXPECT_DOUBLE_EQ(anc10.referenceEntry->referenceValue2, spec.referenceValue2);
+    EXPECT_DOUBLE_EQ(anc10.referenceEntry->referenceValue1, recipe.referenceValue1);
+    EXPECT_DOUBLE_EQ(anc10.referenceEntry->referenceValue2, recipe.referenceValue2);
 
     ASSERT_NE(anc10.matrices, nullptr);
-    ASSERT_EQ(anc10.matrices->count, static_cast<int32_t>(spec.matrices.size()));
-    for (size_t i = 0; i < spec.matrices.size(); ++i) {
+    ASSERT_EQ(anc10.matrices->count, static_cast<int32_t>(recipe.matrices.size()));
+    for (size_t i = 0; i < recipe.matrices.size(); ++i) {
         const AlosjMatrixEntry& entry = anc10.matrices->entries[i];
-        const MatrixEntrySpec& text = spec.matrices[i];
+        const MatrixEntryRecipe& text = recipe.matrices[i];
         ExpectTextTime(entry.time, text.date, text.timeOfDay);
         // Text row r, value c lands in [c][r].
         for (int r = 0; r < 3; ++r)
@@ -303,9 +303,9 @@ TEST(SupplementalMatrices, ReferenceEntryAndTransposedMatrices) {
 }
 
 TEST(SupplementalMatrices, AbsurdOrNegativeMatrixCounts) {
-    SupplementalSpec spec;
-    spec.declaredMatrixCount = 9999999;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    recipe.declaredMatrixCount = 9999999;
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     ReportCapture capture;
     reader->Read();
@@ -324,10 +324,10 @@ TEST(SupplementalMatrices, AbsurdOrNegativeMatrixCounts) {
 }
 
 TEST(SupplementalAttitude, BinarySamplesDecodeLittleEndian) {
-    SupplementalSpec spec;
-    spec.attitude = {{2008, 12, 31, 23, 59, 59.95, {0.25, -0.5, 0.75, -1.0}, {1.5f, -0.1f, 3.0e-7f}},
+    SupplementalRecipe recipe;
+    recipe.attitude = {{2008, 12, 31, 23, 59, 59.95, {0.25, -0.5, 0.75, -1.0}, {1.5f, -0.1f, 3.0e-7f}},
                      {2006, 240, 200, 130, 255, 0.0, {1, 2, 3, 4}, {0, 0, 0}}};
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalProduct product(WithSupplemental(recipe));
     // The writer's first sample begins with the bytes D8 07 0C 1F 17 3B.
     const uint64_t start = SupplementalFileLayout().ancillaryOffset[12] + 226;
     EXPECT_EQ(BytesAt(product.path(), start, 6), "\xD8\x07\x0C\x1F\x17\x3B");
@@ -340,17 +340,17 @@ TEST(SupplementalAttitude, BinarySamplesDecodeLittleEndian) {
     ASSERT_EQ(anc12.samples->count, 2);
     const AlosjAttitudeEntry& first = anc12.samples->entries[0];
     ExpectTime(first.time, 2008, 12, 31, 23, 59, 59.95);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(first.quaternion[k], spec.attitude[0].quaternion[k]);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(first.quaternion[k], recipe.attitude[0].quaternion[k]);
     // The 4-byte values are singles, widened exactly.
-    for (int m = 0; m < 3; ++m) EXPECT_EQ(first.auxValue[m], static_cast<double>(spec.attitude[0].auxValues[m]));
+    for (int m = 0; m < 3; ++m) EXPECT_EQ(first.auxValue[m], static_cast<double>(recipe.attitude[0].auxValues[m]));
     // Time bytes are unsigned.
     ExpectTime(anc12.samples->entries[1].time, 2006, 240, 200, 130, 255, 0.0);
 }
 
 TEST(SupplementalAttitude, SampleCountsAreCheckedAgainstTheRecord) {
-    SupplementalSpec spec;
-    spec.declaredSampleCount = 99999;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    recipe.declaredSampleCount = 99999;
+    SupplementalProduct product(WithSupplemental(recipe));
     auto reader = product.Open();
     ReportCapture capture;
     reader->Read();
@@ -370,13 +370,13 @@ TEST(SupplementalFileRead, SecondReadRebuildsEveryTable) {
     SupplementalProduct product;
     auto reader = product.Open();
     reader->Read();
-    const SupplementalSpec spec;
+    const SupplementalRecipe recipe;
     EXPECT_DOUBLE_EQ(reader->Ancillary8().secondBlock.samples->entries[0].stateVector[0],
-                     spec.secondBlock.lines[0].values[0]);
+                     recipe.secondBlock.lines[0].values[0]);
     // Change a value and the counts in the file: the second Read must show them.
     const SupplementalLayout layout = SupplementalFileLayout();
     const uint64_t secondBlock = layout.ancillaryOffset[8] + 264476;
-    const uint64_t firstLine = secondBlock + 832 + 170 * spec.secondBlock.dataLineOffset;
+    const uint64_t firstLine = secondBlock + 832 + 170 * recipe.secondBlock.dataLineOffset;
     testing_support::PatchFile(product.path(), firstLine + 25, "  4.2500000000000000E+02");
     testing_support::PatchFile(product.path(), secondBlock + 532, "         1");
     testing_support::PatchFile(product.path(), layout.ancillaryOffset[12] + 75, "    1");
@@ -386,7 +386,7 @@ TEST(SupplementalFileRead, SecondReadRebuildsEveryTable) {
     ASSERT_EQ(reader->Ancillary8().secondBlock.samples->count, 1);
     EXPECT_DOUBLE_EQ(reader->Ancillary8().secondBlock.samples->entries[0].stateVector[0], 425.0);
     EXPECT_EQ(reader->Ancillary12().samples->count, 1);
-    EXPECT_EQ(reader->Ancillary10().matrices->count, static_cast<int32_t>(spec.matrices.size()));
+    EXPECT_EQ(reader->Ancillary10().matrices->count, static_cast<int32_t>(recipe.matrices.size()));
     ASSERT_NE(reader->Ancillary10().referenceEntry, nullptr);
     EXPECT_NE(reader->Ancillary10().referenceEntry->time, nullptr);
     EXPECT_TRUE(product.Leftovers().empty());
@@ -443,17 +443,17 @@ TEST(SupplementalFileRead, FailedReadKeepsTheTablesOfTheReadBefore) {
     reader->Read();
     ASSERT_EQ(reader->Ancillary12().samples, before);
     EXPECT_EQ(reader->Ancillary12().samples->count, count);
-    EXPECT_EQ(reader->Ancillary13().setId, SupplementalSpec().setId);
+    EXPECT_EQ(reader->Ancillary13().setId, SupplementalRecipe().setId);
 }
 
 // The keyword block.
 
 TEST(SupplementalKeywordBlock, SetFoundOnTheHundredthLineButNotTheHundredAndFirst) {
-    const SupplementalSpec spec;
+    const SupplementalRecipe recipe;
     for (int fillers : {99, 100}) {
         SupplementalProduct product;
         std::vector<std::string> lines(static_cast<size_t>(fillers), "Comment = \"filler\"");
-        const std::vector<std::string> block = SensorAlignmentLines(spec);
+        const std::vector<std::string> block = SensorAlignmentLines(recipe);
         lines.insert(lines.end(), block.begin() + 2, block.end());  // from the Set_ID line on
         product.RewriteAncillary13(lines);
         auto reader = product.Open();
@@ -461,8 +461,8 @@ TEST(SupplementalKeywordBlock, SetFoundOnTheHundredthLineButNotTheHundredAndFirs
         reader->Read();
         EXPECT_TRUE(capture.reports().empty());
         if (fillers == 99) {
-            EXPECT_EQ(reader->Ancillary13().setId, spec.setId);
-            EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[2][1], spec.sensorMatrix[2][1]);
+            EXPECT_EQ(reader->Ancillary13().setId, recipe.setId);
+            EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[2][1], recipe.sensorMatrix[2][1]);
         } else {
             EXPECT_EQ(reader->Ancillary13().setId, -1);
             EXPECT_EQ(reader->Ancillary13().matrix[2][1], 0.0);
@@ -475,32 +475,32 @@ TEST(SupplementalKeywordBlock, NoSetLineKeepsTheMatrixAndResetsTheSet) {
     SupplementalProduct product;
     auto reader = product.Open();
     reader->Read();
-    const SupplementalSpec spec;
-    ASSERT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], spec.sensorMatrix[0][0]);
+    const SupplementalRecipe recipe;
+    ASSERT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], recipe.sensorMatrix[0][0]);
     product.RewriteAncillary13({"Set = \"2\"", "ID2_an11 = \"5.0\""});
     reader->Read();
     EXPECT_EQ(reader->Ancillary13().setId, -1);
-    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], spec.sensorMatrix[0][0]);
+    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], recipe.sensorMatrix[0][0]);
 }
 
 TEST(SupplementalKeywordBlock, SetKeyIsExactWhileMatrixKeysIgnoreCase) {
-    SupplementalSpec spec;
-    std::vector<std::string> lines = SensorAlignmentLines(spec);
+    SupplementalRecipe recipe;
+    std::vector<std::string> lines = SensorAlignmentLines(recipe);
     lines[2] = "set_id = \"7\"";                 // not the set key
     lines.insert(lines.begin() + 3, "Set_ID = \"1\"");
     lines[6] = "id1_AN11 = \"0.5\"";            // the first matrix line
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalProduct product(WithSupplemental(recipe));
     product.RewriteAncillary13(lines);
     auto reader = product.Open();
     reader->Read();
     EXPECT_EQ(reader->Ancillary13().setId, 1);
     EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], 0.5);
-    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[1][0], spec.sensorMatrix[1][0]);
+    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[1][0], recipe.sensorMatrix[1][0]);
 }
 
 TEST(SupplementalKeywordBlock, MatrixFillsColumnAfterColumn) {
-    SupplementalSpec spec;
-    SupplementalProduct product(WithSupplemental(spec));
+    SupplementalRecipe recipe;
+    SupplementalProduct product(WithSupplemental(recipe));
     // Lines 3 and 4 of the nine: an31 fills [2][0], an12 fills [0][1].
     product.RewriteAncillary13(
         {"Set_ID = \"1\"", "skipped", "skipped", "ID1_an11 = \"11\"", "ID1_an21 = \"21\"",
@@ -527,15 +527,15 @@ TEST(SupplementalKeywordBlock, OnlyTheFirstEightKeyCharactersAreCompared) {
 }
 
 TEST(SupplementalKeywordBlock, MismatchingLineConsumesItsElement) {
-    SupplementalSpec spec;
+    SupplementalRecipe recipe;
     // Block: 0 comment, 1 sets, 2 Set_ID, 3-4 skipped, 5.. the nine lines.
-    SupplementalProduct product(WithSupplemental(spec));
-    product.RewriteAncillary13(AlignmentLinesWith(spec, 5 + 3, "ID9_an12 = \"99\""));
+    SupplementalProduct product(WithSupplemental(recipe));
+    product.RewriteAncillary13(AlignmentLinesWith(recipe, 5 + 3, "ID9_an12 = \"99\""));
     auto reader = product.Open();
     reader->Read();
     EXPECT_EQ(reader->Ancillary13().matrix[0][1], 0.0);  // never filled
-    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[1][1], spec.sensorMatrix[1][1]);
-    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[2][0], spec.sensorMatrix[2][0]);
+    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[1][1], recipe.sensorMatrix[1][1]);
+    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[2][0], recipe.sensorMatrix[2][0]);
 }
 
 TEST(SupplementalKeywordBlock, SetLineWithoutBlanks) {
@@ -552,7 +552,7 @@ TEST(SupplementalKeywordBlock, LinesWithoutValuesAreNotMatches) {
     SupplementalProduct product;
     auto reader = product.Open();
     reader->Read();  // the writer's matrix first
-    const SupplementalSpec spec;
+    const SupplementalRecipe recipe;
     product.RewriteAncillary13({"Set_ID =", "Set_ID = X", "x", "y", "ID0_an11 =", "", "ID0_an31 = \"",
                                 "ID0_an12 = \"8\""});
     ReportCapture capture;
@@ -560,8 +560,8 @@ TEST(SupplementalKeywordBlock, LinesWithoutValuesAreNotMatches) {
     EXPECT_TRUE(capture.reports().empty());
     // "Set_ID =" has no value; "X" leaves nothing after its first character.
     EXPECT_EQ(reader->Ancillary13().setId, 0);
-    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], spec.sensorMatrix[0][0]);  // no value
-    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[1][0], spec.sensorMatrix[1][0]);  // no token
+    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[0][0], recipe.sensorMatrix[0][0]);  // no value
+    EXPECT_DOUBLE_EQ(reader->Ancillary13().matrix[1][0], recipe.sensorMatrix[1][0]);  // no token
     EXPECT_EQ(reader->Ancillary13().matrix[2][0], 0.0);  // nothing after the quote
     EXPECT_EQ(reader->Ancillary13().matrix[0][1], 8.0);
 }

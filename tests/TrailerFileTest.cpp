@@ -26,7 +26,7 @@ std::unique_ptr<CeosAlosjTrailerFile> OpenTrailer(const ProductFiles& files) {
 
 TEST(TrailerFileRead, DecodesTheDescriptorAndTheFirstTrailerRecord) {
     TempDir dir;
-    ProductSpec product = Avnir2Product(1);
+    ProductRecipe product = Avnir2Product(1);
     product.trailer.values[0] = -1;
     product.trailer.values[255] = 2000000000;
     ProductFiles files = WriteProduct(dir.path(), product);

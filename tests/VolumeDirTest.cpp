@@ -40,7 +40,7 @@ TEST(VolumeDirIdentify, PrismAndAvnir2ByNameAndDocumentId) {
 
 TEST(VolumeDirIdentify, NameAndIdentifierAreComparedIgnoringCase) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.documentId = "ceos-psm-cct";
     ProductFiles files = WriteProduct(dir.path(), product);
     const std::string lower = dir.File("vol-alpsm-lower");
@@ -51,10 +51,10 @@ TEST(VolumeDirIdentify, NameAndIdentifierAreComparedIgnoringCase) {
 
 TEST(VolumeDirIdentify, RejectionsAndTheirReports) {
     TempDir dir;
-    ProductSpec product = PrismProduct(1);
+    ProductRecipe product = PrismProduct(1);
     product.documentId = "CEOS-AV2-CCT";
     ProductFiles files = WriteProduct(dir.path(), product);
-    ProductSpec avnir = Avnir2Product(1);
+    ProductRecipe avnir = Avnir2Product(1);
     avnir.documentId = "CEOS-SAR-CCT";
     ProductFiles avnirFiles = WriteProduct(dir.path(), avnir);
 
@@ -152,7 +152,7 @@ TEST(VolumeDirRead, RecordsAreFoundAt360ByteStrides) {
 TEST(VolumeDirRead, NegativeOrAbsurdCountsGiveAnEmptyListWithAReport) {
     for (int declared : {-1, -999, 9999, 12}) {
         TempDir dir;
-        ProductSpec product = PrismProduct(1);
+        ProductRecipe product = PrismProduct(1);
         product.declaredFilePointerCount = declared;
         ProductFiles files = WriteProduct(dir.path(), product);
         ReportCapture capture;

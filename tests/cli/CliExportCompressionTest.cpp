@@ -14,10 +14,10 @@ using cli_support::WriteProductIn;
 
 TEST(CliExportCompression, EachCompressionWritesTheSameRowsAndSaysWhichItUsed) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::Avnir2Product(1);
-    spec.image.pixelsPerLine = 300;
-    spec.image.lines = 270;  // more than one 256-pixel tile both ways
-    const auto files = WriteProductIn(dir, "a", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::Avnir2Product(1);
+    recipe.image.pixelsPerLine = 300;
+    recipe.image.lines = 270;  // more than one 256-pixel tile both ways
+    const auto files = WriteProductIn(dir, "a", recipe);
     OpenedProduct product(files.volume);
 
     for (const char* compress : {"NONE", "none", "LZW", "DEFLATE"}) {

@@ -39,13 +39,13 @@ std::string Metadata(GDALDataset& raster, const char* key, const char* domain = 
 
 TEST(CliExport, UtmLevel1B2GetsItsEpsgCodeGeotransformAndRows) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.leader.geocodingLetter = 'G';
-    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
-    spec.image.pixelsPerLine = 300;  // more than one 256-pixel tile both ways
-    spec.image.lines = 290;
-    spec.image.pixel = Pattern;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.leader.geocodingLetter = 'G';
+    if (recipe.summary) recipe.summary->mapDirection = "MapNorth";  // on the map grid
+    recipe.image.pixelsPerLine = 300;  // more than one 256-pixel tile both ways
+    recipe.image.lines = 290;
+    recipe.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("out.tif");
 
     const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
@@ -86,13 +86,13 @@ TEST(CliExport, UtmLevel1B2GetsItsEpsgCodeGeotransformAndRows) {
 
 TEST(CliExport, SouthernHemisphereUtmGetsA327Code) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.leader.geocodingLetter = 'G';
-    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
-    spec.leader.hemisphereCode = 1;
-    spec.leader.utmZoneNumber = 19;
-    spec.leader.sceneCenterNorthing = 6250.0;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.leader.geocodingLetter = 'G';
+    if (recipe.summary) recipe.summary->mapDirection = "MapNorth";  // on the map grid
+    recipe.leader.hemisphereCode = 1;
+    recipe.leader.utmZoneNumber = 19;
+    recipe.leader.sceneCenterNorthing = 6250.0;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("out.tif");
     ASSERT_EQ(RunAlosj({"export", files.volume, out}).status, 0);
     cli_support::Raster raster = OpenRaster(out);
@@ -106,14 +106,14 @@ TEST(CliExport, SouthernHemisphereUtmGetsA327Code) {
 
 TEST(CliExport, ProductsOffTheMapGridArePlacedByTheirCorners) {
     // Georeferenced along the orbit ("O1B2R_UN"), and geocoded but true north.
-    ceoswriter::ProductSpec alongOrbit = ceoswriter::PrismProduct(2);
-    ceoswriter::ProductSpec trueNorth = ceoswriter::PrismProduct(2);
+    ceoswriter::ProductRecipe alongOrbit = ceoswriter::PrismProduct(2);
+    ceoswriter::ProductRecipe trueNorth = ceoswriter::PrismProduct(2);
     trueNorth.leader.geocodingLetter = 'G';
-    trueNorth.summary = ceoswriter::SummarySpec{};
+    trueNorth.summary = ceoswriter::SummaryRecipe{};
     trueNorth.summary->mapDirection = "TrueNorth";
-    for (const ceoswriter::ProductSpec& spec : {alongOrbit, trueNorth}) {
+    for (const ceoswriter::ProductRecipe& recipe : {alongOrbit, trueNorth}) {
         testing_support::TempDir dir;
-        const auto files = WriteProductIn(dir, "p", spec);
+        const auto files = WriteProductIn(dir, "p", recipe);
         const std::string out = dir.File("out.tif");
         const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
         ASSERT_EQ(run.status, 0) << run.err;
@@ -127,10 +127,10 @@ TEST(CliExport, ProductsOffTheMapGridArePlacedByTheirCorners) {
 
 TEST(CliExport, Level1B1GetsItsCornersAsGeographicGcps) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
-    spec.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
-    spec.image.pixel = Pattern;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
+    recipe.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
+    recipe.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("out.tif");
     const cli_support::RunResult run = RunAlosj({"export", files.directory, out});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -149,10 +149,10 @@ TEST(CliExport, Level1B1GetsItsCornersAsGeographicGcps) {
     const double width = product->GetSceneWidth(), height = product->GetSceneHeight();
     struct Expected {
         double pixel, line, lat, lon;
-    } expected[4] = {{0.5, 0.5, spec.leader.upperLeftLatitude, spec.leader.upperLeftLongitude},
-                     {width - 0.5, 0.5, spec.leader.upperRightLatitude, spec.leader.upperRightLongitude},
-                     {width - 0.5, height - 0.5, spec.leader.lowerRightLatitude, spec.leader.lowerRightLongitude},
-                     {0.5, height - 0.5, spec.leader.lowerLeftLatitude, spec.leader.lowerLeftLongitude}};
+    } expected[4] = {{0.5, 0.5, recipe.leader.upperLeftLatitude, recipe.leader.upperLeftLongitude},
+                     {width - 0.5, 0.5, recipe.leader.upperRightLatitude, recipe.leader.upperRightLongitude},
+                     {width - 0.5, height - 0.5, recipe.leader.lowerRightLatitude, recipe.leader.lowerRightLongitude},
+                     {0.5, height - 0.5, recipe.leader.lowerLeftLatitude, recipe.leader.lowerLeftLongitude}};
     for (int k = 0; k < 4; ++k) {
         EXPECT_NEAR(gcps[k].dfGCPPixel, expected[k].pixel, 1e-9) << k;
         EXPECT_NEAR(gcps[k].dfGCPLine, expected[k].line, 1e-9) << k;
@@ -163,9 +163,9 @@ TEST(CliExport, Level1B1GetsItsCornersAsGeographicGcps) {
 
 TEST(CliExport, BandListWritesThoseBandsInThatOrder) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::Avnir2Product(1);
-    spec.image.pixel = Pattern;
-    const auto files = WriteProductIn(dir, "a", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::Avnir2Product(1);
+    recipe.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "a", recipe);
     OpenedProduct product(files.volume);
 
     const std::string picked = dir.File("picked.tif");
@@ -202,13 +202,13 @@ TEST(CliExport, BandsTheProductLacksAreAUsageErrorAndWriteNothing) {
 
 TEST(CliExport, CogHasOverviewsTheSameRowsAndLeavesNoTemporaryFile) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.leader.geocodingLetter = 'G';
-    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
-    spec.image.pixelsPerLine = 1100;
-    spec.image.lines = 600;
-    spec.image.pixel = Pattern;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.leader.geocodingLetter = 'G';
+    if (recipe.summary) recipe.summary->mapDirection = "MapNorth";  // on the map grid
+    recipe.image.pixelsPerLine = 1100;
+    recipe.image.lines = 600;
+    recipe.image.pixel = Pattern;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string outDir = dir.File("out");
     std::filesystem::create_directory(outDir);
     const std::string out = outDir + "/scene.tif";
@@ -232,13 +232,13 @@ TEST(CliExport, CogHasOverviewsTheSameRowsAndLeavesNoTemporaryFile) {
 
 TEST(CliExport, PolarStereographicIsCentredOnTheProjectionCentre) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.leader.geocodingLetter = 'G';
-    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
-    spec.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
-    spec.leader.projectionCenterLatitude = -71.25;
-    spec.leader.projectionCenterLongitude = 12.5;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.leader.geocodingLetter = 'G';
+    if (recipe.summary) recipe.summary->mapDirection = "MapNorth";  // on the map grid
+    recipe.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
+    recipe.leader.projectionCenterLatitude = -71.25;
+    recipe.leader.projectionCenterLongitude = 12.5;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("out.tif");
     ASSERT_EQ(RunAlosj({"export", files.volume, out}).status, 0);
     cli_support::Raster raster = OpenRaster(out);
@@ -256,10 +256,10 @@ TEST(CliExport, PolarStereographicIsCentredOnTheProjectionCentre) {
 
 TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
-    spec.image.lines = 40;
-    const auto files = WriteProductIn(dir, "p", spec);
-    const long recordLength = ceoswriter::ResolveImageFile(spec.image, 2).recordLength;
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
+    recipe.image.lines = 40;
+    const auto files = WriteProductIn(dir, "p", recipe);
+    const long recordLength = ceoswriter::ResolveImageFile(recipe.image, 2).recordLength;
     testing_support::TruncateFile(files.images[2], recordLength * 30 + 100);  // mid-way through line 29
     const std::string out = dir.File("out.tif");
     const cli_support::RunResult run = RunAlosj({"export", "-q", files.volume, out});
@@ -272,9 +272,9 @@ TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
 
 TEST(CliExport, ProductOfTwoBytesPerPixelIsRefused) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.image.bitsPerPixel = 16;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.image.bitsPerPixel = 16;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("out.tif");
     const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
     EXPECT_EQ(run.status, 1);

@@ -77,12 +77,12 @@ void ExpectInfoMatches(const json& info, CeosAlosjDataset& d) {
 
 TEST(CliInfo, JsonOfAUtmLevel1B2ProductEqualsTheLibrarysValues) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.leader.geocodingLetter = 'G';
-    if (spec.summary) spec.summary->mapDirection = "MapNorth";  // on the map grid
-    spec.leader.sceneCenterEasting = 301.25;
-    spec.leader.sceneCenterNorthing = 3920.5;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.leader.geocodingLetter = 'G';
+    if (recipe.summary) recipe.summary->mapDirection = "MapNorth";  // on the map grid
+    recipe.leader.sceneCenterEasting = 301.25;
+    recipe.leader.sceneCenterNorthing = 3920.5;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const json info = InfoJson({files.volume});
     OpenedProduct d(files.volume);
     ExpectInfoMatches(info, *d);
@@ -96,10 +96,10 @@ TEST(CliInfo, JsonOfAUtmLevel1B2ProductEqualsTheLibrarysValues) {
 
 TEST(CliInfo, JsonOfAnAvnir2Level1B1ProductEqualsTheLibrarysValues) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::Avnir2Product(1);
-    spec.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
-    spec.leader.text373 = "-30.5";  // a pointing angle that de-staggers by 6 lines
-    const auto files = WriteProductIn(dir, "a", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::Avnir2Product(1);
+    recipe.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
+    recipe.leader.text373 = "-30.5";  // a pointing angle that de-staggers by 6 lines
+    const auto files = WriteProductIn(dir, "a", recipe);
     const json info = InfoJson({files.volume});
     OpenedProduct d(files.volume);
     ExpectInfoMatches(info, *d);
@@ -122,22 +122,22 @@ TEST(CliInfo, DirectoryAndVolumeFileGiveTheSameDocument) {
 
 TEST(CliInfo, CcdOptionDescribesThatCcdFileAlone) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
-    spec.image.files[2].pixelsPerLine = 80;  // CCD 3 is wider than the others
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
+    recipe.image.files[2].pixelsPerLine = 80;  // CCD 3 is wider than the others
+    const auto files = WriteProductIn(dir, "p", recipe);
     const json info = InfoJson({files.volume, "--ccd", "3"});
     OpenedProduct d(files.volume, 3);
     ExpectInfoMatches(info, *d);
     EXPECT_EQ(info["ccd"], 3);
-    EXPECT_EQ(info["width"], 80 - ceoswriter::ImageSpec::kDefaultLeftDummyWidth -
-                                 ceoswriter::ImageSpec::kDefaultRightDummyWidth);
+    EXPECT_EQ(info["width"], 80 - ceoswriter::ImageLayout::kDefaultLeftDummyWidth -
+                                 ceoswriter::ImageLayout::kDefaultRightDummyWidth);
 }
 
 TEST(CliInfo, HumanReadableOutputNamesTheProductKindSizeAndCorners) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1, 'B');
-    spec.leader.upperLeftLatitude = -12.5;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1, 'B');
+    recipe.leader.upperLeftLatitude = -12.5;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const cli_support::RunResult run = RunAlosj({"info", files.directory});
     ASSERT_EQ(run.status, 0) << run.err;
     OpenedProduct d(files.volume);

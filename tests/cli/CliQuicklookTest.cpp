@@ -21,10 +21,10 @@ double Mean(const std::vector<unsigned char>& values, size_t from, size_t to) {
 
 TEST(CliQuicklook, WritesAGreyPngWhoseLongerSideIsTheAskedSize) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);
-    spec.image.pixelsPerLine = 400;
-    spec.image.lines = 100;
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);
+    recipe.image.pixelsPerLine = 400;
+    recipe.image.lines = 100;
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("look.png");
     const cli_support::RunResult run = RunAlosj({"quicklook", files.volume, out, "--size", "200"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -51,11 +51,11 @@ TEST(CliQuicklook, Avnir2ShowsBand3AsRedBand2AsGreenBand1AsBlue) {
     // Band 3 bright on the left half, band 1 bright on the right half, band
     // 2 bright at the top: red must be left, blue right, green on top.
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::Avnir2Product(2);
-    spec.image.pixelsPerLine = 200;
-    spec.image.lines = 100;
-    spec.leader.geocodingLetter = 'G';  // no dummy cut: the columns stay where they are
-    spec.image.pixel = [](int file, int line, int pixel) -> uint8_t {
+    ceoswriter::ProductRecipe recipe = ceoswriter::Avnir2Product(2);
+    recipe.image.pixelsPerLine = 200;
+    recipe.image.lines = 100;
+    recipe.leader.geocodingLetter = 'G';  // no dummy cut: the columns stay where they are
+    recipe.image.pixel = [](int file, int line, int pixel) -> uint8_t {
         const bool left = pixel < 100, top = line < 50;
         switch (file) {
             case 0: return left ? 20 : 200;  // band 1
@@ -64,7 +64,7 @@ TEST(CliQuicklook, Avnir2ShowsBand3AsRedBand2AsGreenBand1AsBlue) {
             default: return 90;
         }
     };
-    const auto files = WriteProductIn(dir, "a", spec);
+    const auto files = WriteProductIn(dir, "a", recipe);
     const std::string out = dir.File("look.png");
     ASSERT_EQ(RunAlosj({"quicklook", files.volume, out, "--size", "100"}).status, 0);
     cli_support::Raster png = OpenRaster(out);
@@ -79,11 +79,11 @@ TEST(CliQuicklook, Avnir2ShowsBand3AsRedBand2AsGreenBand1AsBlue) {
 
 TEST(CliQuicklook, DummyPixelsStayBlackAndTheRestIsStretched) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(2);  // dummy pixels cut: zeros at the right end
-    spec.image.pixelsPerLine = 100;
-    spec.image.lines = 100;
-    spec.image.pixel = [](int, int, int pixel) { return static_cast<uint8_t>(100 + pixel / 10); };  // 100..109
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(2);  // dummy pixels cut: zeros at the right end
+    recipe.image.pixelsPerLine = 100;
+    recipe.image.lines = 100;
+    recipe.image.pixel = [](int, int, int pixel) { return static_cast<uint8_t>(100 + pixel / 10); };  // 100..109
+    const auto files = WriteProductIn(dir, "p", recipe);
     const std::string out = dir.File("look.png");
     ASSERT_EQ(RunAlosj({"quicklook", files.volume, out, "--size", "100"}).status, 0);
     cli_support::Raster png = OpenRaster(out);

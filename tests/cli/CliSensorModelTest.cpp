@@ -35,10 +35,10 @@ json SensorModel(const std::string& product) {
 
 TEST(CliSensorModel, JsonCarriesTheSceneExportValues) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
-    spec.leader.sceneCenterTime = "20061013014512345678";
-    spec.leader.text453 = "RSP   123  456";
-    const auto files = WriteProductIn(dir, "p", spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
+    recipe.leader.sceneCenterTime = "20061013014512345678";
+    recipe.leader.text453 = "RSP   123  456";
+    const auto files = WriteProductIn(dir, "p", recipe);
     const json model = SensorModel(files.volume);
     ASSERT_TRUE(model.is_object());
 
@@ -77,8 +77,8 @@ TEST(CliSensorModel, JsonCarriesTheSceneExportValues) {
 
 TEST(CliSensorModel, JsonCarriesTheOrbitAttitudeAndSensorExports) {
     testing_support::TempDir dir;
-    const ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
-    const auto files = WriteProductIn(dir, "p", spec);
+    const ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
+    const auto files = WriteProductIn(dir, "p", recipe);
     const json model = SensorModel(files.volume);
     ASSERT_TRUE(model.is_object());
 
@@ -104,7 +104,7 @@ TEST(CliSensorModel, JsonCarriesTheOrbitAttitudeAndSensorExports) {
             EXPECT_EQ(e["stateVectors"][k]["position"][c].get<double>(), v.stateVector[c]);
             EXPECT_EQ(e["stateVectors"][k]["velocity"][c].get<double>(), v.stateVector[3 + c]);
         }
-        const ceoswriter::StateVectorLine& written = spec.supplemental.secondBlock.lines[k];
+        const ceoswriter::StateVectorLine& written = recipe.supplemental.secondBlock.lines[k];
         EXPECT_EQ(e["stateVectors"][k]["time"], Iso(written.date, written.timeOfDay));
     }
     EXPECT_EQ(e["startTime"], e["stateVectors"][0]["time"]);
@@ -128,7 +128,7 @@ TEST(CliSensorModel, JsonCarriesTheOrbitAttitudeAndSensorExports) {
         for (int c = 0; c < 3; ++c)
             EXPECT_EQ(a["samples"][k]["aux"][c].get<double>(), attitude.attitude->entries[k].auxValue[c]);
     }
-    const ceoswriter::AttitudeSampleSpec& first = spec.supplemental.attitude[0];
+    const ceoswriter::AttitudeSampleRecipe& first = recipe.supplemental.attitude[0];
     char time[40];
     std::snprintf(time, sizeof time, "%04d-%02d-%02dT%02d:%02d:%09.6fZ", first.year, first.month, first.day, first.hour,
                   first.minute, first.seconds);
@@ -137,7 +137,7 @@ TEST(CliSensorModel, JsonCarriesTheOrbitAttitudeAndSensorExports) {
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) {
             EXPECT_EQ(model["sensor"]["matrix"][r][c].get<double>(), matrix[3 * r + c]);
-            EXPECT_DOUBLE_EQ(model["sensor"]["matrix"][r][c].get<double>(), spec.supplemental.sensorMatrix[r][c]);
+            EXPECT_DOUBLE_EQ(model["sensor"]["matrix"][r][c].get<double>(), recipe.supplemental.sensorMatrix[r][c]);
         }
     EXPECT_EQ(model["sensor"]["focalLength"].get<double>(), sensor.focalLength);
     EXPECT_EQ(model["sensor"]["detectorPitch"].get<double>(), sensor.detectorPitch);
@@ -148,14 +148,14 @@ TEST(CliSensorModel, JsonCarriesTheOrbitAttitudeAndSensorExports) {
 TEST(CliSensorModel, ProductsWithoutOneGiveAClearError) {
     testing_support::TempDir dir;
     struct Case {
-        ceoswriter::ProductSpec spec;
+        ceoswriter::ProductRecipe recipe;
         const char* kind;
     } cases[] = {{ceoswriter::Avnir2Product(1), "AVNIR-2 Level 1B1"},
                  {ceoswriter::PrismProduct(2), "PRISM Level 1B2"},
                  {ceoswriter::PrismProduct(0), "PRISM Level 1A"}};
     int n = 0;
     for (const Case& c : cases) {
-        const auto files = WriteProductIn(dir, "p" + std::to_string(n++), c.spec);
+        const auto files = WriteProductIn(dir, "p" + std::to_string(n++), c.recipe);
         const cli_support::RunResult run = RunAlosj({"sensor-model", files.volume, "--json"});
         EXPECT_EQ(run.status, 1) << c.kind;
         EXPECT_EQ(run.out, "") << c.kind;
@@ -166,10 +166,10 @@ TEST(CliSensorModel, ProductsWithoutOneGiveAClearError) {
 
 TEST(CliSensorModel, TimesCarryIntoTheNextMinuteAndDay) {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
     // 23:59:59.9999996 rounds to the next day's first microsecond boundary.
-    spec.supplemental.attitude[0] = {2006, 12, 31, 23, 59, 59.9999996, {0.5, 0.5, 0.5, 0.5}, {0, 0, 0}};
-    const auto files = WriteProductIn(dir, "p", spec);
+    recipe.supplemental.attitude[0] = {2006, 12, 31, 23, 59, 59.9999996, {0.5, 0.5, 0.5, 0.5}, {0, 0, 0}};
+    const auto files = WriteProductIn(dir, "p", recipe);
     const json model = SensorModel(files.volume);
     ASSERT_TRUE(model.is_object());
     EXPECT_EQ(model["attitude"]["samples"][0]["time"], "2007-01-01T00:00:00.000000Z");

@@ -69,10 +69,10 @@ std::vector<unsigned char> RasterRow(GDALDataset& raster, int band, int row) {
 }
 
 ceoswriter::ProductFiles WriteProductIn(const testing_support::TempDir& dir, const std::string& name,
-                                        const ceoswriter::ProductSpec& spec) {
+                                        const ceoswriter::ProductRecipe& recipe) {
     const std::string directory = dir.File(name);
     std::filesystem::create_directories(directory);
-    return ceoswriter::WriteProduct(directory, spec);
+    return ceoswriter::WriteProduct(directory, recipe);
 }
 
 }  // namespace cli_support

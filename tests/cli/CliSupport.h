@@ -54,6 +54,6 @@ std::vector<unsigned char> RasterRow(GDALDataset& raster, int band, int row);
 
 /// Writes a product into a fresh sub-directory of dir and returns its files.
 ceoswriter::ProductFiles WriteProductIn(const testing_support::TempDir& dir, const std::string& name,
-                                        const ceoswriter::ProductSpec& spec);
+                                        const ceoswriter::ProductRecipe& recipe);
 
 }  // namespace cli_support

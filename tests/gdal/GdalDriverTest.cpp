@@ -23,13 +23,13 @@ using gdaltest::Write;
 
 // A PRISM Level 1B1 product whose dummy widths are fixed per file, so that
 // the stitched width can be worked out from what the writer was told.
-ceoswriter::ProductSpec FixedWidthPrism() {
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1, 'N');
-    spec.image.pixelsPerLine = 90;
-    spec.image.lines = 12;
-    spec.image.leftDummyWidth = [](int file, int) { return 5 + file; };
-    spec.image.rightDummyWidth = [](int file, int) { return 2 + file % 3; };
-    return spec;
+ceoswriter::ProductRecipe FixedWidthPrism() {
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1, 'N');
+    recipe.image.pixelsPerLine = 90;
+    recipe.image.lines = 12;
+    recipe.image.leftDummyWidth = [](int file, int) { return 5 + file; };
+    recipe.image.rightDummyWidth = [](int file, int) { return 2 + file % 3; };
+    return recipe;
 }
 
 TEST(GdalDriverRegistration, PluginLoadsFromTheDriverPathWithItsCcdOpenOption) {
@@ -57,9 +57,9 @@ TEST(GdalDriverIdentify, LeavesEveryOtherFileOfTheProductAlone) {
 }
 
 TEST(GdalDriverIdentify, NeedsTheDocumentIdentifierOfTheSensorTheNameGives) {
-    ceoswriter::ProductSpec spec = ceoswriter::PrismProduct(1, 'N');
-    spec.documentId = "CEOS-AV2-CCT";
-    auto product = Write(spec);
+    ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1, 'N');
+    recipe.documentId = "CEOS-AV2-CCT";
+    auto product = Write(recipe);
     EXPECT_NE("ALOSJ", gdaltest::IdentifiedDriver(product->files.volume));
     GdalErrorCapture errors;
     EXPECT_EQ(nullptr, OpenRaster(product->files.volume));
@@ -78,24 +78,24 @@ TEST(GdalDriverIdentify, ProductDirectoryOpensThroughItsVolumeDirectoryFile) {
 
 TEST(GdalDriverIdentify, DirectoryWithTwoVolumeDirectoryFilesIsNotClaimed) {
     auto product = Write("prism-1b1");
-    ceoswriter::ProductSpec other = ceoswriter::PrismProduct(1, 'F');
+    ceoswriter::ProductRecipe other = ceoswriter::PrismProduct(1, 'F');
     ceoswriter::WriteProduct(product->dir.path(), other);
     EXPECT_NE("ALOSJ", gdaltest::IdentifiedDriver(product->dir.path()));
 }
 
 TEST(GdalDriverRaster, SizeIsTheStitchedSceneWithOneByteBandPerLayer) {
-    const ceoswriter::ProductSpec spec = FixedWidthPrism();
-    auto product = Write(spec);
+    const ceoswriter::ProductRecipe recipe = FixedWidthPrism();
+    auto product = Write(recipe);
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
     // Every CCD file keeps the pixels between its dummy pixels, and every
     // file after the first loses the 32 it shares with its left neighbour.
     int width = 0;
-    for (int k = 0; k < spec.ImageCount(); ++k)
-        width += spec.image.pixelsPerLine - spec.image.leftDummyWidth(k, 0) - spec.image.rightDummyWidth(k, 0);
-    width -= 32 * (spec.ImageCount() - 1);
+    for (int k = 0; k < recipe.ImageCount(); ++k)
+        width += recipe.image.pixelsPerLine - recipe.image.leftDummyWidth(k, 0) - recipe.image.rightDummyWidth(k, 0);
+    width -= 32 * (recipe.ImageCount() - 1);
     EXPECT_EQ(width, dataset->GetRasterXSize());
-    EXPECT_EQ(spec.image.lines, dataset->GetRasterYSize());
+    EXPECT_EQ(recipe.image.lines, dataset->GetRasterYSize());
     ASSERT_EQ(1, dataset->GetRasterCount());
     GDALRasterBand* band = dataset->GetRasterBand(1);
     EXPECT_EQ(GDT_Byte, band->GetRasterDataType());
@@ -132,8 +132,8 @@ TEST(GdalDriverRaster, EveryPixelOfEveryProductKindEqualsGetRow) {
 }
 
 TEST(GdalDriverRaster, StitchedRowsCarryEachCcdFileBetweenItsDummyPixels) {
-    const ceoswriter::ProductSpec spec = FixedWidthPrism();
-    auto product = Write(spec);
+    const ceoswriter::ProductRecipe recipe = FixedWidthPrism();
+    auto product = Write(recipe);
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
     const int width = dataset->GetRasterXSize();
@@ -143,10 +143,10 @@ TEST(GdalDriverRaster, StitchedRowsCarryEachCcdFileBetweenItsDummyPixels) {
                                                            GDT_Byte, 0, 0, nullptr));
     // The row as the writer put the pixels into the files.
     std::vector<unsigned char> expected;
-    for (int k = 0; k < spec.ImageCount(); ++k) {
-        const int first = spec.image.leftDummyWidth(k, line) + (k == 0 ? 0 : 32);
-        const int end = spec.image.pixelsPerLine - spec.image.rightDummyWidth(k, line);
-        for (int p = first; p < end; ++p) expected.push_back(ceoswriter::ImagePixel(spec.image, k, line, p));
+    for (int k = 0; k < recipe.ImageCount(); ++k) {
+        const int first = recipe.image.leftDummyWidth(k, line) + (k == 0 ? 0 : 32);
+        const int end = recipe.image.pixelsPerLine - recipe.image.rightDummyWidth(k, line);
+        for (int p = first; p < end; ++p) expected.push_back(ceoswriter::ImagePixel(recipe.image, k, line, p));
     }
     EXPECT_EQ(expected, row);
 }
@@ -171,12 +171,12 @@ TEST(GdalDriverRaster, WindowsAndSubsampledReadsComeFromTheSameRows) {
 }
 
 TEST(GdalDriverCcdOption, OneCcdFileOpensAloneAndEqualsGetRowOnThatCcd) {
-    const ceoswriter::ProductSpec spec = FixedWidthPrism();
-    auto product = Write(spec);
+    const ceoswriter::ProductRecipe recipe = FixedWidthPrism();
+    auto product = Write(recipe);
     GdalDataset dataset = OpenRaster(product->files.volume, {"CCD=3"});
     ASSERT_TRUE(dataset);
     // CCD 3 is the third file (index 2): its columns between its dummy pixels.
-    EXPECT_EQ(spec.image.pixelsPerLine - spec.image.leftDummyWidth(2, 0) - spec.image.rightDummyWidth(2, 0),
+    EXPECT_EQ(recipe.image.pixelsPerLine - recipe.image.leftDummyWidth(2, 0) - recipe.image.rightDummyWidth(2, 0),
               dataset->GetRasterXSize());
     EXPECT_EQ(gdaltest::LibraryPixels(product->files.volume, 3), gdaltest::GdalPixels(*dataset));
     // The scene's corners do not belong to one CCD's strip.
@@ -232,7 +232,7 @@ TEST(GdalDriverMetadata, DefaultDomainDescribesTheProduct) {
             EXPECT_EQ(value, item ? item : "(none)") << key;
         }
         // The scene centre time as the leader writes it: yyyymmddhhmmss, ms, us.
-        const std::string t = product->spec.leader.sceneCenterTime;
+        const std::string t = product->recipe.leader.sceneCenterTime;
         const std::string expected = t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + "T" +
                                      t.substr(8, 2) + ":" + t.substr(10, 2) + ":" + t.substr(12, 2) + "." +
                                      t.substr(14, 6);
@@ -330,9 +330,9 @@ TEST(GdalDriverMetadata, SensorModelDomainIsTheLevel1B1ExportsAsJson) {
     EXPECT_EQ(dataset->GetRasterXSize(), scene.at("numPixels").get<int>());
     EXPECT_EQ(dataset->GetRasterYSize(), scene.at("numLines").get<int>());
     EXPECT_EQ("Nadir Normal View", scene.at("viewName").get<std::string>());
-    EXPECT_EQ(product->spec.leader.upperRightLongitude, scene.at("cornerGeo").at(1).at(0).get<double>());
-    EXPECT_EQ(product->spec.leader.upperRightLatitude, scene.at("cornerGeo").at(1).at(1).get<double>());
-    EXPECT_EQ(product->spec.leader.coefficientSets[5][7],
+    EXPECT_EQ(product->recipe.leader.upperRightLongitude, scene.at("cornerGeo").at(1).at(0).get<double>());
+    EXPECT_EQ(product->recipe.leader.upperRightLatitude, scene.at("cornerGeo").at(1).at(1).get<double>());
+    EXPECT_EQ(product->recipe.leader.coefficientSets[5][7],
               scene.at("coefficientArrays").at(1).at(17).get<double>());  // set 5 = array 1, set 1 of 4
     EXPECT_EQ(2006, scene.at("sceneCenterDateTime").at("year").get<int>());
 
@@ -357,7 +357,7 @@ TEST(GdalDriverMetadata, SensorModelDomainIsTheLevel1B1ExportsAsJson) {
 
     const nlohmann::json& constants = model.at("sensor");
     EXPECT_EQ(matrix[5], constants.at("sensorMatrix").at(1).at(2).get<double>());
-    EXPECT_EQ(product->spec.supplemental.sensorMatrix[1][2], constants.at("sensorMatrix").at(1).at(2).get<double>());
+    EXPECT_EQ(product->recipe.supplemental.sensorMatrix[1][2], constants.at("sensorMatrix").at(1).at(2).get<double>());
     EXPECT_EQ(1939.0, constants.at("focalLength").get<double>());
 
     Tkmd_ALPSM1B1_EPH_Release(&ephemeris);

@@ -69,18 +69,18 @@ TEST(GdalDriverErrors, MissingImageFileFailsTheOpen) {
 }
 
 TEST(GdalDriverErrors, VolumeDirectoryListingFilesTheProductLacksFailsTheOpen) {
-    ceoswriter::ProductSpec spec = gdaltest::ProductByName("prism-1b2");
-    spec.extraFileIds = {"ALPSM_B2IMG-CCD9"};
-    auto product = Write(spec);
+    ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("prism-1b2");
+    recipe.extraFileIds = {"ALPSM_B2IMG-CCD9"};
+    auto product = Write(recipe);
     GdalErrorCapture errors;
     EXPECT_EQ(nullptr, OpenRaster(product->files.volume));
     EXPECT_TRUE(errors.Has(CE_Failure, "CeosAlosjDataset::OpenAndRead: CeosAlosjDataset Read failed"));
 }
 
 TEST(GdalDriverErrors, TruncatedImageFileFailsTheRowsBeyondItsEnd) {
-    ceoswriter::ProductSpec spec = gdaltest::ProductByName("prism-1b2");
-    auto product = Write(spec);
-    const long recordLength = ceoswriter::ResolveImageFile(spec.image, 0).recordLength;
+    ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("prism-1b2");
+    auto product = Write(recipe);
+    const long recordLength = ceoswriter::ResolveImageFile(recipe.image, 0).recordLength;
     // The descriptor and 12 whole lines stay.
     testing_support::TruncateFile(product->files.images[0], recordLength * 13);
     GdalDataset dataset = OpenRaster(product->files.volume);
@@ -198,7 +198,7 @@ TEST(GdalCeosDrivers, BareImageFileStillOpensInGdalsCeosDrivers) {
         const char* const allowed[] = {"CEOS", nullptr};
         GDALDataset* ceos = GDALDataset::Open(image.c_str(), GDAL_OF_RASTER, allowed);
         ASSERT_NE(nullptr, ceos);
-        EXPECT_EQ(product->spec.image.lines, ceos->GetRasterYSize());
+        EXPECT_EQ(product->recipe.image.lines, ceos->GetRasterYSize());
         GDALClose(ceos);
     }
 }

@@ -95,9 +95,9 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 3 && args[0] == "product") {
         bool known = false;
-        const ceoswriter::ProductSpec spec = gdaltest::ProductByName(args[1], &known);
+        const ceoswriter::ProductRecipe recipe = gdaltest::ProductByName(args[1], &known);
         if (!known) return Usage();
-        std::cout << ceoswriter::WriteProduct(args[2], spec).volume << "\n";
+        std::cout << ceoswriter::WriteProduct(args[2], recipe).volume << "\n";
         return 0;
     }
     if ((args.size() == 3 || args.size() == 4) && args[0] == "rows")

@@ -36,7 +36,7 @@ TEST(GdalGeoreferencing, GeocodedUtmProductGetsUtmCrsAndNorthUpTransform) {
     auto product = Write("avnir2-1b2");
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
-    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    const ceoswriter::LeaderRecipe& leader = product->recipe.leader;
     EXPECT_EQ(32600 + leader.utmZoneNumber, EpsgOf(dataset->GetSpatialRef()));
     ExpectNorthUpTransform(*dataset, leader.sceneCenterEasting, leader.sceneCenterNorthing, *leader.xPixelSize1B2,
                            *leader.yPixelSize1B2);
@@ -46,8 +46,8 @@ TEST(GdalGeoreferencing, SouthernHemisphereTakesTheSouthernUtmZone) {
     auto product = Write("avnir2-1b2-south");
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
-    EXPECT_EQ(32700 + product->spec.leader.utmZoneNumber, EpsgOf(dataset->GetSpatialRef()));
-    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    EXPECT_EQ(32700 + product->recipe.leader.utmZoneNumber, EpsgOf(dataset->GetSpatialRef()));
+    const ceoswriter::LeaderRecipe& leader = product->recipe.leader;
     ExpectNorthUpTransform(*dataset, leader.sceneCenterEasting, leader.sceneCenterNorthing, *leader.xPixelSize1B2,
                            *leader.yPixelSize1B2);
 }
@@ -56,7 +56,7 @@ TEST(GdalGeoreferencing, PrismGeocodedToMapNorthIsPlacedLikeAvnir) {
     auto product = Write("prism-1b2");
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
-    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    const ceoswriter::LeaderRecipe& leader = product->recipe.leader;
     EXPECT_EQ(32654, EpsgOf(dataset->GetSpatialRef()));
     ExpectNorthUpTransform(*dataset, leader.sceneCenterEasting, leader.sceneCenterNorthing, *leader.xPixelSize1B2,
                            *leader.yPixelSize1B2);
@@ -68,7 +68,7 @@ TEST(GdalGeoreferencing, PolarStereographicIsTrueToScaleAtTheProjectionCentre) {
     ASSERT_TRUE(dataset);
     const OGRSpatialReference* crs = dataset->GetSpatialRef();
     ASSERT_NE(nullptr, crs);
-    const ceoswriter::LeaderSpec& leader = product->spec.leader;
+    const ceoswriter::LeaderRecipe& leader = product->recipe.leader;
     char* proj4 = nullptr;
     ASSERT_EQ(OGRERR_NONE, crs->exportToProj4(&proj4));
     const std::string text = proj4;
@@ -84,7 +84,7 @@ TEST(GdalGeoreferencing, PolarStereographicIsTrueToScaleAtTheProjectionCentre) {
 
 // The four corners of the leader at the centres of the corner pixels, in
 // geographic coordinates.
-void ExpectCornerGcps(GDALDataset& dataset, const ceoswriter::LeaderSpec& leader) {
+void ExpectCornerGcps(GDALDataset& dataset, const ceoswriter::LeaderRecipe& leader) {
     double transform[6];
     EXPECT_NE(CE_None, dataset.GetGeoTransform(transform));
     EXPECT_EQ(nullptr, dataset.GetSpatialRef());
@@ -119,24 +119,24 @@ TEST(GdalGeoreferencing, ProductsNotOnANorthUpGridGetTheirCornersAsGcps) {
         auto product = Write(name);
         GdalDataset dataset = OpenRaster(product->files.volume);
         ASSERT_TRUE(dataset);
-        ExpectCornerGcps(*dataset, product->spec.leader);
+        ExpectCornerGcps(*dataset, product->recipe.leader);
     }
 }
 
 TEST(GdalGeoreferencing, RawProductGetsGcpsEvenWhenGeocoded) {
-    ceoswriter::ProductSpec spec = gdaltest::ProductByName("avnir2-1b2");
-    spec.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
-    auto product = Write(spec);
+    ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("avnir2-1b2");
+    recipe.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
+    auto product = Write(recipe);
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
     EXPECT_STREQ("Raw", dataset->GetMetadataItem("MAP_PROJECTION"));
-    ExpectCornerGcps(*dataset, spec.leader);
+    ExpectCornerGcps(*dataset, recipe.leader);
 }
 
 TEST(GdalGeoreferencing, UnknownEllipsoidKeepsTheTransformButClaimsNoCrs) {
-    ceoswriter::ProductSpec spec = gdaltest::ProductByName("avnir2-1b2");
-    spec.leader.ellipsoidName = "MARS2000";
-    auto product = Write(spec);
+    ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("avnir2-1b2");
+    recipe.leader.ellipsoidName = "MARS2000";
+    auto product = Write(recipe);
     gdaltest::GdalErrorCapture errors;
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
@@ -147,21 +147,21 @@ TEST(GdalGeoreferencing, UnknownEllipsoidKeepsTheTransformButClaimsNoCrs) {
 }
 
 TEST(GdalGeoreferencing, BesselProductsAreMappedOnTheBesselEllipsoid) {
-    ceoswriter::ProductSpec spec = gdaltest::ProductByName("avnir2-1b2");
-    spec.leader.ellipsoidName = "BESSEL";
-    auto product = Write(spec);
+    ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("avnir2-1b2");
+    recipe.leader.ellipsoidName = "BESSEL";
+    auto product = Write(recipe);
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
     const OGRSpatialReference* crs = dataset->GetSpatialRef();
     ASSERT_NE(nullptr, crs);
     EXPECT_NEAR(6377397.155, crs->GetSemiMajor(), 1e-3);
-    EXPECT_EQ(spec.leader.utmZoneNumber, crs->GetUTMZone());
+    EXPECT_EQ(recipe.leader.utmZoneNumber, crs->GetUTMZone());
 }
 
 TEST(GdalGeoreferencing, ImpossibleCornersMakeNoGcps) {
-    ceoswriter::ProductSpec spec = gdaltest::ProductByName("prism-1b1");
-    spec.leader.lowerLeftLatitude = 123.0;
-    auto product = Write(spec);
+    ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("prism-1b1");
+    recipe.leader.lowerLeftLatitude = 123.0;
+    auto product = Write(recipe);
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
     EXPECT_EQ(0, dataset->GetGCPCount());

@@ -4,86 +4,86 @@ namespace gdaltest {
 
 namespace {
 
-using ceoswriter::ProductSpec;
+using ceoswriter::ProductRecipe;
 
 // Dummy widths that differ from file to file and from line to line, so that
 // row assembly has real cuts to make.
-void VaryDummyWidths(ProductSpec& spec) {
-    spec.image.leftDummyWidth = [](int file, int line) { return 4 + (file + line) % 3; };
-    spec.image.rightDummyWidth = [](int file, int line) { return 3 + (file * 2 + line) % 2; };
+void VaryDummyWidths(ProductRecipe& recipe) {
+    recipe.image.leftDummyWidth = [](int file, int line) { return 4 + (file + line) % 3; };
+    recipe.image.rightDummyWidth = [](int file, int line) { return 3 + (file * 2 + line) % 2; };
 }
 
-ProductSpec Prism1B1() {
-    ProductSpec spec = ceoswriter::PrismProduct(1, 'N');
-    spec.image.pixelsPerLine = 80;
-    spec.image.lines = 24;
-    VaryDummyWidths(spec);
-    return spec;
+ProductRecipe Prism1B1() {
+    ProductRecipe recipe = ceoswriter::PrismProduct(1, 'N');
+    recipe.image.pixelsPerLine = 80;
+    recipe.image.lines = 24;
+    VaryDummyWidths(recipe);
+    return recipe;
 }
 
-ProductSpec Prism1AForward() {
-    ProductSpec spec = ceoswriter::PrismProduct(0, 'F');
-    spec.designators = {3, 4, 5, 6};
-    spec.image.pixelsPerLine = 72;
-    spec.image.lines = 18;
-    VaryDummyWidths(spec);
-    return spec;
+ProductRecipe Prism1AForward() {
+    ProductRecipe recipe = ceoswriter::PrismProduct(0, 'F');
+    recipe.designators = {3, 4, 5, 6};
+    recipe.image.pixelsPerLine = 72;
+    recipe.image.lines = 18;
+    VaryDummyWidths(recipe);
+    return recipe;
 }
 
 // A geocoded PRISM Level 1B2 product oriented to grid north.
-ProductSpec Prism1B2(char letter, const char* mapDirection) {
-    ProductSpec spec = ceoswriter::PrismProduct(2, 'B');
-    spec.image.pixelsPerLine = 96;
-    spec.image.lines = 20;
-    spec.leader.geocodingLetter = letter;
-    spec.summary = ceoswriter::SummarySpec{};
-    spec.summary->mapDirection = std::string(mapDirection);
-    spec.leader.xPixelSize1B2 = 2.5;
-    spec.leader.yPixelSize1B2 = 2.5;
-    return spec;
+ProductRecipe Prism1B2(char letter, const char* mapDirection) {
+    ProductRecipe recipe = ceoswriter::PrismProduct(2, 'B');
+    recipe.image.pixelsPerLine = 96;
+    recipe.image.lines = 20;
+    recipe.leader.geocodingLetter = letter;
+    recipe.summary = ceoswriter::SummaryRecipe{};
+    recipe.summary->mapDirection = std::string(mapDirection);
+    recipe.leader.xPixelSize1B2 = 2.5;
+    recipe.leader.yPixelSize1B2 = 2.5;
+    return recipe;
 }
 
-ProductSpec Avnir21B1() {
-    ProductSpec spec = ceoswriter::Avnir2Product(1);
-    spec.image.pixelsPerLine = 72;
-    spec.image.lines = 30;
-    spec.leader.text373 = "+30.0";  // a de-stagger shift of 6 lines
-    VaryDummyWidths(spec);
-    return spec;
+ProductRecipe Avnir21B1() {
+    ProductRecipe recipe = ceoswriter::Avnir2Product(1);
+    recipe.image.pixelsPerLine = 72;
+    recipe.image.lines = 30;
+    recipe.leader.text373 = "+30.0";  // a de-stagger shift of 6 lines
+    VaryDummyWidths(recipe);
+    return recipe;
 }
 
-ProductSpec Avnir21B2() {
-    ProductSpec spec = ceoswriter::Avnir2Product(2);
-    spec.image.pixelsPerLine = 88;
-    spec.image.lines = 26;
-    spec.leader.geocodingLetter = 'G';
-    spec.leader.xPixelSize1B2 = 10.0;
-    spec.leader.yPixelSize1B2 = 12.5;
-    return spec;
+ProductRecipe Avnir21B2() {
+    ProductRecipe recipe = ceoswriter::Avnir2Product(2);
+    recipe.image.pixelsPerLine = 88;
+    recipe.image.lines = 26;
+    recipe.leader.geocodingLetter = 'G';
+    recipe.leader.xPixelSize1B2 = 10.0;
+    recipe.leader.yPixelSize1B2 = 12.5;
+    return recipe;
 }
 
-ProductSpec Avnir21B2South() {
-    ProductSpec spec = Avnir21B2();
-    spec.leader.hemisphereCode = 1;
-    spec.leader.utmZoneNumber = 19;
-    spec.leader.sceneCenterNorthing = 6123.25;
-    spec.leader.sceneCenterEasting = 402.5;
-    return spec;
+ProductRecipe Avnir21B2South() {
+    ProductRecipe recipe = Avnir21B2();
+    recipe.leader.hemisphereCode = 1;
+    recipe.leader.utmZoneNumber = 19;
+    recipe.leader.sceneCenterNorthing = 6123.25;
+    recipe.leader.sceneCenterEasting = 402.5;
+    return recipe;
 }
 
-ProductSpec Avnir21B2PolarStereographic() {
-    ProductSpec spec = Avnir21B2();
-    spec.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
-    spec.leader.projectionCenterLatitude = 78.25;
-    spec.leader.projectionCenterLongitude = 15.5;
-    spec.leader.psSceneCenterEasting = 512.125;
-    spec.leader.psSceneCenterNorthing = -1250.5;
-    return spec;
+ProductRecipe Avnir21B2PolarStereographic() {
+    ProductRecipe recipe = Avnir21B2();
+    recipe.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN";
+    recipe.leader.projectionCenterLatitude = 78.25;
+    recipe.leader.projectionCenterLongitude = 15.5;
+    recipe.leader.psSceneCenterEasting = 512.125;
+    recipe.leader.psSceneCenterNorthing = -1250.5;
+    return recipe;
 }
 
 struct Named {
     const char* name;
-    ProductSpec (*make)();
+    ProductRecipe (*make)();
 };
 
 const Named kProducts[] = {
@@ -109,7 +109,7 @@ const std::vector<std::string>& ProductNames() {
     return names;
 }
 
-ProductSpec ProductByName(const std::string& name, bool* known) {
+ProductRecipe ProductByName(const std::string& name, bool* known) {
     for (const Named& product : kProducts)
         if (name == product.name) {
             if (known) *known = true;

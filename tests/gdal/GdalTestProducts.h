@@ -14,6 +14,6 @@ const std::vector<std::string>& ProductNames();
 
 /// The product called name; an unknown name gives a PRISM Level 1B1 product
 /// and sets *known to false.
-ceoswriter::ProductSpec ProductByName(const std::string& name, bool* known = nullptr);
+ceoswriter::ProductRecipe ProductByName(const std::string& name, bool* known = nullptr);
 
 }  // namespace gdaltest

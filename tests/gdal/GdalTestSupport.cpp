@@ -10,18 +10,18 @@
 
 namespace gdaltest {
 
-std::unique_ptr<WrittenProduct> Write(const ceoswriter::ProductSpec& spec) {
+std::unique_ptr<WrittenProduct> Write(const ceoswriter::ProductRecipe& recipe) {
     auto product = std::make_unique<WrittenProduct>();
-    product->spec = spec;
-    product->files = ceoswriter::WriteProduct(product->dir.path(), spec);
+    product->recipe = recipe;
+    product->files = ceoswriter::WriteProduct(product->dir.path(), recipe);
     return product;
 }
 
 std::unique_ptr<WrittenProduct> Write(const std::string& name) {
     bool known = false;
-    const ceoswriter::ProductSpec spec = ProductByName(name, &known);
+    const ceoswriter::ProductRecipe recipe = ProductByName(name, &known);
     EXPECT_TRUE(known) << name;
-    return Write(spec);
+    return Write(recipe);
 }
 
 GdalDataset OpenRaster(const std::string& path, const std::vector<std::string>& options) {

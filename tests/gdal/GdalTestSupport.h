@@ -17,11 +17,11 @@ namespace gdaltest {
 /// A product written by the product writer into its own temporary directory.
 struct WrittenProduct {
     testing_support::TempDir dir;
-    ceoswriter::ProductSpec spec;
+    ceoswriter::ProductRecipe recipe;
     ceoswriter::ProductFiles files;
 };
 
-std::unique_ptr<WrittenProduct> Write(const ceoswriter::ProductSpec& spec);
+std::unique_ptr<WrittenProduct> Write(const ceoswriter::ProductRecipe& recipe);
 /// The test product called name (GdalTestProducts.h).
 std::unique_ptr<WrittenProduct> Write(const std::string& name);
 

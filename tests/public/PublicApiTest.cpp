@@ -27,8 +27,8 @@ std::string Native(std::string path) {
     return path;
 }
 
-ProductSpec OneCcdProduct() {
-    ProductSpec product = PrismProduct(1);
+ProductRecipe OneCcdProduct() {
+    ProductRecipe product = PrismProduct(1);
     product.designators = {3};
     product.image.pixelsPerLine = 300;
     product.image.lines = 4;
@@ -41,7 +41,7 @@ ProductSpec OneCcdProduct() {
 
 TEST(PublicApi, DatasetReadsAProductGivenWithNativeSeparators) {
     TempDir dir;
-    ProductSpec product = OneCcdProduct();
+    ProductRecipe product = OneCcdProduct();
     ProductFiles files = WriteProduct(dir.path(), product);
     ReportCapture capture;
     CeosAlosjDataset dataset(Native(files.volume).c_str());
@@ -106,7 +106,7 @@ TEST(PublicApi, ExceptionsThrownInsideTheLibraryAreCaughtByTheHost) {
 
 TEST(PublicApi, SensorModelBlocksCrossToTheHostAndAreReleasedThere) {
     TempDir dir;
-    ProductSpec product = OneCcdProduct();
+    ProductRecipe product = OneCcdProduct();
     ProductFiles files = WriteProduct(dir.path(), product);
     CeosAlosjDataset dataset(files.volume.c_str());
     ASSERT_EQ(dataset.FileOpen(nullptr), 0);
@@ -114,7 +114,7 @@ TEST(PublicApi, SensorModelBlocksCrossToTheHostAndAreReleasedThere) {
     Tkmd_ALPSM1B1_EPH ephemeris;
     std::memset(&ephemeris, 0, sizeof ephemeris);
     dataset.GetALPSM1B1EphemerisData(&ephemeris);
-    const StateVectorBlockSpec& block = product.supplemental.secondBlock;
+    const StateVectorBlockRecipe& block = product.supplemental.secondBlock;
     ASSERT_EQ(ephemeris.ephemerisCount, static_cast<int32_t>(block.lines.size()));
     ASSERT_NE(ephemeris.ephemeris, nullptr);
     ASSERT_GT(ephemeris.ephemerisCount, 0);

@@ -21,7 +21,7 @@ constexpr size_t kChunkBytes = 4u << 20;  // lines are gathered and written in c
 /// The file number image files carry in their descriptors.
 constexpr int kImageFileNumber = 2;
 
-Record ImageDescriptor(const ImageFileLayout& layout, const ProductSpec& product,
+Record ImageDescriptor(const ImageFileLayout& layout, const ProductRecipe& product,
                        const std::string& fileId) {
     const int bytesPerPixel = std::max(1, layout.bitsPerPixel / 8);
     Record record = FileDescriptorRecord(static_cast<size_t>(layout.recordLength), product,
@@ -61,7 +61,7 @@ Record ImageDescriptor(const ImageFileLayout& layout, const ProductSpec& product
 
 /// Milliseconds of the day and microseconds of line: the first line as
 /// given, later ones lineInterval apart.
-void LineScanTime(const ImageSpec& spec, const ImageFileLayout& layout, int line,
+void LineScanTime(const ImageLayout& recipe, const ImageFileLayout& layout, int line,
                   int32_t& milliseconds, int32_t& microseconds) {
     if (line == 0) {
         milliseconds = layout.startMilliseconds;
@@ -70,7 +70,7 @@ void LineScanTime(const ImageSpec& spec, const ImageFileLayout& layout, int line
     }
     const long long total = static_cast<long long>(layout.startMilliseconds) * 1000 +
                             layout.startMicroseconds +
-                            static_cast<long long>(line) * spec.lineIntervalMicroseconds;
+                            static_cast<long long>(line) * recipe.lineIntervalMicroseconds;
     long long ms = total / 1000;
     long long us = total % 1000;
     if (us < 0) {
@@ -83,12 +83,12 @@ void LineScanTime(const ImageSpec& spec, const ImageFileLayout& layout, int line
 
 }  // namespace
 
-ImageFileLayout ResolveImageFile(const ImageSpec& spec, int fileIndex) {
-    ImageFileLayout layout{spec.pixelsPerLine,  spec.lines,          spec.recordLength,
-                           spec.bitsPerPixel,   spec.formatTypeCode, spec.startMilliseconds,
-                           spec.startMicroseconds};
-    auto it = spec.files.find(fileIndex);
-    if (it != spec.files.end()) {
+ImageFileLayout ResolveImageFile(const ImageLayout& recipe, int fileIndex) {
+    ImageFileLayout layout{recipe.pixelsPerLine,  recipe.lines,          recipe.recordLength,
+                           recipe.bitsPerPixel,   recipe.formatTypeCode, recipe.startMilliseconds,
+                           recipe.startMicroseconds};
+    auto it = recipe.files.find(fileIndex);
+    if (it != recipe.files.end()) {
         const ImageFileOverride& o = it->second;
         if (o.pixelsPerLine) layout.pixelsPerLine = *o.pixelsPerLine;
         if (o.lines) layout.lines = *o.lines;
@@ -99,7 +99,7 @@ ImageFileLayout ResolveImageFile(const ImageSpec& spec, int fileIndex) {
         if (o.startMicroseconds) layout.startMicroseconds = *o.startMicroseconds;
     }
     if (layout.recordLength == 0)
-        layout.recordLength = std::max(kLinePrefix + layout.pixelsPerLine, ImageSpec::kMinimumRecordLength);
+        layout.recordLength = std::max(kLinePrefix + layout.pixelsPerLine, ImageLayout::kMinimumRecordLength);
     return layout;
 }
 
@@ -112,19 +112,19 @@ uint8_t DefaultPixel(int fileIndex, int line, int pixel) {
     return static_cast<uint8_t>(1 + h % 255);
 }
 
-uint8_t ImagePixel(const ImageSpec& spec, int fileIndex, int line, int pixel) {
-    const ImageFileLayout layout = ResolveImageFile(spec, fileIndex);
+uint8_t ImagePixel(const ImageLayout& recipe, int fileIndex, int line, int pixel) {
+    const ImageFileLayout layout = ResolveImageFile(recipe, fileIndex);
     if (line < 0 || line >= layout.lines || pixel < 0 || pixel >= layout.pixelsPerLine) return 0;
-    const int left = spec.leftDummyWidth(fileIndex, line);
-    const int right = spec.rightDummyWidth(fileIndex, line);
+    const int left = recipe.leftDummyWidth(fileIndex, line);
+    const int right = recipe.rightDummyWidth(fileIndex, line);
     if (pixel < left || pixel >= layout.pixelsPerLine - right) return 0;
-    return spec.pixel ? spec.pixel(fileIndex, line, pixel) : DefaultPixel(fileIndex, line, pixel);
+    return recipe.pixel ? recipe.pixel(fileIndex, line, pixel) : DefaultPixel(fileIndex, line, pixel);
 }
 
-void WriteImageFile(const std::string& path, const ProductSpec& product, int index,
+void WriteImageFile(const std::string& path, const ProductRecipe& product, int index,
                     const std::string& fileId) {
-    const ImageSpec& spec = product.image;
-    const ImageFileLayout layout = ResolveImageFile(spec, index);
+    const ImageLayout& recipe = product.image;
+    const ImageFileLayout layout = ResolveImageFile(recipe, index);
     if (layout.pixelsPerLine < 0 || layout.lines < 0)
         throw std::invalid_argument("negative image size");
     if (layout.recordLength < kDescriptorEnd || layout.recordLength < kLinePrefix + layout.pixelsPerLine)
@@ -144,9 +144,9 @@ void WriteImageFile(const std::string& path, const ProductSpec& product, int ind
     for (int i = 0; i < layout.lines; ++i) {
         int32_t milliseconds = 0;
         int32_t microseconds = 0;
-        LineScanTime(spec, layout, i, milliseconds, microseconds);
-        const int left = spec.leftDummyWidth(index, i);
-        const int right = spec.rightDummyWidth(index, i);
+        LineScanTime(recipe, layout, i, milliseconds, microseconds);
+        const int left = recipe.leftDummyWidth(index, i);
+        const int right = recipe.rightDummyWidth(index, i);
         line.Header(i + 2, kImageDataType)  // the descriptor is record 1
             .BinInt(13, 4, i + 1)           // line number
             .BinInt(17, 4, 1)               // record index within the line
@@ -161,8 +161,8 @@ void WriteImageFile(const std::string& path, const ProductSpec& product, int ind
         const int end = std::clamp(count - right, first, count);
         std::memset(pixels, 0, static_cast<size_t>(first));
         std::memset(pixels + end, 0, static_cast<size_t>(count - end));
-        if (spec.pixel) {
-            for (int p = first; p < end; ++p) pixels[p] = spec.pixel(index, i, p);
+        if (recipe.pixel) {
+            for (int p = first; p < end; ++p) pixels[p] = recipe.pixel(index, i, p);
         } else {
             for (int p = first; p < end; ++p) pixels[p] = DefaultPixel(index, i, p);
         }

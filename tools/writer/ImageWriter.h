@@ -15,7 +15,7 @@
 
 namespace ceoswriter {
 
-struct ProductSpec;
+struct ProductRecipe;
 
 /// Dummy pixels at one end of a line, by file index (in the product's list
 /// of image files) and line (from 0).
@@ -35,7 +35,7 @@ struct ImageFileOverride {
     std::optional<int16_t> startMicroseconds;
 };
 
-struct ImageSpec {
+struct ImageLayout {
     static constexpr int kDefaultLeftDummyWidth = 6;
     static constexpr int kDefaultRightDummyWidth = 4;
     /// Records are at least this long when no length is chosen, as real
@@ -70,7 +70,7 @@ struct ImageFileLayout {
     int32_t startMilliseconds;
     int16_t startMicroseconds;
 };
-ImageFileLayout ResolveImageFile(const ImageSpec& spec, int fileIndex);
+ImageFileLayout ResolveImageFile(const ImageLayout& recipe, int fileIndex);
 
 /// The deterministic default content: never 0, different from line to line
 /// and from file to file.
@@ -78,10 +78,10 @@ uint8_t DefaultPixel(int fileIndex, int line, int pixel);
 
 /// The byte the writer puts at pixel of line of file fileIndex: 0 for dummy
 /// pixels and for pixels outside the line, otherwise the content's byte.
-uint8_t ImagePixel(const ImageSpec& spec, int fileIndex, int line, int pixel);
+uint8_t ImagePixel(const ImageLayout& recipe, int fileIndex, int line, int pixel);
 
 /// Writes the image file with the given index in the product's list.
-void WriteImageFile(const std::string& path, const ProductSpec& product, int index,
+void WriteImageFile(const std::string& path, const ProductRecipe& product, int index,
                     const std::string& fileId);
 
 }  // namespace ceoswriter

@@ -21,15 +21,15 @@ constexpr RecordType kMapProjectionType = {0x12, 0x14, 0x12, 0x14};
 constexpr RecordType kSensorAncillaryType = {0x12, 0x3C, 0x12, 0x14};
 constexpr RecordType kPlatformPositionType = {0x12, 0x1E, 0x12, 0x14};
 
-int SceneLines(const ProductSpec& product) {
+int SceneLines(const ProductRecipe& product) {
     return product.leader.numberOfLines.value_or(product.image.lines);
 }
 
-int ScenePixels(const ProductSpec& product) {
+int ScenePixels(const ProductRecipe& product) {
     return product.leader.pixelsPerLine.value_or(product.image.pixelsPerLine);
 }
 
-std::string ProductIdText(const ProductSpec& product) {
+std::string ProductIdText(const ProductRecipe& product) {
     std::string id = product.leader.productId.value_or(product.processingSuffix);
     if (product.leader.geocodingLetter) {
         if (id.size() < 5) id.resize(5, '_');
@@ -38,7 +38,7 @@ std::string ProductIdText(const ProductSpec& product) {
     return id;
 }
 
-Record FileDescriptor(const ProductSpec& product, const std::string& fileId) {
+Record FileDescriptor(const ProductRecipe& product, const std::string& fileId) {
     Record record = FileDescriptorRecord(kRecordLength, product, 1, fileId);
     record.Int(181, 6, 1)                       // data set summary records
         .Int(187, 6, static_cast<long long>(kRecordLength))
@@ -55,8 +55,8 @@ Record FileDescriptor(const ProductSpec& product, const std::string& fileId) {
     return record;
 }
 
-Record SceneHeader(const ProductSpec& product) {
-    const LeaderSpec& leader = product.leader;
+Record SceneHeader(const ProductRecipe& product) {
+    const LeaderRecipe& leader = product.leader;
     const int lines = SceneLines(product);
     const int pixels = ScenePixels(product);
     Record record(kRecordLength);
@@ -118,8 +118,8 @@ Record SceneHeader(const ProductSpec& product) {
     return record;
 }
 
-Record Ancillary1(const ProductSpec& product) {
-    const LeaderSpec& leader = product.leader;
+Record Ancillary1(const ProductRecipe& product) {
+    const LeaderRecipe& leader = product.leader;
     const double pixelSize = product.IsPrism() ? 2.5 : 10.0;
     const double xSize = leader.xPixelSize.value_or(pixelSize);
     const double ySize = leader.yPixelSize.value_or(pixelSize);
@@ -164,33 +164,33 @@ Record Ancillary1(const ProductSpec& product) {
     return record;
 }
 
-Record PrismAncillary2(const PrismAncillary2Spec& spec) {
+Record PrismAncillary2(const PrismAncillary2Recipe& recipe) {
     Record record(kRecordLength);
     record.Header(4, kSensorAncillaryType)
-        .Ascii(13, 4, spec.text13)
-        .Int(17, 4, spec.value17)
-        .Int(21, 4, spec.value21)
-        .Ascii(57, 6, spec.text57)
-        .Ascii(63, 1, spec.text63);
-    for (int k = 0; k < 2; ++k) record.Real(79 + 8 * k, 8, spec.values79[k], 3);
-    for (int k = 0; k < 2; ++k) record.Real(2703 + 8 * k, 8, spec.values2703[k], 3);
+        .Ascii(13, 4, recipe.text13)
+        .Int(17, 4, recipe.value17)
+        .Int(21, 4, recipe.value21)
+        .Ascii(57, 6, recipe.text57)
+        .Ascii(63, 1, recipe.text63);
+    for (int k = 0; k < 2; ++k) record.Real(79 + 8 * k, 8, recipe.values79[k], 3);
+    for (int k = 0; k < 2; ++k) record.Real(2703 + 8 * k, 8, recipe.values2703[k], 3);
     return record;
 }
 
-Record Avnir2Ancillary2(const Avnir2Ancillary2Spec& spec) {
+Record Avnir2Ancillary2(const Avnir2Ancillary2Recipe& recipe) {
     Record record(kRecordLength);
     record.Header(4, kSensorAncillaryType)
-        .Ascii(13, 4, spec.text13)
-        .Int(17, 4, spec.value17)
-        .Int(21, 4, spec.value21);
-    for (int k = 0; k < 4; ++k) record.Int(25 + 5 * k, 5, spec.values25[k]);
-    record.Ascii(57, 6, spec.text57);
-    for (int k = 0; k < 9; ++k) record.Real(79 + 8 * k, 8, spec.values79[k], 3);
-    for (int k = 0; k < 8; ++k) record.Real(2703 + 8 * k, 8, spec.values2703[k], 3);
+        .Ascii(13, 4, recipe.text13)
+        .Int(17, 4, recipe.value17)
+        .Int(21, 4, recipe.value21);
+    for (int k = 0; k < 4; ++k) record.Int(25 + 5 * k, 5, recipe.values25[k]);
+    record.Ascii(57, 6, recipe.text57);
+    for (int k = 0; k < 9; ++k) record.Real(79 + 8 * k, 8, recipe.values79[k], 3);
+    for (int k = 0; k < 8; ++k) record.Real(2703 + 8 * k, 8, recipe.values2703[k], 3);
     return record;
 }
 
-Record Ancillary3(const LeaderSpec& leader) {
+Record Ancillary3(const LeaderRecipe& leader) {
     if (leader.dataPoints.size() > kMaxDataPoints)
         throw std::length_error("a platform position record holds at most 28 data points");
     const int points = static_cast<int>(leader.dataPoints.size());
@@ -243,7 +243,7 @@ std::vector<StateVector> DefaultStateVectors(int count) {
     return points;
 }
 
-void WriteLeaderFile(const std::string& path, const ProductSpec& product, const std::string& fileId) {
+void WriteLeaderFile(const std::string& path, const ProductRecipe& product, const std::string& fileId) {
     FileWriter out(path);
     out.Write(0, FileDescriptor(product, fileId));
     out.Write(kSceneHeaderOffset, SceneHeader(product));

@@ -15,7 +15,7 @@
 
 namespace ceoswriter {
 
-struct ProductSpec;
+struct ProductRecipe;
 
 /// Set j, term n of ancillary record 1's geometric coefficients.
 using CoefficientSets = std::array<std::array<double, 10>, 32>;
@@ -33,7 +33,7 @@ struct StateVector {
 std::vector<StateVector> DefaultStateVectors(int count = 28);
 
 /// Ancillary record 2 in the PRISM layout.
-struct PrismAncillary2Spec {
+struct PrismAncillary2Recipe {
     std::string text13 = "PSM";   // positions 13-16
     int value17 = 6;              // 17-20
     int value21 = 4992;           // 21-24
@@ -44,7 +44,7 @@ struct PrismAncillary2Spec {
 };
 
 /// Ancillary record 2 in the AVNIR-2 layout.
-struct Avnir2Ancillary2Spec {
+struct Avnir2Ancillary2Recipe {
     std::string text13 = "AV2";  // positions 13-16
     int value17 = 4;             // 17-20
     int value21 = 7100;          // 21-24
@@ -54,7 +54,7 @@ struct Avnir2Ancillary2Spec {
     std::array<double, 8> values2703 = {10.5, 11.25, 12.0, -13.5, 14.75, 15.0, 16.125, 17.5};
 };
 
-struct LeaderSpec {
+struct LeaderRecipe {
     // --- scene header (record 2) ---
     /// productId (positions 21-36); default: the product's processing suffix
     /// ("O1B2R_UN" for PRISM Level 1B2).
@@ -107,8 +107,8 @@ struct LeaderSpec {
     CoefficientSets coefficientSets = DefaultCoefficientSets();
 
     // --- ancillary record 2 (record 4), the layout of the product's sensor ---
-    PrismAncillary2Spec prismAncillary2;
-    Avnir2Ancillary2Spec avnir2Ancillary2;
+    PrismAncillary2Recipe prismAncillary2;
+    Avnir2Ancillary2Recipe avnir2Ancillary2;
 
     // --- ancillary record 3 (record 5), platform position ---
     std::string orbitalElementsDesignator = "PRELIMINARY";
@@ -128,6 +128,6 @@ struct LeaderSpec {
     int leapSecondFlag = 0;
 };
 
-void WriteLeaderFile(const std::string& path, const ProductSpec& product, const std::string& fileId);
+void WriteLeaderFile(const std::string& path, const ProductRecipe& product, const std::string& fileId);
 
 }  // namespace ceoswriter

@@ -12,7 +12,7 @@ constexpr RecordType kFilePointerType = {0xDB, 0xC0, 0x12, 0x12};
 constexpr RecordType kTextType = {0x12, 0x3F, 0x12, 0x12};
 constexpr RecordType kFileDescriptorType = {0x3F, 0xC0, 0x12, 0x12};
 
-std::string SensorCode(const ProductSpec& product) { return product.IsPrism() ? "PSM" : "AV2"; }
+std::string SensorCode(const ProductRecipe& product) { return product.IsPrism() ? "PSM" : "AV2"; }
 
 std::string Pad(std::string text, size_t length) {
     text.resize(length, ' ');
@@ -25,7 +25,7 @@ struct ListedFile {
     std::string fileClassCode;  // and its code
 };
 
-std::vector<ListedFile> ListedFiles(const ProductSpec& product, const ProductFiles& files) {
+std::vector<ListedFile> ListedFiles(const ProductRecipe& product, const ProductFiles& files) {
     std::vector<ListedFile> listed;
     size_t i = 0;
     listed.push_back({files.fileIds[i++], "LEADER FILE", "LEAD"});
@@ -39,25 +39,25 @@ std::vector<ListedFile> ListedFiles(const ProductSpec& product, const ProductFil
 
 }  // namespace
 
-int ProductSpec::ImageCount() const {
+int ProductRecipe::ImageCount() const {
     if (IsPrism() && level == 2) return 1;
     return static_cast<int>(designators.size());
 }
 
-ProductSpec PrismProduct(int level, char observationMode) {
-    ProductSpec product;
+ProductRecipe PrismProduct(int level, char observationMode) {
+    ProductRecipe product;
     product.sensor = Sensor::Prism;
     product.level = level;
     product.observationMode = observationMode;
     product.sceneId = std::string("ALPSM") + observationMode + "038862710";
     product.processingSuffix = level == 0 ? "O1A__A" : level == 1 ? "O1B1__A" : "O1B2R_UN";
     product.designators = {1, 2, 3, 4, 5, 6};
-    if (level == 2) product.summary = SummarySpec{};
+    if (level == 2) product.summary = SummaryRecipe{};
     return product;
 }
 
-ProductSpec Avnir2Product(int level) {
-    ProductSpec product;
+ProductRecipe Avnir2Product(int level) {
+    ProductRecipe product;
     product.sensor = Sensor::Avnir2;
     product.level = level;
     product.observationMode = 'A';
@@ -67,7 +67,7 @@ ProductSpec Avnir2Product(int level) {
     return product;
 }
 
-std::string FileId(const ProductSpec& product, char fileClass, int designator) {
+std::string FileId(const ProductRecipe& product, char fileClass, int designator) {
     // e.g. "ALPSM_N1IMG-CCD3": sensor, '_', mode (6), level (7), class (8), designator (15).
     std::string id = "AL" + SensorCode(product) + "_";
     id += product.observationMode;
@@ -85,7 +85,7 @@ std::string FileId(const ProductSpec& product, char fileClass, int designator) {
     return Pad(id, 16);
 }
 
-ProductFiles ProductFileNames(const std::string& directory, const ProductSpec& product) {
+ProductFiles ProductFileNames(const std::string& directory, const ProductRecipe& product) {
     ProductFiles files;
     files.directory = directory;
     const std::string dir = directory.empty() || directory.back() == '/' ? directory : directory + "/";
@@ -113,7 +113,7 @@ ProductFiles ProductFileNames(const std::string& directory, const ProductSpec& p
     return files;
 }
 
-ProductFiles WriteProduct(const std::string& directory, const ProductSpec& product) {
+ProductFiles WriteProduct(const std::string& directory, const ProductRecipe& product) {
     ProductFiles files = ProductFileNames(directory, product);
     WriteVolumeDirectory(files.volume, product, files);
     WriteLeaderFile(files.leader, product, files.fileIds[0]);
@@ -126,7 +126,7 @@ ProductFiles WriteProduct(const std::string& directory, const ProductSpec& produ
     return files;
 }
 
-void WriteVolumeDirectory(const std::string& path, const ProductSpec& product,
+void WriteVolumeDirectory(const std::string& path, const ProductRecipe& product,
                           const ProductFiles& files) {
     const std::vector<ListedFile> listed = ListedFiles(product, files);
     const int pointerCount = static_cast<int>(listed.size());
@@ -188,7 +188,7 @@ void WriteVolumeDirectory(const std::string& path, const ProductSpec& product,
     }
 }
 
-Record FileDescriptorRecord(size_t length, const ProductSpec& product, int fileNumber,
+Record FileDescriptorRecord(size_t length, const ProductRecipe& product, int fileNumber,
                             const std::string& fileId) {
     Record record(length);
     record.Header(1, kFileDescriptorType)

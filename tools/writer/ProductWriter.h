@@ -22,7 +22,7 @@ namespace ceoswriter {
 
 enum class Sensor { Prism, Avnir2 };
 
-struct ProductSpec {
+struct ProductRecipe {
     Sensor sensor = Sensor::Prism;
     int level = 1;               // 0 Level 1A, 1 Level 1B1, 2 Level 1B2
     char observationMode = 'N';  // N, F, B, W (PRISM); A (AVNIR-2)
@@ -32,11 +32,11 @@ struct ProductSpec {
     /// Level 1B2), band numbers (AVNIR-2); ignored for PRISM Level 1B2.
     std::vector<int> designators = {1, 2, 3, 4, 5, 6};
 
-    LeaderSpec leader;
-    ImageSpec image;
-    TrailerSpec trailer;
-    SupplementalSpec supplemental;
-    std::optional<SummarySpec> summary;
+    LeaderRecipe leader;
+    ImageLayout image;
+    TrailerRecipe trailer;
+    SupplementalRecipe supplemental;
+    std::optional<SummaryRecipe> summary;
 
     // Volume directory details, mostly for malformed products.
     std::optional<std::string> documentId;            // default "CEOS-PSM-CCT" / "CEOS-AV2-CCT"
@@ -51,9 +51,9 @@ struct ProductSpec {
 };
 
 /// A PRISM product of the given level: six CCD files below 1B2, one at 1B2.
-ProductSpec PrismProduct(int level = 1, char observationMode = 'N');
+ProductRecipe PrismProduct(int level = 1, char observationMode = 'N');
 /// An AVNIR-2 product of the given level with its four band files.
-ProductSpec Avnir2Product(int level = 1);
+ProductRecipe Avnir2Product(int level = 1);
 
 struct ProductFiles {
     std::string directory;
@@ -69,21 +69,21 @@ struct ProductFiles {
 
 /// The 16-character file ID of one file: sensor, observation mode at index 6,
 /// level digit at 7, class letter (I, L, S, T) at 8, designator at 15.
-std::string FileId(const ProductSpec& product, char fileClass, int designator = 0);
+std::string FileId(const ProductRecipe& product, char fileClass, int designator = 0);
 
 /// The file names a product gets in directory, without writing anything.
-ProductFiles ProductFileNames(const std::string& directory, const ProductSpec& product);
+ProductFiles ProductFileNames(const std::string& directory, const ProductRecipe& product);
 
 /// Writes every file of the product into directory (which must exist).
-ProductFiles WriteProduct(const std::string& directory, const ProductSpec& product);
+ProductFiles WriteProduct(const std::string& directory, const ProductRecipe& product);
 
 /// Writes only the volume directory file.
-void WriteVolumeDirectory(const std::string& path, const ProductSpec& product,
+void WriteVolumeDirectory(const std::string& path, const ProductRecipe& product,
                           const ProductFiles& files);
 
 /// A file descriptor record of length bytes with its common first 180 bytes
 /// filled: header, document ID, file number, file ID and the locator fields.
-Record FileDescriptorRecord(size_t length, const ProductSpec& product, int fileNumber,
+Record FileDescriptorRecord(size_t length, const ProductRecipe& product, int fileNumber,
                             const std::string& fileId);
 
 }  // namespace ceoswriter

@@ -636,7 +636,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
         return options.size == SampleSize::Tiny ? tiny : options.size == SampleSize::Small ? small : full;
     };
 
-    ProductSpec product = g->prism ? PrismProduct(options.level, 'N') : Avnir2Product(options.level);
+    ProductRecipe product = g->prism ? PrismProduct(options.level, 'N') : Avnir2Product(options.level);
     const int files = product.ImageCount();
 
     if (g->sensorGeometry && g->prism) {
@@ -691,7 +691,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
     geometry_ = g;
 
     // Image files.
-    ImageSpec& image = product.image;
+    ImageLayout& image = product.image;
     image.pixelsPerLine = g->pixelsPerLine;
     image.lines = g->fileLines;
     image.leftDummyWidth = [g](int file, int) { return g->left[static_cast<size_t>(file)]; };
@@ -704,7 +704,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
     image.startMicroseconds = static_cast<int16_t>(startMicros % 1000);
 
     // Scene header.
-    LeaderSpec& leader = product.leader;
+    LeaderRecipe& leader = product.leader;
     double latitude, longitude;
     UtmToGeographic(g->originEasting, g->originNorthing, kZone, true, latitude, longitude);
     leader.sceneCenterLatitude = latitude;
@@ -776,7 +776,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
     leader.orbitalElements = {radius / 1000.0, 0.0011, 98.16, 0.0, 90.0, 0.0};
 
     if (product.HasSupplemental()) {
-        SupplementalSpec& sup = product.supplemental;
+        SupplementalRecipe& sup = product.supplemental;
         const int32_t date = kYear * 10000 + kMonth * 100 + kDay;
         // State vectors (kilometres, kilometres per second) a minute apart
         // over the scene: the precision orbit, and a predicted one a few
@@ -804,7 +804,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
         for (int k = 0; k < 9; ++k) {
             const double second = blockStart + 60.0 * k;
             const double theta = GreenwichAngle(second) * kDeg;
-            MatrixEntrySpec entry = {date, ClockTime(second), {}, {}};
+            MatrixEntryRecipe entry = {date, ClockTime(second), {}, {}};
             const double c = std::cos(theta), s = std::sin(theta);
             const double m[3][3] = {{c, s, 0}, {-s, c, 0}, {0, 0, 1}};
             for (int r = 0; r < 3; ++r)
@@ -832,7 +832,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
                                     {xAxis.z, yAxis.z, zAxis.z}};
             const std::array<double, 4> q = Quaternion(m);
             const int whole = static_cast<int>(second);
-            AttitudeSampleSpec sample = {kYear, kMonth, kDay, whole / 3600, whole / 60 % 60,
+            AttitudeSampleRecipe sample = {kYear, kMonth, kDay, whole / 3600, whole / 60 % 60,
                                          second - (whole / 60) * 60.0,
                                          {q[0], q[1], q[2], q[3]},
                                          {static_cast<float>(wobble), static_cast<float>(-1.06e-3),
@@ -848,7 +848,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
 
     if (!g->sensorGeometry && g->prism) {
         // The raster is aligned with the UTM grid.
-        product.summary = SummarySpec{};
+        product.summary = SummaryRecipe{};
         product.summary->mapDirection = std::string("MapNorth");
     }
     product_ = std::move(product);

@@ -52,7 +52,7 @@ public:
     explicit SampleScene(const SampleOptions& options);
 
     /// Everything WriteProduct needs: files, metadata and the pixel content.
-    const ProductSpec& Product() const { return product_; }
+    const ProductRecipe& Product() const { return product_; }
 
     /// Size of the raster the reader assembles (after CCD stitching and
     /// de-staggering), and its band count (1 PRISM, 4 AVNIR-2).
@@ -75,7 +75,7 @@ public:
 
 private:
     std::shared_ptr<const Geometry> geometry_;
-    ProductSpec product_;
+    ProductRecipe product_;
 };
 
 }  // namespace ceoswriter

@@ -9,9 +9,9 @@
 
 namespace ceoswriter {
 
-struct ProductSpec;
+struct ProductRecipe;
 
-struct SummarySpec {
+struct SummaryRecipe {
     /// The value of "Pds_MapDirection"; without one the key is not written.
     std::optional<std::string> mapDirection = std::string("TrueNorth");
     std::string separator = "=";   // between key and value, e.g. " = "
@@ -21,6 +21,6 @@ struct SummarySpec {
     std::vector<std::string> leadingLines;
 };
 
-void WriteSummaryFile(const std::string& path, const ProductSpec& product);
+void WriteSummaryFile(const std::string& path, const ProductRecipe& product);
 
 }  // namespace ceoswriter

@@ -68,7 +68,7 @@ constexpr int kValueDecimals = 16;  // 17 significant digits: doubles survive th
 
 // One state-vector block written at record position blockStart of piece,
 // whose first byte is record position pieceStart.
-void WriteBlock(Record& piece, int pieceStart, int blockStart, const StateVectorBlockSpec& block) {
+void WriteBlock(Record& piece, int pieceStart, int blockStart, const StateVectorBlockRecipe& block) {
     auto at = [&](int position) { return position - pieceStart + 1; };
     const int p = blockStart;
     piece.Ascii(at(p), 128, block.title);
@@ -88,45 +88,45 @@ void WriteBlock(Record& piece, int pieceStart, int blockStart, const StateVector
 }
 
 // Bytes from a block's first position to the end of its last text or data line.
-int BlockLength(const StateVectorBlockSpec& block) {
+int BlockLength(const StateVectorBlockRecipe& block) {
     return 808 + 170 * std::max(1, block.dataLineOffset + static_cast<int>(block.lines.size()));
 }
 
 void WriteAncillary8(FileWriter& out, uint64_t offset, int32_t sequence,
-                     const SupplementalSpec& spec) {
+                     const SupplementalRecipe& recipe) {
     const int secondBlockStart = 264501;
-    const int firstLength = 24 + BlockLength(spec.firstBlock);
+    const int firstLength = 24 + BlockLength(recipe.firstBlock);
     if (firstLength >= secondBlockStart)
         throw std::length_error("the first state-vector block runs into the second");
     Record first = RecordStart(static_cast<size_t>(firstLength), sequence, 8, 529000, ' ');
-    WriteBlock(first, 1, 25, spec.firstBlock);
+    WriteBlock(first, 1, 25, recipe.firstBlock);
     out.Write(offset, first);
 
-    const int secondLength = BlockLength(spec.secondBlock);
+    const int secondLength = BlockLength(recipe.secondBlock);
     if (secondBlockStart - 1 + secondLength > 529000)
         throw std::length_error("the second state-vector block runs past the record");
     Record second(static_cast<size_t>(secondLength), ' ');
-    WriteBlock(second, secondBlockStart, secondBlockStart, spec.secondBlock);
+    WriteBlock(second, secondBlockStart, secondBlockStart, recipe.secondBlock);
     out.Write(offset + secondBlockStart - 1, second);
 }
 
 void WriteAncillary10(FileWriter& out, uint64_t offset, int32_t sequence,
-                      const SupplementalSpec& spec) {
-    const size_t length = 422 + 464 * spec.matrices.size();
+                      const SupplementalRecipe& recipe) {
+    const size_t length = 422 + 464 * recipe.matrices.size();
     if (length > 698000) throw std::length_error("too many matrix entries");
     Record record = RecordStart(length, sequence, 10, 698000, ' ');
     record.Ascii(25, 128, "PRISM ORBIT AND ATTITUDE TRANSFORMATION MATRICES")
         .Ascii(153, 63, "REFERENCE TIME AND COEFFICIENTS FOLLOW")
         .Ascii(216, 61, "EACH ENTRY: TIME, FIRST MATRIX, SECOND MATRIX")
         .Ascii(277, 51, "ENTRIES:")
-        .Int(307, 10, spec.matrixDataLineOffset)
-        .Int(317, 10, spec.declaredMatrixCount.value_or(static_cast<long long>(spec.matrices.size())));
-    TextTime(record, 328, spec.referenceDate, spec.referenceTimeOfDay);
-    record.RealE(353, 24, spec.referenceValue1, kValueDecimals)
-        .RealE(377, 24, spec.referenceValue2, kValueDecimals)
+        .Int(307, 10, recipe.matrixDataLineOffset)
+        .Int(317, 10, recipe.declaredMatrixCount.value_or(static_cast<long long>(recipe.matrices.size())));
+    TextTime(record, 328, recipe.referenceDate, recipe.referenceTimeOfDay);
+    record.RealE(353, 24, recipe.referenceValue1, kValueDecimals)
+        .RealE(377, 24, recipe.referenceValue2, kValueDecimals)
         .Ascii(402, 21, "MATRIX ENTRIES");
-    for (size_t i = 0; i < spec.matrices.size(); ++i) {
-        const MatrixEntrySpec& entry = spec.matrices[i];
+    for (size_t i = 0; i < recipe.matrices.size(); ++i) {
+        const MatrixEntryRecipe& entry = recipe.matrices[i];
         const int e = 423 + 464 * static_cast<int>(i);
         TextTime(record, e, entry.date, entry.timeOfDay);
         for (int row = 0; row < 3; ++row)
@@ -139,16 +139,16 @@ void WriteAncillary10(FileWriter& out, uint64_t offset, int32_t sequence,
 }
 
 void WriteAncillary12(FileWriter& out, uint64_t offset, int32_t sequence,
-                      const SupplementalSpec& spec) {
-    const size_t length = 226 + 72 * spec.attitude.size();
+                      const SupplementalRecipe& recipe) {
+    const size_t length = 226 + 72 * recipe.attitude.size();
     if (length > 4370000) throw std::length_error("too many attitude samples");
     Record record = RecordStart(length, sequence, 12, 4370000, 0);
     // The sample count is characters 52-56 of the title.
     record.Ascii(25, 128, "PRISM ATTITUDE DATA (QUATERNIONS)")
         .Ascii(60, 16, "SAMPLES:")
-        .Int(76, 5, spec.declaredSampleCount.value_or(static_cast<long long>(spec.attitude.size())));
-    for (size_t i = 0; i < spec.attitude.size(); ++i) {
-        const AttitudeSampleSpec& sample = spec.attitude[i];
+        .Int(76, 5, recipe.declaredSampleCount.value_or(static_cast<long long>(recipe.attitude.size())));
+    for (size_t i = 0; i < recipe.attitude.size(); ++i) {
+        const AttitudeSampleRecipe& sample = recipe.attitude[i];
         const int s = 227 + 72 * static_cast<int>(i);
         LittleEndian(record, s, static_cast<uint16_t>(sample.year), 2);
         record.Byte(s + 2, static_cast<uint8_t>(sample.month))
@@ -163,9 +163,9 @@ void WriteAncillary12(FileWriter& out, uint64_t offset, int32_t sequence,
 }
 
 void WriteAncillary13(FileWriter& out, uint64_t offset, int32_t sequence,
-                      const SupplementalSpec& spec) {
+                      const SupplementalRecipe& recipe) {
     const std::vector<std::string> lines =
-        spec.ancillary13Lines.empty() ? SensorAlignmentLines(spec) : spec.ancillary13Lines;
+        recipe.ancillary13Lines.empty() ? SensorAlignmentLines(recipe) : recipe.ancillary13Lines;
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     if (text.size() > 63000) throw std::length_error("sensor alignment block too long");
@@ -176,7 +176,7 @@ void WriteAncillary13(FileWriter& out, uint64_t offset, int32_t sequence,
 
 }  // namespace
 
-SupplementalSpec::SupplementalSpec() {
+SupplementalRecipe::SupplementalRecipe() {
     // Orbit near 690 km altitude, one state vector a minute from 01:20:00.
     firstBlock.title = "PRISM ORBIT DATA (PREDICTED)";
     firstBlock.dataLineOffset = 1;
@@ -197,7 +197,7 @@ SupplementalSpec::SupplementalSpec() {
     referenceValue1 = 1.2345678901234567e-3;
     referenceValue2 = -4.5678901234567891e-4;
     for (int i = 0; i < 3; ++i) {
-        MatrixEntrySpec entry = {20061130, 12000.0 + 10.0 * i, {}, {}};
+        MatrixEntryRecipe entry = {20061130, 12000.0 + 10.0 * i, {}, {}};
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) {
                 entry.firstMatrix[r][c] = (r == c ? 0.99 : 0.0) + 0.001 * (10 * r + c + 1) + 0.1 * i;
@@ -207,7 +207,7 @@ SupplementalSpec::SupplementalSpec() {
     }
 
     for (int i = 0; i < 6; ++i) {
-        AttitudeSampleSpec sample = {2006, 11, 30, 1, 20, 0.1 * i,
+        AttitudeSampleRecipe sample = {2006, 11, 30, 1, 20, 0.1 * i,
                                      {0.5 + 0.01 * i, -0.5, 0.5, 0.5 - 0.01 * i},
                                      {1.5e-5f * (i + 1), -2.25e-5f, 0.125f}};
         attitude.push_back(sample);
@@ -219,20 +219,20 @@ SupplementalSpec::SupplementalSpec() {
             sensorMatrix[r][c] = (r == c ? 0.999 : 0.0) + 0.0001 * (10 * (r + 1) + (c + 1));
 }
 
-std::vector<std::string> SensorAlignmentLines(const SupplementalSpec& spec) {
+std::vector<std::string> SensorAlignmentLines(const SupplementalRecipe& recipe) {
     std::vector<std::string> lines = {
         "# PRISM sensor alignment parameters",
         "Number_of_Sets = \"1\"",
-        "Set_ID = \"" + std::to_string(spec.setId) + "\"",
+        "Set_ID = \"" + std::to_string(recipe.setId) + "\"",
         "Valid_From = \"20060124\"",
         "Valid_To = \"99991231\"",
     };
     // Column after column: an11, an21, an31, an12, ...
     for (int c = 1; c <= 3; ++c)
         for (int r = 1; r <= 3; ++r)
-            lines.push_back("ID" + std::to_string(spec.setId) + "_an" + std::to_string(r) +
+            lines.push_back("ID" + std::to_string(recipe.setId) + "_an" + std::to_string(r) +
                             std::to_string(c) + " = \"" +
-                            Text("%.16E", spec.sensorMatrix[r - 1][c - 1]) + "\"");
+                            Text("%.16E", recipe.sensorMatrix[r - 1][c - 1]) + "\"");
     lines.push_back("# end of set");
     return lines;
 }
@@ -249,9 +249,9 @@ SupplementalLayout SupplementalFileLayout() {
     return layout;
 }
 
-void WriteSupplementalFile(const std::string& path, const ProductSpec& product,
+void WriteSupplementalFile(const std::string& path, const ProductRecipe& product,
                            const std::string& fileId) {
-    const SupplementalSpec& spec = product.supplemental;
+    const SupplementalRecipe& recipe = product.supplemental;
     const SupplementalLayout layout = SupplementalFileLayout();
     FileWriter out(path);
 
@@ -267,10 +267,10 @@ void WriteSupplementalFile(const std::string& path, const ProductSpec& product,
     for (const AncillaryRecord& record : kAncillaryRecords) {
         const uint64_t offset = layout.ancillaryOffset[record.number];
         switch (record.number) {
-            case 8: WriteAncillary8(out, offset, sequence, spec); break;
-            case 10: WriteAncillary10(out, offset, sequence, spec); break;
-            case 12: WriteAncillary12(out, offset, sequence, spec); break;
-            case 13: WriteAncillary13(out, offset, sequence, spec); break;
+            case 8: WriteAncillary8(out, offset, sequence, recipe); break;
+            case 10: WriteAncillary10(out, offset, sequence, recipe); break;
+            case 12: WriteAncillary12(out, offset, sequence, recipe); break;
+            case 13: WriteAncillary13(out, offset, sequence, recipe); break;
             default:
                 out.Write(offset, RecordStart(12, sequence, record.number, record.length, ' '));
                 break;

@@ -12,7 +12,7 @@
 
 namespace ceoswriter {
 
-struct ProductSpec;
+struct ProductRecipe;
 
 /// One text data line of a state-vector block.
 struct StateVectorLine {
@@ -21,7 +21,7 @@ struct StateVectorLine {
     double values[6];
 };
 
-struct StateVectorBlockSpec {
+struct StateVectorBlockRecipe {
     std::string title;
     int dataLineOffset = 0;  // lines from the fifth text line to the first data line
     std::vector<StateVectorLine> lines;
@@ -30,14 +30,14 @@ struct StateVectorBlockSpec {
 };
 
 /// One matrix entry of ancillary 10, matrices as written: [text row][value].
-struct MatrixEntrySpec {
+struct MatrixEntryRecipe {
     int32_t date;
     double timeOfDay;
     double firstMatrix[3][3];
     double secondMatrix[3][3];
 };
 
-struct AttitudeSampleSpec {
+struct AttitudeSampleRecipe {
     int year;
     int month, day, hour, minute;  // one byte each
     double seconds;
@@ -45,23 +45,23 @@ struct AttitudeSampleSpec {
     float auxValues[3];
 };
 
-struct SupplementalSpec {
+struct SupplementalRecipe {
     /// A realistic default: a few state vectors, matrix entries, attitude
     /// samples and a sensor alignment block.
-    SupplementalSpec();
+    SupplementalRecipe();
 
-    StateVectorBlockSpec firstBlock;
-    StateVectorBlockSpec secondBlock;
+    StateVectorBlockRecipe firstBlock;
+    StateVectorBlockRecipe secondBlock;
 
     int matrixDataLineOffset = 2;
     int32_t referenceDate = 20061130;
     double referenceTimeOfDay = 0.0;
     double referenceValue1 = 0.0;
     double referenceValue2 = 0.0;
-    std::vector<MatrixEntrySpec> matrices;
+    std::vector<MatrixEntryRecipe> matrices;
     std::optional<long long> declaredMatrixCount;  // default matrices.size()
 
-    std::vector<AttitudeSampleSpec> attitude;
+    std::vector<AttitudeSampleRecipe> attitude;
     std::optional<long long> declaredSampleCount;  // default attitude.size()
 
     /// The sensor alignment block: "Set_ID" and the 3×3 matrix [row][column].
@@ -72,7 +72,7 @@ struct SupplementalSpec {
 };
 
 /// The alignment block's lines as the default writer makes them.
-std::vector<std::string> SensorAlignmentLines(const SupplementalSpec& spec);
+std::vector<std::string> SensorAlignmentLines(const SupplementalRecipe& recipe);
 
 /// Offsets and size of the file the writer makes.
 struct SupplementalLayout {
@@ -83,7 +83,7 @@ struct SupplementalLayout {
 };
 SupplementalLayout SupplementalFileLayout();
 
-void WriteSupplementalFile(const std::string& path, const ProductSpec& product,
+void WriteSupplementalFile(const std::string& path, const ProductRecipe& product,
                            const std::string& fileId);
 
 }  // namespace ceoswriter

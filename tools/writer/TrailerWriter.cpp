@@ -21,8 +21,8 @@ std::array<int32_t, 256> DefaultHistogram() {
     return counts;
 }
 
-void WriteTrailerFile(const std::string& path, const ProductSpec& product, const std::string& fileId) {
-    const TrailerSpec& spec = product.trailer;
+void WriteTrailerFile(const std::string& path, const ProductRecipe& product, const std::string& fileId) {
+    const TrailerRecipe& recipe = product.trailer;
     const int records = product.ImageCount() > 0 ? product.ImageCount() : 1;
     FileWriter out(path);
     Record descriptor = FileDescriptorRecord(kDescriptorLength, product, 3, fileId);
@@ -34,10 +34,10 @@ void WriteTrailerFile(const std::string& path, const ProductSpec& product, const
         const int designator = single ? 0 : product.designators[r];
         Record trailer(kTrailerLength);
         trailer.Header(2 + r, kTrailerType)
-            .Int(13, 4, spec.recordNumber + r)
-            .Int(17, 4, r == 0 ? spec.designator.value_or(designator) : designator);
+            .Int(13, 4, recipe.recordNumber + r)
+            .Int(17, 4, r == 0 ? recipe.designator.value_or(designator) : designator);
         // Later records carry the same shape, scaled, so each file differs.
-        for (int k = 0; k < 256; ++k) trailer.BinInt(21 + 4 * k, 4, spec.values[k] / (r + 1));
+        for (int k = 0; k < 256; ++k) trailer.BinInt(21 + 4 * k, 4, recipe.values[k] / (r + 1));
         out.Write(kDescriptorLength + kTrailerLength * static_cast<uint64_t>(r), trailer);
     }
 }

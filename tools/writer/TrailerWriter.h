@@ -10,12 +10,12 @@
 
 namespace ceoswriter {
 
-struct ProductSpec;
+struct ProductRecipe;
 
 /// A bell-shaped histogram of 256 counts.
 std::array<int32_t, 256> DefaultHistogram();
 
-struct TrailerSpec {
+struct TrailerRecipe {
     /// The first trailer record (file offset 8460); the records of the other
     /// image files follow it with their own numbers and scaled counts.
     int recordNumber = 1;   // positions 13-16
@@ -23,6 +23,6 @@ struct TrailerSpec {
     std::array<int32_t, 256> values = DefaultHistogram();  // positions 21-1044
 };
 
-void WriteTrailerFile(const std::string& path, const ProductSpec& product, const std::string& fileId);
+void WriteTrailerFile(const std::string& path, const ProductRecipe& product, const std::string& fileId);
 
 }  // namespace ceoswriter
