@@ -117,13 +117,18 @@ long CeosAlosjVolumeDirFile::Read() {
     // A file too short for its descriptor holds no file pointer record (and
     // its count of 0 is no further fault: the failed read was reported).
     const int64_t recordsInFile = fileSize >= kRecordLength ? fileSize / kRecordLength - 1 : 0;
-    if (fileCount < 0 || fileCount > kMaxFilePointerRecords || fileCount > recordsInFile) {
+    if (fileCount < 0) {
         terr_ReportAndDelete("CeosAlosjVolumeDirFile::Read", __LINE__, nullptr,
                              "Invalid number of file pointer records");
         fileCount = 0;
     }
+    // A count larger than the file holds is cut to the file pointer records
+    // that are there: those after the descriptor, up to the first record of
+    // another type (the text record).
+    const bool cut = fileCount > recordsInFile;
+    const long toRead = cut ? static_cast<long>(recordsInFile) : fileCount;
     filePointers.clear();
-    for (long i = 0; i < fileCount; ++i) {
+    for (long i = 0; i < toRead; ++i) {
         auto record = std::unique_ptr<VolumeDirFileFilePointer>(new (std::nothrow)
                                                                     VolumeDirFileFilePointer);
         if (!record) {
@@ -133,7 +138,22 @@ long CeosAlosjVolumeDirFile::Read() {
             return -1;
         }
         record->Read(fileHandle, kRecordLength * (i + 1));
+        if (cut && record->firstRecordSubtype != kFilePointerSubtype) break;
         filePointers.push_back(std::move(record));
+    }
+    if (cut) {
+        // Records without a file pointer's type code: the last one is taken
+        // for the text record.
+        if (filePointers.empty() && recordsInFile > 1) {
+            for (long i = 0; i < recordsInFile - 1; ++i) {
+                auto record = std::make_unique<VolumeDirFileFilePointer>();
+                record->Read(fileHandle, kRecordLength * (i + 1));
+                filePointers.push_back(std::move(record));
+            }
+        }
+        fileCount = static_cast<long>(filePointers.size());
+        terr_Warn("CeosAlosjVolumeDirFile::Read", __LINE__,
+                  "Number of file pointer records cut to the records the file holds");
     }
     textRecord->Read(fileHandle, kRecordLength * (fileCount + 1));
     return 0;

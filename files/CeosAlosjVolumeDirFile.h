@@ -70,9 +70,11 @@ struct VolumeDirFileText : CeosRecordHeader {
 class CeosAlosjVolumeDirFile : public CeosAlosjBaseClass {
 public:
     static constexpr long kRecordLength = 360;
-    /// More file pointer records than any product has; a larger count is not
-    /// believed (a product lists at most 11 files).
-    static constexpr long kMaxFilePointerRecords = 1000;
+    /// The first record subtype code of a file pointer record (byte 0xDB,
+    /// held as its octal digits).
+    static constexpr int32_t kFilePointerSubtype = 333;
+    /// The largest count the 4-digit field can announce.
+    static constexpr long kMaxFilePointerRecords = 9999;
 
     explicit CeosAlosjVolumeDirFile(const char* volumeDirPath);
 

@@ -15,10 +15,16 @@ extern "C" {
 struct CeosAlosjReport {
     const char* operation;           ///< qualified name, e.g. "ImageFileImageLine::ReadLine"
     long line;                       ///< source line that made the entry
-    int severity;                    ///< 2 for every failure the library reports
+    int severity;                    ///< CEOSALOSJ_SEVERITY_FAILURE or _WARNING
     const char* message;             ///< fixed English text, e.g. "tfio_ReadDirect failure"
     const CeosAlosjReport* wrapped;  ///< the report of the failed call beneath, or null
 };
+
+/// A failure: something could not be read or done.
+#define CEOSALOSJ_SEVERITY_FAILURE 2
+/// A warning: something in the product was wrong, and the library put it
+/// right and went on (for example a count cut to what a file holds).
+#define CEOSALOSJ_SEVERITY_WARNING 1
 
 /// Receives every report the library prints; the chain is valid only during the call.
 typedef void (*CeosAlosjReportHandler)(const CeosAlosjReport* report, void* userData);

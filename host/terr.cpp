@@ -33,7 +33,8 @@ extern "C" CeosAlosjReportHandler CeosAlosjSetReportHandler(CeosAlosjReportHandl
 }
 
 extern "C" void CeosAlosjPrintReportToStderr(const CeosAlosjReport* report, void*) {
-    const char* lead = "ceosalosj: error: ";
+    const char* lead =
+        report && report->severity == CEOSALOSJ_SEVERITY_WARNING ? "ceosalosj: warning: " : "ceosalosj: error: ";
     for (const CeosAlosjReport* entry = report; entry; entry = entry->wrapped) {
         std::fprintf(stderr, "%s%s: %s (line %ld)\n", lead, entry->operation, entry->message,
                      entry->line);
@@ -89,7 +90,15 @@ void terr_ReportAndDelete(const char* functionName, long line, Terr_ErrorReport*
                           const char* message) {
     Terr_ErrorReport inner = wrapped ? *wrapped : nullptr;
     if (wrapped) *wrapped = nullptr;
-    Terr_ErrorReport report = terr_CreateErrorReport(functionName, line, 2, inner, message, 0);
+    Terr_ErrorReport report =
+        terr_CreateErrorReport(functionName, line, CEOSALOSJ_SEVERITY_FAILURE, inner, message, 0);
+    terr_PrintErrorReport(report, 0, 0);
+    terr_DeleteErrorReportEx(&report);
+}
+
+void terr_Warn(const char* functionName, long line, const char* message) {
+    Terr_ErrorReport report =
+        terr_CreateErrorReport(functionName, line, CEOSALOSJ_SEVERITY_WARNING, nullptr, message, 0);
     terr_PrintErrorReport(report, 0, 0);
     terr_DeleteErrorReportEx(&report);
 }

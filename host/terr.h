@@ -21,6 +21,10 @@ void terr_DeleteErrorReportEx(Terr_ErrorReport* report);
 void terr_ReportAndDelete(const char* functionName, long line, Terr_ErrorReport* wrapped,
                           const char* message);
 
+/// Prints a warning report (severity CEOSALOSJ_SEVERITY_WARNING): the
+/// library met something wrong, put it right and goes on.
+void terr_Warn(const char* functionName, long line, const char* message);
+
 /// The same without printing, for failures that only a result tells the caller about.
 void terr_DiscardReport(const char* functionName, long line, Terr_ErrorReport* wrapped,
                         const char* message);

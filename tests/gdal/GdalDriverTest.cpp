@@ -368,20 +368,28 @@ TEST(GdalDriverMetadata, SensorModelDomainIsTheLevel1B1ExportsAsJson) {
 TEST(GdalDriverThreads, DatasetsReadOnSeveralThreadsAtOnceGiveGetRowsPixels) {
     auto product = Write("prism-1b1");
     const std::vector<unsigned char> expected = gdaltest::LibraryPixels(product->files.volume);
-    GdalDataset dataset = OpenRaster(product->files.volume);
-    ASSERT_TRUE(dataset);
-    const int width = dataset->GetRasterXSize();
-    const int height = dataset->GetRasterYSize();
-    GDALRasterBand* band = dataset->GetRasterBand(1);
-    // ReadBlock goes straight to the driver: the threads meet in the library's dataset.
+    // GDAL's rule: a dataset handle belongs to one thread at a time (even its
+    // first ReadBlock sets up the band's block cache unguarded), so every
+    // thread opens its own.  ReadBlock goes straight to the driver: the
+    // threads meet in the library, each with its own CeosAlosjDataset.
     std::vector<std::vector<unsigned char>> results(4, std::vector<unsigned char>(expected.size()));
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            for (int pass = 0; pass < 20; ++pass)
+            GdalDataset dataset = OpenRaster(product->files.volume);
+            if (!dataset) {
+                ++failures;
+                return;
+            }
+            const int width = dataset->GetRasterXSize();
+            const int height = dataset->GetRasterYSize();
+            GDALRasterBand* band = dataset->GetRasterBand(1);
+            if (static_cast<size_t>(width) * height != expected.size()) ++failures;
+            for (int pass = 0; pass < 20 && failures.load() == 0; ++pass)
                 for (int y = 0; y < height; ++y)
-                    if (band->ReadBlock(0, y, results[t].data() + y * width) != CE_None) ++failures;
+                    if (band->ReadBlock(0, y, results[t].data() + static_cast<size_t>(y) * width) != CE_None)
+                        ++failures;
         });
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(0, failures.load());

@@ -43,6 +43,7 @@ struct ExportOptions {
     std::string format = "GTiff";  // GTiff or COG
     std::string compress = "DEFLATE";  // DEFLATE, LZW or NONE
     bool progress = false;         // a progress bar even when stderr is no terminal
+    bool overwrite = false;        // replace an existing output
 };
 
 struct QuicklookOptions {

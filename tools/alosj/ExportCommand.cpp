@@ -6,17 +6,20 @@
 // next, so the memory used does not grow with the scene.  A COG is made from such a
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <system_error>
 #include <vector>
+
+#include <unistd.h>
 
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
 
 #include "tools/alosj/Gdal.h"
-#include "tools/alosj/Georeferencing.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 
@@ -26,72 +29,48 @@ namespace {
 
 constexpr int kTileSize = 256;
 
-/// "upperLeft" → "UPPER_LEFT".
-std::string KeyName(const std::string& camel) {
-    std::string key;
-    for (char c : camel) {
-        if (std::isupper(static_cast<unsigned char>(c)) && !key.empty()) key += '_';
-        key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return key;
-}
+using alosjdescribe::Placement;
 
-std::string ValueText(const nlohmann::ordered_json& value) {
-    if (value.is_string()) return value.get<std::string>();
-    if (value.is_number_float()) {
-        char text[40];
-        std::snprintf(text, sizeof text, "%.10g", value.get<double>());
-        return text;
-    }
-    return value.dump();
-}
-
-/// The product description as flat ALOSJ_* metadata items.
-void Flatten(const nlohmann::ordered_json& value, const std::string& key, CPLStringList& items) {
-    if (value.is_null()) return;
-    if (value.is_object()) {
-        for (auto it = value.begin(); it != value.end(); ++it)
-            Flatten(it.value(), key + "_" + KeyName(it.key()), items);
-    } else if (value.is_array()) {
-        std::string joined;
-        for (const auto& element : value) {
-            if (element.is_structured()) return;  // lists of records stay out
-            joined += (joined.empty() ? "" : ",") + ValueText(element);
-        }
-        items.SetNameValue(key.c_str(), joined.c_str());
-    } else {
-        items.SetNameValue(key.c_str(), ValueText(value).c_str());
-    }
-}
-
-const char* BandDescription(const std::string& sensor, int band) {
-    static const char* const avnir2[4] = {"Band 1, blue (0.42-0.50 um)", "Band 2, green (0.52-0.60 um)",
-                                          "Band 3, red (0.61-0.69 um)", "Band 4, near infrared (0.76-0.89 um)"};
-    if (sensor == "AVNIR-2" && band >= 0 && band < 4) return avnir2[band];
-    return "Panchromatic (0.52-0.77 um)";
-}
-
-void Georeference(GDALDataset& out, const Georeferencing& g) {
-    OGRSpatialReference srs;
-    if (srs.SetFromUserInput(g.crs.c_str()) != OGRERR_NONE)
-        throw Failure(kExitFailure, "cannot make the coordinate reference system " + g.crs + ": " +
-                                        GdalSession::LastError());
-    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);  // x east (longitude), y north
-    if (g.kind == Georeferencing::Kind::GeoTransform) {
+void Georeference(GDALDataset& out, const Placement& p) {
+    if (p.kind == Placement::Kind::GeoTransform) {
         double geoTransform[6];
-        std::copy(g.geoTransform, g.geoTransform + 6, geoTransform);
-        if (out.SetSpatialRef(&srs) != CE_None || out.SetGeoTransform(geoTransform) != CE_None)
+        std::copy(p.geoTransform, p.geoTransform + 6, geoTransform);
+        if (out.SetSpatialRef(&p.crs) != CE_None || out.SetGeoTransform(geoTransform) != CE_None)
             throw Failure(kExitFailure, "cannot georeference the output: " + GdalSession::LastError());
-        return;
+    } else if (p.kind == Placement::Kind::Gcps) {
+        std::vector<GDAL_GCP> gcps;
+        for (const auto& point : p.gcps)
+            gcps.push_back({const_cast<char*>(point.id.c_str()), const_cast<char*>(""), point.pixel, point.line,
+                            point.longitude, point.latitude, 0.0});
+        if (out.SetGCPs(static_cast<int>(gcps.size()), gcps.data(), &p.crs) != CE_None)
+            throw Failure(kExitFailure, "cannot store the corner control points: " + GdalSession::LastError());
     }
-    static char names[4][3] = {"UL", "UR", "LR", "LL"};
-    static char empty[1] = "";
-    std::vector<GDAL_GCP> gcps;
-    for (size_t k = 0; k < g.gcps.size(); ++k)
-        gcps.push_back({names[k % 4], empty, g.gcps[k].pixel, g.gcps[k].line, g.gcps[k].longitude,
-                        g.gcps[k].latitude, 0.0});
-    if (out.SetGCPs(static_cast<int>(gcps.size()), gcps.data(), &srs) != CE_None)
-        throw Failure(kExitFailure, "cannot store the corner control points: " + GdalSession::LastError());
+}
+
+CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
+    CPLStringList list;
+    for (const auto& [name, value] : items) list.SetNameValue(name.c_str(), value.c_str());
+    return list;
+}
+
+/// Moves the finished file to its name; without `replace`, only when no
+/// file has that name (a file made there meanwhile is not replaced either).
+void Publish(const std::string& finished, const std::string& output, bool replace) {
+    std::error_code error;
+    if (replace) {
+        std::filesystem::rename(finished, output, error);
+    } else if (::link(finished.c_str(), output.c_str()) == 0) {
+        std::filesystem::remove(finished, error);
+        return;
+    } else if (errno == EEXIST) {
+        throw Failure(kExitFailure, output + ": exists; alosj export replaces a file only with --overwrite");
+    } else if (!std::filesystem::exists(output, error)) {
+        // A file system without hard links.
+        std::filesystem::rename(finished, output, error);
+    } else {
+        throw Failure(kExitFailure, output + ": exists; alosj export replaces a file only with --overwrite");
+    }
+    if (error) throw Failure(kExitFailure, output + ": cannot be written: " + error.message());
 }
 
 /// Writes the raster into a new GeoTIFF at path; progress runs from 0 to `share`.
@@ -105,25 +84,17 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         path.c_str(), static_cast<int>(width), static_cast<int>(height), count, GDT_Byte, creation.List()));
     if (!out) throw Failure(kExitFailure, path + ": cannot create: " + GdalSession::LastError());
 
-    const Georeferencing g = GeoreferencingOf(product.Dataset(), width, height);
-    Georeference(*out, g);
-    const nlohmann::ordered_json info = product.Info();
-    CPLStringList metadata;
-    nlohmann::ordered_json described = info;
-    described.erase("georeferencing");  // stored natively
-    described.erase("imageFiles");
-    described.erase("alosjInfoVersion");
-    Flatten(described, "ALOSJ", metadata);
-    const std::string sensor = info["sensor"];
-    const std::string description = "ALOS " + sensor + " Level " + info["level"].get<std::string>() + " " +
-                                    info["observationMode"]["name"].get<std::string>();
-    metadata.SetNameValue("TIFFTAG_IMAGEDESCRIPTION", description.c_str());
-    metadata.SetNameValue("TIFFTAG_SOFTWARE", "alosj " ALOSJ_VERSION);
-    out->SetMetadata(metadata.List());
+    // Placement, metadata and band meaning as the GDAL driver gives them.
+    const alosjdescribe::ProductDescription& description = product.Description();
+    Georeference(*out, description.GetPlacement());
+    out->SetMetadata(ItemList(description.Metadata()).List());
+    out->SetMetadata(ItemList(description.Queries()).List(), alosjdescribe::kQueryDomain);
     for (int k = 0; k < count; ++k) {
         GDALRasterBand* band = out->GetRasterBand(k + 1);
-        band->SetDescription(BandDescription(sensor, bands[k]));
-        band->SetMetadataItem("LAYER", ("Layer_" + std::to_string(bands[k] + 1)).c_str());
+        const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[k]];
+        band->SetDescription(meaning.description.c_str());
+        band->SetColorInterpretation(meaning.colour);
+        band->SetMetadata(ItemList(description.BandMetadata(bands[k])).List());
         band->SetNoDataValue(0);  // dummy pixels and fill
     }
 
@@ -161,19 +132,25 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
 }  // namespace
 
 int RunExport(const ExportOptions& options) {
+    std::error_code error;
+    if (!options.overwrite && std::filesystem::exists(options.output, error))
+        throw Failure(kExitFailure, options.output + ": exists; alosj export replaces a file only with --overwrite");
     Product product(options.product);
     if (product.Dataset().GetNumOfBytesPerPixel() != 1)
         throw Failure(kExitFailure, product.VolumePath() + ": " +
                                         std::to_string(product.Dataset().GetNumOfBytesPerPixel()) +
                                         " bytes per pixel; alosj exports products of one byte per pixel");
     const std::vector<int> bands = ParseBands(options.bands, product);
-    const Georeferencing g = GeoreferencingOf(product.Dataset(), product.Width(), product.Height());
-    if (!g.warning.empty() && !options.product.quiet) std::cerr << "alosj: warning: " << g.warning << "\n";
+    const Placement& placement = product.Description().GetPlacement();
+    if (!placement.warning.empty() && !options.product.quiet)
+        std::cerr << "alosj: warning: " << placement.warning << "\n";
 
     GdalSession gdal;
     const bool cog = options.format == "COG";
     ProgressBar bar("export", options.progress, options.product.quiet);
-    OutputFile output(options.output);
+    // The output is written under a temporary name beside it and takes its
+    // name only when complete.
+    OutputFile output(CreateUniqueFileBeside(options.output, ".tif"));
 
     CPLStringList creation;
     creation.SetNameValue("TILED", "YES");
@@ -182,9 +159,12 @@ int RunExport(const ExportOptions& options) {
     const bool compressed = options.compress != "NONE";
     creation.SetNameValue("COMPRESS", options.compress.c_str());
     creation.SetNameValue("BIGTIFF", "IF_SAFER");
+    // Bands are samples of their own meaning, never RGB(A): without this,
+    // four Byte bands become red, green, blue and alpha.
+    creation.SetNameValue("PHOTOMETRIC", "MINISBLACK");
     if (!cog) {
         if (compressed) creation.SetNameValue("PREDICTOR", "2");
-        StreamGeoTiff(product, bands, options.output, creation, bar, 1.0);
+        StreamGeoTiff(product, bands, output.path(), creation, bar, 1.0);
     } else {
         // The COG driver copies from a finished dataset: stream into a
         // quickly compressed GeoTIFF first, then let it rearrange that.
@@ -204,7 +184,7 @@ int RunExport(const ExportOptions& options) {
         cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");
         void* scaled = GDALCreateScaledProgress(0.5, 1.0, &ProgressBar::GdalCallback, &bar);
         std::unique_ptr<GDALDataset, GdalDatasetCloser> copy(driver->CreateCopy(
-            options.output.c_str(), source.get(), FALSE, cogOptions.List(), GDALScaledProgress, scaled));
+            output.path().c_str(), source.get(), FALSE, cogOptions.List(), GDALScaledProgress, scaled));
         GDALDestroyScaledProgress(scaled);
         if (!copy) throw Failure(kExitFailure, options.output + ": cannot write the COG: " + GdalSession::LastError());
         CPLErrorReset();
@@ -212,11 +192,14 @@ int RunExport(const ExportOptions& options) {
         if (CPLGetLastErrorType() >= CE_Failure)
             throw Failure(kExitFailure, options.output + ": cannot finish writing: " + GdalSession::LastError());
     }
-    bar.Finish();
+    Publish(output.path(), options.output, options.overwrite);
     output.Keep();
+    bar.Finish();
+    std::string placed = "not placed";
+    if (placement.kind == Placement::Kind::GeoTransform) placed = placement.crsText;
+    if (placement.kind == Placement::Kind::Gcps) placed = "corner GCPs in " + placement.crsText;
     std::cout << "Wrote " << options.output << " (" << (cog ? "COG" : "GeoTIFF") << ", " << product.Width() << " x "
-              << product.Height() << " pixels, " << bands.size() << " band(s), "
-              << (g.kind == Georeferencing::Kind::GeoTransform ? g.crs : "corner GCPs in " + g.crs) << ")\n";
+              << product.Height() << " pixels, " << bands.size() << " band(s), " << placed << ")\n";
     return 0;
 }
 

@@ -33,13 +33,18 @@ void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
                       info["observationMode"]["name"].get<std::string>() + " (" +
                       info["observationMode"]["code"].get<std::string>() + ")" +
                       (info["ccd"].is_null() ? "" : ", CCD " + std::to_string(info["ccd"].get<long>()) + " only"));
+    row("Scene start", info["sceneStartTime"].is_null() ? "- (not held)" : info["sceneStartTime"].get<std::string>());
+    row("Scene centre time", info["sceneCenterTime"].is_null() ? "- (not held)" : info["sceneCenterTime"].get<std::string>());
     row("Image files", std::to_string(info["imageFiles"].size()));
     for (const auto& file : info["imageFiles"])
         out << "  " << std::filesystem::path(file["path"].get<std::string>()).filename().string() << "  "
             << file["bytes"].get<unsigned long long>() << " bytes\n";
-    std::string layers;
-    for (const auto& layer : info["layers"]) layers += (layers.empty() ? "" : ", ") + layer.get<std::string>();
-    row("Layers", layers);
+    bool first = true;
+    for (const auto& band : info["bands"]) {
+        row(first ? "Bands" : "", band["layer"].get<std::string>() + "  " + band["description"].get<std::string>() +
+                                      ", " + band["colorInterpretation"].get<std::string>());
+        first = false;
+    }
     row("Raster", std::to_string(info["width"].get<long>()) + " x " + std::to_string(info["height"].get<long>()) +
                       " pixels, " + std::to_string(info["layers"].size()) + " band(s), " +
                       info["pixelType"].get<std::string>() + ", " + std::to_string(info["bytesPerPixel"].get<long>()) +
@@ -68,8 +73,10 @@ void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
     const nlohmann::ordered_json& g = info["georeferencing"];
     if (g["method"] == "geotransform")
         row("GeoTIFF placement", g["crs"].get<std::string>() + ", geotransform from the upper-left corner");
-    else
+    else if (g["method"] == "gcps")
         row("GeoTIFF placement", "the four corners as ground control points, " + g["crs"].get<std::string>());
+    else
+        row("GeoTIFF placement", "none");
     if (!g["warning"].is_null()) row("", "note: " + g["warning"].get<std::string>());
 }
 

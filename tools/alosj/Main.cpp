@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     exportCommand->add_option("--compress", exportOptions.compress, "DEFLATE (default), LZW or NONE")
         ->check(CLI::IsMember({"DEFLATE", "LZW", "NONE"}, CLI::ignore_case));
     exportCommand->add_flag("--progress", exportOptions.progress, "show a progress bar even when stderr is no terminal");
+    exportCommand->add_flag("--overwrite", exportOptions.overwrite, "replace the output when it exists");
 
     alosj::QuicklookOptions quicklook;
     CLI::App* quicklookCommand = app.add_subcommand(

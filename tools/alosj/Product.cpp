@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tools/alosj/Georeferencing.h"
-
 namespace fs = std::filesystem;
 
 namespace alosj {
@@ -21,9 +19,7 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 }
 
 /// A volume directory file name: the library knows the sensor from it.
-bool IsVolumeName(const std::string& name) {
-    return StartsWithNoCase(name, "VOL-ALPSM") || StartsWithNoCase(name, "VOL-ALAV2");
-}
+bool IsVolumeName(const std::string& name) { return alosjdescribe::SensorOfVolumeDirectoryName(name) >= 0; }
 
 std::string Trimmed(const char* text) {
     std::string s = text ? text : "";
@@ -34,26 +30,6 @@ std::string Trimmed(const char* text) {
 
 Failure Unreadable(const std::string& path, const std::string& problem) {
     return Failure(kExitFailure, path + ": " + problem);
-}
-
-const char* ModeName(MissionType mode) {
-    switch (mode) {
-        case MISSION_A: return "AVNIR-2 observation";
-        case MISSION_N: return "nadir normal view";
-        case MISSION_F: return "forward view";
-        case MISSION_B: return "backward view";
-        case MISSION_W: return "nadir 70 km view";
-        default: return "other";
-    }
-}
-
-const char* ModeCode(MissionType mode) {
-    static const char* const codes[] = {"A", "N", "F", "B", "W"};
-    return mode >= MISSION_A && mode <= MISSION_W ? codes[mode] : "?";
-}
-
-nlohmann::ordered_json LatLon(double latitude, double longitude) {
-    return {{"latitude", latitude}, {"longitude", longitude}};
 }
 
 }  // namespace
@@ -69,7 +45,9 @@ ReportWatch::~ReportWatch() { CeosAlosjSetReportHandler(previous_, previousUserD
 void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
     auto* watch = static_cast<ReportWatch*>(self);
     if (!watch->quiet_) CeosAlosjPrintReportToStderr(report, nullptr);
-    if (watch->count_++ > 0 || !report) return;
+    // A warning tells of something the library put right and went on.
+    if (!report || report->severity < CEOSALOSJ_SEVERITY_FAILURE) return;
+    if (watch->count_++ > 0) return;
     const CeosAlosjReport* inner = report;
     while (inner->wrapped) inner = inner->wrapped;
     watch->first_ = std::string(report->operation ? report->operation : "?") + ": " +
@@ -102,7 +80,7 @@ std::string FindVolumeDirectoryFile(const std::string& path) {
     }
     if (!fs::is_regular_file(status)) throw Unreadable(path, "not a regular file");
     if (!IsVolumeName(fs::path(path).filename().string()))
-        throw Unreadable(path, "not a volume directory file: its name must begin with VOL-ALPSM (PRISM) "
+        throw Unreadable(path, "not a volume directory file: its name must contain VOL-ALPSM (PRISM) "
                                "or VOL-ALAV2 (AVNIR-2)");
     return path;
 }
@@ -131,7 +109,7 @@ Product::Product(const ProductOptions& options) : ccd_(options.ccd) {
     if (d.GetSensorType() < 0 || level < 0)
         throw Unreadable(volumePath_, "not a PRISM or AVNIR-2 Level 1A, 1B1 or 1B2 product");
     if (ccd_ > 0) {
-        if (d.GetSensorType() != 0 || level == 2)
+        if (d.GetSensorType() != alosjdescribe::kPrism || level == alosjdescribe::kLevel1B2)
             throw Failure(kExitUsage, "--ccd applies to PRISM Level 1A and 1B1 products only; " +
                                           volumePath_ + " is " + SensorName() + " Level " + LevelName());
         const long first = d.GetMinCcdNumber(), last = first + d.GetImgFileCount() - 1;
@@ -164,6 +142,8 @@ Product::Product(const ProductOptions& options) : ccd_(options.ccd) {
         d.GetRow(b, static_cast<unsigned long>(height_ - 1), 0, &data);
     }
     CheckReports("reading its image rows");
+    description_ = std::make_unique<alosjdescribe::ProductDescription>(d, ccd_);
+    CheckReports("describing it");
 }
 
 Product::~Product() {
@@ -179,88 +159,13 @@ void Product::CheckReports(const std::string& doing) {
 }
 
 std::string Product::SensorName() const {
-    const long sensor = dataset_->GetSensorType();
-    return sensor == 0 ? "PRISM" : sensor == 1 ? "AVNIR-2" : "unknown";
+    const char* name = alosjdescribe::SensorName(dataset_->GetSensorType());
+    return name ? name : "unknown";
 }
 
 std::string Product::LevelName() const {
-    static const char* const names[] = {"1A", "1B1", "1B2"};
-    const long level = dataset_->GetProductLevel();
-    return level >= 0 && level <= 2 ? names[level] : "unknown";
-}
-
-nlohmann::ordered_json Product::Info() {
-    CeosAlosjDataset& d = *dataset_;
-    nlohmann::ordered_json info;
-    info["alosjInfoVersion"] = 1;
-    info["volumeDirectoryFile"] = fs::absolute(volumePath_).lexically_normal().string();
-    info["sensor"] = SensorName();
-    info["level"] = LevelName();
-    const MissionType mode = d.GetObservationMode();
-    info["observationMode"] = {{"code", ModeCode(mode)}, {"name", ModeName(mode)}};
-    info["ccd"] = ccd_ > 0 ? nlohmann::ordered_json(ccd_) : nlohmann::ordered_json(nullptr);
-
-    nlohmann::ordered_json files = nlohmann::ordered_json::array();
-    for (long k = 0; k < d.GetImgFileCount(); ++k) {
-        const char* name = d.GetImageFileName(k);
-        std::error_code error;
-        const auto bytes = name ? fs::file_size(name, error) : 0;
-        files.push_back({{"path", name ? name : ""}, {"bytes", error ? 0 : bytes}});
-    }
-    info["imageFiles"] = files;
-
-    nlohmann::ordered_json layers = nlohmann::ordered_json::array();
-    char** names = d.GetLayerNames();
-    for (long k = 0; names && k < d.GetNumOfLayers(); ++k) layers.push_back(names[k] ? names[k] : "");
-    info["layers"] = layers;
-    info["width"] = width_;
-    info["height"] = height_;
-    info["pixelType"] = d.GetPixelType() == ALOSJ_PIXEL_INTEGER ? "integer" : "other";
-    info["bytesPerPixel"] = d.GetNumOfBytesPerPixel();
-    info["staggerShift"] = d.GetStaggerPixelShift();
-    info["geocoded"] = d.IsGeocoded() == TMSC_TRUE;
-    const char* projection = d.GetMapProjection();
-    info["mapProjection"] = projection ? nlohmann::ordered_json(projection) : nlohmann::ordered_json(nullptr);
-    info["utmZone"] = d.GetUTMZoneNum();
-    info["hemisphere"] = d.GetUTMHemishpere() == 1 ? "north" : "south";
-    info["pixelSize"] = {{"x", d.GetXPixelSize()}, {"y", d.GetYPixelSize()}};
-    info["sceneCenterUtm"] = {{"easting", d.GetSceneCenterUTMX()}, {"northing", d.GetSceneCenterUTMY()}};
-    info["projectionCenter"] = LatLon(d.GetProjectionCenterLat(), d.GetProjectionCenterLon());
-    const bool mapped = projection && (std::string(projection) == "UTM" || std::string(projection) == "PS");
-    info["upperLeftCorner"] = mapped ? nlohmann::ordered_json{{"easting", d.GetUpperLeftCornerEasting()},
-                                                      {"northing", d.GetUpperLeftCornerNorthing()}}
-                                     : nlohmann::ordered_json(nullptr);
-    double lat, lon;
-    nlohmann::ordered_json corners;
-    d.GetULCornerLatLon(&lat, &lon);
-    corners["upperLeft"] = LatLon(lat, lon);
-    d.GetURCornerLatLon(&lat, &lon);
-    corners["upperRight"] = LatLon(lat, lon);
-    d.GetLRCornerLatLon(&lat, &lon);
-    corners["lowerRight"] = LatLon(lat, lon);
-    d.GetLLCornerLatLon(&lat, &lon);
-    corners["lowerLeft"] = LatLon(lat, lon);
-    info["corners"] = corners;
-    info["ellipsoid"] = Trimmed(d.GetEllipsoidName());
-    info["mapDirection"] = d.GetMapDirection() == CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH ? "TrueNorth" : "other";
-
-    const Georeferencing g = GeoreferencingOf(d, width_, height_);
-    nlohmann::ordered_json placement;
-    placement["crs"] = g.crs;
-    placement["epsg"] = g.epsg ? nlohmann::ordered_json(g.epsg) : nlohmann::ordered_json(nullptr);
-    if (g.kind == Georeferencing::Kind::GeoTransform) {
-        placement["method"] = "geotransform";
-        placement["geoTransform"] = std::vector<double>(g.geoTransform, g.geoTransform + 6);
-    } else {
-        placement["method"] = "gcps";
-        nlohmann::ordered_json gcps = nlohmann::ordered_json::array();
-        for (const auto& p : g.gcps)
-            gcps.push_back({{"pixel", p.pixel}, {"line", p.line}, {"longitude", p.longitude}, {"latitude", p.latitude}});
-        placement["gcps"] = gcps;
-    }
-    placement["warning"] = g.warning.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(g.warning);
-    info["georeferencing"] = placement;
-    return info;
+    const char* name = alosjdescribe::LevelName(dataset_->GetProductLevel());
+    return name ? name : "unknown";
 }
 
 std::vector<int> ParseBands(const std::string& list, Product& product) {

@@ -9,6 +9,7 @@
 
 #include "dataset/CeosAlosjDataset.h"
 #include "tools/alosj/Cli.h"
+#include "tools/describe/ProductDescription.h"
 
 namespace alosj {
 
@@ -22,6 +23,7 @@ public:
     ReportWatch(const ReportWatch&) = delete;
     ReportWatch& operator=(const ReportWatch&) = delete;
 
+    /// Failures reported; warnings are passed on but not counted.
     size_t Count() const { return count_; }
     /// "operation: message (innermost message)" of the first report, or "".
     const std::string& First() const { return first_; }
@@ -36,7 +38,8 @@ private:
 };
 
 /// The volume directory file a path names: the path itself, or the single
-/// VOL-ALPSM*/VOL-ALAV2* file in a directory.  Throws Failure otherwise.
+/// file in a directory whose name contains VOL-ALPSM or VOL-ALAV2.  Throws
+/// Failure otherwise.
 std::string FindVolumeDirectoryFile(const std::string& path);
 
 /// An opened and fully read product.
@@ -63,13 +66,17 @@ public:
     std::string SensorName() const;
     std::string LevelName() const;
 
+    /// What the product is and where it lies, as the GDAL driver says too.
+    const alosjdescribe::ProductDescription& Description() const { return *description_; }
+
     /// Everything the dataset knows, in the documented `alosj info --json`
     /// schema.
-    nlohmann::ordered_json Info();
+    nlohmann::ordered_json Info() const { return description_->InfoJson(volumePath_); }
 
 private:
     std::unique_ptr<ReportWatch> watch_;
     std::unique_ptr<CeosAlosjDataset> dataset_;
+    std::unique_ptr<alosjdescribe::ProductDescription> description_;
     std::string volumePath_;
     long ccd_ = 0;
     long width_ = 0;

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "AlosjGdalReports.h"
-#include "AlosjSensorModelJson.h"
 #include "cpl_vsi.h"
 #include "dataset/CeosAlosjDataset.h"
+#include "tools/describe/ProductDescription.h"
 
 namespace alosjgdal {
 
@@ -20,97 +20,33 @@ namespace {
 constexpr int kDocumentIdOffset = 16;
 constexpr int kDocumentIdLength = 12;
 
-constexpr long kLevel1B2 = 2;
 constexpr int kMaxCcdNumber = 8;
 
 const char* const kErrorPrefix = "ALOSJ: ";
-
-// Shortest text that reads back as the same double.
-std::string Number(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-std::string Trimmed(const char* text) {
-    std::string s = text ? text : "";
-    const size_t end = s.find_last_not_of(' ');
-    s.erase(end == std::string::npos ? 0 : end + 1);
-    const size_t begin = s.find_first_not_of(' ');
-    return begin == std::string::npos ? std::string() : s.substr(begin);
-}
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
-const char* LevelName(long level) {
-    switch (level) {
-        case 0: return "1A";
-        case 1: return "1B1";
-        case 2: return "1B2";
-        default: return nullptr;
-    }
-}
-
-const char* ModeLetter(MissionType mode) {
-    switch (mode) {
-        case MISSION_A: return "A";
-        case MISSION_N: return "N";
-        case MISSION_F: return "F";
-        case MISSION_B: return "B";
-        case MISSION_W: return "W";
-        default: return "OTHER";
-    }
-}
-
-// The PRISM view a mode letter stands for; null for the letters without one.
-const char* PrismViewName(MissionType mode) {
-    switch (mode) {
-        case MISSION_N: return "Nadir Normal View";
-        case MISSION_F: return "Forward View";
-        case MISSION_B: return "Backward View";
-        case MISSION_W: return "Nadir 70km View";
-        default: return nullptr;
-    }
-}
-
-// The geographic CRS (EPSG code) of the ellipsoid the leader names, 0 when
-// it is not one the driver knows.  GRS80 products are placed in WGS 84: the
-// two agree far below the size of a pixel.
-int GeographicEpsg(const std::string& ellipsoid) {
-    std::string name;
-    for (char c : Upper(ellipsoid))
-        if (c != ' ' && c != '-' && c != '_') name += c;
-    if (name.empty() || name == "GRS80" || name == "GRS1980" || name == "WGS84" || name == "ITRF" ||
-        name.rfind("ITRF", 0) == 0)
-        return 4326;
-    if (name.rfind("BESSEL", 0) == 0) return 4004;
-    return 0;
-}
-
 }  // namespace
 
 int IdentifyVolumeDirectory(const char* fileName, const unsigned char* header, int headerBytes) {
     if (!fileName || !header || headerBytes < kDocumentIdOffset + kDocumentIdLength) return -1;
-    const std::string name = Upper(fileName);
-    const int sensor = name.find("VOL-ALPSM") != std::string::npos   ? 0
-                       : name.find("VOL-ALAV2") != std::string::npos ? 1
-                                                                     : -1;
+    const long sensor = alosjdescribe::SensorOfVolumeDirectoryName(fileName);
     if (sensor < 0) return -1;
     const std::string documentId(reinterpret_cast<const char*>(header) + kDocumentIdOffset,
                                  kDocumentIdLength);
-    return Upper(documentId) == (sensor == 0 ? "CEOS-PSM-CCT" : "CEOS-AV2-CCT") ? sensor : -1;
+    return Upper(documentId) == (sensor == alosjdescribe::kPrism ? "CEOS-PSM-CCT" : "CEOS-AV2-CCT")
+               ? static_cast<int>(sensor)
+               : -1;
 }
 
 std::string FindVolumeDirectoryIn(const char* directory) {
     const CPLStringList names(VSIReadDir(directory));
     std::string found;
     for (int i = 0; i < names.size(); ++i) {
-        const std::string upper = Upper(names[i]);
-        if (upper.find("VOL-ALPSM") == std::string::npos && upper.find("VOL-ALAV2") == std::string::npos)
-            continue;
+        if (alosjdescribe::SensorOfVolumeDirectoryName(names[i]) < 0) continue;
         const std::string path = CPLFormFilename(directory, names[i], nullptr);
         VSILFILE* file = VSIFOpenL(path.c_str(), "rb");
         if (!file) continue;
@@ -157,26 +93,16 @@ GDALDataset* AlosjGdalDataset::Open(GDALOpenInfo* openInfo) {
     std::unique_ptr<AlosjGdalDataset> dataset(new AlosjGdalDataset);
     if (!dataset->OpenProduct(volume, ccdNumber)) return nullptr;
 
-    CeosAlosjDataset& product = *dataset->product_;
-    const bool avnir = product.GetSensorType() == 1;
-    char** layerNames = product.GetLayerNames();
-    for (int b = 0; b < dataset->nBands; ++b) {
-        // AVNIR-2 records blue, green, red and near infrared in that order.
-        static const GDALColorInterp kAvnirColours[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand,
-                                                         GCI_Undefined};
-        const GDALColorInterp colour = avnir ? (b < 4 ? kAvnirColours[b] : GCI_Undefined) : GCI_GrayIndex;
-        dataset->SetBand(b + 1, new AlosjGdalRasterBand(dataset.get(), b + 1,
-                                                        layerNames ? layerNames[b] : nullptr, colour));
-    }
-
-    // The scene's corners do not belong to the strip of one CCD.
-    if (!dataset->singleCcd_) dataset->SetGeoreferencing();
-    dataset->SetDescriptionMetadata();
-    dataset->SetQueryMetadata();
-    dataset->isPrismBelowL1B2_ = product.GetSensorType() == 0 && product.GetProductLevel() != kLevel1B2;
+    dataset->volumePath_ = volume;
+    dataset->Describe(ccdNumber);
 
     dataset->SetDescription(openInfo->pszFilename);
+    // A .aux.xml or .ovr that a user put beside the product is read, but
+    // nothing is ever written there: archives are often read-only, and a
+    // file appearing beside a product (or beside its directory) disturbs
+    // the jobs that list them.  What a client sets lives with the dataset.
     dataset->TryLoadXML(openInfo->GetSiblingFiles());
+    dataset->nPamFlags |= GPF_NOSAVE;
     dataset->oOvManager.Initialize(dataset.get(), openInfo->pszFilename);
     return dataset.release();
 }
@@ -201,7 +127,7 @@ bool AlosjGdalDataset::OpenProduct(const std::string& volumePath, int ccdNumber)
     reports.Emit(CE_Failure, CPLE_OpenFailed, context);  // warnings only
 
     const CeosAlosjDataset& p = *product_;
-    const bool ccdFiles = p.GetSensorType() == 0 && p.GetProductLevel() != kLevel1B2;
+    const bool ccdFiles = p.GetSensorType() == alosjdescribe::kPrism && p.GetProductLevel() != alosjdescribe::kLevel1B2;
     singleCcd_ = ccdNumber > 0 && ccdFiles;
     if (ccdNumber > 0 && !ccdFiles)
         CPLError(CE_Warning, CPLE_IllegalArg,
@@ -238,189 +164,66 @@ bool AlosjGdalDataset::OpenProduct(const std::string& volumePath, int ccdNumber)
     return true;
 }
 
-void AlosjGdalDataset::SetGeoreferencing() {
+void AlosjGdalDataset::Describe(int ccdNumber) {
     CeosAlosjDataset& p = *product_;
-    const char* projection = p.GetMapProjection();
-    const std::string name = projection ? projection : "";
-    const bool utm = name == "UTM";
-    const bool ps = name == "PS";
-    const int geographic = GeographicEpsg(Trimmed(p.GetEllipsoidName()));
-
-    // Only a geocoded Level 1B2 product lies north up on its map grid: a
-    // georeferenced one follows the orbit path, a true-north one is turned by
-    // the meridian convergence, and the lower levels are not map-projected.
-    const bool gridAligned = p.GetProductLevel() == kLevel1B2 && p.IsGeocoded() &&
-                             p.GetMapDirection() != CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH;
-    const double xSize = p.GetXPixelSize();
-    const double ySize = p.GetYPixelSize();
-    const double easting = p.GetUpperLeftCornerEasting();
-    const double northing = p.GetUpperLeftCornerNorthing();
-    if ((utm || ps) && gridAligned && xSize > 0 && ySize > 0 && std::isfinite(xSize) &&
-        std::isfinite(ySize) && std::isfinite(easting) && std::isfinite(northing)) {
-        const double transform[6] = {easting, xSize, 0.0, northing, 0.0, -ySize};
-        std::memcpy(geoTransform_, transform, sizeof transform);
-        hasGeoTransform_ = true;
-
-        crs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-        const long zone = p.GetUTMZoneNum();
-        const bool north = p.GetUTMHemishpere() == 1;
-        OGRErr err = OGRERR_FAILURE;
-        if (geographic == 0) {
-            CPLError(CE_Warning, CPLE_AppDefined, "%sellipsoid '%s' is not known: the raster has no CRS",
-                     kErrorPrefix, Trimmed(p.GetEllipsoidName()).c_str());
-        } else if (utm && (zone < 1 || zone > 60)) {
-            CPLError(CE_Warning, CPLE_AppDefined, "%sUTM zone %ld is not a zone: the raster has no CRS",
-                     kErrorPrefix, zone);
-        } else if (utm && geographic == 4326) {
-            err = crs_.importFromEPSG((north ? 32600 : 32700) + static_cast<int>(zone));
-        } else if (utm) {
-            err = crs_.importFromEPSG(geographic);
-            if (err == OGRERR_NONE) err = crs_.SetUTM(static_cast<int>(zone), north);
-        } else {
-            // Polar stereographic true to scale at the projection centre's
-            // latitude, about its meridian.
-            err = crs_.importFromEPSG(geographic);
-            if (err == OGRERR_NONE)
-                err = crs_.SetPS(p.GetProjectionCenterLat(), p.GetProjectionCenterLon(), 1.0, 0.0, 0.0);
-            if (err == OGRERR_NONE) err = crs_.SetLinearUnits(SRS_UL_METER, 1.0);
-        }
-        if (err != OGRERR_NONE) crs_.Clear();
-        return;
-    }
-
-    // The four corners, at the centres of the corner pixels.
-    struct Corner {
-        const char* id;
-        double pixel, line;
-        void (CeosAlosjDataset::*get)(double*, double*) const;
-    };
-    const double w = nRasterXSize;
-    const double h = nRasterYSize;
-    const Corner corners[4] = {{"UL", 0.5, 0.5, &CeosAlosjDataset::GetULCornerLatLon},
-                               {"UR", w - 0.5, 0.5, &CeosAlosjDataset::GetURCornerLatLon},
-                               {"LR", w - 0.5, h - 0.5, &CeosAlosjDataset::GetLRCornerLatLon},
-                               {"LL", 0.5, h - 0.5, &CeosAlosjDataset::GetLLCornerLatLon}};
-    std::vector<GDAL_GCP> gcps;
-    for (const Corner& corner : corners) {
-        double lat = 0.0, lon = 0.0;
-        (p.*corner.get)(&lat, &lon);
-        // Corners that are not places on Earth make no GCPs at all.
-        if (!std::isfinite(lat) || !std::isfinite(lon) || std::fabs(lat) > 90 || std::fabs(lon) > 360 ||
-            (lat == 0.0 && lon == 0.0))
-            return;
-        GDAL_GCP gcp{};
-        gcp.dfGCPPixel = corner.pixel;
-        gcp.dfGCPLine = corner.line;
-        gcp.dfGCPX = lon;
-        gcp.dfGCPY = lat;
-        gcps.push_back(gcp);
-        gcpIds_.push_back(corner.id);
-    }
-    for (size_t i = 0; i < gcps.size(); ++i) {
-        gcps[i].pszId = &gcpIds_[i][0];
-        gcps[i].pszInfo = const_cast<char*>("");
-    }
-    gcps_ = std::move(gcps);
-    gcpCrs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    gcpCrs_.importFromEPSG(geographic ? geographic : 4326);
-}
-
-void AlosjGdalDataset::SetDescriptionMetadata() {
-    CeosAlosjDataset& p = *product_;
-    CPLStringList items;
-    items.SetNameValue("SENSOR", p.GetSensorType() == 0 ? "PRISM" : "AVNIR-2");
-    if (const char* level = LevelName(p.GetProductLevel())) items.SetNameValue("PRODUCT_LEVEL", level);
-    const MissionType mode = p.GetObservationMode();
-    items.SetNameValue("OBSERVATION_MODE", ModeLetter(mode));
-    if (p.GetSensorType() == 0)
-        if (const char* view = PrismViewName(mode)) items.SetNameValue("VIEW", view);
-
-    // The scene centre time comes with the scene export, which reads only
-    // the leader's scene header (and the first line's scan time).
-    AlosjDateTime start{};
-    AlosjDateTime centre{};
-    Tkmd_ALPSM1B1_IMG scene{};
-    scene.sceneStartTime = &start;
-    scene.sceneCenterDateTime = &centre;
+    std::unique_ptr<alosjdescribe::ProductDescription> description;
     {
+        // The description reads the first line's time through the scene export.
         std::lock_guard<std::mutex> lock(productMutex_);
         LibraryReportScope reports;
-        p.GetALPSM1B1SceneData(&scene);
+        description = std::make_unique<alosjdescribe::ProductDescription>(p, singleCcd_ ? ccdNumber : 0);
         reports.Emit(CE_Warning, CPLE_FileIO, kErrorPrefix);
     }
-    Tkmd_ALPSM1B1_IMG_Release(&scene);
-    if (centre.year > 0)
-        items.SetNameValue("SCENE_CENTER_TIME",
-                           CPLSPrintf("%04d-%02d-%02dT%02d:%02d:%09.6f", centre.year, centre.month, centre.day,
-                                      centre.hour, centre.minute, centre.seconds));
+    const alosjdescribe::Placement& placement = description->GetPlacement();
+    if (!placement.warning.empty())
+        CPLError(CE_Warning, CPLE_AppDefined, "%s%s: %s", kErrorPrefix, CPLGetFilename(volumePath_.c_str()),
+                 placement.warning.c_str());
+    if (placement.kind == alosjdescribe::Placement::Kind::GeoTransform) {
+        std::memcpy(geoTransform_, placement.geoTransform, sizeof geoTransform_);
+        hasGeoTransform_ = true;
+        crs_ = placement.crs;
+    } else if (placement.kind == alosjdescribe::Placement::Kind::Gcps) {
+        for (const auto& point : placement.gcps) gcpIds_.push_back(point.id);
+        for (size_t i = 0; i < placement.gcps.size(); ++i) {
+            GDAL_GCP gcp{};
+            gcp.pszId = &gcpIds_[i][0];
+            gcp.pszInfo = const_cast<char*>("");
+            gcp.dfGCPPixel = placement.gcps[i].pixel;
+            gcp.dfGCPLine = placement.gcps[i].line;
+            gcp.dfGCPX = placement.gcps[i].longitude;
+            gcp.dfGCPY = placement.gcps[i].latitude;
+            gcps_.push_back(gcp);
+        }
+        gcpCrs_ = placement.crs;
+    }
 
-    items.SetNameValue("GEOCODED", p.IsGeocoded() ? "YES" : "NO");
-    items.SetNameValue("MAP_DIRECTION",
-                       p.GetMapDirection() == CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH ? "TRUE_NORTH"
-                                                                                           : "OTHER");
-    if (const char* projection = p.GetMapProjection()) items.SetNameValue("MAP_PROJECTION", projection);
-    items.SetNameValue("ELLIPSOID", Trimmed(p.GetEllipsoidName()).c_str());
-    items.SetNameValue("AREA_OR_POINT", "Area");
+    CPLStringList items;
+    for (const auto& [name, value] : description->Metadata()) items.SetNameValue(name.c_str(), value.c_str());
     SetMetadata(items.List());
-}
+    for (const auto& [name, value] : description->Queries()) queryMetadata_.SetNameValue(name.c_str(), value.c_str());
 
-void AlosjGdalDataset::SetQueryMetadata() {
-    CeosAlosjDataset& p = *product_;
-    CPLStringList& m = queryMetadata_;
-    auto whole = [&](const char* query, long value) { m.SetNameValue(query, CPLSPrintf("%ld", value)); };
-    auto real = [&](const char* query, double value) { m.SetNameValue(query, Number(value).c_str()); };
-    auto latLon = [&](const char* query, void (CeosAlosjDataset::*get)(double*, double*) const) {
-        double lat = 0.0, lon = 0.0;
-        (p.*get)(&lat, &lon);
-        m.SetNameValue(query, (Number(lat) + "," + Number(lon)).c_str());
-    };
-
-    whole("GetSensorType", p.GetSensorType());
-    whole("GetProductLevel", p.GetProductLevel());
-    whole("GetImgFileCount", p.GetImgFileCount());
-    whole("GetMinCcdNumber", p.GetMinCcdNumber());
-    whole("GetNumOfLayers", p.GetNumOfLayers());
-    std::string layers;
-    if (char** names = p.GetLayerNames())
-        for (long i = 0; i < p.GetNumOfLayers(); ++i) layers += (i ? "," : "") + std::string(names[i]);
-    m.SetNameValue("GetLayerNames", layers.c_str());
-    whole("GetObservationMode", p.GetObservationMode());
-    whole("GetPixelType", p.GetPixelType());
-    whole("GetNumOfBytesPerPixel", p.GetNumOfBytesPerPixel());
-    whole("GetStaggerPixelShift", p.GetStaggerPixelShift());
-    for (long k = 0; k < p.GetImgFileCount(); ++k)
-        if (const char* name = p.GetImageFileName(k))
-            m.SetNameValue(CPLSPrintf("GetImageFileName(%ld)", k), name);
-    whole("GetSceneWidth", p.GetSceneWidth());
-    whole("GetSceneHeight", p.GetSceneHeight());
-    real("GetXPixelSize", p.GetXPixelSize());
-    real("GetYPixelSize", p.GetYPixelSize());
-    real("GetUpperLeftCornerNorthing", p.GetUpperLeftCornerNorthing());
-    real("GetUpperLeftCornerEasting", p.GetUpperLeftCornerEasting());
-    whole("GetUTMZoneNum", p.GetUTMZoneNum());
-    whole("GetUTMHemishpere", p.GetUTMHemishpere());
-    const char* projection = p.GetMapProjection();
-    m.SetNameValue("GetMapProjection", projection ? projection : "");
-    real("GetProjectionCenterLon", p.GetProjectionCenterLon());
-    real("GetProjectionCenterLat", p.GetProjectionCenterLat());
-    real("GetSceneCenterUTMX", p.GetSceneCenterUTMX());
-    real("GetSceneCenterUTMY", p.GetSceneCenterUTMY());
-    m.SetNameValue("GetEllipsoidName", p.GetEllipsoidName());
-    latLon("GetULCornerLatLon", &CeosAlosjDataset::GetULCornerLatLon);
-    latLon("GetURCornerLatLon", &CeosAlosjDataset::GetURCornerLatLon);
-    latLon("GetLLCornerLatLon", &CeosAlosjDataset::GetLLCornerLatLon);
-    latLon("GetLRCornerLatLon", &CeosAlosjDataset::GetLRCornerLatLon);
-    whole("GetMapDirection", p.GetMapDirection());
-    whole("IsGeocoded", p.IsGeocoded());
+    const auto& bands = description->Bands();
+    for (int b = 0; b < nBands; ++b) {
+        auto* band = new AlosjGdalRasterBand(this, b + 1, bands[b].description, bands[b].colour);
+        SetBand(b + 1, band);
+        for (const auto& [name, value] : description->BandMetadata(b))
+            band->GDALPamRasterBand::SetMetadataItem(name.c_str(), value.c_str());
+    }
+    hasSensorModel_ = alosjdescribe::HasSensorModel(p);
+    // What the description set is the driver's own, not a change to save.
+    nPamFlags &= ~GPF_DIRTY;
 }
 
 CPLStringList* AlosjGdalDataset::SensorModel() {
-    if (!isPrismBelowL1B2_) return nullptr;
+    if (!hasSensorModel_) return nullptr;
     std::lock_guard<std::mutex> lock(productMutex_);
     if (!sensorModelMade_) {
         sensorModelMade_ = true;
         LibraryReportScope reports;
-        sensorModel_.AddString(SensorModelJson(*product_).c_str());
+        // Text the product carries need not be UTF-8: such bytes are replaced.
+        sensorModel_.AddString(alosjdescribe::SensorModelJson(*product_, volumePath_)
+                                   .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                                   .c_str());
         reports.Emit(CE_Warning, CPLE_FileIO, kErrorPrefix);
     }
     return &sensorModel_;
@@ -434,6 +237,15 @@ AlosjGdalDataset::~AlosjGdalDataset() {
         product_.reset();
         reports.Emit(CE_Warning, CPLE_FileIO, kErrorPrefix);
     }
+}
+
+CPLErr AlosjGdalDataset::IBuildOverviews(const char*, int, const int*, int, const int*, GDALProgressFunc, void*,
+                                         CSLConstList) {
+    CPLError(CE_Failure, CPLE_NotSupported,
+             "%s%s: overviews are not written beside a product; make them on a copy "
+             "(gdal_translate, or alosj export --format COG)",
+             kErrorPrefix, CPLGetFilename(volumePath_.c_str()));
+    return CE_Failure;
 }
 
 CPLErr AlosjGdalDataset::GetGeoTransform(double* transform) {
@@ -457,13 +269,13 @@ const OGRSpatialReference* AlosjGdalDataset::GetGCPSpatialRef() const {
 const GDAL_GCP* AlosjGdalDataset::GetGCPs() { return gcps_.empty() ? GDALPamDataset::GetGCPs() : gcps_.data(); }
 
 char** AlosjGdalDataset::GetMetadataDomainList() {
-    return BuildMetadataDomainList(GDALPamDataset::GetMetadataDomainList(), TRUE, kQueryDomain,
-                                   isPrismBelowL1B2_ ? kSensorModelDomain : nullptr, nullptr);
+    return BuildMetadataDomainList(GDALPamDataset::GetMetadataDomainList(), TRUE, alosjdescribe::kQueryDomain,
+                                   hasSensorModel_ ? alosjdescribe::kSensorModelDomain : nullptr, nullptr);
 }
 
 char** AlosjGdalDataset::GetMetadata(const char* domain) {
-    if (domain && EQUAL(domain, kQueryDomain)) return queryMetadata_.List();
-    if (domain && EQUAL(domain, kSensorModelDomain)) {
+    if (domain && EQUAL(domain, alosjdescribe::kQueryDomain)) return queryMetadata_.List();
+    if (domain && EQUAL(domain, alosjdescribe::kSensorModelDomain)) {
         CPLStringList* model = SensorModel();
         return model ? model->List() : nullptr;
     }
@@ -471,12 +283,12 @@ char** AlosjGdalDataset::GetMetadata(const char* domain) {
 }
 
 const char* AlosjGdalDataset::GetMetadataItem(const char* name, const char* domain) {
-    if (domain && EQUAL(domain, kQueryDomain)) return queryMetadata_.FetchNameValue(name);
-    if (domain && EQUAL(domain, kSensorModelDomain)) return nullptr;  // one document, no items
+    if (domain && EQUAL(domain, alosjdescribe::kQueryDomain)) return queryMetadata_.FetchNameValue(name);
+    if (domain && EQUAL(domain, alosjdescribe::kSensorModelDomain)) return nullptr;  // one document, no items
     return GDALPamDataset::GetMetadataItem(name, domain);
 }
 
-AlosjGdalRasterBand::AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const char* layerName,
+AlosjGdalRasterBand::AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const std::string& description,
                                          GDALColorInterp colour)
     : colour_(colour) {
     poDS = dataset;
@@ -484,7 +296,7 @@ AlosjGdalRasterBand::AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, co
     eDataType = GDT_Byte;
     nBlockXSize = dataset->GetRasterXSize();
     nBlockYSize = 1;
-    if (layerName) GDALPamRasterBand::SetDescription(layerName);
+    GDALPamRasterBand::SetDescription(description.c_str());
 }
 
 CPLErr AlosjGdalRasterBand::IReadBlock(int, int blockY, void* image) {

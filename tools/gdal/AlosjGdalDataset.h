@@ -4,11 +4,10 @@
 //
 // The raster is the product's assembled scene (PRISM CCD files stitched,
 // AVNIR-2 lines de-staggered), one Byte band per layer, read one row per
-// block.  Map-projected products that are geocoded (north up) carry a CRS
-// and a geotransform; every other product carries its four corners as GCPs
-// in geographic coordinates.  Metadata: the default domain holds the
-// product's description, the domain "ALOSJ" every query of the library, and
-// "json:ALOSJ_SENSOR_MODEL" the PRISM Level 1B1 sensor model.
+// block.  Placement, metadata, band meaning and the sensor model come from
+// the product description alosj shares (tools/describe): the default domain
+// holds the product's description, the domain "ALOSJ" every query of the
+// library, and "json:ALOSJ_SENSOR_MODEL" the PRISM Level 1A/1B1 sensor model.
 #pragma once
 
 #include <memory>
@@ -23,10 +22,6 @@
 class CeosAlosjDataset;
 
 namespace alosjgdal {
-
-/// The driver's own metadata domains.
-constexpr const char* kQueryDomain = "ALOSJ";
-constexpr const char* kSensorModelDomain = "json:ALOSJ_SENSOR_MODEL";
 
 /// What the driver recognises in a file name and a volume descriptor.
 /// Returns 0 for PRISM, 1 for AVNIR-2, -1 for anything else.
@@ -48,6 +43,10 @@ public:
     ~AlosjGdalDataset() override;
 
     CPLErr GetGeoTransform(double* transform) override;
+    /// Refused: overviews would be written beside the product.
+    CPLErr IBuildOverviews(const char* resampling, int overviewCount, const int* overviewFactors, int bandCount,
+                           const int* bandList, GDALProgressFunc progress, void* progressData,
+                           CSLConstList options) override;
     const OGRSpatialReference* GetSpatialRef() const override;
     int GetGCPCount() override;
     const OGRSpatialReference* GetGCPSpatialRef() const override;
@@ -63,9 +62,8 @@ private:
     /// Opens and reads the product; false (with CPLErrors issued) when it
     /// cannot deliver a raster.
     bool OpenProduct(const std::string& volumePath, int ccdNumber);
-    void SetGeoreferencing();
-    void SetDescriptionMetadata();
-    void SetQueryMetadata();
+    /// Takes placement, metadata and band meaning from the shared description.
+    void Describe(int ccdNumber);
     CPLStringList* SensorModel();
 
     std::unique_ptr<CeosAlosjDataset> product_;
@@ -81,14 +79,15 @@ private:
     OGRSpatialReference gcpCrs_;
 
     CPLStringList queryMetadata_;
-    bool isPrismBelowL1B2_ = false;
+    std::string volumePath_;
+    bool hasSensorModel_ = false;
     bool sensorModelMade_ = false;
     CPLStringList sensorModel_;
 };
 
 class AlosjGdalRasterBand final : public GDALPamRasterBand {
 public:
-    AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const char* layerName, GDALColorInterp colour);
+    AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const std::string& description, GDALColorInterp colour);
 
     CPLErr IReadBlock(int blockX, int blockY, void* image) override;
     double GetNoDataValue(int* success = nullptr) override;

@@ -17,7 +17,7 @@ void* previousUserData = nullptr;
 thread_local LibraryReportScope* currentScope = nullptr;
 
 // The only severity the library gives its failures.
-constexpr int kFailureSeverity = 2;
+constexpr int kFailureSeverity = CEOSALOSJ_SEVERITY_FAILURE;
 
 void DriverHandler(const CeosAlosjReport* report, void*) {
     if (!report) return;

@@ -1,0 +1,601 @@
+#include "tools/describe/ProductDescription.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace alosjdescribe {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr int kWgs84 = 4326;
+constexpr int kBessel1841 = 4004;  // unknown datum based on the Bessel 1841 ellipsoid
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Trimmed(const char* text) {
+    std::string s = text ? text : "";
+    const size_t end = s.find_last_not_of(" \t\r\n");
+    s.erase(end == std::string::npos ? 0 : end + 1);
+    const size_t begin = s.find_first_not_of(" \t\r\n");
+    return begin == std::string::npos ? std::string() : s.substr(begin);
+}
+
+/// Shortest text that reads back as the same double.
+std::string Number(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+/// The geographic CRS of the ellipsoid the leader names: WGS 84 for GRS80,
+/// WGS 84 and the ITRF frames (they agree far below a pixel), Bessel 1841,
+/// or 0 for a name this reader does not know.
+int GeographicEpsgOf(const std::string& ellipsoid) {
+    std::string name;
+    for (char c : Upper(ellipsoid))
+        if (c != ' ' && c != '-' && c != '_') name += c;
+    if (name == "GRS80" || name == "GRS1980" || name == "WGS84" || name == "WGS1984" || name.rfind("ITRF", 0) == 0)
+        return kWgs84;
+    if (name.rfind("BESSEL", 0) == 0) return kBessel1841;
+    return 0;
+}
+
+bool IsPlaceOnEarth(double latitude, double longitude) {
+    return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90 &&
+           std::fabs(longitude) <= 360 && !(latitude == 0.0 && longitude == 0.0);
+}
+
+void Append(std::string& text, const std::string& more) {
+    if (more.empty()) return;
+    text += (text.empty() ? "" : "; ") + more;
+}
+
+/// Days since 1970-01-01 of a civil date, and back.
+long long DaysFromCivil(long long y, long long m, long long d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+void CivilFromDays(long long z, long long& y, long long& m, long long& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = yoe + era * 400 + (m <= 2);
+}
+
+/// A time of the exports: null when missing, ISO 8601 when it is a date,
+/// else its fields as they are.
+json TimeJson(const AlosjDateTime* t) {
+    if (!t) return nullptr;
+    const std::string iso = IsoUtc(*t);
+    if (!iso.empty()) return iso;
+    return {{"year", t->year}, {"month", t->month},   {"day", t->day},
+            {"hour", t->hour}, {"minute", t->minute}, {"seconds", t->seconds}};
+}
+
+json LatLon(double latitude, double longitude) { return {{"latitude", latitude}, {"longitude", longitude}}; }
+
+using CornerQuery = void (CeosAlosjDataset::*)(double*, double*) const;
+struct Corner {
+    const char* id;
+    const char* key;
+    bool right, bottom;
+    CornerQuery query;
+};
+constexpr Corner kCorners[4] = {{"UL", "upperLeft", false, false, &CeosAlosjDataset::GetULCornerLatLon},
+                                {"UR", "upperRight", true, false, &CeosAlosjDataset::GetURCornerLatLon},
+                                {"LR", "lowerRight", true, true, &CeosAlosjDataset::GetLRCornerLatLon},
+                                {"LL", "lowerLeft", false, true, &CeosAlosjDataset::GetLLCornerLatLon}};
+
+template <typename Entry>
+int32_t CountOf(const AlosjTable<Entry>* table) {
+    return table && table->entries ? std::max<int32_t>(0, table->count) : 0;
+}
+
+json Matrix3(const double m[3][3]) {
+    return {{m[0][0], m[0][1], m[0][2]}, {m[1][0], m[1][1], m[1][2]}, {m[2][0], m[2][1], m[2][2]}};
+}
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+}  // namespace
+
+// ------------------------------------------------------------------ names --
+
+long SensorOfVolumeDirectoryName(const std::string& fileName) {
+    const std::string name = Upper(fs::path(fileName).filename().string());
+    if (name.find("VOL-ALPSM") != std::string::npos) return kPrism;
+    if (name.find("VOL-ALAV2") != std::string::npos) return kAvnir2;
+    return -1;
+}
+
+const char* SensorName(long sensor) {
+    switch (sensor) {
+        case kPrism: return "PRISM";
+        case kAvnir2: return "AVNIR-2";
+        default: return nullptr;
+    }
+}
+
+const char* LevelName(long level) {
+    switch (level) {
+        case kLevel1A: return "1A";
+        case kLevel1B1: return "1B1";
+        case kLevel1B2: return "1B2";
+        default: return nullptr;
+    }
+}
+
+const char* ObservationModeCode(MissionType mode) {
+    switch (mode) {
+        case MISSION_A: return "A";
+        case MISSION_N: return "N";
+        case MISSION_F: return "F";
+        case MISSION_B: return "B";
+        case MISSION_W: return "W";
+        default: return "OTHER";
+    }
+}
+
+const char* ObservationModeName(MissionType mode) {
+    // The PRISM views as the library's scene export names them.
+    switch (mode) {
+        case MISSION_A: return "AVNIR-2 Observation";
+        case MISSION_N: return "Nadir Normal View";
+        case MISSION_F: return "Forward View";
+        case MISSION_B: return "Backward View";
+        case MISSION_W: return "Nadir 70km View";
+        default: return "Other";
+    }
+}
+
+std::string IsoUtc(const AlosjDateTime& t) {
+    if (t.year < 1 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || !std::isfinite(t.seconds) ||
+        std::fabs(t.seconds) > 1e9)
+        return "";
+    const long long micros = std::llround(t.seconds * 1e6);
+    const long long total = DaysFromCivil(t.year, t.month, t.day) * 86400000000LL +
+                            (static_cast<long long>(t.hour) * 3600 + static_cast<long long>(t.minute) * 60) * 1000000LL +
+                            micros;
+    long long days = total / 86400000000LL;
+    long long rest = total % 86400000000LL;
+    if (rest < 0) {
+        rest += 86400000000LL;
+        --days;
+    }
+    long long y, m, d;
+    CivilFromDays(days, y, m, d);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%06lldZ", y, m, d,
+                  rest / 3600000000LL, rest / 60000000LL % 60, rest / 1000000LL % 60, rest % 1000000LL);
+    return text;
+}
+
+// -------------------------------------------------------------- placement --
+
+ProductDescription::ProductDescription(CeosAlosjDataset& dataset, long ccd)
+    : dataset_(dataset),
+      ccd_(ccd),
+      sensor_(dataset.GetSensorType()),
+      level_(dataset.GetProductLevel()),
+      width_(dataset.GetSceneWidth()),
+      height_(dataset.GetSceneHeight()),
+      ellipsoid_(Trimmed(dataset.GetEllipsoidName())) {
+    Place(dataset);
+    Describe(dataset);
+}
+
+void ProductDescription::Place(CeosAlosjDataset& d) {
+    Placement& p = placement_;
+    if (ccd_ > 0) {
+        p.warning = "CCD " + std::to_string(ccd_) +
+                    " opened alone: the scene's corners do not belong to its strip, so the raster is not placed";
+        return;
+    }
+    int geographic = GeographicEpsgOf(ellipsoid_);
+    if (geographic == 0) {
+        p.warning = "ellipsoid \"" + ellipsoid_ + "\" is not one this reader knows; it is taken as WGS 84";
+        geographic = kWgs84;
+    }
+
+    // Only a geocoded Level 1B2 product lies north up on its map grid: a
+    // georeferenced one follows the orbit path, a true-north one is turned by
+    // the meridian convergence, and the lower levels are not map-projected.
+    const std::string projection = d.GetMapProjection() ? d.GetMapProjection() : "";
+    const bool utm = projection == "UTM", ps = projection == "PS";
+    const bool gridAligned = level_ == kLevel1B2 && d.IsGeocoded() == TMSC_TRUE &&
+                             d.GetMapDirection() != CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH;
+    if (!(utm || ps) || !gridAligned) return PlaceByCorners(d, geographic);
+
+    const double xSize = d.GetXPixelSize(), ySize = d.GetYPixelSize();
+    const double easting = d.GetUpperLeftCornerEasting(), northing = d.GetUpperLeftCornerNorthing();
+    const long zone = d.GetUTMZoneNum();
+    const bool north = d.GetUTMHemishpere() == 1;
+    std::string unusable;
+    if (!(xSize > 0) || !(ySize > 0) || !std::isfinite(xSize) || !std::isfinite(ySize))
+        unusable = "pixel sizes " + Number(xSize) + " x " + Number(ySize) + " m are not usable";
+    else if (!std::isfinite(easting) || !std::isfinite(northing))
+        unusable = "the upper-left corner is not a map position";
+    else if (utm && (zone < 1 || zone > 60))
+        unusable = "UTM zone " + std::to_string(zone) + " is not a zone";
+
+    OGRSpatialReference crs;
+    crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    int epsg = 0;
+    OGRErr err = OGRERR_NONE;
+    if (unusable.empty()) {
+        if (utm && geographic == kWgs84) {
+            epsg = (north ? 32600 : 32700) + static_cast<int>(zone);
+            err = crs.importFromEPSG(epsg);
+        } else {
+            err = crs.importFromEPSG(geographic);
+            if (err == OGRERR_NONE && utm) err = crs.SetUTM(static_cast<int>(zone), north);
+            // Polar stereographic true to scale at the projection centre's
+            // latitude, about its meridian.
+            if (err == OGRERR_NONE && ps)
+                err = crs.SetPS(d.GetProjectionCenterLat(), d.GetProjectionCenterLon(), 1.0, 0.0, 0.0);
+            if (err == OGRERR_NONE) err = crs.SetLinearUnits(SRS_UL_METER, 1.0);
+        }
+        if (err != OGRERR_NONE) unusable = "its map projection cannot be built";
+    }
+    if (!unusable.empty()) {
+        Append(p.warning, unusable + "; the corners are given as ground control points");
+        return PlaceByCorners(d, geographic);
+    }
+    p.kind = Placement::Kind::GeoTransform;
+    p.crs = crs;
+    p.epsg = epsg;
+    if (epsg) {
+        p.crsText = "EPSG:" + std::to_string(epsg);
+    } else {
+        char* proj = nullptr;
+        if (crs.exportToProj4(&proj) == OGRERR_NONE && proj) p.crsText = Trimmed(proj);
+        CPLFree(proj);
+    }
+    const double transform[6] = {easting, xSize, 0.0, northing, 0.0, -ySize};
+    std::copy(transform, transform + 6, p.geoTransform);
+}
+
+void ProductDescription::PlaceByCorners(CeosAlosjDataset& d, int geographicEpsg) {
+    Placement& p = placement_;
+    std::vector<GroundControlPoint> gcps;
+    std::string bad;
+    for (const Corner& corner : kCorners) {
+        double lat = 0.0, lon = 0.0;
+        (d.*corner.query)(&lat, &lon);
+        if (!IsPlaceOnEarth(lat, lon)) Append(bad, std::string(corner.key) + " " + Number(lat) + ", " + Number(lon));
+        gcps.push_back({corner.id, corner.right ? width_ - 0.5 : 0.5, corner.bottom ? height_ - 0.5 : 0.5, lon, lat});
+    }
+    if (!bad.empty()) {
+        Append(p.warning, "corner coordinates that are no places on Earth (" + bad + "): the raster is not placed");
+        return;
+    }
+    p.kind = Placement::Kind::Gcps;
+    p.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    p.crs.importFromEPSG(geographicEpsg);
+    p.epsg = geographicEpsg;
+    p.crsText = "EPSG:" + std::to_string(geographicEpsg);
+    p.gcps = std::move(gcps);
+}
+
+// ------------------------------------------------------------- metadata --
+
+void ProductDescription::Describe(CeosAlosjDataset& d) {
+    // Bands.
+    static const char* const kAvnir2Bands[4] = {"Band 1, blue (0.42-0.50 um)", "Band 2, green (0.52-0.60 um)",
+                                                "Band 3, red (0.61-0.69 um)", "Band 4, near infrared (0.76-0.89 um)"};
+    static const GDALColorInterp kAvnir2Colours[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand, GCI_Undefined};
+    char** layers = d.GetLayerNames();
+    for (long b = 0; b < std::max(0L, d.GetNumOfLayers()); ++b) {
+        BandMeaning band;
+        band.layer = layers && layers[b] ? layers[b] : "Layer_" + std::to_string(b + 1);
+        if (sensor_ == kAvnir2 && b < 4) {
+            band.description = kAvnir2Bands[b];
+            band.colour = kAvnir2Colours[b];
+        } else if (sensor_ == kAvnir2) {
+            band.description = band.layer;
+            band.colour = GCI_Undefined;
+        } else {
+            band.description = "Panchromatic (0.52-0.77 um)";
+            band.colour = GCI_GrayIndex;
+        }
+        bands_.push_back(band);
+    }
+
+    // Times: the scene export gives the scene centre time, and the start
+    // time from the scene date and the first line's time of day, which
+    // Level 1B2 image lines do not hold (they hold 0).
+    AlosjDateTime start{}, centre{};
+    Tkmd_ALPSM1B1_IMG scene{};
+    scene.sceneStartTime = &start;
+    scene.sceneCenterDateTime = &centre;
+    if (d.GetImgFileCount() > 0) d.GetALPSM1B1SceneData(&scene);
+    Tkmd_ALPSM1B1_IMG_Release(&scene);
+    centerTime_ = IsoUtc(centre);
+    const bool startHeld = start.hour >= 0 && start.minute >= 0 && start.seconds >= 0 &&
+                           (start.hour > 0 || start.minute > 0 || start.seconds > 0);
+    if (startHeld && level_ != kLevel1B2) startTime_ = IsoUtc(start);
+
+    // The default domain.
+    MetadataItems& m = metadata_;
+    const MissionType mode = d.GetObservationMode();
+    m.emplace_back("SENSOR", SensorName(sensor_) ? SensorName(sensor_) : "unknown");
+    m.emplace_back("PRODUCT_LEVEL", LevelName(level_) ? LevelName(level_) : "unknown");
+    m.emplace_back("OBSERVATION_MODE", ObservationModeCode(mode));
+    if (sensor_ == kPrism && mode >= MISSION_N && mode <= MISSION_W) m.emplace_back("VIEW", ObservationModeName(mode));
+    if (ccd_ > 0) m.emplace_back("CCD", std::to_string(ccd_));
+    if (!startTime_.empty()) m.emplace_back("SCENE_START_TIME", startTime_);
+    if (!centerTime_.empty()) m.emplace_back("SCENE_CENTER_TIME", centerTime_);
+    m.emplace_back("GEOCODED", d.IsGeocoded() == TMSC_TRUE ? "YES" : "NO");
+    if (const char* projection = d.GetMapProjection()) m.emplace_back("MAP_PROJECTION", projection);
+    m.emplace_back("ELLIPSOID", ellipsoid_);
+    m.emplace_back("MAP_DIRECTION",
+                   d.GetMapDirection() == CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH ? "TRUE_NORTH" : "OTHER");
+    if (!placement_.warning.empty()) m.emplace_back("GEOREFERENCING_WARNING", placement_.warning);
+    m.emplace_back("AREA_OR_POINT", "Area");
+
+    // The library's answers under the names of its queries.
+    MetadataItems& q = queries_;
+    auto whole = [&](const char* query, long value) { q.emplace_back(query, std::to_string(value)); };
+    auto real = [&](const char* query, double value) { q.emplace_back(query, Number(value)); };
+    whole("GetSensorType", d.GetSensorType());
+    whole("GetProductLevel", d.GetProductLevel());
+    whole("GetImgFileCount", d.GetImgFileCount());
+    whole("GetMinCcdNumber", d.GetMinCcdNumber());
+    whole("GetNumOfLayers", d.GetNumOfLayers());
+    std::string layerList;
+    for (const BandMeaning& band : bands_) layerList += (layerList.empty() ? "" : ",") + band.layer;
+    q.emplace_back("GetLayerNames", layerList);
+    whole("GetObservationMode", d.GetObservationMode());
+    whole("GetPixelType", d.GetPixelType());
+    whole("GetNumOfBytesPerPixel", d.GetNumOfBytesPerPixel());
+    whole("GetStaggerPixelShift", d.GetStaggerPixelShift());
+    for (long k = 0; k < d.GetImgFileCount(); ++k)
+        if (const char* name = d.GetImageFileName(k))
+            q.emplace_back("GetImageFileName(" + std::to_string(k) + ")", name);
+    whole("GetSceneWidth", d.GetSceneWidth());
+    whole("GetSceneHeight", d.GetSceneHeight());
+    real("GetXPixelSize", d.GetXPixelSize());
+    real("GetYPixelSize", d.GetYPixelSize());
+    real("GetUpperLeftCornerNorthing", d.GetUpperLeftCornerNorthing());
+    real("GetUpperLeftCornerEasting", d.GetUpperLeftCornerEasting());
+    whole("GetUTMZoneNum", d.GetUTMZoneNum());
+    whole("GetUTMHemishpere", d.GetUTMHemishpere());
+    q.emplace_back("GetMapProjection", d.GetMapProjection() ? d.GetMapProjection() : "");
+    real("GetProjectionCenterLon", d.GetProjectionCenterLon());
+    real("GetProjectionCenterLat", d.GetProjectionCenterLat());
+    real("GetSceneCenterUTMX", d.GetSceneCenterUTMX());
+    real("GetSceneCenterUTMY", d.GetSceneCenterUTMY());
+    q.emplace_back("GetEllipsoidName", d.GetEllipsoidName() ? d.GetEllipsoidName() : "");
+    for (const Corner& corner : {kCorners[0], kCorners[1], kCorners[3], kCorners[2]}) {
+        double lat = 0.0, lon = 0.0;
+        (d.*corner.query)(&lat, &lon);
+        q.emplace_back(std::string("Get") + corner.id + "CornerLatLon", Number(lat) + "," + Number(lon));
+    }
+    whole("GetMapDirection", d.GetMapDirection());
+    whole("IsGeocoded", d.IsGeocoded());
+}
+
+MetadataItems ProductDescription::BandMetadata(int band) const {
+    if (band < 0 || band >= static_cast<int>(bands_.size())) return {};
+    return {{"LAYER", bands_[band].layer}};
+}
+
+json ProductDescription::InfoJson(const std::string& volumePath) const {
+    CeosAlosjDataset& d = dataset_;
+    json info;
+    info["alosjInfoVersion"] = 1;
+    info["volumeDirectoryFile"] = fs::absolute(volumePath).lexically_normal().string();
+    info["sensor"] = SensorName(sensor_) ? SensorName(sensor_) : "unknown";
+    info["level"] = LevelName(level_) ? LevelName(level_) : "unknown";
+    const MissionType mode = d.GetObservationMode();
+    info["observationMode"] = {{"code", ObservationModeCode(mode)}, {"name", ObservationModeName(mode)}};
+    info["ccd"] = ccd_ > 0 ? json(ccd_) : json(nullptr);
+    info["sceneStartTime"] = startTime_.empty() ? json(nullptr) : json(startTime_);
+    info["sceneCenterTime"] = centerTime_.empty() ? json(nullptr) : json(centerTime_);
+
+    json files = json::array();
+    for (long k = 0; k < d.GetImgFileCount(); ++k) {
+        const char* name = d.GetImageFileName(k);
+        std::error_code error;
+        const auto bytes = name ? fs::file_size(name, error) : 0;
+        files.push_back({{"path", name ? name : ""}, {"bytes", error ? 0 : bytes}});
+    }
+    info["imageFiles"] = files;
+
+    json layers = json::array();
+    json bands = json::array();
+    for (const BandMeaning& band : bands_) {
+        layers.push_back(band.layer);
+        bands.push_back({{"layer", band.layer},
+                         {"description", band.description},
+                         {"colorInterpretation", GDALGetColorInterpretationName(band.colour)}});
+    }
+    info["layers"] = layers;
+    info["bands"] = bands;
+    info["width"] = width_;
+    info["height"] = height_;
+    info["pixelType"] = d.GetPixelType() == ALOSJ_PIXEL_INTEGER ? "integer" : "other";
+    info["bytesPerPixel"] = d.GetNumOfBytesPerPixel();
+    info["staggerShift"] = d.GetStaggerPixelShift();
+    info["geocoded"] = d.IsGeocoded() == TMSC_TRUE;
+    const char* projection = d.GetMapProjection();
+    info["mapProjection"] = projection ? json(projection) : json(nullptr);
+    info["utmZone"] = d.GetUTMZoneNum();
+    info["hemisphere"] = d.GetUTMHemishpere() == 1 ? "north" : "south";
+    info["pixelSize"] = {{"x", d.GetXPixelSize()}, {"y", d.GetYPixelSize()}};
+    info["sceneCenterUtm"] = {{"easting", d.GetSceneCenterUTMX()}, {"northing", d.GetSceneCenterUTMY()}};
+    info["projectionCenter"] = LatLon(d.GetProjectionCenterLat(), d.GetProjectionCenterLon());
+    const bool mapped = projection && (std::string(projection) == "UTM" || std::string(projection) == "PS");
+    info["upperLeftCorner"] =
+        mapped ? json{{"easting", d.GetUpperLeftCornerEasting()}, {"northing", d.GetUpperLeftCornerNorthing()}}
+               : json(nullptr);
+    json corners;
+    for (const Corner& corner : kCorners) {
+        double lat = 0.0, lon = 0.0;
+        (d.*corner.query)(&lat, &lon);
+        corners[corner.key] = LatLon(lat, lon);
+    }
+    info["corners"] = corners;
+    info["ellipsoid"] = ellipsoid_;
+    info["mapDirection"] =
+        d.GetMapDirection() == CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH ? "TrueNorth" : "other";
+
+    const Placement& p = placement_;
+    json placement;
+    placement["crs"] = p.crsText.empty() ? json(nullptr) : json(p.crsText);
+    placement["epsg"] = p.epsg ? json(p.epsg) : json(nullptr);
+    if (p.kind == Placement::Kind::GeoTransform) {
+        placement["method"] = "geotransform";
+        placement["geoTransform"] = std::vector<double>(p.geoTransform, p.geoTransform + 6);
+    } else if (p.kind == Placement::Kind::Gcps) {
+        placement["method"] = "gcps";
+        json gcps = json::array();
+        for (const auto& g : p.gcps)
+            gcps.push_back({{"pixel", g.pixel}, {"line", g.line}, {"longitude", g.longitude}, {"latitude", g.latitude}});
+        placement["gcps"] = gcps;
+    } else {
+        placement["method"] = "none";
+    }
+    placement["warning"] = p.warning.empty() ? json(nullptr) : json(p.warning);
+    info["georeferencing"] = placement;
+    return info;
+}
+
+// ---------------------------------------------------------- sensor model --
+
+bool HasSensorModel(const CeosAlosjDataset& dataset) {
+    return dataset.GetSensorType() == kPrism &&
+           (dataset.GetProductLevel() == kLevel1A || dataset.GetProductLevel() == kLevel1B1) &&
+           dataset.GetImgFileCount() > 0;
+}
+
+json SensorModelJson(CeosAlosjDataset& d, const std::string& volumePath) {
+    // The storage the host supplies behind the scene export's pointers.
+    AlosjDateTime start{}, centre{};
+    double coefficients[8][40] = {};
+    Tkmd_ALPSM1B1_IMG scene{};
+    scene.sceneStartTime = &start;
+    scene.sceneCenterDateTime = &centre;
+    for (int k = 0; k < 8; ++k) scene.coefficientArrays[k] = coefficients[k];
+    double sensorMatrix[9] = {};
+    Tkmd_ALPSM1B1_SEN sensor{};
+    sensor.sensorMatrix = sensorMatrix;
+    Tkmd_ALPSM1B1_EPH ephemeris{};
+    Tkmd_ALPSM1B1_ATT attitude{};
+    // Whatever happens next, the blocks handed over go back.
+    struct Release {
+        Tkmd_ALPSM1B1_IMG& scene;
+        Tkmd_ALPSM1B1_EPH& ephemeris;
+        Tkmd_ALPSM1B1_ATT& attitude;
+        ~Release() {
+            Tkmd_ALPSM1B1_IMG_Release(&scene);
+            Tkmd_ALPSM1B1_EPH_Release(&ephemeris);
+            Tkmd_ALPSM1B1_ATT_Release(&attitude);
+        }
+    } release{scene, ephemeris, attitude};
+    d.GetALPSM1B1SceneData(&scene);
+    d.GetALPSM1B1EphemerisData(&ephemeris);
+    d.GetALPSM1B1AttitudeData(&attitude);
+    d.GetALPSM1B1SensorData(&sensor);
+
+    json model;
+    model["alosjSensorModelVersion"] = 1;
+    model["volumeDirectoryFile"] = fs::absolute(volumePath).lexically_normal().string();
+
+    json s;
+    s["viewName"] = Text(scene.viewName);
+    s["sceneText"] = Text(scene.sceneText);
+    s["numLines"] = scene.numLines;
+    s["numPixels"] = scene.numPixels;
+    s["bitsPerSample"] = scene.bitsPerSample;
+    for (int c = 0; c < 4; ++c)
+        s["corners"][kCorners[c].key] = {{"longitude", scene.cornerGeo[c][0]},
+                                         {"latitude", scene.cornerGeo[c][1]},
+                                         {"pixel", scene.cornerImage[c][0]},
+                                         {"line", scene.cornerImage[c][1]}};
+    s["center"] = {{"longitude", scene.centerLon}, {"latitude", scene.centerLat}, {"pixel", scene.centerPixel},
+                   {"line", scene.centerLine}};
+    s["sceneStartTime"] = TimeJson(scene.sceneStartTime);
+    s["sceneCenterTime"] = TimeJson(scene.sceneCenterDateTime);
+    s["fixedParameter"] = scene.fixedParameter;
+    s["referenceNumbers"] = {scene.referenceNumber1, scene.referenceNumber2};
+    json arrays = json::array();
+    for (int k = 0; k < 8; ++k) {
+        json sets = json::array();
+        for (int m = 0; m < 4; ++m)
+            sets.push_back(std::vector<double>(coefficients[k] + 10 * m, coefficients[k] + 10 * m + 10));
+        arrays.push_back(sets);
+    }
+    s["coefficientSets"] = arrays;
+    model["scene"] = s;
+
+    json e;
+    e["startTime"] = TimeJson(ephemeris.startTime);
+    e["count"] = ephemeris.ephemerisCount;
+    e["intervalSeconds"] = ephemeris.ephemerisInterval;
+    e["stateVectors"] = json::array();
+    for (int32_t k = 0; k < CountOf(ephemeris.ephemeris); ++k) {
+        const AlosjStateVectorEntry& v = ephemeris.ephemeris->entries[k];
+        e["stateVectors"].push_back({{"time", TimeJson(v.time)},
+                                     {"position", {v.stateVector[0], v.stateVector[1], v.stateVector[2]}},
+                                     {"velocity", {v.stateVector[3], v.stateVector[4], v.stateVector[5]}}});
+    }
+    if (ephemeris.referenceEntry)
+        e["reference"] = {{"time", TimeJson(ephemeris.referenceEntry->time)},
+                          {"value1", ephemeris.referenceEntry->referenceValue1},
+                          {"value2", ephemeris.referenceEntry->referenceValue2}};
+    else
+        e["reference"] = nullptr;
+    e["matrices"] = json::array();
+    for (int32_t k = 0; k < CountOf(ephemeris.matrices); ++k) {
+        const AlosjMatrixEntry& m = ephemeris.matrices->entries[k];
+        e["matrices"].push_back(
+            {{"time", TimeJson(m.time)}, {"first", Matrix3(m.firstMatrix)}, {"second", Matrix3(m.secondMatrix)}});
+    }
+    model["ephemeris"] = e;
+
+    json a;
+    a["startTime"] = TimeJson(attitude.startTime);
+    a["count"] = attitude.attitudeCount;
+    // A 4-byte float: its shortest decimal form, not the binary expansion.
+    char interval[32];
+    std::snprintf(interval, sizeof interval, "%.7g", static_cast<double>(attitude.attitudeInterval));
+    a["intervalSeconds"] = std::strtod(interval, nullptr);
+    a["samples"] = json::array();
+    for (int32_t k = 0; k < CountOf(attitude.attitude); ++k) {
+        const AlosjAttitudeEntry& q = attitude.attitude->entries[k];
+        a["samples"].push_back({{"time", TimeJson(q.time)},
+                                {"quaternion", {q.quaternion[0], q.quaternion[1], q.quaternion[2], q.quaternion[3]}},
+                                {"aux", {q.auxValue[0], q.auxValue[1], q.auxValue[2]}}});
+    }
+    model["attitude"] = a;
+
+    const double* m = sensorMatrix;
+    model["sensor"] = {{"matrix", {{m[0], m[1], m[2]}, {m[3], m[4], m[5]}, {m[6], m[7], m[8]}}},
+                       {"focalLength", sensor.focalLength},
+                       {"detectorPitch", sensor.detectorPitch}};
+    return model;
+}
+
+}  // namespace alosjdescribe

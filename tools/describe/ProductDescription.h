@@ -1,0 +1,154 @@
+// What a product is, as the front ends show it: the one place that turns an
+// opened CeosAlosjDataset into its placement on the Earth (CRS and
+// geotransform, or ground control points), its metadata items, the meaning
+// of its bands and its sensor model.  `alosj` (info, export, sensor-model)
+// and the GDAL driver both describe products through this module only, so
+// an exported GeoTIFF and a gdal_translate copy of the driver's dataset say
+// the same.
+//
+// Placement:
+//   - A geocoded Level 1B2 product on its map grid (map north, UTM or polar
+//     stereographic, usable pixel sizes) gets the map CRS and the geotransform
+//     from the upper-left corner of the pixel grid.  UTM on GRS80 or WGS 84
+//     is EPSG 326zz (north) or 327zz (south); on the Bessel ellipsoid it is
+//     the zone's projection on Bessel 1841.  Polar stereographic is true to
+//     scale at the projection centre's latitude, about its meridian.
+//   - Every other product gets its four scene corners as ground control
+//     points at the centres of the corner pixels, in the geographic CRS of
+//     its ellipsoid (EPSG:4326, or EPSG:4004 for Bessel).
+//   - An ellipsoid this reader does not know is taken as WGS 84, and the
+//     placement carries a warning that says so.
+//   - Corners that are not places on Earth, and a single PRISM CCD file
+//     opened alone (the scene's corners are not its strip's), leave the
+//     raster unplaced, with a warning.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gdal.h>
+#include <nlohmann/json.hpp>
+#include <ogr_spatialref.h>
+
+#include "dataset/CeosAlosjDataset.h"
+
+namespace alosjdescribe {
+
+// The numbers the library's classification queries give.
+constexpr long kPrism = 0;
+constexpr long kAvnir2 = 1;
+constexpr long kLevel1A = 0;
+constexpr long kLevel1B1 = 1;
+constexpr long kLevel1B2 = 2;
+
+/// The sensor a volume directory file's name announces: kPrism when the
+/// file name (not its directory) contains "VOL-ALPSM", kAvnir2 for
+/// "VOL-ALAV2", in any case; -1 otherwise.  The library's own test, on the
+/// file name alone, so that a directory's name cannot pass for a product.
+long SensorOfVolumeDirectoryName(const std::string& fileName);
+
+/// "PRISM", "AVNIR-2"; "1A", "1B1", "1B2"; null for other numbers.
+const char* SensorName(long sensor);
+const char* LevelName(long level);
+/// "N", "F", "B", "W", "A"; "OTHER" for any other letter.
+const char* ObservationModeCode(MissionType mode);
+/// "Nadir Normal View", "Forward View", "Backward View", "Nadir 70km View",
+/// "AVNIR-2 Observation", "Other".
+const char* ObservationModeName(MissionType mode);
+
+/// "2006-10-13T01:45:12.345678Z", microseconds rounded, seconds of 60 or
+/// more carried into the minute; "" for a time that is no date.
+std::string IsoUtc(const AlosjDateTime& time);
+
+struct GroundControlPoint {
+    std::string id;      // "UL", "UR", "LR", "LL"
+    double pixel, line;  // (0, 0) the upper-left corner of the first pixel
+    double longitude, latitude;
+};
+
+struct Placement {
+    enum class Kind { None, GeoTransform, Gcps };
+    Kind kind = Kind::None;
+    /// The map CRS of a geotransform, or the geographic CRS of the GCPs;
+    /// empty for Kind::None.  Axis order: x east, y north.
+    OGRSpatialReference crs;
+    int epsg = 0;         // the CRS's EPSG code, 0 when it has none
+    std::string crsText;  // "EPSG:32654" or a PROJ string; "" for Kind::None
+    double geoTransform[6] = {0, 1, 0, 0, 0, 1};
+    std::vector<GroundControlPoint> gcps;
+    std::string warning;  // why the placement is approximate or missing; "" when all is well
+};
+
+struct BandMeaning {
+    std::string layer;        // "Layer_1" …
+    std::string description;  // "Band 1, blue (0.42-0.50 um)", "Panchromatic (0.52-0.77 um)"
+    GDALColorInterp colour;   // AVNIR-2 blue, green, red, undefined (near infrared); PRISM grey
+};
+
+using MetadataItems = std::vector<std::pair<std::string, std::string>>;
+
+/// The description of an opened and read product.  ccd > 0: a PRISM CCD
+/// file opened alone.  Reads only what the dataset has decoded, but for
+/// the scene export's first-line time (see the dataset's reports).
+class ProductDescription {
+public:
+    ProductDescription(CeosAlosjDataset& dataset, long ccd);
+
+    long Sensor() const { return sensor_; }
+    long Level() const { return level_; }
+    long Width() const { return width_; }
+    long Height() const { return height_; }
+    const Placement& GetPlacement() const { return placement_; }
+    /// Every band of the raster, in product order.
+    const std::vector<BandMeaning>& Bands() const { return bands_; }
+    /// Items of the default metadata domain, in order.
+    const MetadataItems& Metadata() const { return metadata_; }
+    /// The library's answers under the names of its queries ("GetSceneWidth",
+    /// …): the metadata domain kQueryDomain.
+    const MetadataItems& Queries() const { return queries_; }
+    /// Items of a band's default metadata domain.
+    MetadataItems BandMetadata(int band) const;
+    /// ISO 8601 UTC times; "" when the product does not hold them.
+    const std::string& SceneStartTime() const { return startTime_; }
+    const std::string& SceneCenterTime() const { return centerTime_; }
+
+    /// The `alosj info --json` document (alosjInfoVersion 1).
+    nlohmann::ordered_json InfoJson(const std::string& volumePath) const;
+
+private:
+    void Place(CeosAlosjDataset& dataset);
+    void PlaceByCorners(CeosAlosjDataset& dataset, int geographicEpsg);
+    void Describe(CeosAlosjDataset& dataset);
+
+    CeosAlosjDataset& dataset_;
+    long ccd_;
+    long sensor_;
+    long level_;
+    long width_;
+    long height_;
+    std::string ellipsoid_;
+    Placement placement_;
+    std::vector<BandMeaning> bands_;
+    MetadataItems metadata_;
+    MetadataItems queries_;
+    std::string startTime_;
+    std::string centerTime_;
+};
+
+/// The metadata domain of the library's query answers.
+constexpr const char* kQueryDomain = "ALOSJ";
+/// The metadata domain holding the sensor model document.
+constexpr const char* kSensorModelDomain = "json:ALOSJ_SENSOR_MODEL";
+
+/// True for the products that carry a sensor model: PRISM Levels 1A and 1B1,
+/// whose leader and supplemental files hold the scene geometry, orbit,
+/// attitude and sensor constants.
+bool HasSensorModel(const CeosAlosjDataset& dataset);
+
+/// The sensor model document (alosjSensorModelVersion 1) of a product that
+/// has one: the scene, ephemeris, attitude and sensor exports with times in
+/// ISO 8601 UTC.  The exports' blocks are given back before it returns.
+nlohmann::ordered_json SensorModelJson(CeosAlosjDataset& dataset, const std::string& volumePath);
+
+}  // namespace alosjdescribe
