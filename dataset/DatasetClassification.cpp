@@ -25,8 +25,10 @@ void CeosAlosjDataset::SetProductLevel() {
 void CeosAlosjDataset::SetImgFileCount() {
     State& s = *d;
     if (s.IsPrism()) {
-        // Below Level 1B2 every record but leader, trailer and supplemental is a CCD file.
-        const long records = s.volumeDirFile ? s.volumeDirFile->VolumeDescriptor().numberOfFilePointerRecords : 0;
+        // Below Level 1B2 every record but leader, trailer and supplemental is
+        // a CCD file.  The records the reader kept: the announced count, or
+        // what the file holds when it announces more.
+        const long records = s.volumeDirFile ? s.volumeDirFile->FileCount() : 0;
         s.imgFileCount = s.IsLevel1B2() ? 1 : std::max(0L, records - 3);
     } else if (s.IsAvnir2()) {
         s.imgFileCount = 4;

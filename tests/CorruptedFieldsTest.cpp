@@ -21,6 +21,8 @@ namespace {
 
 const char* const kReadFailed = "CeosAlosjDataset::OpenAndRead: CeosAlosjDataset Read failed";
 const char* const kInvalidPointerCount = "CeosAlosjVolumeDirFile::Read: Invalid number of file pointer records";
+const char* const kCutPointerCount =
+    "CeosAlosjVolumeDirFile::Read: Number of file pointer records cut to the records the file holds";
 
 }  // namespace
 
@@ -39,9 +41,18 @@ TEST(CorruptedProductCounts, FilePointerCountOutOfRangeRejectsTheProduct) {
             const Session session = RunSession(kind, product.files().volume, kLines, &tmp);
             product.Restore(Role::Volume);
 
-            // A count that is negative or more than the file holds lists no
-            // file; a count of 0 (or no digits) lists none either.
-            const bool invalid = value == "-999" || value == "9999";
+            if (value == "9999") {
+                // More than the file holds: cut to the records that are there.
+                EXPECT_EQ(session.openReports, std::vector<std::string>{kCutPointerCount});
+                EXPECT_TRUE(session.readReports.empty());
+                EXPECT_EQ(session.queries.find("level -1"), std::string::npos);
+                EXPECT_GT(session.sceneWidth, 0);
+                EXPECT_TRUE(Flatten(session.rowReports).empty());
+                continue;
+            }
+            // A negative count lists no file; a count of 0 (or no digits)
+            // lists none either.
+            const bool invalid = value == "-999";
             std::vector<std::string> open;
             if (invalid) open.push_back(kInvalidPointerCount);
             open.push_back(kReadFailed);

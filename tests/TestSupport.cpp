@@ -25,7 +25,7 @@ ReportCapture::~ReportCapture() { CeosAlosjSetReportHandler(previous_, previousU
 void ReportCapture::Handler(const CeosAlosjReport* report, void* self) {
     CapturedReport chain;
     for (const CeosAlosjReport* entry = report; entry; entry = entry->wrapped)
-        chain.push_back({entry->operation, entry->message});
+        chain.push_back({entry->operation, entry->message, entry->severity});
     static_cast<ReportCapture*>(self)->reports_.push_back(chain);
 }
 

@@ -13,6 +13,7 @@ namespace testing_support {
 struct CapturedEntry {
     std::string operation;
     std::string message;
+    int severity = 0;
 };
 
 /// One printed report: its chain of entries, outermost first.

@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "ceos/CeosAlosjBaseClass.h"
+#include "dataset/CeosAlosjDataset.h"
 #include "files/CeosAlosjVolumeDirFile.h"
 
 using namespace ceoswriter;
@@ -149,8 +150,8 @@ TEST(VolumeDirRead, RecordsAreFoundAt360ByteStrides) {
     }
 }
 
-TEST(VolumeDirRead, NegativeOrAbsurdCountsGiveAnEmptyListWithAReport) {
-    for (int declared : {-1, -999, 9999, 12}) {
+TEST(VolumeDirRead, NegativeCountsGiveAnEmptyListWithAReport) {
+    for (int declared : {-1, -999}) {
         TempDir dir;
         ProductRecipe product = PrismProduct(1);
         product.declaredFilePointerCount = declared;
@@ -163,6 +164,53 @@ TEST(VolumeDirRead, NegativeOrAbsurdCountsGiveAnEmptyListWithAReport) {
         EXPECT_TRUE(capture.Has("CeosAlosjVolumeDirFile::Read", "Invalid number of file pointer records"))
             << declared;
     }
+}
+
+// A count larger than the file holds keeps the product readable: the file
+// pointer records that are there are read, the text record after them, one
+// warning says the count was cut, and the product opens as usual.
+TEST(VolumeDirRead, CountBeyondTheFileIsCutToItsFilePointerRecordsWithOneWarning) {
+    TempDir reference;
+    const ProductFiles plain = WriteProduct(reference.path(), PrismProduct(1));
+    CeosAlosjDataset expected(plain.volume.c_str());
+    ASSERT_EQ(expected.FileOpen(nullptr), 0);
+    expected.FileRead();
+    for (int declared : {9999, 1000, 11}) {
+        SCOPED_TRACE(declared);
+        TempDir dir;
+        ProductRecipe product = PrismProduct(1);
+        product.declaredFilePointerCount = declared;
+        ProductFiles files = WriteProduct(dir.path(), product);
+        ReportCapture capture;
+        CeosAlosjVolumeDirFile vol(files.volume.c_str());
+        ASSERT_EQ(vol.SetFd(), 0);
+        EXPECT_EQ(vol.Read(), 0);
+        ASSERT_EQ(vol.FileCount(), static_cast<long>(files.fileIds.size()));
+        for (long i = 0; i < vol.FileCount(); ++i)
+            EXPECT_EQ(std::string(vol.FilePointer(i).referencedFileId), files.fileIds[i]);
+        EXPECT_EQ(std::string(vol.TextRecord().sceneIdPrefix), "ALPS");
+        ASSERT_EQ(capture.reports().size(), 1u) << testing::PrintToString(capture.Summary());
+        EXPECT_EQ(capture.reports()[0][0].message, "Number of file pointer records cut to the records the file holds");
+        EXPECT_EQ(capture.reports()[0][0].severity, CEOSALOSJ_SEVERITY_WARNING);
+
+        capture.Clear();
+        CeosAlosjDataset dataset(files.volume.c_str());
+        ASSERT_EQ(dataset.FileOpen(nullptr), 0);
+        dataset.FileRead();
+        EXPECT_EQ(dataset.GetImgFileCount(), expected.GetImgFileCount());
+        EXPECT_EQ(dataset.GetSceneWidth(), expected.GetSceneWidth());
+        EXPECT_EQ(dataset.GetSceneHeight(), expected.GetSceneHeight());
+        std::vector<unsigned char> row(static_cast<size_t>(dataset.GetSceneWidth()));
+        std::vector<unsigned char> expectedRow(row.size());
+        unsigned char* data = row.data();
+        unsigned char* expectedData = expectedRow.data();
+        dataset.GetRow(0, 3, 0, &data);
+        expected.GetRow(0, 3, 0, &expectedData);
+        EXPECT_EQ(row, expectedRow);
+        for (const auto& report : capture.reports()) EXPECT_EQ(report[0].severity, CEOSALOSJ_SEVERITY_WARNING);
+        dataset.FileClose();
+    }
+    expected.FileClose();
 }
 
 TEST(VolumeDirRead, UnreadableDescriptorMeansNoFilePointerRecords) {

@@ -2,6 +2,7 @@
 // by the product's map projection or, without one, by its corners.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <ogr_spatialref.h>
@@ -79,9 +80,9 @@ TEST(CliExport, UtmLevel1B2GetsItsEpsgCodeGeotransformAndRows) {
     int hasNoData = 0;
     EXPECT_EQ(raster->GetRasterBand(1)->GetNoDataValue(&hasNoData), 0.0);
     EXPECT_TRUE(hasNoData);
-    EXPECT_EQ(Metadata(*raster, "ALOSJ_SENSOR"), "PRISM");
-    EXPECT_EQ(Metadata(*raster, "ALOSJ_LEVEL"), "1B2");
-    EXPECT_EQ(Metadata(*raster, "ALOSJ_UTM_ZONE"), "54");
+    EXPECT_EQ(Metadata(*raster, "SENSOR"), "PRISM");
+    EXPECT_EQ(Metadata(*raster, "PRODUCT_LEVEL"), "1B2");
+    EXPECT_EQ(Metadata(*raster, "GetUTMZoneNum", "ALOSJ"), "54");
 }
 
 TEST(CliExport, SouthernHemisphereUtmGetsA327Code) {
@@ -282,4 +283,67 @@ TEST(CliExport, ProductOfTwoBytesPerPixelIsRefused) {
               std::string::npos)
         << run.err;
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// Four Byte bands are not red, green, blue and alpha: every band keeps its
+// own colour, whatever bands are picked, in a GeoTIFF and in a COG, and no
+// band makes the picture transparent.
+TEST(CliExport, Avnir2BandsKeepTheirOwnColoursAndNoneIsAlpha) {
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "a", ceoswriter::Avnir2Product(2));
+    const GDALColorInterp meaning[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand, GCI_Undefined};
+    struct Case {
+        const char* format;
+        const char* bands;
+        std::vector<int> picked;
+    } cases[] = {{"GTiff", "", {0, 1, 2, 3}},
+                 {"COG", "", {0, 1, 2, 3}},
+                 {"GTiff", "3,2,1,4", {2, 1, 0, 3}},
+                 {"COG", "3,2,1,4", {2, 1, 0, 3}},
+                 {"GTiff", "4,3,2", {3, 2, 1}}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " --bands '" + c.bands + "'");
+        const std::string out = dir.File("colours" + std::to_string(n++) + ".tif");
+        std::vector<std::string> args = {"export", files.volume, out, "--format", c.format};
+        if (*c.bands) args.insert(args.end(), {"--bands", c.bands});
+        const cli_support::RunResult run = RunAlosj(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        cli_support::Raster raster = OpenRaster(out);
+        ASSERT_TRUE(raster);
+        ASSERT_EQ(raster->GetRasterCount(), static_cast<int>(c.picked.size()));
+        for (size_t k = 0; k < c.picked.size(); ++k) {
+            GDALRasterBand* band = raster->GetRasterBand(static_cast<int>(k) + 1);
+            EXPECT_EQ(band->GetColorInterpretation(), meaning[c.picked[k]]) << "band " << k + 1;
+            EXPECT_EQ(band->GetMaskFlags() & GMF_ALPHA, 0) << "band " << k + 1;
+        }
+    }
+}
+
+// An existing output is kept as it is unless --overwrite is given; a
+// replaced output appears whole, under its name, only when it is complete.
+TEST(CliExport, ExistingOutputIsRefusedUntouchedAndReplacedOnlyWithOverwrite) {
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "p", ceoswriter::PrismProduct(1));
+    const std::string out = dir.File("scene.tif");
+    const std::vector<unsigned char> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    testing_support::WriteFileBytes(out, earlier);
+
+    const cli_support::RunResult refused = RunAlosj({"export", files.volume, out});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "alosj: " + out + ": exists; alosj export replaces a file only with --overwrite\n");
+    EXPECT_EQ(testing_support::ReadFileBytes(out), earlier);
+
+    const cli_support::RunResult replaced = RunAlosj({"export", files.volume, out, "--overwrite"});
+    ASSERT_EQ(replaced.status, 0) << replaced.err;
+    cli_support::Raster raster = OpenRaster(out);
+    ASSERT_TRUE(raster);
+    OpenedProduct product(files.volume);
+    ExpectRowsEqualGetRow(*raster, product, {0});
+    // Nothing but the product's directory and the output is left behind.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"p", "scene.tif"}));
 }

@@ -141,7 +141,7 @@ TEST(CliInfo, HumanReadableOutputNamesTheProductKindSizeAndCorners) {
     const cli_support::RunResult run = RunAlosj({"info", files.directory});
     ASSERT_EQ(run.status, 0) << run.err;
     OpenedProduct d(files.volume);
-    EXPECT_NE(run.out.find("PRISM, Level 1B1, backward view (B)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("PRISM, Level 1B1, Backward View (B)"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(std::to_string(d->GetSceneWidth()) + " x " + std::to_string(d->GetSceneHeight()) +
                            " pixels"),
               std::string::npos)

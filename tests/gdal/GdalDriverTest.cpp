@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -99,7 +101,8 @@ TEST(GdalDriverRaster, SizeIsTheStitchedSceneWithOneByteBandPerLayer) {
     ASSERT_EQ(1, dataset->GetRasterCount());
     GDALRasterBand* band = dataset->GetRasterBand(1);
     EXPECT_EQ(GDT_Byte, band->GetRasterDataType());
-    EXPECT_STREQ("Layer_1", band->GetDescription());
+    EXPECT_STREQ("Panchromatic (0.52-0.77 um)", band->GetDescription());
+    EXPECT_STREQ("Layer_1", band->GetMetadataItem("LAYER"));
     EXPECT_EQ(GCI_GrayIndex, band->GetColorInterpretation());
     int hasNoData = FALSE;
     EXPECT_EQ(0.0, band->GetNoDataValue(&hasNoData));
@@ -115,7 +118,8 @@ TEST(GdalDriverRaster, AvnirBandsAreBlueGreenRedAndNearInfrared) {
     for (int b = 0; b < 4; ++b) {
         GDALRasterBand* band = dataset->GetRasterBand(b + 1);
         EXPECT_EQ(expected[b], band->GetColorInterpretation()) << b;
-        EXPECT_EQ("Layer_" + std::to_string(b + 1), band->GetDescription());
+        EXPECT_EQ("Layer_" + std::to_string(b + 1), band->GetMetadataItem("LAYER"));
+        EXPECT_EQ("Band " + std::to_string(b + 1) + ", ", std::string(band->GetDescription()).substr(0, 8));
     }
 }
 
@@ -235,7 +239,7 @@ TEST(GdalDriverMetadata, DefaultDomainDescribesTheProduct) {
         const std::string t = product->recipe.leader.sceneCenterTime;
         const std::string expected = t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + "T" +
                                      t.substr(8, 2) + ":" + t.substr(10, 2) + ":" + t.substr(12, 2) + "." +
-                                     t.substr(14, 6);
+                                     t.substr(14, 6) + "Z";
         EXPECT_STREQ(expected.c_str(), dataset->GetMetadataItem("SCENE_CENTER_TIME"));
     }
     auto avnir = Write("avnir2-1b1");
@@ -330,34 +334,35 @@ TEST(GdalDriverMetadata, SensorModelDomainIsTheLevel1B1ExportsAsJson) {
     EXPECT_EQ(dataset->GetRasterXSize(), scene.at("numPixels").get<int>());
     EXPECT_EQ(dataset->GetRasterYSize(), scene.at("numLines").get<int>());
     EXPECT_EQ("Nadir Normal View", scene.at("viewName").get<std::string>());
-    EXPECT_EQ(product->recipe.leader.upperRightLongitude, scene.at("cornerGeo").at(1).at(0).get<double>());
-    EXPECT_EQ(product->recipe.leader.upperRightLatitude, scene.at("cornerGeo").at(1).at(1).get<double>());
+    EXPECT_EQ(product->recipe.leader.upperRightLongitude, scene.at("corners").at("upperRight").at("longitude").get<double>());
+    EXPECT_EQ(product->recipe.leader.upperRightLatitude, scene.at("corners").at("upperRight").at("latitude").get<double>());
     EXPECT_EQ(product->recipe.leader.coefficientSets[5][7],
-              scene.at("coefficientArrays").at(1).at(17).get<double>());  // set 5 = array 1, set 1 of 4
-    EXPECT_EQ(2006, scene.at("sceneCenterDateTime").at("year").get<int>());
+              scene.at("coefficientSets").at(1).at(1).at(7).get<double>());  // set 5 = array 1, set 1 of 4
+    EXPECT_EQ("2006-", scene.at("sceneCenterTime").get<std::string>().substr(0, 5));
 
     const nlohmann::json& orbit = model.at("ephemeris");
     ASSERT_GT(ephemeris.ephemerisCount, 0);
-    EXPECT_EQ(ephemeris.ephemerisCount, orbit.at("ephemerisCount").get<int>());
-    ASSERT_EQ(static_cast<size_t>(ephemeris.ephemerisCount), orbit.at("ephemeris").size());
+    EXPECT_EQ(ephemeris.ephemerisCount, orbit.at("count").get<int>());
+    ASSERT_EQ(static_cast<size_t>(ephemeris.ephemerisCount), orbit.at("stateVectors").size());
     const AlosjStateVectorEntry& last = ephemeris.ephemeris->entries[ephemeris.ephemerisCount - 1];
     for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(last.stateVector[k], orbit.at("ephemeris").back().at("stateVector").at(k).get<double>()) << k;
-    EXPECT_EQ(last.time->seconds, orbit.at("ephemeris").back().at("time").at("seconds").get<double>());
+        EXPECT_EQ(last.stateVector[k],
+                  orbit.at("stateVectors").back().at(k < 3 ? "position" : "velocity").at(k % 3).get<double>())
+            << k;
     EXPECT_EQ(ephemeris.matrices->count, static_cast<int>(orbit.at("matrices").size()));
     ASSERT_GT(ephemeris.matrices->count, 0);
     EXPECT_EQ(ephemeris.matrices->entries[0].firstMatrix[2][0],
-              orbit.at("matrices").at(0).at("firstMatrix").at(2).at(0).get<double>());
+              orbit.at("matrices").at(0).at("first").at(2).at(0).get<double>());
 
     const nlohmann::json& samples = model.at("attitude");
-    ASSERT_EQ(static_cast<size_t>(attitude.attitudeCount), samples.at("attitude").size());
+    ASSERT_EQ(static_cast<size_t>(attitude.attitudeCount), samples.at("samples").size());
     ASSERT_GT(attitude.attitudeCount, 0);
     EXPECT_EQ(attitude.attitude->entries[1].quaternion[3],
-              samples.at("attitude").at(1).at("quaternion").at(3).get<double>());
+              samples.at("samples").at(1).at("quaternion").at(3).get<double>());
 
     const nlohmann::json& constants = model.at("sensor");
-    EXPECT_EQ(matrix[5], constants.at("sensorMatrix").at(1).at(2).get<double>());
-    EXPECT_EQ(product->recipe.supplemental.sensorMatrix[1][2], constants.at("sensorMatrix").at(1).at(2).get<double>());
+    EXPECT_EQ(matrix[5], constants.at("matrix").at(1).at(2).get<double>());
+    EXPECT_EQ(product->recipe.supplemental.sensorMatrix[1][2], constants.at("matrix").at(1).at(2).get<double>());
     EXPECT_EQ(1939.0, constants.at("focalLength").get<double>());
 
     Tkmd_ALPSM1B1_EPH_Release(&ephemeris);
@@ -394,6 +399,44 @@ TEST(GdalDriverThreads, DatasetsReadOnSeveralThreadsAtOnceGiveGetRowsPixels) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(0, failures.load());
     for (int t = 0; t < 4; ++t) EXPECT_EQ(expected, results[t]) << "thread " << t;
+}
+
+// What clients do to an opened product (QGIS computes statistics, a user
+// sets metadata or asks for overviews) never writes a file beside the
+// product, beside its directory or inside it: archives may be read-only and
+// are listed by batch jobs.
+TEST(GdalDriverArchive, ClientsWriteNothingBesideOrInsideTheProduct) {
+    testing_support::TempDir archive;
+    const std::string directory = archive.File("p1");
+    std::filesystem::create_directories(directory);
+    const ceoswriter::ProductFiles files =
+        ceoswriter::WriteProduct(directory, gdaltest::ProductByName("avnir2-1b2"));
+    auto listing = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(archive.path()))
+            names.insert(entry.path().string());
+        return names;
+    };
+    const std::set<std::string> before = listing();
+    for (const std::string& path : {directory, files.volume}) {
+        SCOPED_TRACE(path);
+        GdalErrorCapture errors;
+        GdalDataset dataset = OpenRaster(path);
+        ASSERT_TRUE(dataset);
+        double minimum, maximum, mean, deviation;
+        EXPECT_EQ(CE_None, dataset->GetRasterBand(1)->GetStatistics(FALSE, TRUE, &minimum, &maximum, &mean,
+                                                                     &deviation));
+        EXPECT_EQ(CE_None, dataset->SetMetadataItem("NOTE", "set by a client"));
+        dataset->GetRasterBand(2)->SetDescription("renamed");
+        const int level = 2;
+        EXPECT_EQ(CE_Failure, dataset->BuildOverviews("AVERAGE", 1, &level, 0, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_TRUE(errors.Has(CE_Failure, "overviews are not written beside a product"));
+        // What the client set stays with the open dataset.
+        EXPECT_STREQ("set by a client", dataset->GetMetadataItem("NOTE"));
+        dataset.reset();
+        EXPECT_EQ(before, listing());
+        EXPECT_FALSE(std::filesystem::exists(directory + ".aux.xml"));
+    }
 }
 
 TEST(GdalDriverTranslate, GeoTiffCopyHoldsTheLibrarysRowsAndTheGeoreferencing) {

@@ -133,17 +133,21 @@ TEST(GdalGeoreferencing, RawProductGetsGcpsEvenWhenGeocoded) {
     ExpectCornerGcps(*dataset, recipe.leader);
 }
 
-TEST(GdalGeoreferencing, UnknownEllipsoidKeepsTheTransformButClaimsNoCrs) {
+TEST(GdalGeoreferencing, UnknownEllipsoidIsTakenAsWgs84WithAWarning) {
     ceoswriter::ProductRecipe recipe = gdaltest::ProductByName("avnir2-1b2");
     recipe.leader.ellipsoidName = "MARS2000";
     auto product = Write(recipe);
     gdaltest::GdalErrorCapture errors;
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
-    EXPECT_EQ(nullptr, dataset->GetSpatialRef());
+    const OGRSpatialReference* crs = dataset->GetSpatialRef();
+    ASSERT_NE(nullptr, crs);
+    EXPECT_STREQ("32654", crs->GetAuthorityCode(nullptr));
     double transform[6];
     EXPECT_EQ(CE_None, dataset->GetGeoTransform(transform));
-    EXPECT_TRUE(errors.Has(CE_Warning, "ellipsoid 'MARS2000' is not known"));
+    EXPECT_TRUE(errors.Has(CE_Warning, "ellipsoid \"MARS2000\" is not one this reader knows"));
+    const char* warning = dataset->GetMetadataItem("GEOREFERENCING_WARNING");
+    EXPECT_NE(nullptr, warning);
 }
 
 TEST(GdalGeoreferencing, BesselProductsAreMappedOnTheBesselEllipsoid) {

@@ -81,6 +81,18 @@ ProductRecipe Avnir21B2PolarStereographic() {
     return recipe;
 }
 
+ProductRecipe WithEllipsoid(ProductRecipe recipe, const char* ellipsoid) {
+    recipe.leader.ellipsoidName = ellipsoid;
+    return recipe;
+}
+
+// A corner no place on Earth has: the scene cannot be placed by its corners.
+ProductRecipe Prism1B1ImpossibleCorners() {
+    ProductRecipe recipe = Prism1B1();
+    recipe.leader.lowerLeftLatitude = 123.0;
+    return recipe;
+}
+
 struct Named {
     const char* name;
     ProductRecipe (*make)();
@@ -96,6 +108,10 @@ const Named kProducts[] = {
     {"avnir2-1b2", Avnir21B2},
     {"avnir2-1b2-south", Avnir21B2South},
     {"avnir2-1b2-ps", Avnir21B2PolarStereographic},
+    {"avnir2-1b2-bessel", [] { return WithEllipsoid(Avnir21B2(), "BESSEL 1841"); }},
+    {"prism-1b1-bessel", [] { return WithEllipsoid(Prism1B1(), "BESSEL"); }},
+    {"avnir2-1b2-unknown-ellipsoid", [] { return WithEllipsoid(Avnir21B2(), "MARS2000"); }},
+    {"prism-1b1-impossible-corners", Prism1B1ImpossibleCorners},
 };
 
 }  // namespace

@@ -69,6 +69,13 @@ class ProductTestCase(unittest.TestCase):
         self.addCleanup(product.close)
         return product
 
+    def output(self, name):
+        """A path for an output, outside every product directory."""
+        if not hasattr(self, "_outputs"):
+            self._outputs = tempfile.mkdtemp(prefix="ceosalosj-gdal-out-")
+            self.addCleanup(shutil.rmtree, self._outputs, True)
+        return os.path.join(self._outputs, name)
+
     def gdalinfo_json(self, path, *options):
         result = run("gdalinfo", "-json", *options, path)
         self.assertEqual(0, result.returncode, result.stderr)
@@ -85,7 +92,8 @@ class GdalinfoTest(ProductTestCase):
         self.assertEqual(1, len(info["bands"]))
         band = info["bands"][0]
         self.assertEqual("Byte", band["type"])
-        self.assertEqual("Layer_1", band["description"])
+        self.assertEqual("Panchromatic (0.52-0.77 um)", band["description"])
+        self.assertEqual("Layer_1", band["metadata"][""]["LAYER"])
         self.assertEqual(0, band["noDataValue"])
         self.assertNotIn("geoTransform", info)
         gcps = {g["id"]: g for g in info["gcps"]["gcpList"]}
@@ -123,9 +131,14 @@ class GdalinfoTest(ProductTestCase):
         metadata = info["metadata"]
         self.assertEqual(str(product.describe()["width"]), metadata["ALOSJ"]["GetSceneWidth"])
         model = metadata["json:ALOSJ_SENSOR_MODEL"]
-        self.assertEqual(["scene", "ephemeris", "attitude", "sensor"], list(model))
-        self.assertEqual(model["ephemeris"]["ephemerisCount"], len(model["ephemeris"]["ephemeris"]))
+        self.assertEqual(["alosjSensorModelVersion", "volumeDirectoryFile", "scene", "ephemeris", "attitude",
+                          "sensor"], list(model))
+        self.assertEqual(model["ephemeris"]["count"], len(model["ephemeris"]["stateVectors"]))
         self.assertEqual(1939.0, model["sensor"]["focalLength"])
+        if ALOSJ is not None:
+            result = run(ALOSJ, "sensor-model", "--json", product.volume)
+            self.assertEqual(0, result.returncode, result.stderr)
+            self.assertEqual(json.loads(result.stdout), model)
 
     def test_product_directory_opens_like_its_volume_file(self):
         product = self.product("avnir2-1b1")
@@ -137,7 +150,7 @@ class GdalinfoTest(ProductTestCase):
 
 class TranslateTest(ProductTestCase):
     def translate(self, product, *options):
-        output = os.path.join(product.dir, "out.tif")
+        output = self.output("out.tif")
         result = run("gdal_translate", *options, product.volume, output)
         self.assertEqual(0, result.returncode, result.stderr)
         return output
@@ -157,17 +170,76 @@ class TranslateTest(ProductTestCase):
         expected = product.library_pixels(ccd=4)
         numpy.testing.assert_array_equal(expected[0], tiff.ReadAsArray())
 
-    def test_geotiff_equals_what_alosj_export_writes(self):
+
+
+class ParityTest(ProductTestCase):
+    """alosj export and gdal_translate on the driver describe a product alike."""
+
+    @staticmethod
+    def gcps(dataset):
+        return [(g.Id, g.GCPPixel, g.GCPLine, g.GCPX, g.GCPY) for g in dataset.GetGCPs()]
+
+    @staticmethod
+    def same_crs(a, b):
+        if a is None or b is None:
+            return a is None and b is None
+        return bool(a.IsSame(b))
+
+    def test_every_product_kind_gets_the_same_placement_metadata_and_bands(self):
         if ALOSJ is None:
             self.skipTest("alosj is not built")
-        for name in ("prism-1b1", "avnir2-1b2"):
+        names = run(FIXTURE, "names").stdout.split()
+        for kind in ("bessel", "unknown-ellipsoid", "ps", "south", "impossible-corners"):
+            self.assertTrue(any(kind in name for name in names), kind)
+        for name in names:
             with self.subTest(name):
                 product = self.product(name)
-                translated = gdal.Open(self.translate(product)).ReadAsArray()
-                exported_path = os.path.join(product.dir, "export.tif")
-                result = run(ALOSJ, "export", product.volume, exported_path)
+                exported_path = self.output(name + "-export.tif")
+                result = run(ALOSJ, "export", "-q", product.volume, exported_path)
                 self.assertEqual(0, result.returncode, result.stderr)
-                numpy.testing.assert_array_equal(gdal.Open(exported_path).ReadAsArray(), translated)
+                translated_path = self.output(name + "-translate.tif")
+                result = run("gdal_translate", "-q", product.volume, translated_path)
+                self.assertEqual(0, result.returncode, result.stderr)
+                exported = gdal.Open(exported_path)
+                translated = gdal.Open(translated_path)
+                source = gdal.Open(product.volume)
+
+                numpy.testing.assert_array_equal(exported.ReadAsArray(), translated.ReadAsArray())
+                self.assertEqual(translated.GetGeoTransform(can_return_null=True),
+                                 exported.GetGeoTransform(can_return_null=True))
+                self.assertTrue(self.same_crs(translated.GetSpatialRef(), exported.GetSpatialRef()))
+                self.assertEqual(self.gcps(translated), self.gcps(exported))
+                self.assertTrue(self.same_crs(translated.GetGCPSpatialRef(), exported.GetGCPSpatialRef()))
+                self.assertEqual(translated.GetMetadata(), exported.GetMetadata())
+                self.assertEqual(source.GetMetadata("ALOSJ"), exported.GetMetadata("ALOSJ"))
+                for b in range(1, exported.RasterCount + 1):
+                    ours, theirs = exported.GetRasterBand(b), translated.GetRasterBand(b)
+                    self.assertEqual(theirs.GetDescription(), ours.GetDescription())
+                    self.assertEqual(theirs.GetColorInterpretation(), ours.GetColorInterpretation())
+                    self.assertEqual(theirs.GetNoDataValue(), ours.GetNoDataValue())
+                    self.assertEqual(theirs.GetMetadata(), ours.GetMetadata())
+                    self.assertEqual(source.GetRasterBand(b).GetDescription(), ours.GetDescription())
+
+                # What alosj info says of the placement is what both files hold.
+                info = json.loads(run(ALOSJ, "info", "--json", "-q", product.volume).stdout)
+                placement = info["georeferencing"]
+                method = ("geotransform" if exported.GetGeoTransform(can_return_null=True) else
+                          "gcps" if exported.GetGCPCount() else "none")
+                self.assertEqual(method, placement["method"])
+                self.assertEqual(placement["warning"], exported.GetMetadataItem("GEOREFERENCING_WARNING"))
+                crs = exported.GetSpatialRef() or exported.GetGCPSpatialRef()
+                if "bessel" in name:
+                    self.assertAlmostEqual(6377397.155, crs.GetSemiMajor(), places=3)
+                if "unknown-ellipsoid" in name:
+                    self.assertIn("taken as WGS 84", placement["warning"])
+                    self.assertAlmostEqual(6378137.0, crs.GetSemiMajor(), places=3)
+                if "impossible-corners" in name:
+                    self.assertEqual("none", method)
+                    self.assertIsNone(exported.GetSpatialRef())
+                if name.endswith("-ps"):
+                    self.assertEqual("Polar_Stereographic", crs.GetAttrValue("PROJECTION"))
+                if name.endswith("-south"):
+                    self.assertEqual("327", crs.GetAuthorityCode(None)[:3])
 
 
 class PythonBindingsTest(ProductTestCase):

@@ -1,4 +1,4 @@
-// alosj sensor-model: the PRISM Level 1A/1B1 scene, orbit, attitude and
+// alosj sensor-model: the PRISM Level 1B1 scene, orbit, attitude and
 // sensor exports, with times in ISO 8601 (UTC).
 #include <cmath>
 #include <cstdio>
@@ -15,7 +15,7 @@ int RunSensorModel(const SensorModelOptions& options) {
     if (!alosjdescribe::HasSensorModel(d))
         throw Failure(kExitFailure, product.VolumePath() + ": has no sensor model: it is " + product.SensorName() +
                                         " Level " + product.LevelName() +
-                                        "; the sensor model comes with PRISM Level 1A and 1B1 products");
+                                        "; the sensor model comes with PRISM Level 1B1 products");
     const nlohmann::ordered_json model = alosjdescribe::SensorModelJson(d, product.VolumePath());
     product.CheckReports("exporting the sensor model");
     const nlohmann::ordered_json& s = model["scene"];

@@ -485,8 +485,7 @@ json ProductDescription::InfoJson(const std::string& volumePath) const {
 // ---------------------------------------------------------- sensor model --
 
 bool HasSensorModel(const CeosAlosjDataset& dataset) {
-    return dataset.GetSensorType() == kPrism &&
-           (dataset.GetProductLevel() == kLevel1A || dataset.GetProductLevel() == kLevel1B1) &&
+    return dataset.GetSensorType() == kPrism && dataset.GetProductLevel() == kLevel1B1 &&
            dataset.GetImgFileCount() > 0;
 }
 

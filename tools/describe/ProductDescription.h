@@ -141,9 +141,9 @@ constexpr const char* kQueryDomain = "ALOSJ";
 /// The metadata domain holding the sensor model document.
 constexpr const char* kSensorModelDomain = "json:ALOSJ_SENSOR_MODEL";
 
-/// True for the products that carry a sensor model: PRISM Levels 1A and 1B1,
-/// whose leader and supplemental files hold the scene geometry, orbit,
-/// attitude and sensor constants.
+/// True for the products that carry a sensor model: PRISM Level 1B1, whose
+/// leader and supplemental files hold the scene geometry, orbit, attitude
+/// and sensor constants in the form the exports hand over.
 bool HasSensorModel(const CeosAlosjDataset& dataset);
 
 /// The sensor model document (alosjSensorModelVersion 1) of a product that
