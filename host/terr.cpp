@@ -117,6 +117,3 @@ const char* terr_GetOperation(Terr_ErrorReport report) {
 const char* terr_GetMessage(Terr_ErrorReport report) {
     return report ? report->message.c_str() : nullptr;
 }
-Terr_ErrorReport terr_GetWrapped(Terr_ErrorReport report) {
-    return report ? report->wrapped : nullptr;
-}

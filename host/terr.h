@@ -32,4 +32,3 @@ void terr_DiscardReport(const char* functionName, long line, Terr_ErrorReport* w
 /// Entry accessors, mainly for tests and the public handler.
 const char* terr_GetOperation(Terr_ErrorReport report);
 const char* terr_GetMessage(Terr_ErrorReport report);
-Terr_ErrorReport terr_GetWrapped(Terr_ErrorReport report);

@@ -153,5 +153,5 @@ TEST(CliErrors, OutputThatCannotBeWrittenIsNamed) {
     EXPECT_TRUE(Contains(run.err, "alosj: " + out + ": cannot create")) << run.err;
     run = RunAlosj({"quicklook", files.volume, dir.File("no-such-directory/look.png")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "no-such-directory/look.png: cannot write")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "no-such-directory/look.png: cannot create")) << run.err;
 }

@@ -6,15 +6,12 @@
 // next, so the memory used does not grow with the scene.  A COG is made from such a
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <system_error>
 #include <vector>
-
-#include <unistd.h>
 
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
@@ -51,26 +48,6 @@ CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
     CPLStringList list;
     for (const auto& [name, value] : items) list.SetNameValue(name.c_str(), value.c_str());
     return list;
-}
-
-/// Moves the finished file to its name; without `replace`, only when no
-/// file has that name (a file made there meanwhile is not replaced either).
-void Publish(const std::string& finished, const std::string& output, bool replace) {
-    std::error_code error;
-    if (replace) {
-        std::filesystem::rename(finished, output, error);
-    } else if (::link(finished.c_str(), output.c_str()) == 0) {
-        std::filesystem::remove(finished, error);
-        return;
-    } else if (errno == EEXIST) {
-        throw Failure(kExitFailure, output + ": exists; alosj export replaces a file only with --overwrite");
-    } else if (!std::filesystem::exists(output, error)) {
-        // A file system without hard links.
-        std::filesystem::rename(finished, output, error);
-    } else {
-        throw Failure(kExitFailure, output + ": exists; alosj export replaces a file only with --overwrite");
-    }
-    if (error) throw Failure(kExitFailure, output + ": cannot be written: " + error.message());
 }
 
 /// Writes the raster into a new GeoTIFF at path; progress runs from 0 to `share`.
@@ -192,7 +169,7 @@ int RunExport(const ExportOptions& options) {
         if (CPLGetLastErrorType() >= CE_Failure)
             throw Failure(kExitFailure, options.output + ": cannot finish writing: " + GdalSession::LastError());
     }
-    Publish(output.path(), options.output, options.overwrite);
+    PublishOutput(output.path(), options.output, options.overwrite, "alosj export");
     output.Keep();
     bar.Finish();
     std::string placed = "not placed";

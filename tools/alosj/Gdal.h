@@ -43,6 +43,12 @@ private:
     bool kept_ = false;
 };
 
+/// Gives the finished file `finished` the name `output`.  Without `replace`,
+/// only when no file has that name, not even one made there meanwhile: the
+/// failure names the output and says that `command` replaces files only
+/// with --overwrite.
+void PublishOutput(const std::string& finished, const std::string& output, bool replace, const std::string& command);
+
 /// A new empty file beside `near` with a name nobody else has, created
 /// exclusively so that no other process can slip in its place.
 std::string CreateUniqueFileBeside(const std::string& near, const std::string& suffix);

@@ -38,8 +38,15 @@ int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
 int RunQuicklook(const QuicklookOptions& options) {
     Product product(options.product);
     const long width = product.Width(), height = product.Height();
-    const std::vector<int> bands =
-        product.SensorName() == "AVNIR-2" && product.Bands() >= 3 ? std::vector<int>{2, 1, 0} : std::vector<int>{0};
+    // Natural colour from the bands the product description calls red,
+    // green and blue; otherwise the first band in grey.
+    std::vector<int> bands;
+    for (GDALColorInterp colour : {GCI_RedBand, GCI_GreenBand, GCI_BlueBand}) {
+        const auto& meanings = product.Description().Bands();
+        for (size_t b = 0; b < meanings.size(); ++b)
+            if (meanings[b].colour == colour) bands.push_back(static_cast<int>(b));
+    }
+    if (bands.size() != 3) bands = {0};
     const long longer = std::max(width, height);
     const int outWidth = static_cast<int>(std::max(1L, std::lround(static_cast<double>(width) * options.size / longer)));
     const int outHeight = static_cast<int>(std::max(1L, std::lround(static_cast<double>(height) * options.size / longer)));
@@ -126,14 +133,16 @@ int RunQuicklook(const QuicklookOptions& options) {
         image->GetRasterBand(2)->SetColorInterpretation(GCI_GreenBand);
         image->GetRasterBand(3)->SetColorInterpretation(GCI_BlueBand);
     }
-    OutputFile output(options.output);
+    // Written under a temporary name beside the output, named when complete.
+    OutputFile output(CreateUniqueFileBeside(options.output, ".png"));
     std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
-        png->CreateCopy(options.output.c_str(), image.get(), FALSE, nullptr, nullptr, nullptr));
+        png->CreateCopy(output.path().c_str(), image.get(), FALSE, nullptr, nullptr, nullptr));
     if (!written) throw Failure(kExitFailure, options.output + ": cannot write: " + GdalSession::LastError());
     CPLErrorReset();
     written.reset();
     if (CPLGetLastErrorType() >= CE_Failure)
         throw Failure(kExitFailure, options.output + ": cannot finish writing: " + GdalSession::LastError());
+    PublishOutput(output.path(), options.output, true, "alosj quicklook");
     output.Keep();
     std::cout << "Wrote " << options.output << " (" << outWidth << " x " << outHeight << " pixels, "
               << (count == 3 ? "bands 3, 2, 1 as red, green, blue" : "grey") << ")\n";
