@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "ceosalosj_export.h"
+#include "dataset/CeosAlosjAcquisition.h"
 #include "files/CeosAlosjSummaryFile.h"
 #include "host/HostReport.h"
 #include "host/Tkmd_ALPSM1B1.h"
@@ -147,6 +148,15 @@ public:
     void GetLRCornerLatLon(double* lat, double* lon) const;
     CeosAlosjSummaryFile::MapDirection GetMapDirection() const;
     Tmsc_Boolean IsGeocoded() const;
+    /// @}
+
+    /// @name Acquisition and radiometry
+    /// @{
+    /// Fills *acquisition (CeosAlosjAcquisition.h) from the leader's scene
+    /// header and radiometric record, and the scene's start and end times
+    /// from the first image file's first and last lines (whose prefixes it
+    /// reads; a failed read is reported and leaves that time invalid).
+    void GetAcquisition(CeosAlosjAcquisition* acquisition);
     /// @}
 
     /// @name PRISM Level 1B1 sensor-model exports

@@ -21,6 +21,7 @@ constexpr const char* kReadLineOp = "ImageFileImageLine::ReadLine";
 constexpr const char* kReadLineDeStaggerOp = "ImageFileImageLine::ReadLineDeStagger";
 constexpr const char* kReadPrefixOp = "ImageFileImageLine::Read";
 constexpr const char* kReadStartScanTimeOp = "ImageFileImageLine::ReadStartScanTime";
+constexpr const char* kReadEndScanTimeOp = "ImageFileImageLine::ReadEndScanTime";
 constexpr const char* kDescriptorOp = "ImageFileFileDescriptor::Read";
 
 // Fields of the 34-byte line prefix.
@@ -414,6 +415,18 @@ double CeosAlosjImageFile::GetStartScanTime() {
             startScanTime = (milliseconds + microseconds / 1000.0) / 1000.0;
     }
     return startScanTime;
+}
+
+double CeosAlosjImageFile::GetEndScanTime() {
+    const long last = LinesPresent() - 1;
+    unsigned char prefix[kLinePrefixSize];
+    if (last < 0 || !ReadPrefix(last, prefix, kReadEndScanTimeOp)) return -1.0;
+    int32_t ms = 0;
+    int32_t us = 0;  // a signed 16-bit field, sign-extended
+    const CeosFields f(prefix, sizeof prefix);
+    f(kScanMillisecondsPosition, 4, FT_BIN_INT, ms);
+    f(kScanMicrosecondsPosition, 2, FT_BIN_INT, us);
+    return (ms + us / 1000.0) / 1000.0;
 }
 
 long CeosAlosjImageFile::GetCcdNumber() {

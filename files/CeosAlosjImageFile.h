@@ -113,6 +113,10 @@ public:
     /// The scan start time of the first line in seconds (cached); −1.0 while
     /// it cannot be read.
     double GetStartScanTime();
+    /// The scan time of the last line the file holds, in seconds of the day
+    /// (milliseconds and microseconds of its prefix); −1.0 when the file
+    /// holds no line or its prefix cannot be read (which is reported).
+    double GetEndScanTime();
     /// @}
 
     /// @name Classification

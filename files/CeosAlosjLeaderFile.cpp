@@ -59,41 +59,41 @@ void AlosjLeaderFileSceneHeader::Read(Tfio_File fileHandle) {
     Decode(f);
     f(13, 4, FT_INT, int13);
     f(21, 16, FT_ASCII, productId);
-    f(37, 16, FT_ASCII, text37);
+    f(37, 16, FT_ASCII, sceneId);
     f(53, 16, FT_REAL, sceneCenterLatitude);
     f(69, 16, FT_REAL, sceneCenterLongitude);
     f(85, 16, FT_REAL, sceneCenterLine);
     f(101, 16, FT_REAL, sceneCenterPixel);
     f(117, 32, FT_ASCII, sceneCenterTime);
     f(149, 16, FT_INT, int149);
-    f(165, 16, FT_ASCII, text165);
+    f(165, 16, FT_ASCII, rspId);
     f(181, 16, FT_INT, int181);
-    f(197, 16, FT_ASCII, text197);
-    f(213, 16, FT_REAL, real213);
-    f(229, 16, FT_REAL, real229);
-    f(245, 16, FT_REAL, real245);
-    f(261, 16, FT_REAL, real261);
-    f(277, 16, FT_ASCII, text277);
-    f(293, 16, FT_ASCII, text293);
-    f(309, 16, FT_ASCII, text309);
-    f(325, 16, FT_ASCII, text325);
-    f(341, 16, FT_INT, int341);
-    f(357, 16, FT_ASCII, text357);
+    f(197, 16, FT_ASCII, sceneId1B2);
+    f(213, 16, FT_REAL, sceneCenterLatitude1B2);
+    f(229, 16, FT_REAL, sceneCenterLongitude1B2);
+    f(245, 16, FT_REAL, sceneCenterLine1B2);
+    f(261, 16, FT_REAL, sceneCenterPixel1B2);
+    f(277, 16, FT_ASCII, orientationAngle);
+    f(293, 16, FT_ASCII, incidenceAngle);
+    f(309, 16, FT_ASCII, missionId);
+    f(325, 16, FT_ASCII, sensorId);
+    f(341, 16, FT_INT, orbitNumber);
+    f(357, 16, FT_ASCII, orbitDirection);
     f(373, 16, FT_ASCII, text373);
     f(389, 1, FT_ASCII, text389);
     f(401, 8, FT_ASCII, sceneDate);
     f(409, 17, FT_ASCII, text409);
     f(443, 10, FT_ASCII, text443);
     f(453, 14, FT_ASCII, text453);
-    f(467, 12, FT_ASCII, text467);
+    f(467, 12, FT_ASCII, processingCode);
     f(479, 12, FT_ASCII, text479);
     f(491, 16, FT_ASCII, text491);
-    f(1413, 16, FT_INT, int1413);
+    f(1413, 16, FT_INT, effectiveBands);
     f(1429, 16, FT_INT, pixelsPerLine);
     f(1445, 16, FT_INT, numberOfLines);
-    f(1493, 16, FT_INT, int1493);
+    f(1493, 16, FT_INT, radiometricResolution);
     f(1525, 16, FT_ASCII, text1525);
-    f(1541, 16, FT_ASCII, text1541);
+    f(1541, 16, FT_ASCII, resamplingMethod);
     f(1557, 16, FT_ASCII, mapProjectionFlags);
     f(1573, 16, FT_ASCII, text1573);
     f(1589, 16, FT_INT, int1589);
@@ -166,9 +166,9 @@ void AlosjLeaderFileAncillary1::Read(Tfio_File fileHandle) {
 
 void AlosjLeaderFileAncillary2::DecodeCommon(const CeosFields& f) {
     Decode(f);
-    f(13, 4, FT_ASCII, text13);
-    f(17, 4, FT_INT, value17);
-    f(21, 4, FT_INT, value21);
+    f(13, 4, FT_ASCII, sensorOperationMode);
+    f(17, 4, FT_INT, correctedLevelLower);
+    f(21, 4, FT_INT, correctedLevelUpper);
 }
 
 void AlosjPrismLeaderFileAncillary2::Read(Tfio_File fileHandle) {
@@ -179,11 +179,11 @@ void AlosjPrismLeaderFileAncillary2::Read(Tfio_File fileHandle) {
     const CeosFields f = buffer.Fields();
     DecodeCommon(f);
     f(57, 6, FT_ASCII, text57);
-    f(63, 1, FT_ASCII, text63);
-    f(79, 8, FT_REAL, values79[0]);
-    f(87, 8, FT_REAL, values79[1]);
-    f(2703, 8, FT_REAL, values2703[0]);
-    f(2711, 8, FT_REAL, values2703[1]);
+    f(63, 1, FT_ASCII, compressionMode);
+    f(79, 8, FT_REAL, temperatures[0]);
+    f(87, 8, FT_REAL, temperatures[1]);
+    f(2703, 8, FT_REAL, calibration[0]);
+    f(2711, 8, FT_REAL, calibration[1]);
 }
 
 void AlosjAvnir2LeaderFileAncillary2::Read(Tfio_File fileHandle) {
@@ -193,10 +193,10 @@ void AlosjAvnir2LeaderFileAncillary2::Read(Tfio_File fileHandle) {
         return;
     const CeosFields f = buffer.Fields();
     DecodeCommon(f);
-    for (int k = 0; k < 4; ++k) f(25 + 5 * k, 5, FT_INT, values25[k]);
-    f(57, 6, FT_ASCII, text57);
-    for (int k = 0; k < 9; ++k) f(79 + 8 * k, 8, FT_REAL, values79[k]);
-    for (int k = 0; k < 8; ++k) f(2703 + 8 * k, 8, FT_REAL, values2703[k]);
+    for (int k = 0; k < 4; ++k) f(25 + 5 * k, 5, FT_INT, exposureCoefficients[k]);
+    f(57, 6, FT_ASCII, sensorGains);
+    for (int k = 0; k < 9; ++k) f(79 + 8 * k, 8, FT_REAL, temperatures[k]);
+    for (int k = 0; k < 8; ++k) f(2703 + 8 * k, 8, FT_REAL, calibration[k]);
 }
 
 void AlosjLeaderFileAncillary3::Read(Tfio_File fileHandle) {

@@ -43,42 +43,48 @@ struct AlosjLeaderFileFileDescriptor : CeosAlosjFileDescriptor {
 /// Record 2: the scene header.
 struct AlosjLeaderFileSceneHeader : CeosRecordHeader {
     int32_t int13 = 0;
-    char productId[17] = {};  // fifth character 'G' geocoded, 'R' georeferenced (Level 1B2)
-    char text37[17] = {};
+    /// e.g. "O1B1__UB": level in characters 2-4; fifth character 'G'
+    /// geocoded, 'R' georeferenced (Level 1B2).
+    char productId[17] = {};
+    char sceneId[17] = {};  // Level 1A/1B1
     double sceneCenterLatitude = 0;
     double sceneCenterLongitude = 0;
     double sceneCenterLine = 0;   // 1-based
     double sceneCenterPixel = 0;
     char sceneCenterTime[33] = {};  // digits yyyymmddhhmmss, milliseconds, microseconds
     int32_t int149 = 0;
-    char text165[17] = {};
+    char rspId[17] = {};  // reference system for planning: path and frame
     int32_t int181 = 0;
-    char text197[17] = {};
-    double real213 = 0;
-    double real229 = 0;
-    double real245 = 0;
-    double real261 = 0;
-    char text277[17] = {};
-    char text293[17] = {};
-    char text309[17] = {};
-    char text325[17] = {};
-    int32_t int341 = 0;
-    char text357[17] = {};
-    char text373[17] = {};  // signed decimal number choosing the AVNIR-2 stagger shift
+    char sceneId1B2[17] = {};  // Level 1B2: its scene ID and centre
+    double sceneCenterLatitude1B2 = 0;
+    double sceneCenterLongitude1B2 = 0;
+    double sceneCenterLine1B2 = 0;
+    double sceneCenterPixel1B2 = 0;
+    char orientationAngle[17] = {};  // degrees, as text
+    char incidenceAngle[17] = {};    // degrees, as text
+    char missionId[17] = {};         // "ALOS"
+    char sensorId[17] = {};          // "PRISM", "AVNIR-2"
+    int32_t orbitNumber = 0;
+    char orbitDirection[17] = {};  // 'A' ascending, otherwise descending
+    /// Off-nadir (pointing) angle in degrees, signed; it also chooses the
+    /// AVNIR-2 stagger shift.
+    char text373[17] = {};
     char text389[2] = {};
     char sceneDate[9] = {};  // ddMmmyy
     char text409[18] = {};
     char text443[11] = {};
-    char text453[15] = {};  // 3-digit numbers at indices 6 and 11
-    char text467[13] = {};
+    /// "SUN ELggg Ahhh": the sun's elevation and azimuth in whole degrees,
+    /// the 3-digit numbers at indices 6 and 11.
+    char text453[15] = {};
+    char processingCode[13] = {};
     char text479[13] = {};
     char text491[17] = {};
-    int32_t int1413 = 0;
+    int32_t effectiveBands = 0;
     int32_t pixelsPerLine = 0;
     int32_t numberOfLines = 0;
-    int32_t int1493 = 0;
+    int32_t radiometricResolution = 0;
     char text1525[17] = {};
-    char text1541[17] = {};
+    char resamplingMethod[17] = {};  // "NNNNN" raw, "YNNNN" nearest, "NYNNN" bilinear, "NNYNN" cubic
     char mapProjectionFlags[17] = {};  // 'Y' first: UTM; 'N' first, fifth 'Y': polar stereographic
     char text1573[17] = {};
     int32_t int1589 = 0;
@@ -148,14 +154,17 @@ struct AlosjLeaderFileAncillary1 : CeosRecordHeader {
     void Read(Tfio_File fileHandle);
 };
 
-/// Record 4: sensor-specific values.  The reader holds the PRISM or the
-/// AVNIR-2 layout, chosen by the sensor its file ID names.
+/// Record 4: the radiometric record, sensor-specific.  The reader holds the
+/// PRISM or the AVNIR-2 layout, chosen by the sensor its file ID names.
+/// Radiance L = gain × DN + offset (W m⁻² sr⁻¹ µm⁻¹) with the gain and
+/// offset of `calibration`, for Level 1B1 and 1B2 (Level 1A is not
+/// radiometrically corrected).
 struct AlosjLeaderFileAncillary2 : CeosRecordHeader {
     virtual ~AlosjLeaderFileAncillary2() = default;
 
-    char text13[5] = {};
-    int32_t value17 = 0;
-    int32_t value21 = 0;
+    char sensorOperationMode[5] = {};
+    int32_t correctedLevelLower = 0;  // limits of the corrected level
+    int32_t correctedLevelUpper = 0;
 
     virtual void Read(Tfio_File fileHandle) = 0;
 
@@ -166,18 +175,22 @@ protected:
 
 struct AlosjPrismLeaderFileAncillary2 : AlosjLeaderFileAncillary2 {
     char text57[7] = {};
-    char text63[2] = {};
-    double values79[2] = {};    // positions 79, 87
-    double values2703[2] = {};  // positions 2703, 2711
+    char compressionMode[2] = {};
+    double temperatures[2] = {};  // °C: CCD (79), signal processing unit (87)
+    double calibration[2] = {};   // gain (2703) and offset (2711), one pair for all CCDs
 
     void Read(Tfio_File fileHandle) override;
 };
 
 struct AlosjAvnir2LeaderFileAncillary2 : AlosjLeaderFileAncillary2 {
-    int32_t values25[4] = {};   // positions 25, 30, 35, 40
-    char text57[7] = {};
-    double values79[9] = {};    // positions 79 to 150
-    double values2703[8] = {};  // positions 2703 to 2766
+    int32_t exposureCoefficients[4] = {};  // bands 1-4: positions 25, 30, 35, 40
+    char sensorGains[7] = {};              // one gain letter per band, first four
+    /// °C from position 79 on, 8 characters each: detector, bands 1-4;
+    /// detector assembly, bands 1-4; signal processing unit.
+    double temperatures[9] = {};
+    /// (gain, offset) band after band from position 2703: gain of band b at
+    /// [2b], its offset at [2b + 1].
+    double calibration[8] = {};
 
     void Read(Tfio_File fileHandle) override;
 };

@@ -22,9 +22,9 @@ void TouchRecords(const CeosAlosjLeaderFile& leader) {
     for (const LeaderFieldLocator& locator : d.locators) CheckTexts(locator.part4);
 
     const AlosjLeaderFileSceneHeader& s = leader.SceneHeader();
-    CheckTexts(s.productId, s.text37, s.sceneCenterTime, s.text165, s.text197, s.text277, s.text293,
-               s.text309, s.text325, s.text357, s.text373, s.text389, s.sceneDate, s.text409,
-               s.text443, s.text453, s.text467, s.text479, s.text491, s.text1525, s.text1541,
+    CheckTexts(s.productId, s.sceneId, s.sceneCenterTime, s.rspId, s.sceneId1B2, s.orientationAngle, s.incidenceAngle,
+               s.missionId, s.sensorId, s.orbitDirection, s.text373, s.text389, s.sceneDate, s.text409,
+               s.text443, s.text453, s.processingCode, s.text479, s.text491, s.text1525, s.resamplingMethod,
                s.mapProjectionFlags, s.text1573, s.text1717);
 
     const AlosjLeaderFileAncillary1& a1 = leader.Ancillary1();
@@ -37,8 +37,8 @@ void TouchRecords(const CeosAlosjLeaderFile& leader) {
           "ancillary record 2 has the layout of the file ID's sensor");
     Check((leader.Ancillary2() != nullptr) == (prism || avnir2),
           "ancillary record 2 exists exactly in a known layout");
-    if (prism) CheckTexts(prism->text13, prism->text57, prism->text63);
-    if (avnir2) CheckTexts(avnir2->text13, avnir2->text57);
+    if (prism) CheckTexts(prism->sensorOperationMode, prism->text57, prism->compressionMode);
+    if (avnir2) CheckTexts(avnir2->sensorOperationMode, avnir2->sensorGains);
 
     const AlosjLeaderFileAncillary3& a3 = leader.Ancillary3();
     CheckTexts(a3.orbitalElementsDesignator, a3.referenceCoordinateSystem);

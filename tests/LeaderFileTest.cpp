@@ -178,13 +178,13 @@ TEST(LeaderFileAncillary1, CoefficientTermsLandWhereTheTableFixesThem) {
 TEST(LeaderFileAncillary2, LayoutFollowsTheSensorOfTheFileId) {
     TempDir prismDir, avnirDir;
     ProductRecipe prism = PrismProduct(1);
-    prism.leader.prismAncillary2.text63 = "Q";
-    prism.leader.prismAncillary2.values79 = {-1.5, 2.25};
-    prism.leader.prismAncillary2.values2703 = {3.125, -4.0};
+    prism.leader.prismAncillary2.compressionMode = "Q";
+    prism.leader.prismAncillary2.temperatures = {-1.5, 2.25};
+    prism.leader.prismAncillary2.calibration = {3.125, -4.0};
     ProductRecipe avnir = Avnir2Product(1);
-    avnir.leader.avnir2Ancillary2.values25 = {11, -22, 33, 44444};
-    avnir.leader.avnir2Ancillary2.values79[8] = -99.875;
-    avnir.leader.avnir2Ancillary2.values2703[7] = 123.5;
+    avnir.leader.avnir2Ancillary2.exposureCoefficients = {11, -22, 33, 44444};
+    avnir.leader.avnir2Ancillary2.temperatures[8] = -99.875;
+    avnir.leader.avnir2Ancillary2.calibration[7] = 123.5;
 
     auto prismLeader = OpenLeader(WriteProduct(prismDir.path(), prism));
     auto avnirLeader = OpenLeader(WriteProduct(avnirDir.path(), avnir));
@@ -198,29 +198,29 @@ TEST(LeaderFileAncillary2, LayoutFollowsTheSensorOfTheFileId) {
     EXPECT_EQ(prismLeader->Avnir2Ancillary2(), nullptr);
     EXPECT_EQ(prismLeader->Ancillary2(), p);
     EXPECT_EQ(p->recordSequenceNumber, 4);
-    EXPECT_EQ(std::string(p->text13), "PSM ");
-    EXPECT_EQ(p->value17, 6);
-    EXPECT_EQ(p->value21, 4992);
+    EXPECT_EQ(std::string(p->sensorOperationMode), "PSM ");
+    EXPECT_EQ(p->correctedLevelLower, 6);
+    EXPECT_EQ(p->correctedLevelUpper, 4992);
     EXPECT_EQ(std::string(p->text57), "CCD-6 ");
-    EXPECT_STREQ(p->text63, "Q");
-    EXPECT_DOUBLE_EQ(p->values79[0], -1.5);
-    EXPECT_DOUBLE_EQ(p->values79[1], 2.25);
-    EXPECT_DOUBLE_EQ(p->values2703[0], 3.125);
-    EXPECT_DOUBLE_EQ(p->values2703[1], -4.0);
+    EXPECT_STREQ(p->compressionMode, "Q");
+    EXPECT_DOUBLE_EQ(p->temperatures[0], -1.5);
+    EXPECT_DOUBLE_EQ(p->temperatures[1], 2.25);
+    EXPECT_DOUBLE_EQ(p->calibration[0], 3.125);
+    EXPECT_DOUBLE_EQ(p->calibration[1], -4.0);
 
     const AlosjAvnir2LeaderFileAncillary2* v = avnirLeader->Avnir2Ancillary2();
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(avnirLeader->PrismAncillary2(), nullptr);
-    EXPECT_EQ(std::string(v->text13), "AV2 ");
-    EXPECT_EQ(v->value21, 7100);
-    EXPECT_EQ(v->values25[0], 11);
-    EXPECT_EQ(v->values25[1], -22);
-    EXPECT_EQ(v->values25[3], 44444);
-    EXPECT_EQ(std::string(v->text57), "BAND-4");
-    EXPECT_DOUBLE_EQ(v->values79[0], 0.5);
-    EXPECT_DOUBLE_EQ(v->values79[8], -99.875);
-    EXPECT_DOUBLE_EQ(v->values2703[0], 10.5);
-    EXPECT_DOUBLE_EQ(v->values2703[7], 123.5);
+    EXPECT_EQ(std::string(v->sensorOperationMode), "AV2 ");
+    EXPECT_EQ(v->correctedLevelUpper, 7100);
+    EXPECT_EQ(v->exposureCoefficients[0], 11);
+    EXPECT_EQ(v->exposureCoefficients[1], -22);
+    EXPECT_EQ(v->exposureCoefficients[3], 44444);
+    EXPECT_EQ(std::string(v->sensorGains), "BAND-4");
+    EXPECT_DOUBLE_EQ(v->temperatures[0], 0.5);
+    EXPECT_DOUBLE_EQ(v->temperatures[8], -99.875);
+    EXPECT_DOUBLE_EQ(v->calibration[0], 10.5);
+    EXPECT_DOUBLE_EQ(v->calibration[7], 123.5);
 }
 
 TEST(LeaderFileAncillary3, TwentyEightPointsFillEveryStateVector) {
@@ -311,7 +311,7 @@ TEST(LeaderFileRead, TruncatedInsideRecord4ReportsRecords4And5Only) {
         EXPECT_EQ(leader->Ancillary1().coefficientSets[31][9], product.leader.coefficientSets[31][9]);
         ASSERT_NE(leader->Ancillary2(), nullptr);
         EXPECT_EQ(leader->Ancillary2()->recordLength, 0);
-        EXPECT_STREQ(leader->Ancillary2()->text13, "");
+        EXPECT_STREQ(leader->Ancillary2()->sensorOperationMode, "");
         EXPECT_EQ(leader->Ancillary3().numberOfDataPoints, 0);
         EXPECT_EQ(leader->Ancillary3().positionX[0], 0.0);
     }

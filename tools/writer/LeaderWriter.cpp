@@ -167,26 +167,26 @@ Record Ancillary1(const ProductRecipe& product) {
 Record PrismAncillary2(const PrismAncillary2Recipe& recipe) {
     Record record(kRecordLength);
     record.Header(4, kSensorAncillaryType)
-        .Ascii(13, 4, recipe.text13)
-        .Int(17, 4, recipe.value17)
-        .Int(21, 4, recipe.value21)
+        .Ascii(13, 4, recipe.sensorOperationMode)
+        .Int(17, 4, recipe.correctedLevelLower)
+        .Int(21, 4, recipe.correctedLevelUpper)
         .Ascii(57, 6, recipe.text57)
-        .Ascii(63, 1, recipe.text63);
-    for (int k = 0; k < 2; ++k) record.Real(79 + 8 * k, 8, recipe.values79[k], 3);
-    for (int k = 0; k < 2; ++k) record.Real(2703 + 8 * k, 8, recipe.values2703[k], 3);
+        .Ascii(63, 1, recipe.compressionMode);
+    for (int k = 0; k < 2; ++k) record.Real(79 + 8 * k, 8, recipe.temperatures[k], 3);
+    for (int k = 0; k < 2; ++k) record.Real(2703 + 8 * k, 8, recipe.calibration[k], 3);
     return record;
 }
 
 Record Avnir2Ancillary2(const Avnir2Ancillary2Recipe& recipe) {
     Record record(kRecordLength);
     record.Header(4, kSensorAncillaryType)
-        .Ascii(13, 4, recipe.text13)
-        .Int(17, 4, recipe.value17)
-        .Int(21, 4, recipe.value21);
-    for (int k = 0; k < 4; ++k) record.Int(25 + 5 * k, 5, recipe.values25[k]);
-    record.Ascii(57, 6, recipe.text57);
-    for (int k = 0; k < 9; ++k) record.Real(79 + 8 * k, 8, recipe.values79[k], 3);
-    for (int k = 0; k < 8; ++k) record.Real(2703 + 8 * k, 8, recipe.values2703[k], 3);
+        .Ascii(13, 4, recipe.sensorOperationMode)
+        .Int(17, 4, recipe.correctedLevelLower)
+        .Int(21, 4, recipe.correctedLevelUpper);
+    for (int k = 0; k < 4; ++k) record.Int(25 + 5 * k, 5, recipe.exposureCoefficients[k]);
+    record.Ascii(57, 6, recipe.sensorGains);
+    for (int k = 0; k < 9; ++k) record.Real(79 + 8 * k, 8, recipe.temperatures[k], 3);
+    for (int k = 0; k < 8; ++k) record.Real(2703 + 8 * k, 8, recipe.calibration[k], 3);
     return record;
 }
 

@@ -34,24 +34,24 @@ std::vector<StateVector> DefaultStateVectors(int count = 28);
 
 /// Ancillary record 2 in the PRISM layout.
 struct PrismAncillary2Recipe {
-    std::string text13 = "PSM";   // positions 13-16
-    int value17 = 6;              // 17-20
-    int value21 = 4992;           // 21-24
+    std::string sensorOperationMode = "PSM";   // positions 13-16
+    int correctedLevelLower = 6;              // 17-20
+    int correctedLevelUpper = 4992;           // 21-24
     std::string text57 = "CCD-6";  // 57-62
-    std::string text63 = "N";      // 63
-    std::array<double, 2> values79 = {12.345, -0.125};      // 79, 87 (8 characters each)
-    std::array<double, 2> values2703 = {1939.0, 0.007};     // 2703, 2711
+    std::string compressionMode = "N";      // 63
+    std::array<double, 2> temperatures = {12.345, -0.125};      // 79, 87 (8 characters each)
+    std::array<double, 2> calibration = {1939.0, 0.007};     // 2703, 2711
 };
 
 /// Ancillary record 2 in the AVNIR-2 layout.
 struct Avnir2Ancillary2Recipe {
-    std::string text13 = "AV2";  // positions 13-16
-    int value17 = 4;             // 17-20
-    int value21 = 7100;          // 21-24
-    std::array<int, 4> values25 = {1, 2, 3, 4};  // 25, 30, 35, 40 (5 digits each)
-    std::string text57 = "BAND-4";                // 57-62
-    std::array<double, 9> values79 = {0.5, 1.25, -2.5, 3.75, 4.0, -5.125, 6.5, 7.25, 8.0};
-    std::array<double, 8> values2703 = {10.5, 11.25, 12.0, -13.5, 14.75, 15.0, 16.125, 17.5};
+    std::string sensorOperationMode = "AV2";  // positions 13-16
+    int correctedLevelLower = 4;             // 17-20
+    int correctedLevelUpper = 7100;          // 21-24
+    std::array<int, 4> exposureCoefficients = {1, 2, 3, 4};  // 25, 30, 35, 40 (5 digits each)
+    std::string sensorGains = "BAND-4";                // 57-62
+    std::array<double, 9> temperatures = {0.5, 1.25, -2.5, 3.75, 4.0, -5.125, 6.5, 7.25, 8.0};
+    std::array<double, 8> calibration = {10.5, 11.25, 12.0, -13.5, 14.75, 15.0, 16.125, 17.5};
 };
 
 struct LeaderRecipe {
