@@ -143,16 +143,6 @@ void Query(const CeosAlosjDataset& dataset) {
     dataset.GetSceneCenterUTMX();
     dataset.GetSceneCenterUTMY();
     if (const char* ellipsoid = dataset.GetEllipsoidName()) (void)std::strlen(ellipsoid);
-    CeosAlosjAcquisition acquisition;
-    dataset.GetAcquisition(&acquisition);
-    for (const char* text : {acquisition.productId, acquisition.productLevel, acquisition.sceneId,
-                             acquisition.rspId, acquisition.processingCode, acquisition.mapProjectionMethod})
-        Check(std::strlen(text) < 17, "acquisition texts are terminated within their arrays");
-    Check(acquisition.bandCount >= 0 && acquisition.bandCount <= CeosAlosjAcquisition::kMaxBands,
-          "the acquisition has at most four bands");
-    Check(!acquisition.sceneStartTime.valid ||
-              (acquisition.sceneStartTime.month >= 1 && acquisition.sceneStartTime.month <= 12),
-          "a valid start time has a month");
     double lat = 0, lon = 0;
     dataset.GetULCornerLatLon(&lat, &lon);
     dataset.GetURCornerLatLon(&lat, &lon);
@@ -214,6 +204,16 @@ std::vector<long> FirstSight(CeosAlosjDataset& dataset) {
 }
 
 void Export(CeosAlosjDataset& dataset) {
+    CeosAlosjAcquisition acquisition;
+    dataset.GetAcquisition(&acquisition);
+    for (const char* text : {acquisition.productId, acquisition.productLevel, acquisition.sceneId,
+                             acquisition.rspId, acquisition.processingCode, acquisition.mapProjectionMethod})
+        Check(std::strlen(text) < 17, "acquisition texts are terminated within their arrays");
+    Check(acquisition.bandCount >= 0 && acquisition.bandCount <= CeosAlosjAcquisition::kMaxBands,
+          "the acquisition has at most four bands");
+    Check(!acquisition.sceneStartTime.valid ||
+              (acquisition.sceneStartTime.month >= 1 && acquisition.sceneStartTime.month <= 12),
+          "a valid start time has a month");
     AlosjDateTime start{}, centre{};
     double coefficients[8][40] = {};
     Tkmd_ALPSM1B1_IMG scene{};
