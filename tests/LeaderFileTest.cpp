@@ -178,10 +178,16 @@ TEST(LeaderFileAncillary1, CoefficientTermsLandWhereTheTableFixesThem) {
 TEST(LeaderFileAncillary2, LayoutFollowsTheSensorOfTheFileId) {
     TempDir prismDir, avnirDir;
     ProductRecipe prism = PrismProduct(1);
+    prism.leader.prismAncillary2.correctedLevelLower = 6;
+    prism.leader.prismAncillary2.correctedLevelUpper = 4992;
     prism.leader.prismAncillary2.compressionMode = "Q";
     prism.leader.prismAncillary2.temperatures = {-1.5, 2.25};
     prism.leader.prismAncillary2.calibration = {3.125, -4.0};
     ProductRecipe avnir = Avnir2Product(1);
+    avnir.leader.avnir2Ancillary2.correctedLevelUpper = 7100;
+    avnir.leader.avnir2Ancillary2.sensorGains = "BAND-4";
+    avnir.leader.avnir2Ancillary2.temperatures[0] = 0.5;
+    avnir.leader.avnir2Ancillary2.calibration[0] = 10.5;
     avnir.leader.avnir2Ancillary2.exposureCoefficients = {11, -22, 33, 44444};
     avnir.leader.avnir2Ancillary2.temperatures[8] = -99.875;
     avnir.leader.avnir2Ancillary2.calibration[7] = 123.5;

@@ -1,6 +1,9 @@
 #include "tools/writer/LeaderWriter.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "tools/writer/ProductWriter.h"
@@ -70,34 +73,34 @@ Record SceneHeader(const ProductRecipe& product) {
         .Real(101, 16, leader.sceneCenterPixel.value_or((pixels + 1) / 2.0), 1)
         .Ascii(117, 32, leader.sceneCenterTime)
         .Int(149, 16, 388)                         // orbit path
-        .Ascii(165, 16, "ALOS")
+        .Ascii(165, 16, leader.rspId)
         .Int(181, 16, 3886)                        // orbit revolution
-        .Ascii(197, 16, product.IsPrism() ? "PRISM" : "AVNIR-2")
-        .Real(213, 16, 98.16, 4)                   // inclination
-        .Real(229, 16, 691.65, 4)                  // altitude, kilometres
-        .Real(245, 16, 7.5, 4)                     // ground speed, km/s
-        .Real(261, 16, -8.25, 4)                   // heading
-        .Ascii(277, 16, "DESCENDING")
-        .Ascii(293, 16, "JAXA-EOC")
-        .Ascii(309, 16, "ALOS-DPS")
-        .Ascii(325, 16, "V1.00")
-        .Int(341, 16, 1)
-        .Ascii(357, 16, "ACQUIRED")
+        .Ascii(197, 16, product.level == 2 ? product.sceneId : "")
+        .Real(213, 16, product.level == 2 ? leader.sceneCenterLatitude : 0.0, 7)
+        .Real(229, 16, product.level == 2 ? leader.sceneCenterLongitude : 0.0, 7)
+        .Real(245, 16, product.level == 2 ? leader.sceneCenterLine.value_or((lines + 1) / 2.0) : 0.0, 1)
+        .Real(261, 16, product.level == 2 ? leader.sceneCenterPixel.value_or((pixels + 1) / 2.0) : 0.0, 1)
+        .Ascii(277, 16, leader.orientationAngle)
+        .Ascii(293, 16, leader.incidenceAngle)
+        .Ascii(309, 16, "ALOS")
+        .Ascii(325, 16, product.IsPrism() ? "PRISM" : "AVNIR-2")
+        .Int(341, 16, leader.orbitNumber)
+        .Ascii(357, 16, leader.orbitDirection)
         .Ascii(373, 16, leader.text373)
         .Ascii(389, 1, "A")
         .Ascii(401, 8, leader.sceneDate)
         .Ascii(409, 17, "HATOYAMA")
-        .Ascii(443, 10, "2006-10-14")
-        .Ascii(453, 14, leader.text453)
-        .Ascii(467, 12, "SUN 45.0")
-        .Ascii(479, 12, "AZI 160.0")
+        .Ascii(443, 10, product.IsPrism() ? "PSM N" : "AV2 1234")
+        .Ascii(453, 14, leader.text453.value_or(SunAnglesText(leader)))
+        .Ascii(467, 12, leader.processingCode)
+        .Ascii(479, 12, "")
         .Ascii(491, 16, leader.text491.value_or(product.IsPrism() ? "ALOS PRISM" : "ALOS AVNIR-2"))
         .Int(1413, 16, product.ImageCount())
         .Int(1429, 16, pixels)
         .Int(1445, 16, lines)
         .Int(1493, 16, 8)                          // bits per pixel
         .Ascii(1525, 16, "CORRECTED")
-        .Ascii(1541, 16, "CUBIC")
+        .Ascii(1541, 16, leader.resamplingMethod.value_or(product.level == 2 ? "NNYNN" : "NNNNN"))
         .Ascii(1557, 16, leader.mapProjectionFlags)
         .Ascii(1573, 16, "NORTH UP")
         .Int(1589, 16, 0)
@@ -173,7 +176,7 @@ Record PrismAncillary2(const PrismAncillary2Recipe& recipe) {
         .Ascii(57, 6, recipe.text57)
         .Ascii(63, 1, recipe.compressionMode);
     for (int k = 0; k < 2; ++k) record.Real(79 + 8 * k, 8, recipe.temperatures[k], 3);
-    for (int k = 0; k < 2; ++k) record.Real(2703 + 8 * k, 8, recipe.calibration[k], 3);
+    for (int k = 0; k < 2; ++k) record.Real(2703 + 8 * k, 8, recipe.calibration[k], 4);
     return record;
 }
 
@@ -186,7 +189,7 @@ Record Avnir2Ancillary2(const Avnir2Ancillary2Recipe& recipe) {
     for (int k = 0; k < 4; ++k) record.Int(25 + 5 * k, 5, recipe.exposureCoefficients[k]);
     record.Ascii(57, 6, recipe.sensorGains);
     for (int k = 0; k < 9; ++k) record.Real(79 + 8 * k, 8, recipe.temperatures[k], 3);
-    for (int k = 0; k < 8; ++k) record.Real(2703 + 8 * k, 8, recipe.calibration[k], 3);
+    for (int k = 0; k < 8; ++k) record.Real(2703 + 8 * k, 8, recipe.calibration[k], 4);
     return record;
 }
 
@@ -251,6 +254,47 @@ void WriteLeaderFile(const std::string& path, const ProductRecipe& product, cons
     out.Write(kAncillary2Offset, product.IsPrism() ? PrismAncillary2(product.leader.prismAncillary2)
                                                    : Avnir2Ancillary2(product.leader.avnir2Ancillary2));
     out.Write(kAncillary3Offset, Ancillary3(product.leader));
+}
+
+void SunPosition(int year, int month, int day, double secondOfDay, double latitude, double longitude,
+                 double& elevation, double& azimuth) {
+    constexpr double kDeg = 3.14159265358979323846 / 180.0;
+    // Days from J2000.0 (2000-01-01 12:00 UTC), by the Julian day number.
+    const int a = (14 - month) / 12, y = year + 4800 - a, m = month + 12 * a - 3;
+    const long julianDayNumber = day + (153 * m + 2) / 5 + 365L * y + y / 4 - y / 100 + y / 400 - 32045;
+    const double n = (julianDayNumber - 2451545) + (secondOfDay - 43200.0) / 86400.0;
+    // The sun's ecliptic longitude, the obliquity, right ascension and declination.
+    const double meanLongitude = 280.460 + 0.9856474 * n;
+    const double anomaly = (357.528 + 0.9856003 * n) * kDeg;
+    const double lambda = (meanLongitude + 1.915 * std::sin(anomaly) + 0.020 * std::sin(2 * anomaly)) * kDeg;
+    const double epsilon = (23.439 - 0.0000004 * n) * kDeg;
+    const double rightAscension = std::atan2(std::cos(epsilon) * std::sin(lambda), std::cos(lambda));
+    const double declination = std::asin(std::sin(epsilon) * std::sin(lambda));
+    // The hour angle from Greenwich mean sidereal time.
+    const double siderealDegrees = std::fmod(280.46061837 + 360.98564736629 * n, 360.0);
+    const double hourAngle = (siderealDegrees + longitude) * kDeg - rightAscension;
+    const double phi = latitude * kDeg;
+    elevation = std::asin(std::sin(phi) * std::sin(declination) +
+                          std::cos(phi) * std::cos(declination) * std::cos(hourAngle)) / kDeg;
+    azimuth = std::atan2(-std::sin(hourAngle),
+                         std::tan(declination) * std::cos(phi) - std::sin(phi) * std::cos(hourAngle)) / kDeg;
+    if (azimuth < 0) azimuth += 360.0;
+}
+
+std::string SunAnglesText(const LeaderRecipe& leader) {
+    // The scene centre time's digits: yyyymmddhhmmss, milliseconds, microseconds.
+    const std::string& t = leader.sceneCenterTime;
+    auto digits = [&](size_t start, size_t count) {
+        return t.size() >= start + count ? std::atoi(t.substr(start, count).c_str()) : 0;
+    };
+    const double second = digits(8, 2) * 3600.0 + digits(10, 2) * 60.0 + digits(12, 2) + digits(14, 3) / 1000.0;
+    double elevation = 0.0, azimuth = 0.0;
+    SunPosition(digits(0, 4), digits(4, 2), digits(6, 2), second, leader.sceneCenterLatitude,
+                leader.sceneCenterLongitude, elevation, azimuth);
+    char text[32];
+    std::snprintf(text, sizeof text, "SUN EL%03d A%03d", static_cast<int>(std::lround(std::max(0.0, elevation))),
+                  static_cast<int>(std::lround(azimuth)) % 360);
+    return text;
 }
 
 }  // namespace ceoswriter

@@ -32,26 +32,33 @@ struct StateVector {
 /// count state vectors of a near-polar orbit at 60-second intervals.
 std::vector<StateVector> DefaultStateVectors(int count = 28);
 
-/// Ancillary record 2 in the PRISM layout.
+/// Ancillary record 2 (the radiometric record) in the PRISM layout.  The
+/// defaults are those of real products of 2006.
 struct PrismAncillary2Recipe {
-    std::string sensorOperationMode = "PSM";   // positions 13-16
-    int correctedLevelLower = 6;              // 17-20
-    int correctedLevelUpper = 4992;           // 21-24
-    std::string text57 = "CCD-6";  // 57-62
-    std::string compressionMode = "N";      // 63
-    std::array<double, 2> temperatures = {12.345, -0.125};      // 79, 87 (8 characters each)
-    std::array<double, 2> calibration = {1939.0, 0.007};     // 2703, 2711
+    std::string sensorOperationMode = "PSM";  // positions 13-16
+    int correctedLevelLower = 1;              // 17-20: limits of the corrected level
+    int correctedLevelUpper = 255;            // 21-24
+    std::string text57 = "CCD-6";             // 57-62
+    std::string compressionMode = "N";        // 63
+    /// °C, 8 characters each: CCD (79), signal processing unit (87).
+    std::array<double, 2> temperatures = {19.875, 24.5};
+    /// Gain (2703) and offset (2711) of radiance = gain × DN + offset,
+    /// F8.4, one pair for all CCDs.
+    std::array<double, 2> calibration = {0.541, 0.0};
 };
 
-/// Ancillary record 2 in the AVNIR-2 layout.
+/// Ancillary record 2 (the radiometric record) in the AVNIR-2 layout.
 struct Avnir2Ancillary2Recipe {
     std::string sensorOperationMode = "AV2";  // positions 13-16
-    int correctedLevelLower = 4;             // 17-20
-    int correctedLevelUpper = 7100;          // 21-24
-    std::array<int, 4> exposureCoefficients = {1, 2, 3, 4};  // 25, 30, 35, 40 (5 digits each)
-    std::string sensorGains = "BAND-4";                // 57-62
-    std::array<double, 9> temperatures = {0.5, 1.25, -2.5, 3.75, 4.0, -5.125, 6.5, 7.25, 8.0};
-    std::array<double, 8> calibration = {10.5, 11.25, 12.0, -13.5, 14.75, 15.0, 16.125, 17.5};
+    int correctedLevelLower = 1;              // 17-20
+    int correctedLevelUpper = 255;            // 21-24
+    std::array<int, 4> exposureCoefficients = {2, 2, 2, 3};  // 25, 30, 35, 40 (5 digits each)
+    std::string sensorGains = "2222";                        // 57-62: a letter per band
+    /// °C from 79, 8 characters each: detector, bands 1-4; detector assembly,
+    /// bands 1-4; signal processing unit.
+    std::array<double, 9> temperatures = {20.125, 20.25, 20.0, 20.375, 21.5, 21.625, 21.25, 21.75, 25.125};
+    /// (gain, offset) band after band from 2703, F8.4.
+    std::array<double, 8> calibration = {0.588, 0.0, 0.573, 0.0, 0.502, 0.0, 0.835, 0.0};
 };
 
 struct LeaderRecipe {
@@ -68,11 +75,23 @@ struct LeaderRecipe {
     std::optional<double> sceneCenterPixel;  // default the middle pixel
     /// yyyymmddhhmmss, milliseconds (3), microseconds (3); positions 117-148.
     std::string sceneCenterTime = "20061013021530123456";
-    /// Signed pointing angle (positions 373-388); its whole part chooses the
-    /// AVNIR-2 stagger shift.
+    std::string rspId = "388-2710";     // reference system for planning: path-frame, 165-180
+    std::string orientationAngle = "-9.984";  // degrees, 277-292
+    std::string incidenceAngle = "0.512";     // degrees, 293-308
+    int orbitNumber = 3886;                   // 341-356
+    std::string orbitDirection = "D";         // 357-372: 'A' ascending, 'D' descending
+    /// Signed off-nadir (pointing) angle in degrees (positions 373-388); its
+    /// whole part chooses the AVNIR-2 stagger shift.
     std::string text373 = "+0.000";
     std::string sceneDate = "13Oct06";         // ddMmmyy, positions 401-408
-    std::string text453 = "RSP   388  271";    // 3-digit numbers at indices 6 and 11
+    /// "SUN ELggg Ahhh" (positions 453-466): 3-digit numbers at indices 6 and
+    /// 11.  Default: the sun's elevation and azimuth, whole degrees, at the
+    /// scene centre at the scene centre time.
+    std::optional<std::string> text453;
+    std::string processingCode = "1B1G0ACA";  // 467-478
+    /// Resampling method (1541-1556): "NNNNN" raw, "YNNNN" nearest,
+    /// "NYNNN" bilinear, "NNYNN" cubic; default raw below Level 1B2, cubic at 1B2.
+    std::optional<std::string> resamplingMethod;
     std::optional<std::string> text491;        // default "ALOS PRISM" / "ALOS AVNIR-2"
     std::optional<int> pixelsPerLine;          // default the image files' pixels per line
     std::optional<int> numberOfLines;          // default the image files' line count
@@ -129,5 +148,16 @@ struct LeaderRecipe {
 };
 
 void WriteLeaderFile(const std::string& path, const ProductRecipe& product, const std::string& fileId);
+
+/// The sun's elevation and azimuth (degrees, azimuth clockwise from north)
+/// seen from latitude, longitude (degrees) at a UTC time: the Astronomical
+/// Almanac's low-precision formulae, within 0.01° between 1950 and 2050,
+/// without refraction.
+void SunPosition(int year, int month, int day, double secondOfDay, double latitude, double longitude,
+                 double& elevation, double& azimuth);
+
+/// The "SUN ELggg Ahhh" text of a scene header for the recipe's centre,
+/// date and time.
+std::string SunAnglesText(const LeaderRecipe& leader);
 
 }  // namespace ceoswriter

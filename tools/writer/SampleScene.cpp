@@ -717,7 +717,6 @@ SampleScene::SampleScene(const SampleOptions& options) {
     leader.sceneCenterTime = centreTime;
     leader.sceneDate = "13Oct06";
     leader.text373 = "+0.000";  // pointing at nadir
-    leader.text453 = "RSP   388  271";
     leader.numberOfLines = g->height;
     // AVNIR-2 and Level 1B2 rows are as wide as the scene header says; PRISM
     // 1A/1B1 keeps the width of one CCD file there.
