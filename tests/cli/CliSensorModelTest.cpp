@@ -64,8 +64,9 @@ TEST(CliSensorModel, JsonCarriesTheSceneExportValues) {
     EXPECT_DOUBLE_EQ(s["center"]["line"].get<double>(), scene.centerLine);
     EXPECT_DOUBLE_EQ(s["fixedParameter"].get<double>(), scene.fixedParameter);
     EXPECT_EQ(s["sceneCenterTime"], "2006-10-13T01:45:12.345678Z");
-    // The first line's scan time: 43200000 ms of the day, the writer's default.
-    EXPECT_EQ(s["sceneStartTime"], "2006-10-13T12:00:00.000000Z");
+    // The first line's scan time: the middle of the 16 lines is scanned at
+    // the centre time, 7.5 lines of 370 us before it.
+    EXPECT_EQ(s["sceneStartTime"], "2006-10-13T01:45:12.342903Z");
     ASSERT_EQ(s["coefficientSets"].size(), 8u);
     for (int k = 0; k < 8; ++k)
         for (int m = 0; m < 4; ++m)

@@ -44,6 +44,7 @@ struct ExportOptions {
     std::string compress = "DEFLATE";  // DEFLATE, LZW or NONE
     bool progress = false;         // a progress bar even when stderr is no terminal
     bool overwrite = false;        // replace an existing output
+    bool radiance = false;         // Float32 radiance instead of the digital numbers
 };
 
 struct QuicklookOptions {

@@ -6,7 +6,9 @@
 // next, so the memory used does not grow with the scene.  A COG is made from such a
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <limits>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -50,15 +52,17 @@ CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
     return list;
 }
 
-/// Writes the raster into a new GeoTIFF at path; progress runs from 0 to `share`.
+/// Writes the raster into a new GeoTIFF at path, as the digital numbers or
+/// (`radiance`) as Float32 radiance; progress runs from 0 to `share`.
 void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
-                   CPLStringList& creation, ProgressBar& bar, double share) {
+                   CPLStringList& creation, bool radiance, ProgressBar& bar, double share) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) throw Failure(kExitFailure, "GDAL has no GTiff driver");
     const long width = product.Width(), height = product.Height();
     const int count = static_cast<int>(bands.size());
     std::unique_ptr<GDALDataset, GdalDatasetCloser> out(driver->Create(
-        path.c_str(), static_cast<int>(width), static_cast<int>(height), count, GDT_Byte, creation.List()));
+        path.c_str(), static_cast<int>(width), static_cast<int>(height), count, radiance ? GDT_Float32 : GDT_Byte,
+        creation.List()));
     if (!out) throw Failure(kExitFailure, path + ": cannot create: " + GdalSession::LastError());
 
     // Placement, metadata and band meaning as the GDAL driver gives them.
@@ -66,13 +70,31 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     Georeference(*out, description.GetPlacement());
     out->SetMetadata(ItemList(description.Metadata()).List());
     out->SetMetadata(ItemList(description.Queries()).List(), alosjdescribe::kQueryDomain);
+    out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
+    // Radiance of each band's digital numbers, DN 0 (dummy pixels, fill) none.
+    std::vector<std::array<float, 256>> radianceOf(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k) {
         GDALRasterBand* band = out->GetRasterBand(k + 1);
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[k]];
         band->SetDescription(meaning.description.c_str());
         band->SetColorInterpretation(meaning.colour);
         band->SetMetadata(ItemList(description.BandMetadata(bands[k])).List());
-        band->SetNoDataValue(0);  // dummy pixels and fill
+        band->SetMetadata(ItemList(description.BandImagery(bands[k])).List(), alosjdescribe::kImageryDomain);
+        if (radiance) {
+            band->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
+            band->SetUnitType(alosjdescribe::kRadianceUnit);
+            radianceOf[k][0] = std::numeric_limits<float>::quiet_NaN();
+            for (int dn = 1; dn < 256; ++dn)
+                radianceOf[k][dn] = static_cast<float>(meaning.gain * dn + meaning.offset);
+        } else {
+            band->SetNoDataValue(0);  // dummy pixels and fill
+            // Levels 1B1 and 1B2: scale and offset give radiance from the DN.
+            if (meaning.calibrated) {
+                band->SetScale(meaning.gain);
+                band->SetOffset(meaning.offset);
+                band->SetUnitType(alosjdescribe::kRadianceUnit);
+            }
+        }
     }
 
     // One row of every band at a time goes to GDAL, whose block cache
@@ -80,6 +102,7 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     // stays at one row per band of our own plus one tile-row in GDAL's cache.
     const size_t rowBytes = static_cast<size_t>(width);
     std::vector<unsigned char> buffer(rowBytes * static_cast<size_t>(count));
+    std::vector<float> radianceRow(radiance ? buffer.size() : 0);
     for (long top = 0; top < height; top += kTileSize) {
         const long rows = std::min<long>(kTileSize, height - top);
         for (long r = top; r < top + rows; ++r) {
@@ -87,9 +110,21 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
                 unsigned char* row = buffer.data() + static_cast<size_t>(k) * rowBytes;
                 product.Dataset().GetRow(bands[k], static_cast<unsigned long>(r), 0, &row);
             }
-            if (out->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(width), 1, buffer.data(),
-                              static_cast<int>(width), 1, GDT_Byte, count, nullptr, 1, width,
-                              static_cast<GSpacing>(rowBytes), nullptr) != CE_None)
+            if (radiance)
+                for (int k = 0; k < count; ++k) {
+                    const size_t start = static_cast<size_t>(k) * rowBytes;
+                    const std::array<float, 256>& table = radianceOf[k];
+                    for (size_t i = start; i < start + rowBytes; ++i) radianceRow[i] = table[buffer[i]];
+                }
+            const CPLErr written =
+                radiance ? out->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(width), 1,
+                                         radianceRow.data(), static_cast<int>(width), 1, GDT_Float32, count, nullptr,
+                                         sizeof(float), static_cast<GSpacing>(width * sizeof(float)),
+                                         static_cast<GSpacing>(rowBytes * sizeof(float)), nullptr)
+                         : out->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(width), 1, buffer.data(),
+                                         static_cast<int>(width), 1, GDT_Byte, count, nullptr, 1, width,
+                                         static_cast<GSpacing>(rowBytes), nullptr);
+            if (written != CE_None)
                 throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
         }
         // A failed read aborts the export; the unfinished output is removed.
@@ -118,6 +153,15 @@ int RunExport(const ExportOptions& options) {
                                         std::to_string(product.Dataset().GetNumOfBytesPerPixel()) +
                                         " bytes per pixel; alosj exports products of one byte per pixel");
     const std::vector<int> bands = ParseBands(options.bands, product);
+    if (options.radiance && !product.Description().Acquisition().radiometricallyCorrected)
+        throw Failure(kExitUsage, "--radiance: " + product.VolumePath() + " is " + product.SensorName() +
+                                      " Level " + product.LevelName() +
+                                      ", which is not radiometrically corrected: its gains give no radiance "
+                                      "(Levels 1B1 and 1B2 have radiance)");
+    for (int b : bands)
+        if (options.radiance && !product.Description().Bands()[b].calibrated)
+            throw Failure(kExitFailure, product.VolumePath() + ": band " + std::to_string(b + 1) +
+                                            " has no usable calibration gain; no radiance can be made");
     const Placement& placement = product.Description().GetPlacement();
     if (!placement.warning.empty() && !options.product.quiet)
         std::cerr << "alosj: warning: " << placement.warning << "\n";
@@ -140,14 +184,15 @@ int RunExport(const ExportOptions& options) {
     // four Byte bands become red, green, blue and alpha.
     creation.SetNameValue("PHOTOMETRIC", "MINISBLACK");
     if (!cog) {
-        if (compressed) creation.SetNameValue("PREDICTOR", "2");
-        StreamGeoTiff(product, bands, output.path(), creation, bar, 1.0);
+        // Horizontal differencing: of integers, or of floating point samples.
+        if (compressed) creation.SetNameValue("PREDICTOR", options.radiance ? "3" : "2");
+        StreamGeoTiff(product, bands, output.path(), creation, options.radiance, bar, 1.0);
     } else {
         // The COG driver copies from a finished dataset: stream into a
         // quickly compressed GeoTIFF first, then let it rearrange that.
         OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
         if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
-        StreamGeoTiff(product, bands, staging.path(), creation, bar, 0.5);
+        StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, bar, 0.5);
         std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
             GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
         GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");

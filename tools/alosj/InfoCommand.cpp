@@ -33,8 +33,25 @@ void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
                       info["observationMode"]["name"].get<std::string>() + " (" +
                       info["observationMode"]["code"].get<std::string>() + ")" +
                       (info["ccd"].is_null() ? "" : ", CCD " + std::to_string(info["ccd"].get<long>()) + " only"));
-    row("Scene start", info["sceneStartTime"].is_null() ? "- (not held)" : info["sceneStartTime"].get<std::string>());
-    row("Scene centre time", info["sceneCenterTime"].is_null() ? "- (not held)" : info["sceneCenterTime"].get<std::string>());
+    auto text = [](const nlohmann::ordered_json& value, const std::string& unit = "") {
+        if (value.is_null()) return std::string("-");
+        if (value.is_string()) return value.get<std::string>().empty() ? "-" : value.get<std::string>();
+        return (value.is_number_float() ? Format("%g", value.get<double>()) : value.dump()) + unit;
+    };
+    const nlohmann::ordered_json& a = info["acquisition"];
+    row("Product ID", text(a["productId"]) + ", scene " + text(a["sceneId"]) + ", RSP " + text(a["rspId"]));
+    row("Scene start", text(info["sceneStartTime"]));
+    row("Scene centre time", text(info["sceneCenterTime"]));
+    row("Scene end", text(info["sceneEndTime"]));
+    row("Orbit", text(a["orbitNumber"]) + ", " + text(a["orbitDirection"]));
+    row("Off-nadir angle", text(a["offNadirAngle"], " deg") + "; orientation " + text(a["orientationAngle"], " deg") +
+                               ", incidence " + text(a["incidenceAngle"], " deg"));
+    row("Sun", "elevation " + text(a["sunElevation"], " deg") + ", azimuth " + text(a["sunAzimuth"], " deg"));
+    row("Processing", text(a["processingCode"]) + "; resampling " + text(a["resamplingMethod"]) +
+                          ", map projection " + text(a["mapProjectionMethod"]));
+    row("Radiometry", a["radiometricallyCorrected"].get<bool>()
+                          ? "radiance = gain x DN + offset, W m-2 sr-1 um-1"
+                          : "not radiometrically corrected (Level 1A): the gains give no radiance");
     row("Image files", std::to_string(info["imageFiles"].size()));
     for (const auto& file : info["imageFiles"])
         out << "  " << std::filesystem::path(file["path"].get<std::string>()).filename().string() << "  "
@@ -42,7 +59,10 @@ void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
     bool first = true;
     for (const auto& band : info["bands"]) {
         row(first ? "Bands" : "", band["layer"].get<std::string>() + "  " + band["description"].get<std::string>() +
-                                      ", " + band["colorInterpretation"].get<std::string>());
+                                      ", " + band["colorInterpretation"].get<std::string>() + "; centre " +
+                                      text(band["centralWavelength"], " um") + ", width " +
+                                      text(band["bandwidth"], " um") + "; gain " + text(band["gain"]) +
+                                      ", offset " + text(band["offset"]));
         first = false;
     }
     row("Raster", std::to_string(info["width"].get<long>()) + " x " + std::to_string(info["height"].get<long>()) +

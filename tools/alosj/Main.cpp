@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"DEFLATE", "LZW", "NONE"}, CLI::ignore_case));
     exportCommand->add_flag("--progress", exportOptions.progress, "show a progress bar even when stderr is no terminal");
     exportCommand->add_flag("--overwrite", exportOptions.overwrite, "replace the output when it exists");
+    exportCommand->add_flag("--radiance", exportOptions.radiance,
+                            "write Float32 radiance (W m-2 sr-1 um-1) instead of the digital numbers; "
+                            "Levels 1B1 and 1B2");
 
     alosj::QuicklookOptions quicklook;
     CLI::App* quicklookCommand = app.add_subcommand(

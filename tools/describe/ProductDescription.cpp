@@ -191,6 +191,18 @@ std::string IsoUtc(const AlosjDateTime& t) {
     return text;
 }
 
+std::string IsoUtc(const CeosAlosjUtcTime& time) {
+    if (!time.valid) return "";
+    AlosjDateTime t{};
+    t.year = time.year;
+    t.month = time.month;
+    t.day = time.day;
+    t.hour = time.hour;
+    t.minute = time.minute;
+    t.seconds = time.seconds;
+    return IsoUtc(t);
+}
+
 // -------------------------------------------------------------- placement --
 
 ProductDescription::ProductDescription(CeosAlosjDataset& dataset, long ccd)
@@ -201,6 +213,7 @@ ProductDescription::ProductDescription(CeosAlosjDataset& dataset, long ccd)
       width_(dataset.GetSceneWidth()),
       height_(dataset.GetSceneHeight()),
       ellipsoid_(Trimmed(dataset.GetEllipsoidName())) {
+    dataset.GetAcquisition(&acquisition_);
     Place(dataset);
     Describe(dataset);
 }
@@ -319,22 +332,27 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
             band.description = "Panchromatic (0.52-0.77 um)";
             band.colour = GCI_GrayIndex;
         }
+        // One radiometry for all PRISM CCDs; AVNIR-2 band by band.
+        const CeosAlosjAcquisition& a = acquisition_;
+        const int radiometry = sensor_ == kPrism ? 0 : static_cast<int>(b);
+        if (radiometry < a.bandCount) {
+            const CeosAlosjBandRadiometry& r = a.bands[radiometry];
+            band.centralWavelengthUm = r.centralWavelength;
+            band.fwhmUm = r.bandwidth;
+            band.gain = r.gain;
+            band.offset = r.offset;
+            band.calibrated = a.radiometricallyCorrected && std::isfinite(r.gain) && std::isfinite(r.offset) &&
+                              r.gain > 0;
+        }
         bands_.push_back(band);
     }
 
-    // Times: the scene export gives the scene centre time, and the start
-    // time from the scene date and the first line's time of day, which
-    // Level 1B2 image lines do not hold (they hold 0).
-    AlosjDateTime start{}, centre{};
-    Tkmd_ALPSM1B1_IMG scene{};
-    scene.sceneStartTime = &start;
-    scene.sceneCenterDateTime = &centre;
-    if (d.GetImgFileCount() > 0) d.GetALPSM1B1SceneData(&scene);
-    Tkmd_ALPSM1B1_IMG_Release(&scene);
-    centerTime_ = IsoUtc(centre);
-    const bool startHeld = start.hour >= 0 && start.minute >= 0 && start.seconds >= 0 &&
-                           (start.hour > 0 || start.minute > 0 || start.seconds > 0);
-    if (startHeld && level_ != kLevel1B2) startTime_ = IsoUtc(start);
+    // Times: the scene centre time of the scene header; the start and end
+    // from the scene date and the first and last lines' times of day, which
+    // Level 1B2 image lines do not hold.
+    startTime_ = IsoUtc(acquisition_.sceneStartTime);
+    centerTime_ = IsoUtc(acquisition_.sceneCenterTime);
+    endTime_ = IsoUtc(acquisition_.sceneEndTime);
 
     // The default domain.
     MetadataItems& m = metadata_;
@@ -346,6 +364,29 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
     if (ccd_ > 0) m.emplace_back("CCD", std::to_string(ccd_));
     if (!startTime_.empty()) m.emplace_back("SCENE_START_TIME", startTime_);
     if (!centerTime_.empty()) m.emplace_back("SCENE_CENTER_TIME", centerTime_);
+    if (!endTime_.empty()) m.emplace_back("SCENE_END_TIME", endTime_);
+    // The acquisition, as the scene header keeps it.
+    const CeosAlosjAcquisition& a = acquisition_;
+    auto text = [&](const char* name, const char* value) {
+        if (value && *value) m.emplace_back(name, value);
+    };
+    auto angle = [&](const char* name, double value) {
+        if (std::isfinite(value)) m.emplace_back(name, Number(value));
+    };
+    text("PRODUCT_ID", a.productId);
+    text("SCENE_ID", a.sceneId);
+    text("RSP_ID", a.rspId);
+    if (a.orbitNumber > 0) m.emplace_back("ORBIT_NUMBER", std::to_string(a.orbitNumber));
+    if (a.orbitDirection) m.emplace_back("ORBIT_DIRECTION", a.orbitDirection == 'A' ? "ASCENDING" : "DESCENDING");
+    angle("OFF_NADIR_ANGLE", a.offNadirAngle);
+    angle("SUN_ELEVATION", a.sunElevation);
+    angle("SUN_AZIMUTH", a.sunAzimuth);
+    angle("ORIENTATION_ANGLE", a.orientationAngle);
+    angle("INCIDENCE_ANGLE", a.incidenceAngle);
+    text("PROCESSING_CODE", a.processingCode);
+    text("RESAMPLING_METHOD", a.resamplingMethod);
+    text("MAP_PROJECTION_METHOD", a.mapProjectionMethod);
+    m.emplace_back("RADIOMETRIC_CORRECTION", a.radiometricallyCorrected ? "YES" : "NO");
     m.emplace_back("GEOCODED", d.IsGeocoded() == TMSC_TRUE ? "YES" : "NO");
     if (const char* projection = d.GetMapProjection()) m.emplace_back("MAP_PROJECTION", projection);
     m.emplace_back("ELLIPSOID", ellipsoid_);
@@ -353,6 +394,10 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
                    d.GetMapDirection() == CeosAlosjSummaryFile::MAP_DIRECTION_TRUE_NORTH ? "TRUE_NORTH" : "OTHER");
     if (!placement_.warning.empty()) m.emplace_back("GEOREFERENCING_WARNING", placement_.warning);
     m.emplace_back("AREA_OR_POINT", "Area");
+
+    // GDAL's imagery domain.
+    imagery_.emplace_back("SATELLITEID", "ALOS");
+    if (!centerTime_.empty()) imagery_.emplace_back("ACQUISITIONDATETIME", centerTime_);
 
     // The library's answers under the names of its queries.
     MetadataItems& q = queries_;
@@ -398,7 +443,30 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
 
 MetadataItems ProductDescription::BandMetadata(int band) const {
     if (band < 0 || band >= static_cast<int>(bands_.size())) return {};
-    return {{"LAYER", bands_[band].layer}};
+    const BandMeaning& meaning = bands_[band];
+    MetadataItems items = {{"LAYER", meaning.layer}};
+    // The coefficients as the radiometric record holds them, also for Level
+    // 1A, where they give no radiance.
+    const int radiometry = sensor_ == kPrism ? 0 : band;
+    if (radiometry < acquisition_.bandCount) {
+        const CeosAlosjBandRadiometry& r = acquisition_.bands[radiometry];
+        auto real = [&](const char* name, double value) {
+            if (std::isfinite(value)) items.emplace_back(name, Number(value));
+        };
+        real("CALIBRATION_GAIN", r.gain);
+        real("CALIBRATION_OFFSET", r.offset);
+        if (r.exposureCoefficient >= 0) items.emplace_back("EXPOSURE_COEFFICIENT", std::to_string(r.exposureCoefficient));
+        if (r.sensorGain > ' ') items.emplace_back("SENSOR_GAIN", std::string(1, r.sensorGain));
+        real("DETECTOR_TEMPERATURE", r.detectorTemperature);
+        real("DETECTOR_ASSEMBLY_TEMPERATURE", r.assemblyTemperature);
+    }
+    return items;
+}
+
+MetadataItems ProductDescription::BandImagery(int band) const {
+    if (band < 0 || band >= static_cast<int>(bands_.size()) || !(bands_[band].centralWavelengthUm > 0)) return {};
+    return {{"CENTRAL_WAVELENGTH_UM", Number(bands_[band].centralWavelengthUm)},
+            {"FWHM_UM", Number(bands_[band].fwhmUm)}};
 }
 
 json ProductDescription::InfoJson(const std::string& volumePath) const {
@@ -413,6 +481,26 @@ json ProductDescription::InfoJson(const std::string& volumePath) const {
     info["ccd"] = ccd_ > 0 ? json(ccd_) : json(nullptr);
     info["sceneStartTime"] = startTime_.empty() ? json(nullptr) : json(startTime_);
     info["sceneCenterTime"] = centerTime_.empty() ? json(nullptr) : json(centerTime_);
+    info["sceneEndTime"] = endTime_.empty() ? json(nullptr) : json(endTime_);
+    const CeosAlosjAcquisition& a = acquisition_;
+    auto number = [](double value) { return std::isfinite(value) ? json(value) : json(nullptr); };
+    info["acquisition"] = {
+        {"productId", a.productId},
+        {"productLevel", a.productLevel},
+        {"sceneId", a.sceneId},
+        {"rspId", a.rspId},
+        {"orbitNumber", a.orbitNumber > 0 ? json(a.orbitNumber) : json(nullptr)},
+        {"orbitDirection", a.orbitDirection ? json(a.orbitDirection == 'A' ? "ascending" : "descending")
+                                            : json(nullptr)},
+        {"offNadirAngle", number(a.offNadirAngle)},
+        {"orientationAngle", number(a.orientationAngle)},
+        {"incidenceAngle", number(a.incidenceAngle)},
+        {"sunElevation", number(a.sunElevation)},
+        {"sunAzimuth", number(a.sunAzimuth)},
+        {"processingCode", a.processingCode},
+        {"resamplingMethod", a.resamplingMethod},
+        {"mapProjectionMethod", a.mapProjectionMethod},
+        {"radiometricallyCorrected", a.radiometricallyCorrected}};
 
     json files = json::array();
     for (long k = 0; k < d.GetImgFileCount(); ++k) {
@@ -429,7 +517,12 @@ json ProductDescription::InfoJson(const std::string& volumePath) const {
         layers.push_back(band.layer);
         bands.push_back({{"layer", band.layer},
                          {"description", band.description},
-                         {"colorInterpretation", GDALGetColorInterpretationName(band.colour)}});
+                         {"colorInterpretation", GDALGetColorInterpretationName(band.colour)},
+                         {"centralWavelength", band.centralWavelengthUm > 0 ? json(band.centralWavelengthUm) : json(nullptr)},
+                         {"bandwidth", band.fwhmUm > 0 ? json(band.fwhmUm) : json(nullptr)},
+                         {"gain", number(band.gain)},
+                         {"offset", number(band.offset)},
+                         {"radiance", band.calibrated}});
     }
     info["layers"] = layers;
     info["bands"] = bands;

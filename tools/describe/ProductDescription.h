@@ -60,6 +60,10 @@ const char* ObservationModeName(MissionType mode);
 /// "2006-10-13T01:45:12.345678Z", microseconds rounded, seconds of 60 or
 /// more carried into the minute; "" for a time that is no date.
 std::string IsoUtc(const AlosjDateTime& time);
+std::string IsoUtc(const CeosAlosjUtcTime& time);
+
+/// The metadata domain of GDAL's imagery items.
+constexpr const char* kImageryDomain = "IMAGERY";
 
 struct GroundControlPoint {
     std::string id;      // "UL", "UR", "LR", "LL"
@@ -80,10 +84,20 @@ struct Placement {
     std::string warning;  // why the placement is approximate or missing; "" when all is well
 };
 
+/// The unit of radiance, as GeoTIFF band units carry it.
+constexpr const char* kRadianceUnit = "W m-2 sr-1 um-1";
+
 struct BandMeaning {
     std::string layer;        // "Layer_1" …
     std::string description;  // "Band 1, blue (0.42-0.50 um)", "Panchromatic (0.52-0.77 um)"
     GDALColorInterp colour;   // AVNIR-2 blue, green, red, undefined (near infrared); PRISM grey
+    double centralWavelengthUm = 0.0;
+    double fwhmUm = 0.0;
+    /// Radiance = gain × DN + offset (kRadianceUnit); `calibrated` for
+    /// Levels 1B1 and 1B2 only, whose DN the gains turn into radiance.
+    double gain = 0.0;
+    double offset = 0.0;
+    bool calibrated = false;
 };
 
 using MetadataItems = std::vector<std::pair<std::string, std::string>>;
@@ -109,9 +123,16 @@ public:
     const MetadataItems& Queries() const { return queries_; }
     /// Items of a band's default metadata domain.
     MetadataItems BandMetadata(int band) const;
+    /// GDAL's IMAGERY domain: the dataset's (SATELLITEID,
+    /// ACQUISITIONDATETIME) and a band's (CENTRAL_WAVELENGTH_UM, FWHM_UM).
+    const MetadataItems& Imagery() const { return imagery_; }
+    MetadataItems BandImagery(int band) const;
+    /// What the leader's scene header and radiometric record hold.
+    const CeosAlosjAcquisition& Acquisition() const { return acquisition_; }
     /// ISO 8601 UTC times; "" when the product does not hold them.
     const std::string& SceneStartTime() const { return startTime_; }
     const std::string& SceneCenterTime() const { return centerTime_; }
+    const std::string& SceneEndTime() const { return endTime_; }
 
     /// The `alosj info --json` document (alosjInfoVersion 1).
     nlohmann::ordered_json InfoJson(const std::string& volumePath) const;
@@ -132,8 +153,11 @@ private:
     std::vector<BandMeaning> bands_;
     MetadataItems metadata_;
     MetadataItems queries_;
+    MetadataItems imagery_;
+    CeosAlosjAcquisition acquisition_;
     std::string startTime_;
     std::string centerTime_;
+    std::string endTime_;
 };
 
 /// The metadata domain of the library's query answers.

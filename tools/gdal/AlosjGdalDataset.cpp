@@ -200,6 +200,9 @@ void AlosjGdalDataset::Describe(int ccdNumber) {
     CPLStringList items;
     for (const auto& [name, value] : description->Metadata()) items.SetNameValue(name.c_str(), value.c_str());
     SetMetadata(items.List());
+    CPLStringList imagery;
+    for (const auto& [name, value] : description->Imagery()) imagery.SetNameValue(name.c_str(), value.c_str());
+    SetMetadata(imagery.List(), alosjdescribe::kImageryDomain);
     for (const auto& [name, value] : description->Queries()) queryMetadata_.SetNameValue(name.c_str(), value.c_str());
 
     const auto& bands = description->Bands();
@@ -208,6 +211,14 @@ void AlosjGdalDataset::Describe(int ccdNumber) {
         SetBand(b + 1, band);
         for (const auto& [name, value] : description->BandMetadata(b))
             band->GDALPamRasterBand::SetMetadataItem(name.c_str(), value.c_str());
+        for (const auto& [name, value] : description->BandImagery(b))
+            band->GDALPamRasterBand::SetMetadataItem(name.c_str(), value.c_str(), alosjdescribe::kImageryDomain);
+        // Levels 1B1 and 1B2: radiance = gain × DN + offset, as GDAL's scale and offset.
+        if (bands[b].calibrated) {
+            band->GDALPamRasterBand::SetScale(bands[b].gain);
+            band->GDALPamRasterBand::SetOffset(bands[b].offset);
+            band->GDALPamRasterBand::SetUnitType(alosjdescribe::kRadianceUnit);
+        }
     }
     hasSensorModel_ = alosjdescribe::HasSensorModel(p);
     // What the description set is the driver's own, not a change to save.

@@ -1,6 +1,8 @@
 #include "tools/writer/ImageWriter.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -81,11 +83,26 @@ void LineScanTime(const ImageLayout& recipe, const ImageFileLayout& layout, int 
     microseconds = static_cast<int32_t>(us);
 }
 
+/// The first line's time, microseconds of the day, when the recipe gives
+/// none: Level 1B2 lines hold no time; below, the leader's scene centre time
+/// (digits yyyymmddhhmmss, milliseconds, microseconds) less half the lines.
+long long DefaultStartMicroseconds(const ProductRecipe& product, int lines) {
+    if (product.level == 2) return 0;
+    const std::string& t = product.leader.sceneCenterTime;
+    auto digits = [&](size_t start, size_t count) {
+        return t.size() >= start + count ? std::atoll(t.substr(start, count).c_str()) : 0LL;
+    };
+    const long long centre = ((digits(8, 2) * 60 + digits(10, 2)) * 60 + digits(12, 2)) * 1000000LL +
+                             digits(14, 3) * 1000 + digits(17, 3);
+    const long long half = std::llround((std::max(lines, 1) - 1) / 2.0 * product.image.lineIntervalMicroseconds);
+    return std::max(0LL, centre - half);
+}
+
 }  // namespace
 
 ImageFileLayout ResolveImageFile(const ImageLayout& recipe, int fileIndex) {
     ImageFileLayout layout{recipe.pixelsPerLine,  recipe.lines,          recipe.recordLength,
-                           recipe.bitsPerPixel,   recipe.formatTypeCode, recipe.startMilliseconds,
+                           recipe.bitsPerPixel,   recipe.formatTypeCode, recipe.startMilliseconds.value_or(0),
                            recipe.startMicroseconds};
     auto it = recipe.files.find(fileIndex);
     if (it != recipe.files.end()) {
@@ -131,6 +148,16 @@ void WriteImageFile(const std::string& path, const ProductRecipe& product, int i
         throw std::invalid_argument("image record length " + std::to_string(layout.recordLength) +
                                     " cannot hold the descriptor or a line");
 
+    ImageFileLayout timed = layout;
+    const auto override = recipe.files.find(index);
+    const bool ownStart = recipe.startMilliseconds ||
+                          (override != recipe.files.end() && override->second.startMilliseconds);
+    if (!ownStart) {
+        const long long start = DefaultStartMicroseconds(product, layout.lines);
+        timed.startMilliseconds = static_cast<int32_t>(start / 1000);
+        timed.startMicroseconds = static_cast<int16_t>(start % 1000);
+    }
+
     FileWriter out(path);
     out.Write(0, ImageDescriptor(layout, product, fileId));
 
@@ -144,7 +171,7 @@ void WriteImageFile(const std::string& path, const ProductRecipe& product, int i
     for (int i = 0; i < layout.lines; ++i) {
         int32_t milliseconds = 0;
         int32_t microseconds = 0;
-        LineScanTime(recipe, layout, i, milliseconds, microseconds);
+        LineScanTime(recipe, timed, i, milliseconds, microseconds);
         const int left = recipe.leftDummyWidth(index, i);
         const int right = recipe.rightDummyWidth(index, i);
         line.Header(i + 2, kImageDataType)  // the descriptor is record 1

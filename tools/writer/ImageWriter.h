@@ -51,7 +51,10 @@ struct ImageLayout {
     DummyWidthFunction rightDummyWidth = [](int, int) { return kDefaultRightDummyWidth; };
     /// Scan start time of the first line: milliseconds of the day and signed
     /// microseconds, written as given; later lines follow at lineInterval.
-    int32_t startMilliseconds = 43200000;
+    /// Without startMilliseconds: below Level 1B2 the scene centre time of
+    /// the leader less half the lines, so that the middle line is scanned at
+    /// the centre time; Level 1B2 lines hold no time (0).
+    std::optional<int32_t> startMilliseconds;
     int16_t startMicroseconds = 0;
     int lineIntervalMicroseconds = 370;
     /// Pixel content; empty for DefaultPixel.

@@ -700,8 +700,10 @@ SampleScene::SampleScene(const SampleOptions& options) {
     image.lineIntervalMicroseconds = g->prism ? 370 : 1480;
     const double halfScene = (g->height - 1) / 2.0 * image.lineIntervalMicroseconds * 1e-6;
     const long long startMicros = std::llround((kCentreSecondOfDay - halfScene) * 1e6);
-    image.startMilliseconds = static_cast<int32_t>(startMicros / 1000);
-    image.startMicroseconds = static_cast<int16_t>(startMicros % 1000);
+    if (g->sensorGeometry) {  // Level 1B2 lines hold no time
+        image.startMilliseconds = static_cast<int32_t>(startMicros / 1000);
+        image.startMicroseconds = static_cast<int16_t>(startMicros % 1000);
+    }
 
     // Scene header.
     LeaderRecipe& leader = product.leader;
