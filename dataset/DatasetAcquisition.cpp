@@ -111,8 +111,10 @@ void CeosAlosjDataset::GetAcquisition(CeosAlosjAcquisition* acquisition) {
         const AlosjLeaderFileSceneHeader& h = s.leaderFile->SceneHeader();
         CopyTrimmed(a.productId, h.productId);
         // The level in characters 2-4 of the product ID ("1A ", "1B1", "1B2").
+        // Level 1A fills the fourth character with a blank or '_'.
         char level[4] = {};
         if (std::strlen(h.productId) >= 4) std::memcpy(level, h.productId + 1, 3);
+        if (level[2] == '_') level[2] = ' ';
         CopyTrimmed(a.productLevel, level);
         CopyTrimmed(a.sceneId, s.IsLevel1B2() ? h.sceneId1B2 : h.sceneId);
         CopyTrimmed(a.workOrderSceneId, h.text491);

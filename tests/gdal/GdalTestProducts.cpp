@@ -93,6 +93,39 @@ ProductRecipe Prism1B1ImpossibleCorners() {
     return recipe;
 }
 
+// Digital numbers whose radiance real products' gains are known for (0.588 ×
+// 112 = 65.856, 0.573 × 130 = 74.49, 0.502 × 40 = 20.08, 0.835 × 10 = 8.35,
+// 0.541 × 66 = 35.706), with fill (DN 0) in the first line.
+constexpr int kKnownDn[4] = {112, 130, 40, 10};
+constexpr int kKnownPrismDn = 66;
+
+ProductRecipe Avnir21B2KnownDn() {
+    ProductRecipe recipe = Avnir21B2();
+    recipe.image.pixel = [](int file, int line, int) { return static_cast<uint8_t>(line == 0 ? 0 : kKnownDn[file % 4]); };
+    return recipe;
+}
+
+ProductRecipe Prism1B1KnownDn() {
+    ProductRecipe recipe = Prism1B1();
+    recipe.image.pixel = [](int, int line, int) { return static_cast<uint8_t>(line == 0 ? 0 : kKnownPrismDn); };
+    return recipe;
+}
+
+// Offsets that differ from band to band: the (gain, offset) pairs lie band
+// after band in the radiometric record.
+ProductRecipe Avnir21B1Offsets() {
+    ProductRecipe recipe = Avnir21B1();
+    recipe.leader.avnir2Ancillary2.calibration = {0.588, 1.5, 0.573, -2.25, 0.502, 3.125, 0.8355, 0.75};
+    return recipe;
+}
+
+ProductRecipe Avnir21A() {
+    ProductRecipe recipe = ceoswriter::Avnir2Product(0);
+    recipe.image.pixelsPerLine = 72;
+    recipe.image.lines = 30;
+    return recipe;
+}
+
 struct Named {
     const char* name;
     ProductRecipe (*make)();
@@ -112,6 +145,10 @@ const Named kProducts[] = {
     {"prism-1b1-bessel", [] { return WithEllipsoid(Prism1B1(), "BESSEL"); }},
     {"avnir2-1b2-unknown-ellipsoid", [] { return WithEllipsoid(Avnir21B2(), "MARS2000"); }},
     {"prism-1b1-impossible-corners", Prism1B1ImpossibleCorners},
+    {"avnir2-1b2-known-dn", Avnir21B2KnownDn},
+    {"prism-1b1-known-dn", Prism1B1KnownDn},
+    {"avnir2-1b1-offsets", Avnir21B1Offsets},
+    {"avnir2-1a", Avnir21A},
 };
 
 }  // namespace

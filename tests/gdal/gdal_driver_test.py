@@ -19,6 +19,7 @@ import tempfile
 import unittest
 
 import numpy
+import rasterio
 from osgeo import gdal
 
 FIXTURE = None
@@ -240,6 +241,108 @@ class ParityTest(ProductTestCase):
                     self.assertEqual("Polar_Stereographic", crs.GetAttrValue("PROJECTION"))
                 if name.endswith("-south"):
                     self.assertEqual("327", crs.GetAuthorityCode(None)[:3])
+
+
+class CalibrationTest(ProductTestCase):
+    """Radiance = gain x DN + offset, read back through GDAL and rasterio."""
+
+    # Known pairs of real products: DN, gain and radiance, band by band.
+    AVNIR2 = [(112, 0.588, 65.856), (130, 0.573, 74.49), (40, 0.502, 20.08), (10, 0.835, 8.35)]
+    PRISM = [(66, 0.541, 35.706)]
+
+    def export(self, product, *options):
+        name = os.path.basename(product.volume)
+        path = self.output("%s.tif" % "-".join([name] + [o.strip("-") for o in options]))
+        result = run(ALOSJ, "export", "-q", product.volume, path, *options)
+        return result, path
+
+    def test_known_digital_numbers_give_the_known_radiance_and_fill_gives_none(self):
+        if ALOSJ is None:
+            self.skipTest("alosj is not built")
+        for name, pairs in (("avnir2-1b2-known-dn", self.AVNIR2), ("prism-1b1-known-dn", self.PRISM)):
+            with self.subTest(name):
+                product = self.product(name)
+                source = gdal.Open(product.volume)
+                result, radiance_path = self.export(product, "--radiance")
+                self.assertEqual(0, result.returncode, result.stderr)
+                result, dn_path = self.export(product)
+                self.assertEqual(0, result.returncode, result.stderr)
+                radiance = gdal.Open(radiance_path)
+                unscaled = gdal.Translate(self.output(name + "-unscaled.tif"), dn_path, unscale=True,
+                                          outputType=gdal.GDT_Float32)
+                with rasterio.open(dn_path) as dn:
+                    scales, offsets = dn.scales, dn.offsets
+                    dn_values = dn.read()
+                for b, (value, gain, expected) in enumerate(pairs, start=1):
+                    band = source.GetRasterBand(b)
+                    # The driver: scale and offset of the digital numbers, and the unit.
+                    self.assertAlmostEqual(gain, band.GetScale(), places=9)
+                    self.assertEqual(0.0, band.GetOffset())
+                    self.assertEqual("W m-2 sr-1 um-1", band.GetUnitType())
+                    self.assertAlmostEqual(expected, value * band.GetScale() + band.GetOffset(), places=9)
+                    # rasterio's scales and offsets of the DN export.
+                    self.assertAlmostEqual(expected, value * scales[b - 1] + offsets[b - 1], places=9)
+                    # The Float32 radiance export and gdal_translate -unscale of the DN export.
+                    pixels = radiance.GetRasterBand(b).ReadAsArray()
+                    filled = dn_values[b - 1] != 0
+                    self.assertTrue(filled.any() and (~filled).any())
+                    numpy.testing.assert_allclose(pixels[filled], expected, rtol=1e-6)
+                    self.assertTrue(numpy.isnan(pixels[~filled]).all())
+                    self.assertTrue(numpy.isnan(radiance.GetRasterBand(b).GetNoDataValue()))
+                    self.assertEqual("W m-2 sr-1 um-1", radiance.GetRasterBand(b).GetUnitType())
+                    numpy.testing.assert_allclose(unscaled.GetRasterBand(b).ReadAsArray()[filled], expected, rtol=1e-6)
+
+    def test_gain_and_offset_pairs_lie_band_after_band(self):
+        product = self.product("avnir2-1b1-offsets")
+        source = gdal.Open(product.volume)
+        pairs = [(0.588, 1.5), (0.573, -2.25), (0.502, 3.125), (0.8355, 0.75)]
+        for b, (gain, offset) in enumerate(pairs, start=1):
+            band = source.GetRasterBand(b)
+            self.assertAlmostEqual(gain, band.GetScale(), places=9)
+            self.assertAlmostEqual(offset, band.GetOffset(), places=9)
+            self.assertAlmostEqual(gain, float(band.GetMetadataItem("CALIBRATION_GAIN")), places=9)
+            self.assertAlmostEqual(offset, float(band.GetMetadataItem("CALIBRATION_OFFSET")), places=9)
+
+    def test_level_1a_has_coefficients_but_no_radiance(self):
+        product = self.product("avnir2-1a")
+        source = gdal.Open(product.volume)
+        for b, (_, gain, _) in enumerate(self.AVNIR2, start=1):
+            band = source.GetRasterBand(b)
+            self.assertIn(band.GetScale(), (None, 1.0))
+            self.assertIn(band.GetOffset(), (None, 0.0))
+            self.assertEqual("", band.GetUnitType())
+            self.assertAlmostEqual(gain, float(band.GetMetadataItem("CALIBRATION_GAIN")), places=9)
+        self.assertEqual("NO", source.GetMetadataItem("RADIOMETRIC_CORRECTION"))
+        if ALOSJ is None:
+            return
+        result, path = self.export(product, "--radiance")
+        self.assertEqual(2, result.returncode)
+        self.assertIn("not radiometrically corrected", result.stderr)
+        self.assertFalse(os.path.exists(path))
+        result, path = self.export(product)
+        self.assertEqual(0, result.returncode, result.stderr)
+        exported = gdal.Open(path)  # kept while its band is used
+        self.assertEqual("", exported.GetRasterBand(1).GetUnitType())
+
+    def test_imagery_domain_names_satellite_time_and_wavelengths(self):
+        product = self.product("avnir2-1b2-known-dn")
+        source = gdal.Open(product.volume)
+        imagery = source.GetMetadata("IMAGERY")
+        self.assertEqual("ALOS", imagery["SATELLITEID"])
+        self.assertEqual(source.GetMetadataItem("SCENE_CENTER_TIME"), imagery["ACQUISITIONDATETIME"])
+        centres = [float(source.GetRasterBand(b).GetMetadataItem("CENTRAL_WAVELENGTH_UM", "IMAGERY"))
+                   for b in range(1, 5)]
+        widths = [float(source.GetRasterBand(b).GetMetadataItem("FWHM_UM", "IMAGERY")) for b in range(1, 5)]
+        self.assertEqual([0.46, 0.56, 0.65, 0.825], centres)
+        self.assertEqual([0.08, 0.08, 0.08, 0.13], widths)
+        if ALOSJ is not None:
+            result, path = self.export(product)
+            self.assertEqual(0, result.returncode, result.stderr)
+            exported = gdal.Open(path)
+            self.assertEqual(imagery, exported.GetMetadata("IMAGERY"))
+            for b in range(1, 5):
+                self.assertEqual(source.GetRasterBand(b).GetMetadata("IMAGERY"),
+                                 exported.GetRasterBand(b).GetMetadata("IMAGERY"))
 
 
 class PythonBindingsTest(ProductTestCase):
