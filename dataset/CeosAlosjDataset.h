@@ -24,6 +24,7 @@
 
 #include "ceosalosj_export.h"
 #include "dataset/CeosAlosjAcquisition.h"
+#include "dataset/CeosAlosjGeolocation.h"
 #include "files/CeosAlosjSummaryFile.h"
 #include "host/HostReport.h"
 #include "host/Tkmd_ALPSM1B1.h"
@@ -157,6 +158,21 @@ public:
     /// from the first image file's first and last lines (whose prefixes it
     /// reads; a failed read is reported and leaves that time invalid).
     void GetAcquisition(CeosAlosjAcquisition* acquisition);
+    /// @}
+
+    /// @name Geolocation by the processor's polynomials (CeosAlosjGeolocation.h)
+    /// Positions are continuous raster coordinates of band (0-based): (0, 0)
+    /// the top-left corner of the first pixel, (0.5, 0.5) its centre.
+    /// @{
+    /// Latitude and longitude (degrees) of a raster position.
+    CeosAlosjLocateStatus PixelToLatLon(int band, double pixel, double line, double* latitude, double* longitude);
+    /// The raster position of a latitude and longitude, refined until the
+    /// forward polynomials give them back within 0.001 pixel; a position
+    /// outside the raster or a failed convergence is a status, never a guess.
+    CeosAlosjLocateStatus LatLonToPixel(int band, double latitude, double longitude, double* pixel, double* line);
+    /// The image file (index as in GetImageFileName) whose byte a raster
+    /// position shows, or -1.
+    long GetImageFileIndexAt(int band, double pixel, double line);
     /// @}
 
     /// @name PRISM Level 1B1 sensor-model exports

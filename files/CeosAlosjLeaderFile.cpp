@@ -12,6 +12,7 @@ constexpr long kRecordLength = CeosAlosjLeaderFile::kRecordLength;
 constexpr long kDescriptorOwnEnd = 392;
 
 constexpr int kCoefficientsStart = 1965;  // set j, term n at + 80 × j + 8 × n
+constexpr int kLevel1B2SetsStart = 957;   // group g, term n at + 240 × g + 24 × n
 constexpr int kStateVectorsStart = 387;   // point c, value k at + 132 × c + 22 × k
 
 // A record buffer sized for the leader's records, filled by one positioned read.
@@ -157,8 +158,11 @@ void AlosjLeaderFileAncillary1::Read(Tfio_File fileHandle) {
     f(781, 16, FT_REAL, real781);
     f(797, 16, FT_REAL, real797);
     f(813, 16, FT_ASCII, text813);
-    // Positions 957-1964 (four groups of ten 24-character fields, six 8-byte
-    // values) are not decoded.
+    // Level 1B2 geolocation: four groups of ten 24-character numbers from
+    // 957 on; the six 8-byte values at 1917-1964 are not decoded.
+    for (int g = 0; g < kLevel1B2Sets; ++g)
+        for (int n = 0; n < kCoefficientTerms; ++n)
+            f(kLevel1B2SetsStart + 240 * g + 24 * n, 24, FT_REAL_E, level1B2Sets[g][n]);
     for (int j = 0; j < kCoefficientSets; ++j)
         for (int n = 0; n < kCoefficientTerms; ++n)
             f(kCoefficientsStart + 80 * j + 8 * n, 8, FT_BIN_DOUBLE, coefficientSets[j][n]);

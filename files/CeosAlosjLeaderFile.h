@@ -148,8 +148,17 @@ struct AlosjLeaderFileAncillary1 : CeosRecordHeader {
     double real781 = 0;
     double real797 = 0;
     char text813[17] = {};
-    /// Set j, term n from record position 1965 + 80 × j + 8 × n.
+    /// Set j, term n from record position 1965 + 80 × j + 8 × n.  The
+    /// geolocation polynomials below Level 1B2: unit u (PRISM CCD 1-8,
+    /// AVNIR-2 band 1-4) owns sets 4(u − 1) + k, k = 0 latitude(pixel, line),
+    /// 1 longitude(pixel, line), 2 pixel(latitude, longitude), 3
+    /// line(latitude, longitude); terms a0 + a1·x + a2·y + a3·x·y + a4·x² +
+    /// a5·y² + a6·x²·y + a7·x·y² + a8·x³ + a9·y³.
     double coefficientSets[kCoefficientSets][kCoefficientTerms] = {};
+    /// Level 1B2: the same four roles for the 1B2 image, group g term n from
+    /// the 24-character number at 957 + 240 × g + 24 × n.
+    static constexpr int kLevel1B2Sets = 4;
+    double level1B2Sets[kLevel1B2Sets][kCoefficientTerms] = {};
 
     void Read(Tfio_File fileHandle);
 };

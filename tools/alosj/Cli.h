@@ -9,6 +9,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace alosj {
 
@@ -58,6 +59,14 @@ struct SensorModelOptions {
     bool json = false;
 };
 
+struct LocateOptions {
+    ProductOptions product;
+    std::vector<double> pixel;   // X Y, or empty
+    std::vector<double> latLon;  // LAT LON, or empty
+    int band = 1;                // from 1
+    bool json = false;
+};
+
 struct SampleOptions {
     std::string directory;
     std::string sensor = "prism";  // prism, avnir2
@@ -71,5 +80,6 @@ int RunExport(const ExportOptions& options);
 int RunQuicklook(const QuicklookOptions& options);
 int RunSensorModel(const SensorModelOptions& options);
 int RunSample(const SampleOptions& options);
+int RunLocate(const LocateOptions& options);
 
 }  // namespace alosj

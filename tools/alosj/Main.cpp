@@ -65,6 +65,21 @@ int main(int argc, char** argv) {
     AddProductOptions(sensorModelCommand, sensorModel.product);
     sensorModelCommand->add_flag("--json", sensorModel.json, "print every value as one JSON document");
 
+    alosj::LocateOptions locate;
+    CLI::App* locateCommand = app.add_subcommand(
+        "locate", "latitude and longitude of a raster position, or the raster position of a latitude and "
+                  "longitude, by the processor's geolocation polynomials");
+    AddProductOptions(locateCommand, locate.product);
+    CLI::Option* pixelOption =
+        locateCommand->add_option("--pixel", locate.pixel, "X Y: a raster position, (0, 0) the top-left corner "
+                                                           "of the first pixel, (0.5, 0.5) its centre")
+            ->expected(2);
+    CLI::Option* latLonOption =
+        locateCommand->add_option("--latlon", locate.latLon, "LAT LON: a ground position, degrees")->expected(2);
+    pixelOption->excludes(latLonOption);
+    locateCommand->add_option("--band", locate.band, "the band, from 1 (default 1)")->check(CLI::Range(1, 4));
+    locateCommand->add_flag("--json", locate.json, "print one JSON object");
+
     alosj::SampleOptions sample;
     CLI::App* sampleCommand =
         app.add_subcommand("sample", "write a synthetic product of a real place, for trying things out");
@@ -83,13 +98,14 @@ int main(int argc, char** argv) {
     }
 
     info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
-        sample.quiet = quiet;
+        locate.product.quiet = sample.quiet = quiet;
     try {
         if (*infoCommand) return alosj::RunInfo(info);
         if (*exportCommand) return alosj::RunExport(exportOptions);
         if (*quicklookCommand) return alosj::RunQuicklook(quicklook);
         if (*sensorModelCommand) return alosj::RunSensorModel(sensorModel);
         if (*sampleCommand) return alosj::RunSample(sample);
+        if (*locateCommand) return alosj::RunLocate(locate);
     } catch (const alosj::Failure& failure) {
         std::cerr << "alosj: " << failure.what() << "\n";
         return failure.status();

@@ -157,10 +157,10 @@ Record Ancillary1(const ProductRecipe& product) {
         .Real(781, 16, leader.semiMajorAxis, 6)
         .Real(797, 16, leader.semiMinorAxis, 6)
         .Ascii(813, 16, "ITRF97");
-    // Four groups of ten 24-character values (957-1916) and six 8-byte
-    // values (1917-1964) that the readers leave alone.
+    // The Level 1B2 geolocation: four groups of ten 24-character values
+    // (957-1916); six 8-byte values (1917-1964) that the readers leave alone.
     for (int g = 0; g < 4; ++g)
-        for (int k = 0; k < 10; ++k) record.RealE(957 + 240 * g + 24 * k, 24, 0.5 * (10 * g + k), 15);
+        for (int k = 0; k < 10; ++k) record.RealE(957 + 240 * g + 24 * k, 24, leader.level1B2Sets[g][k], 15);
     for (int k = 0; k < 6; ++k) record.BinDouble(1917 + 8 * k, -0.25 * k);
     for (int j = 0; j < 32; ++j)
         for (int n = 0; n < 10; ++n) record.BinDouble(1965 + 80 * j + 8 * n, leader.coefficientSets[j][n]);
@@ -254,6 +254,13 @@ void WriteLeaderFile(const std::string& path, const ProductRecipe& product, cons
     out.Write(kAncillary2Offset, product.IsPrism() ? PrismAncillary2(product.leader.prismAncillary2)
                                                    : Avnir2Ancillary2(product.leader.avnir2Ancillary2));
     out.Write(kAncillary3Offset, Ancillary3(product.leader));
+}
+
+std::array<std::array<double, 10>, 4> DefaultLevel1B2Sets() {
+    std::array<std::array<double, 10>, 4> sets{};
+    for (int g = 0; g < 4; ++g)
+        for (int k = 0; k < 10; ++k) sets[g][k] = 0.5 * (10 * g + k);
+    return sets;
 }
 
 void SunPosition(int year, int month, int day, double secondOfDay, double latitude, double longitude,

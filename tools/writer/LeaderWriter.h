@@ -22,6 +22,7 @@ using CoefficientSets = std::array<std::array<double, 10>, 32>;
 
 /// Distinct values for every term, so that a misplaced term shows.
 CoefficientSets DefaultCoefficientSets();
+std::array<std::array<double, 10>, 4> DefaultLevel1B2Sets();
 
 /// One orbit state vector: position in metres, velocity in metres per second.
 struct StateVector {
@@ -123,7 +124,13 @@ struct LeaderRecipe {
     std::string ellipsoidName = "GRS80";
     double semiMajorAxis = 6378.137;     // kilometres, positions 781-796
     double semiMinorAxis = 6356.752314;  // positions 797-812
+    /// Geolocation below Level 1B2: unit u (CCD, band) owns sets 4(u − 1) +
+    /// k: latitude(pixel, line), longitude(pixel, line), pixel(lat, lon),
+    /// line(lat, lon).  The defaults are distinct placeholders, no geometry.
     CoefficientSets coefficientSets = DefaultCoefficientSets();
+    /// The same four roles for a Level 1B2 image (positions 957-1916, 24
+    /// characters each); placeholders by default.
+    std::array<std::array<double, 10>, 4> level1B2Sets = DefaultLevel1B2Sets();
 
     // --- ancillary record 2 (record 4), the layout of the product's sensor ---
     PrismAncillary2Recipe prismAncillary2;

@@ -1,5 +1,7 @@
 #include "tools/writer/SampleScene.h"
 
+#include "tools/writer/PolynomialFit.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -740,6 +742,45 @@ SampleScene::SampleScene(const SampleOptions& options) {
     corner(lastColumn, 0, leader.upperRightLatitude, leader.upperRightLongitude);
     corner(0, lastRow, leader.lowerLeftLatitude, leader.lowerLeftLongitude);
     corner(lastColumn, lastRow, leader.lowerRightLatitude, leader.lowerRightLongitude);
+
+    // The processor's geolocation: per CCD file or band (Level 1B2: for the
+    // image) cubics from stored pixel and line to latitude and longitude and
+    // back, fitted to the rendered geometry.  Positions are continuous, 0 at
+    // the left and top edge of the first stored pixel; a de-staggered
+    // AVNIR-2 line lies where its even detectors looked.
+    auto ground = [&](double x, double y, double& lat, double& lon) {
+        double u, v;
+        g->FromCentre(x - 0.5, y - 0.5, u, v);  // FromCentre takes pixel centres
+        UtmToGeographic(g->originEasting + u, g->originNorthing + v, kZone, true, lat, lon);
+    };
+    auto fitUnit = [&](int file, std::array<std::array<double, 10>, 4>& sets) {
+        constexpr int kSteps = 24;
+        const double first = g->left[static_cast<size_t>(file)];
+        const double last = g->pixelsPerLine - g->right[static_cast<size_t>(file)];
+        std::vector<Sample> latitudes, longitudes, pixels, lines;
+        for (int i = 0; i <= kSteps; ++i)
+            for (int j = 0; j <= kSteps; ++j) {
+                const double p = first + (last - first) * i / kSteps;
+                const double l = static_cast<double>(g->height) * j / kSteps;
+                double lat, lon;
+                ground(g->firstColumn[static_cast<size_t>(file)] + p - first, l, lat, lon);
+                latitudes.push_back({p, l, lat});
+                longitudes.push_back({p, l, lon});
+                pixels.push_back({lat, lon, p});
+                lines.push_back({lat, lon, l});
+            }
+        sets = {FitCubic(latitudes), FitCubic(longitudes), FitCubic(pixels), FitCubic(lines)};
+    };
+    if (g->sensorGeometry) {
+        for (int k = 0; k < files; ++k) {
+            std::array<std::array<double, 10>, 4> sets;
+            fitUnit(k, sets);
+            const int unit = product.designators[static_cast<size_t>(k)];
+            for (int role = 0; role < 4; ++role) leader.coefficientSets[4 * (unit - 1) + role] = sets[role];
+        }
+    } else {
+        fitUnit(0, leader.level1B2Sets);
+    }
 
     // Map projection values.
     leader.xPixelSize = leader.yPixelSize = g->pixelSize;

@@ -1,0 +1,273 @@
+// Geolocation by the processor's polynomials: a raster position is taken
+// back to the image file and stored position its byte came from, where the
+// polynomials of that file's unit (PRISM CCD, AVNIR-2 band; the Level 1B2
+// image) give latitude and longitude; the inverse starts from the supplied
+// inverse polynomials and is refined with the forward ones.
+#include <algorithm>
+#include <cmath>
+
+#include "dataset/DatasetState.h"
+
+namespace {
+
+/// The polynomials' argument of the left (top) edge of the first stored
+/// pixel (image record): positions are continuous, as GDAL counts them.
+/// Reading them as 1-based pixel centres would add 0.5 here and place every
+/// position half a pixel to one pixel away.
+constexpr double kPolynomialOrigin = 0.0;
+
+constexpr double kConvergencePixels = 0.001;
+constexpr int kMaxIterations = 40;
+/// A unit whose forward polynomials place its corners further than this
+/// from the scene's corners is not believed (degrees).
+constexpr double kBelievableDistance = 2.0;
+
+/// a0 + a1·x + a2·y + a3·x·y + a4·x² + a5·y² + a6·x²·y + a7·x·y² + a8·x³ + a9·y³.
+double Evaluate(const double* a, double x, double y) {
+    return a[0] + a[1] * x + a[2] * y + a[3] * x * y + a[4] * x * x + a[5] * y * y + a[6] * x * x * y +
+           a[7] * x * y * y + a[8] * x * x * x + a[9] * y * y * y;
+}
+
+void Gradient(const double* a, double x, double y, double& dx, double& dy) {
+    dx = a[1] + a[3] * y + 2 * a[4] * x + 2 * a[6] * x * y + a[7] * y * y + 3 * a[8] * x * x;
+    dy = a[2] + a[3] * x + 2 * a[5] * y + a[6] * x * x + 2 * a[7] * x * y + 3 * a[9] * y * y;
+}
+
+}  // namespace
+
+/// One image file's share of the raster and its polynomials.
+struct GeolocationUnit {
+    long file = -1;
+    const double* latitude = nullptr;  // the four sets
+    const double* longitude = nullptr;
+    const double* pixel = nullptr;
+    const double* line = nullptr;
+    double columnOffset = 0;  // raster column = stored pixel + columnOffset
+    double firstColumn = 0;   // raster columns the file delivers: [firstColumn, endColumn)
+    double endColumn = 0;
+    CeosAlosjImageFile* rowCut = nullptr;  // Level 1B2 cut row by row: the file of the widths
+    long lastRow = 0;                      // rows beyond are cut like the last one
+
+    /// The left dummy width that cut raster row y (Level 1B2 cut row by row).
+    double LeftCut(double y) const {
+        if (!rowCut) return 0.0;
+        const long row = std::clamp(static_cast<long>(std::floor(y)), 0L, lastRow);
+        return static_cast<double>(rowCut->GetLeftDummyWidth(row));
+    }
+};
+
+namespace {
+
+/// The units of the raster of band; empty when there are none.
+std::vector<GeolocationUnit> UnitsOf(CeosAlosjDataset::State& s, int band, long width, long height) {
+    std::vector<GeolocationUnit> units;
+    if (!s.leaderFile || s.imageFiles.empty()) return units;
+    const AlosjLeaderFileAncillary1& a = s.leaderFile->Ancillary1();
+    auto ownSets = [&](GeolocationUnit& unit, long number) {
+        if (number < 1 || 4 * number > AlosjLeaderFileAncillary1::kCoefficientSets) return false;
+        const long j = 4 * (number - 1);
+        unit.latitude = a.coefficientSets[j];
+        unit.longitude = a.coefficientSets[j + 1];
+        unit.pixel = a.coefficientSets[j + 2];
+        unit.line = a.coefficientSets[j + 3];
+        return true;
+    };
+    if (s.IsLevel1B2()) {
+        GeolocationUnit unit;
+        unit.file = s.IsPrism() ? 0 : band;
+        unit.latitude = a.level1B2Sets[0];
+        unit.longitude = a.level1B2Sets[1];
+        unit.pixel = a.level1B2Sets[2];
+        unit.line = a.level1B2Sets[3];
+        unit.endColumn = static_cast<double>(width);
+        if (!s.isGeocoded) unit.rowCut = s.IsPrism() ? s.Image(0) : s.Image(3);
+        unit.lastRow = std::max(0L, height - 1);
+        if (s.Image(unit.file)) units.push_back(unit);
+        return units;
+    }
+    if (s.IsAvnir2()) {
+        CeosAlosjImageFile* image = s.Image(band);
+        GeolocationUnit unit;
+        unit.file = band;
+        unit.endColumn = static_cast<double>(width);
+        if (image && ownSets(unit, band + 1)) {
+            unit.columnOffset = -static_cast<double>(image->GetLeftDummyWidth(-1));
+            units.push_back(unit);
+        }
+        return units;
+    }
+    if (!s.OpensAllCcds()) {
+        const long k = s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber();
+        CeosAlosjImageFile* image = s.Image(k);
+        GeolocationUnit unit;
+        unit.file = k;
+        unit.endColumn = static_cast<double>(width);
+        if (image && ownSets(unit, image->GetCcdNumber())) {
+            unit.columnOffset = -static_cast<double>(image->GetLeftDummyWidth(-1));
+            units.push_back(unit);
+        }
+        return units;
+    }
+    // Stitched CCD files, as GetRow lays them side by side.
+    long start = 0;
+    for (size_t k = 0; k < s.imageFiles.size(); ++k) {
+        CeosAlosjImageFile& image = *s.imageFiles[k];
+        const long overlap = k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH;
+        const long left = image.GetLeftDummyWidth(-1) + overlap;
+        const long count = std::max(
+            0L, image.GetPixelsPerLine() - image.GetLeftDummyWidth(-1) - image.GetRightDummyWidth(-1) - overlap);
+        GeolocationUnit unit;
+        unit.file = static_cast<long>(k);
+        unit.columnOffset = static_cast<double>(start - left);
+        unit.firstColumn = static_cast<double>(start);
+        unit.endColumn = static_cast<double>(std::min(start + count, width));
+        if (count > 0 && ownSets(unit, image.GetCcdNumber())) units.push_back(unit);
+        start += count;
+    }
+    return units;
+}
+
+/// Raster column → stored pixel of the unit, at raster row y.
+double StoredPixel(const GeolocationUnit& unit, double x, double y) {
+    return x - unit.columnOffset + unit.LeftCut(y) + kPolynomialOrigin;
+}
+
+double RasterColumn(const GeolocationUnit& unit, double storedPixel, double y) {
+    return storedPixel - kPolynomialOrigin + unit.columnOffset - unit.LeftCut(y);
+}
+
+void Forward(const GeolocationUnit& unit, double x, double y, double& latitude, double& longitude) {
+    const double p = StoredPixel(unit, x, y), l = y + kPolynomialOrigin;
+    latitude = Evaluate(unit.latitude, p, l);
+    longitude = Evaluate(unit.longitude, p, l);
+}
+
+bool AllFinite(const double* a) {
+    for (int n = 0; n < AlosjLeaderFileAncillary1::kCoefficientTerms; ++n)
+        if (!std::isfinite(a[n])) return false;
+    return true;
+}
+
+/// Polynomials that are finite and place the unit's corners near the
+/// scene's corners, as the scene header gives them.
+bool Usable(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
+    if (!AllFinite(unit.latitude) || !AllFinite(unit.longitude) || !AllFinite(unit.pixel) ||
+        !AllFinite(unit.line))
+        return false;
+    // The scene's corners, as the scene header gives them.
+    double lat[4], lon[4];
+    dataset.GetULCornerLatLon(&lat[0], &lon[0]);
+    dataset.GetURCornerLatLon(&lat[1], &lon[1]);
+    dataset.GetLRCornerLatLon(&lat[2], &lon[2]);
+    dataset.GetLLCornerLatLon(&lat[3], &lon[3]);
+    const double height = static_cast<double>(dataset.GetSceneHeight());
+    const double columns[2] = {unit.firstColumn, unit.endColumn};
+    for (double x : columns)
+        for (double y : {0.0, height}) {
+            double la, lo;
+            Forward(unit, x, y, la, lo);
+            if (!std::isfinite(la) || !std::isfinite(lo) || std::fabs(la) > 90) return false;
+            double nearest = 1e9;
+            for (int c = 0; c < 4; ++c) nearest = std::min(nearest, std::hypot(la - lat[c], lo - lon[c]));
+            if (nearest > kBelievableDistance) return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+CeosAlosjLocateStatus CeosAlosjDataset::PixelToLatLon(int band, double pixel, double line, double* latitude,
+                                                      double* longitude) {
+    if (!latitude || !longitude || band < 0 || band >= GetNumOfLayers()) return ALOSJ_LOCATE_BAD_REQUEST;
+    const long width = GetSceneWidth(), height = GetSceneHeight();
+    if (!(pixel >= 0 && line >= 0 && pixel <= width && line <= height)) return ALOSJ_LOCATE_OUTSIDE;
+    const std::vector<GeolocationUnit> units = UnitsOf(*d, band, width, height);
+    const GeolocationUnit* unit = nullptr;
+    for (const GeolocationUnit& u : units)
+        if (pixel >= u.firstColumn && (pixel < u.endColumn || (pixel == width && u.endColumn == width))) unit = &u;
+    if (!unit || !Usable(*this, *unit)) return ALOSJ_LOCATE_NO_POLYNOMIALS;
+    Forward(*unit, pixel, line, *latitude, *longitude);
+    return ALOSJ_LOCATE_OK;
+}
+
+CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude, double longitude, double* pixel,
+                                                      double* line) {
+    if (!pixel || !line || band < 0 || band >= GetNumOfLayers() || !std::isfinite(latitude) ||
+        !std::isfinite(longitude))
+        return ALOSJ_LOCATE_BAD_REQUEST;
+    const long width = GetSceneWidth(), height = GetSceneHeight();
+    std::vector<GeolocationUnit> units = UnitsOf(*d, band, width, height);
+    units.erase(std::remove_if(units.begin(), units.end(),
+                               [&](const GeolocationUnit& u) { return !Usable(*this, u); }),
+                units.end());
+    if (units.empty()) return ALOSJ_LOCATE_NO_POLYNOMIALS;
+
+    // Start on the unit whose inverse polynomials put the point among its
+    // own columns (the nearest one otherwise), then refine with the forward
+    // polynomials; a solution among another unit's columns moves there.
+    size_t current = 0;
+    double x = 0, y = 0, best = 1e300;
+    for (size_t k = 0; k < units.size(); ++k) {
+        const double storedPixel = Evaluate(units[k].pixel, latitude, longitude);
+        const double l = Evaluate(units[k].line, latitude, longitude) - kPolynomialOrigin;
+        const double c = RasterColumn(units[k], storedPixel, std::clamp(l, 0.0, static_cast<double>(height)));
+        const double away = std::max({0.0, units[k].firstColumn - c, c - units[k].endColumn});
+        if (std::isfinite(c) && std::isfinite(l) && away < best) {
+            best = away;
+            current = k;
+            x = c;
+            y = l;
+        }
+    }
+    if (best == 1e300) {  // no usable inverse: from the middle of the first unit
+        x = (units[0].firstColumn + units[0].endColumn) / 2;
+        y = height / 2.0;
+    }
+    bool converged = false;
+    for (int hop = 0; hop < 3 && !converged; ++hop) {
+        const GeolocationUnit& unit = units[current];
+        for (int i = 0; i < kMaxIterations; ++i) {
+            double la, lo;
+            Forward(unit, x, y, la, lo);
+            const double p = StoredPixel(unit, x, y), l = y + kPolynomialOrigin;
+            double a, b, c, e;
+            Gradient(unit.latitude, p, l, a, b);
+            Gradient(unit.longitude, p, l, c, e);
+            const double det = a * e - b * c;
+            if (!std::isfinite(det) || det == 0) break;
+            const double dla = latitude - la, dlo = longitude - lo;
+            const double dx = (e * dla - b * dlo) / det, dy = (a * dlo - c * dla) / det;
+            x += dx;
+            y += dy;
+            if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e7 || std::fabs(y) > 1e7) break;
+            if (std::hypot(dx, dy) < kConvergencePixels / 10) {
+                converged = true;
+                break;
+            }
+        }
+        if (!converged) return ALOSJ_LOCATE_NO_CONVERGENCE;
+        // Among another unit's columns: solve again with its polynomials.
+        for (size_t k = 0; k < units.size(); ++k)
+            if (k != current && x >= units[k].firstColumn && x < units[k].endColumn &&
+                !(x >= units[current].firstColumn && x < units[current].endColumn)) {
+                current = k;
+                converged = false;
+                break;
+            }
+    }
+    if (!converged) return ALOSJ_LOCATE_NO_CONVERGENCE;
+    if (!(x >= 0 && y >= 0 && x <= width && y <= height)) return ALOSJ_LOCATE_OUTSIDE;
+    *pixel = x;
+    *line = y;
+    return ALOSJ_LOCATE_OK;
+}
+
+long CeosAlosjDataset::GetImageFileIndexAt(int band, double pixel, double line) {
+    const long width = GetSceneWidth(), height = GetSceneHeight();
+    if (band < 0 || band >= GetNumOfLayers() || !(pixel >= 0 && line >= 0 && pixel <= width && line <= height))
+        return -1;
+    for (const GeolocationUnit& u : UnitsOf(*d, band, width, height))
+        if (pixel >= u.firstColumn && (pixel < u.endColumn || (pixel == width && u.endColumn == width)))
+            return u.file;
+    return -1;
+}
