@@ -256,6 +256,14 @@ CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude,
             }
     }
     if (!converged) return ALOSJ_LOCATE_NO_CONVERGENCE;
+    // On an edge within the accuracy reached is on the edge.
+    auto onto = [](double value, double limit) {
+        if (value < 0 && value > -kConvergencePixels) return 0.0;
+        if (value > limit && value < limit + kConvergencePixels) return limit;
+        return value;
+    };
+    x = onto(x, static_cast<double>(width));
+    y = onto(y, static_cast<double>(height));
     if (!(x >= 0 && y >= 0 && x <= width && y <= height)) return ALOSJ_LOCATE_OUTSIDE;
     *pixel = x;
     *line = y;

@@ -1,0 +1,110 @@
+// Geolocation by the processor's polynomials: the sample scene's fitted
+// polynomials give back the geometry the writer rendered, the inverse undoes
+// the forward across CCD seams and bands, and alosj locate says so.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+#include "CliSupport.h"
+#include "tools/writer/SampleScene.h"
+
+using cli_support::OpenedProduct;
+using cli_support::RunAlosj;
+using ceoswriter::SampleOptions;
+using ceoswriter::SampleScene;
+using ceoswriter::SampleSize;
+using ceoswriter::Sensor;
+
+namespace {
+
+ceoswriter::ProductFiles WriteSample(const testing_support::TempDir& dir, const SampleScene& scene) {
+    return cli_support::WriteProductIn(dir, "p", scene.Product());
+}
+
+}  // namespace
+
+TEST(Geolocation, PolynomialsGiveTheRenderedGeometryAndTheInverseUndoesThemAcrossSeamsAndBands) {
+    const SampleOptions kinds[] = {{Sensor::Prism, 1, SampleSize::Tiny},
+                                   {Sensor::Avnir2, 1, SampleSize::Tiny},
+                                   {Sensor::Avnir2, 2, SampleSize::Tiny}};
+    for (const SampleOptions& kind : kinds) {
+        SCOPED_TRACE(std::string(kind.sensor == Sensor::Prism ? "PRISM" : "AVNIR-2") + " level " +
+                     std::to_string(kind.level));
+        const SampleScene scene(kind);
+        testing_support::TempDir dir;
+        const auto files = WriteSample(dir, scene);
+        OpenedProduct product(files.volume);
+        const double width = product->GetSceneWidth(), height = product->GetSceneHeight();
+        // Every column (the PRISM CCD seams among them) on a few rows, and
+        // the raster's corners.
+        std::vector<std::pair<double, double>> positions = {{0, 0}, {width, height}, {width, 0}, {0, height}};
+        for (double x = 0.25; x < width; x += 1.0)
+            for (double y : {0.5, height / 3 + 0.3, height - 0.5}) positions.emplace_back(x, y);
+        for (int band = 0; band < product->GetNumOfLayers(); ++band)
+            for (const auto& [x, y] : positions) {
+                double latitude = 0, longitude = 0;
+                ASSERT_EQ(product->PixelToLatLon(band, x, y, &latitude, &longitude), ALOSJ_LOCATE_OK) << x << " " << y;
+                // The writer's geometry takes pixel centres: a tenth of a
+                // pixel is 1e-6 degrees and less.
+                double expectedLatitude, expectedLongitude;
+                scene.PixelToGeographic(x - 0.5, y - 0.5, expectedLatitude, expectedLongitude);
+                ASSERT_NEAR(latitude, expectedLatitude, 2e-7) << band << ": " << x << " " << y;
+                ASSERT_NEAR(longitude, expectedLongitude, 2e-7) << band << ": " << x << " " << y;
+                double pixel = -1, line = -1;
+                ASSERT_EQ(product->LatLonToPixel(band, latitude, longitude, &pixel, &line), ALOSJ_LOCATE_OK)
+                    << x << " " << y;
+                ASSERT_NEAR(pixel, x, 0.001) << band << ": " << x << " " << y;
+                ASSERT_NEAR(line, y, 0.001) << band << ": " << x << " " << y;
+            }
+        // Off the raster is said, not guessed.
+        double latitude = 0, longitude = 0, pixel = 0, line = 0;
+        EXPECT_EQ(product->PixelToLatLon(0, width + 1, 0, &latitude, &longitude), ALOSJ_LOCATE_OUTSIDE);
+        scene.PixelToGeographic(-50, height / 2, latitude, longitude);
+        EXPECT_EQ(product->LatLonToPixel(0, latitude, longitude, &pixel, &line), ALOSJ_LOCATE_OUTSIDE);
+    }
+}
+
+TEST(CliLocate, GivesTheRenderedPlaceBothWaysAndRefusesWhatItCannotPlace) {
+    const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
+    testing_support::TempDir dir;
+    const auto files = WriteSample(dir, scene);
+    double latitude, longitude;
+    scene.PixelToGeographic(99.5 - 0.5, 40.25 - 0.5, latitude, longitude);
+
+    cli_support::RunResult run = RunAlosj({"locate", files.volume, "--pixel", "99.5", "40.25", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json ground = nlohmann::json::parse(run.out);
+    EXPECT_EQ(ground.size(), 6u);
+    EXPECT_EQ(ground["pixel"], 99.5);
+    EXPECT_EQ(ground["line"], 40.25);
+    EXPECT_NEAR(ground["latitude"].get<double>(), latitude, 2e-7);
+    EXPECT_NEAR(ground["longitude"].get<double>(), longitude, 2e-7);
+    EXPECT_EQ(ground["band"], 1);
+    // Column 99.5 lies beyond the first CCD file's columns.
+    OpenedProduct product(files.volume);
+    const std::string second = std::filesystem::path(product->GetImageFileName(1)).filename().string();
+    EXPECT_EQ(ground["image_file"], second);
+
+    char lat[32], lon[32];
+    std::snprintf(lat, sizeof lat, "%.12f", latitude);
+    std::snprintf(lon, sizeof lon, "%.12f", longitude);
+    run = RunAlosj({"locate", files.volume, "--latlon", lat, lon, "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json raster = nlohmann::json::parse(run.out);
+    EXPECT_NEAR(raster["pixel"].get<double>(), 99.5, 0.005);
+    EXPECT_NEAR(raster["line"].get<double>(), 40.25, 0.005);
+
+    run = RunAlosj({"locate", files.volume, "--pixel", "-3", "2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("lies outside the raster"), std::string::npos) << run.err;
+
+    // The writer's default coefficients are placeholders, no geometry.
+    const auto plain = cli_support::WriteProductIn(dir, "plain", ceoswriter::PrismProduct(1));
+    run = RunAlosj({"locate", plain.volume, "--pixel", "10", "2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("has no usable geolocation polynomials"), std::string::npos) << run.err;
+}
