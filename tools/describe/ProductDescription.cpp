@@ -18,6 +18,8 @@ using json = nlohmann::ordered_json;
 
 constexpr int kWgs84 = 4326;
 constexpr int kBessel1841 = 4004;  // unknown datum based on the Bessel 1841 ellipsoid
+/// Steps of the grid of ground control points along each side.
+constexpr int kGcpSteps = 16;
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -220,15 +222,18 @@ ProductDescription::ProductDescription(CeosAlosjDataset& dataset, long ccd)
 
 void ProductDescription::Place(CeosAlosjDataset& d) {
     Placement& p = placement_;
-    if (ccd_ > 0) {
-        p.warning = "CCD " + std::to_string(ccd_) +
-                    " opened alone: the scene's corners do not belong to its strip, so the raster is not placed";
-        return;
-    }
     int geographic = GeographicEpsgOf(ellipsoid_);
     if (geographic == 0) {
         p.warning = "ellipsoid \"" + ellipsoid_ + "\" is not one this reader knows; it is taken as WGS 84";
         geographic = kWgs84;
+    }
+    if (ccd_ > 0) {
+        // One CCD's strip: its own polynomials place it; the scene's corners do not.
+        if (PlaceByPolynomials(d, geographic)) return;
+        Append(p.warning, "CCD " + std::to_string(ccd_) +
+                              " opened alone has no usable geolocation polynomials and the scene's corners do "
+                              "not belong to its strip, so the raster is not placed");
+        return;
     }
 
     // Only a geocoded Level 1B2 product lies north up on its map grid: a
@@ -289,7 +294,49 @@ void ProductDescription::Place(CeosAlosjDataset& d) {
     std::copy(transform, transform + 6, p.geoTransform);
 }
 
+bool ProductDescription::PlaceByPolynomials(CeosAlosjDataset& d, int geographicEpsg) {
+    if (width_ <= 0 || height_ <= 0) return false;
+    const double width = static_cast<double>(width_), height = static_cast<double>(height_);
+    // Columns: both edges of every image file's share of the raster (CCD
+    // seams included) and nodes between, so that a thin-plate spline or a
+    // polynomial through them follows the geometry within a tenth of a pixel.
+    std::vector<double> columns;
+    long file = d.GetImageFileIndexAt(0, 0.5, 0.5);
+    long start = 0;
+    for (long x = 1; x <= width_; ++x) {
+        const long here = x < width_ ? d.GetImageFileIndexAt(0, x + 0.5, 0.5) : -2;
+        if (here == file) continue;
+        const double first = start + 0.5, last = x - 0.5;
+        const int between = static_cast<int>(std::ceil((last - first) / (width / kGcpSteps)));
+        for (int k = 0; k <= std::max(1, between); ++k)
+            columns.push_back(first + (last - first) * k / std::max(1, between));
+        file = here;
+        start = x;
+    }
+    std::vector<double> rows;
+    for (int k = 0; k <= kGcpSteps; ++k) rows.push_back(0.5 + (height - 1.0) * k / kGcpSteps);
+
+    std::vector<GroundControlPoint> gcps;
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t c = 0; c < columns.size(); ++c) {
+            double lat = 0.0, lon = 0.0;
+            if (d.PixelToLatLon(0, columns[c], rows[r], &lat, &lon) != ALOSJ_LOCATE_OK || !IsPlaceOnEarth(lat, lon))
+                return false;
+            gcps.push_back({"R" + std::to_string(r) + "C" + std::to_string(c), columns[c], rows[r], lon, lat});
+        }
+    Placement& p = placement_;
+    p.kind = Placement::Kind::Gcps;
+    p.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    p.crs.importFromEPSG(geographicEpsg);
+    p.epsg = geographicEpsg;
+    p.crsText = "EPSG:" + std::to_string(geographicEpsg);
+    p.gcps = std::move(gcps);
+    return true;
+}
+
 void ProductDescription::PlaceByCorners(CeosAlosjDataset& d, int geographicEpsg) {
+    // The processor's own geolocation where the product has it.
+    if (PlaceByPolynomials(d, geographicEpsg)) return;
     Placement& p = placement_;
     std::vector<GroundControlPoint> gcps;
     std::string bad;

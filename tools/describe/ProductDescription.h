@@ -13,14 +13,16 @@
 //     is EPSG 326zz (north) or 327zz (south); on the Bessel ellipsoid it is
 //     the zone's projection on Bessel 1841.  Polar stereographic is true to
 //     scale at the projection centre's latitude, about its meridian.
-//   - Every other product gets its four scene corners as ground control
-//     points at the centres of the corner pixels, in the geographic CRS of
-//     its ellipsoid (EPSG:4326, or EPSG:4004 for Bessel).
+//   - Every other product gets ground control points in the geographic CRS
+//     of its ellipsoid (EPSG:4326, or EPSG:4004 for Bessel): a grid of them
+//     from the processor's geolocation polynomials (CCD seams included),
+//     or, where the product has no usable polynomials, its four scene
+//     corners at the centres of the corner pixels.
 //   - An ellipsoid this reader does not know is taken as WGS 84, and the
 //     placement carries a warning that says so.
 //   - Corners that are not places on Earth, and a single PRISM CCD file
-//     opened alone (the scene's corners are not its strip's), leave the
-//     raster unplaced, with a warning.
+//     opened alone without polynomials (the scene's corners are not its
+//     strip's), leave the raster unplaced, with a warning.
 #pragma once
 
 #include <string>
@@ -140,6 +142,9 @@ public:
 private:
     void Place(CeosAlosjDataset& dataset);
     void PlaceByCorners(CeosAlosjDataset& dataset, int geographicEpsg);
+    /// A grid of GCPs from the processor's polynomials; false when they are
+    /// not usable.
+    bool PlaceByPolynomials(CeosAlosjDataset& dataset, int geographicEpsg);
     void Describe(CeosAlosjDataset& dataset);
 
     CeosAlosjDataset& dataset_;
