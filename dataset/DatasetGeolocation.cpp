@@ -35,27 +35,6 @@ void Gradient(const double* a, double x, double y, double& dx, double& dy) {
 
 }  // namespace
 
-/// One image file's share of the raster and its polynomials.
-struct GeolocationUnit {
-    long file = -1;
-    const double* latitude = nullptr;  // the four sets
-    const double* longitude = nullptr;
-    const double* pixel = nullptr;
-    const double* line = nullptr;
-    double columnOffset = 0;  // raster column = stored pixel + columnOffset
-    double firstColumn = 0;   // raster columns the file delivers: [firstColumn, endColumn)
-    double endColumn = 0;
-    CeosAlosjImageFile* rowCut = nullptr;  // Level 1B2 cut row by row: the file of the widths
-    long lastRow = 0;                      // rows beyond are cut like the last one
-
-    /// The left dummy width that cut raster row y (Level 1B2 cut row by row).
-    double LeftCut(double y) const {
-        if (!rowCut) return 0.0;
-        const long row = std::clamp(static_cast<long>(std::floor(y)), 0L, lastRow);
-        return static_cast<double>(rowCut->GetLeftDummyWidth(row));
-    }
-};
-
 namespace {
 
 /// The units of the raster of band; empty when there are none.
@@ -174,6 +153,21 @@ bool Usable(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
     return true;
 }
 
+/// The units of band's raster, made once per dataset.
+const std::vector<GeolocationUnit>& UnitsOfBand(CeosAlosjDataset& dataset, CeosAlosjDataset::State& s, int band) {
+    if (!s.geolocationMade && s.leaderFile && !s.imageFiles.empty()) {
+        s.geolocationMade = true;
+        const long width = dataset.GetSceneWidth(), height = dataset.GetSceneHeight();
+        for (long b = 0; b < std::max(0L, dataset.GetNumOfLayers()); ++b) {
+            std::vector<GeolocationUnit> units = UnitsOf(s, static_cast<int>(b), width, height);
+            for (GeolocationUnit& unit : units) unit.usable = Usable(dataset, unit);
+            s.geolocation.push_back(std::move(units));
+        }
+    }
+    static const std::vector<GeolocationUnit> none;
+    return band >= 0 && band < static_cast<int>(s.geolocation.size()) ? s.geolocation[band] : none;
+}
+
 }  // namespace
 
 CeosAlosjLocateStatus CeosAlosjDataset::PixelToLatLon(int band, double pixel, double line, double* latitude,
@@ -181,11 +175,11 @@ CeosAlosjLocateStatus CeosAlosjDataset::PixelToLatLon(int band, double pixel, do
     if (!latitude || !longitude || band < 0 || band >= GetNumOfLayers()) return ALOSJ_LOCATE_BAD_REQUEST;
     const long width = GetSceneWidth(), height = GetSceneHeight();
     if (!(pixel >= 0 && line >= 0 && pixel <= width && line <= height)) return ALOSJ_LOCATE_OUTSIDE;
-    const std::vector<GeolocationUnit> units = UnitsOf(*d, band, width, height);
+    const std::vector<GeolocationUnit>& units = UnitsOfBand(*this, *d, band);
     const GeolocationUnit* unit = nullptr;
     for (const GeolocationUnit& u : units)
         if (pixel >= u.firstColumn && (pixel < u.endColumn || (pixel == width && u.endColumn == width))) unit = &u;
-    if (!unit || !Usable(*this, *unit)) return ALOSJ_LOCATE_NO_POLYNOMIALS;
+    if (!unit || !unit->usable) return ALOSJ_LOCATE_NO_POLYNOMIALS;
     Forward(*unit, pixel, line, *latitude, *longitude);
     return ALOSJ_LOCATE_OK;
 }
@@ -196,22 +190,22 @@ CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude,
         !std::isfinite(longitude))
         return ALOSJ_LOCATE_BAD_REQUEST;
     const long width = GetSceneWidth(), height = GetSceneHeight();
-    std::vector<GeolocationUnit> units = UnitsOf(*d, band, width, height);
-    units.erase(std::remove_if(units.begin(), units.end(),
-                               [&](const GeolocationUnit& u) { return !Usable(*this, u); }),
-                units.end());
-    if (units.empty()) return ALOSJ_LOCATE_NO_POLYNOMIALS;
+    std::vector<const GeolocationUnit*> usable;
+    for (const GeolocationUnit& unit : UnitsOfBand(*this, *d, band))
+        if (unit.usable) usable.push_back(&unit);
+
+    if (usable.empty()) return ALOSJ_LOCATE_NO_POLYNOMIALS;
 
     // Start on the unit whose inverse polynomials put the point among its
     // own columns (the nearest one otherwise), then refine with the forward
     // polynomials; a solution among another unit's columns moves there.
     size_t current = 0;
     double x = 0, y = 0, best = 1e300;
-    for (size_t k = 0; k < units.size(); ++k) {
-        const double storedPixel = Evaluate(units[k].pixel, latitude, longitude);
-        const double l = Evaluate(units[k].line, latitude, longitude) - kPolynomialOrigin;
-        const double c = RasterColumn(units[k], storedPixel, std::clamp(l, 0.0, static_cast<double>(height)));
-        const double away = std::max({0.0, units[k].firstColumn - c, c - units[k].endColumn});
+    for (size_t k = 0; k < usable.size(); ++k) {
+        const double storedPixel = Evaluate(usable[k]->pixel, latitude, longitude);
+        const double l = Evaluate(usable[k]->line, latitude, longitude) - kPolynomialOrigin;
+        const double c = RasterColumn(*usable[k], storedPixel, std::clamp(l, 0.0, static_cast<double>(height)));
+        const double away = std::max({0.0, usable[k]->firstColumn - c, c - usable[k]->endColumn});
         if (std::isfinite(c) && std::isfinite(l) && away < best) {
             best = away;
             current = k;
@@ -220,12 +214,12 @@ CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude,
         }
     }
     if (best == 1e300) {  // no usable inverse: from the middle of the first unit
-        x = (units[0].firstColumn + units[0].endColumn) / 2;
+        x = (usable[0]->firstColumn + usable[0]->endColumn) / 2;
         y = height / 2.0;
     }
     bool converged = false;
     for (int hop = 0; hop < 3 && !converged; ++hop) {
-        const GeolocationUnit& unit = units[current];
+        const GeolocationUnit& unit = *usable[current];
         for (int i = 0; i < kMaxIterations; ++i) {
             double la, lo;
             Forward(unit, x, y, la, lo);
@@ -247,9 +241,9 @@ CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude,
         }
         if (!converged) return ALOSJ_LOCATE_NO_CONVERGENCE;
         // Among another unit's columns: solve again with its polynomials.
-        for (size_t k = 0; k < units.size(); ++k)
-            if (k != current && x >= units[k].firstColumn && x < units[k].endColumn &&
-                !(x >= units[current].firstColumn && x < units[current].endColumn)) {
+        for (size_t k = 0; k < usable.size(); ++k)
+            if (k != current && x >= usable[k]->firstColumn && x < usable[k]->endColumn &&
+                !(x >= usable[current]->firstColumn && x < usable[current]->endColumn)) {
                 current = k;
                 converged = false;
                 break;
@@ -274,7 +268,7 @@ long CeosAlosjDataset::GetImageFileIndexAt(int band, double pixel, double line) 
     const long width = GetSceneWidth(), height = GetSceneHeight();
     if (band < 0 || band >= GetNumOfLayers() || !(pixel >= 0 && line >= 0 && pixel <= width && line <= height))
         return -1;
-    for (const GeolocationUnit& u : UnitsOf(*d, band, width, height))
+    for (const GeolocationUnit& u : UnitsOfBand(*this, *d, band))
         if (pixel >= u.firstColumn && (pixel < u.endColumn || (pixel == width && u.endColumn == width)))
             return u.file;
     return -1;

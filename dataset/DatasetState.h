@@ -2,6 +2,8 @@
 // row-assembly parameters.  Shared by the sources of CeosAlosjDataset.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,28 @@
 #include "files/CeosAlosjTrailerFile.h"
 #include "files/CeosAlosjVolumeDirFile.h"
 #include "host/tstr.h"
+
+/// One image file's share of the raster and its polynomials.
+struct CEOSALOSJ_NO_EXPORT GeolocationUnit {
+    long file = -1;
+    const double* latitude = nullptr;  // the four sets
+    const double* longitude = nullptr;
+    const double* pixel = nullptr;
+    const double* line = nullptr;
+    double columnOffset = 0;  // raster column = stored pixel + columnOffset
+    double firstColumn = 0;   // raster columns the file delivers: [firstColumn, endColumn)
+    double endColumn = 0;
+    CeosAlosjImageFile* rowCut = nullptr;  // Level 1B2 cut row by row: the file of the widths
+    long lastRow = 0;                      // rows beyond are cut like the last one
+    bool usable = false;                   // finite polynomials that place it near the scene
+
+    /// The left dummy width that cut raster row y (Level 1B2 cut row by row).
+    double LeftCut(double y) const {
+        if (!rowCut) return 0.0;
+        const long row = std::clamp(static_cast<long>(std::floor(y)), 0L, lastRow);
+        return static_cast<double>(rowCut->GetLeftDummyWidth(row));
+    }
+};
 
 struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     State() = default;
@@ -56,6 +80,11 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     static constexpr long kNotPrism = 0;
     static constexpr long kAllCcds = 1;  // side by side
     static constexpr long kOneCcd = 2;   // the selected CCD file alone
+
+    /// Per band, the geolocation units whose polynomials are usable, made
+    /// on first use (geolocation runs per pixel when a scene is warped).
+    std::vector<std::vector<GeolocationUnit>> geolocation;
+    bool geolocationMade = false;
 
     bool IsPrism() const { return sensorType == kPrism; }
     bool IsAvnir2() const { return sensorType == kAvnir2; }
