@@ -169,6 +169,9 @@ public:
     /// The raster position of a latitude and longitude, refined until the
     /// forward polynomials give them back within 0.001 pixel; a position
     /// outside the raster or a failed convergence is a status, never a guess.
+    /// With ALOSJ_LOCATE_OUTSIDE the position reached, beyond the raster's
+    /// edge, is stored all the same (by the polynomials of the nearest CCD
+    /// or band: a resampler uses it to tell how far outside a point lies).
     CeosAlosjLocateStatus LatLonToPixel(int band, double latitude, double longitude, double* pixel, double* line);
     /// The image file (index as in GetImageFileName) whose byte a raster
     /// position shows, or -1.

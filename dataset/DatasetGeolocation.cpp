@@ -258,9 +258,9 @@ CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude,
     };
     x = onto(x, static_cast<double>(width));
     y = onto(y, static_cast<double>(height));
-    if (!(x >= 0 && y >= 0 && x <= width && y <= height)) return ALOSJ_LOCATE_OUTSIDE;
     *pixel = x;
     *line = y;
+    if (!(x >= 0 && y >= 0 && x <= width && y <= height)) return ALOSJ_LOCATE_OUTSIDE;
     return ALOSJ_LOCATE_OK;
 }
 

@@ -46,6 +46,9 @@ struct ExportOptions {
     bool progress = false;         // a progress bar even when stderr is no terminal
     bool overwrite = false;        // replace an existing output
     bool radiance = false;         // Float32 radiance instead of the digital numbers
+    bool warp = false;             // onto a map grid by the processor's geolocation
+    std::string warpCrs;           // empty: the UTM zone of the scene centre on WGS 84
+    std::string resampling = "cubic";  // GDAL's warp resampling
 };
 
 struct QuicklookOptions {

@@ -21,6 +21,7 @@
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
+#include "tools/alosj/Warp.h"
 
 namespace alosj {
 
@@ -53,12 +54,14 @@ CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
 }
 
 /// Writes the raster into a new GeoTIFF at path, as the digital numbers or
-/// (`radiance`) as Float32 radiance; progress runs from 0 to `share`.
+/// (`radiance`) as Float32 radiance, or (`grid`) warped onto a map grid;
+/// progress runs from 0 to `share`.
 void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
-                   CPLStringList& creation, bool radiance, ProgressBar& bar, double share) {
+                   CPLStringList& creation, bool radiance, const WarpGrid* grid, const std::string& resampling,
+                   ProgressBar& bar, double share) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) throw Failure(kExitFailure, "GDAL has no GTiff driver");
-    const long width = product.Width(), height = product.Height();
+    const long width = grid ? grid->width : product.Width(), height = grid ? grid->height : product.Height();
     const int count = static_cast<int>(bands.size());
     std::unique_ptr<GDALDataset, GdalDatasetCloser> out(driver->Create(
         path.c_str(), static_cast<int>(width), static_cast<int>(height), count, radiance ? GDT_Float32 : GDT_Byte,
@@ -67,7 +70,14 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
 
     // Placement, metadata and band meaning as the GDAL driver gives them.
     const alosjdescribe::ProductDescription& description = product.Description();
-    Georeference(*out, description.GetPlacement());
+    if (grid) {
+        double geoTransform[6];
+        std::copy(grid->geoTransform, grid->geoTransform + 6, geoTransform);
+        if (out->SetSpatialRef(&grid->crs) != CE_None || out->SetGeoTransform(geoTransform) != CE_None)
+            throw Failure(kExitFailure, "cannot georeference the output: " + GdalSession::LastError());
+    } else {
+        Georeference(*out, description.GetPlacement());
+    }
     out->SetMetadata(ItemList(description.Metadata()).List());
     out->SetMetadata(ItemList(description.Queries()).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
@@ -95,6 +105,15 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
                 band->SetUnitType(alosjdescribe::kRadianceUnit);
             }
         }
+    }
+
+    if (grid) {
+        WarpInto(product, bands, *grid, *out, resampling, bar, 0.0, share);
+        CPLErrorReset();
+        out.reset();  // closing writes the directory
+        if (CPLGetLastErrorType() >= CE_Failure)
+            throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
+        return;
     }
 
     // One row of every band at a time goes to GDAL, whose block cache
@@ -168,6 +187,12 @@ int RunExport(const ExportOptions& options) {
 
     GdalSession gdal;
     const bool cog = options.format == "COG";
+    std::unique_ptr<WarpGrid> grid;
+    if (options.warp) {
+        if (options.radiance) throw Failure(kExitUsage, "--radiance and --warp: warp the digital numbers, whose "
+                                                        "scale and offset give radiance");
+        grid = std::make_unique<WarpGrid>(PlanWarp(product, options.warpCrs));
+    }
     ProgressBar bar("export", options.progress, options.product.quiet);
     // The output is written under a temporary name beside it and takes its
     // name only when complete.
@@ -186,13 +211,15 @@ int RunExport(const ExportOptions& options) {
     if (!cog) {
         // Horizontal differencing: of integers, or of floating point samples.
         if (compressed) creation.SetNameValue("PREDICTOR", options.radiance ? "3" : "2");
-        StreamGeoTiff(product, bands, output.path(), creation, options.radiance, bar, 1.0);
+        StreamGeoTiff(product, bands, output.path(), creation, options.radiance, grid.get(), options.resampling, bar,
+                      1.0);
     } else {
         // The COG driver copies from a finished dataset: stream into a
         // quickly compressed GeoTIFF first, then let it rearrange that.
         OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
         if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
-        StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, bar, 0.5);
+        StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(), options.resampling, bar,
+                      0.5);
         std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
             GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
         GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
@@ -219,9 +246,12 @@ int RunExport(const ExportOptions& options) {
     bar.Finish();
     std::string placed = "not placed";
     if (placement.kind == Placement::Kind::GeoTransform) placed = placement.crsText;
-    if (placement.kind == Placement::Kind::Gcps) placed = "corner GCPs in " + placement.crsText;
-    std::cout << "Wrote " << options.output << " (" << (cog ? "COG" : "GeoTIFF") << ", " << product.Width() << " x "
-              << product.Height() << " pixels, " << bands.size() << " band(s), " << placed << ")\n";
+    if (placement.kind == Placement::Kind::Gcps)
+        placed = std::to_string(placement.gcps.size()) + " GCPs in " + placement.crsText;
+    if (grid) placed = "warped onto " + grid->crsText + " by the processor's geolocation";
+    std::cout << "Wrote " << options.output << " (" << (cog ? "COG" : "GeoTIFF") << ", "
+              << (grid ? grid->width : product.Width()) << " x " << (grid ? grid->height : product.Height())
+              << " pixels, " << bands.size() << " band(s), " << placed << ")\n";
     return 0;
 }
 

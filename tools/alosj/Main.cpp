@@ -47,6 +47,15 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"DEFLATE", "LZW", "NONE"}, CLI::ignore_case));
     exportCommand->add_flag("--progress", exportOptions.progress, "show a progress bar even when stderr is no terminal");
     exportCommand->add_flag("--overwrite", exportOptions.overwrite, "replace the output when it exists");
+    CLI::Option* warpOption =
+        exportCommand->add_option("--warp", exportOptions.warpCrs,
+                                  "map-project the raster by the processor's geolocation polynomials, onto CRS "
+                                  "(default: the UTM zone of the scene centre on WGS 84) at the nominal ground "
+                                  "sample distance")
+            ->expected(0, 1);
+    exportCommand->add_option("--resampling", exportOptions.resampling,
+                              "resampling of --warp: near, bilinear, cubic (default), cubicspline, lanczos")
+        ->check(CLI::IsMember({"near", "bilinear", "cubic", "cubicspline", "lanczos"}));
     exportCommand->add_flag("--radiance", exportOptions.radiance,
                             "write Float32 radiance (W m-2 sr-1 um-1) instead of the digital numbers; "
                             "Levels 1B1 and 1B2");
@@ -97,6 +106,7 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : alosj::kExitUsage;
     }
 
+    exportOptions.warp = warpOption->count() > 0;
     info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
         locate.product.quiet = sample.quiet = quiet;
     try {
