@@ -108,3 +108,58 @@ TEST(CliLocate, GivesTheRenderedPlaceBothWaysAndRefusesWhatItCannotPlace) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("has no usable geolocation polynomials"), std::string::npos) << run.err;
 }
+
+// Marks drawn on the sample scene's geometry lie, after --warp, within one
+// output pixel of where the writer put them on the ground.
+TEST(CliWarp, MarksLandWithinOneOutputPixelOfTheirPlaces) {
+    const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
+    ceoswriter::ProductRecipe recipe = scene.Product();
+    // Raster column of each CCD file's first valid pixel, as the reader stitches them.
+    const int files = recipe.ImageCount();
+    std::vector<int> firstColumn(static_cast<size_t>(files));
+    for (int k = 1; k < files; ++k)
+        firstColumn[k] = firstColumn[k - 1] + recipe.image.pixelsPerLine - recipe.image.leftDummyWidth(k - 1, 0) -
+                         recipe.image.rightDummyWidth(k - 1, 0) - CeosAlosjDataset::OVERLAPWIDTH;
+    auto marked = [](int x, int y) { return (x % 24 == 11 || x % 24 == 12) && (y % 20 == 9 || y % 20 == 10); };
+    const auto left = recipe.image.leftDummyWidth;
+    recipe.image.pixel = [=](int file, int line, int pixel) {
+        const int x = firstColumn[file] + pixel - left(file, line);
+        return static_cast<uint8_t>(marked(x, line) ? 250 : 60);
+    };
+    testing_support::TempDir dir;
+    const auto files_ = cli_support::WriteProductIn(dir, "p", recipe);
+    const std::string out = dir.File("warped.tif");
+    const cli_support::RunResult run = RunAlosj({"export", files_.volume, out, "--warp", "--resampling", "near"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    cli_support::Raster warped = cli_support::OpenRaster(out);
+    ASSERT_TRUE(warped);
+    double gt[6];
+    ASSERT_EQ(warped->GetGeoTransform(gt), CE_None);
+    EXPECT_STREQ(warped->GetSpatialRef()->GetAuthorityCode(nullptr), "32654");
+    const int w = warped->GetRasterXSize(), h = warped->GetRasterYSize();
+    std::vector<unsigned char> pixels(static_cast<size_t>(w) * h);
+    ASSERT_EQ(warped->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, pixels.data(), w, h, GDT_Byte, 0, 0, nullptr),
+              CE_None);
+    int checked = 0;
+    OpenedProduct product(files_.volume);
+    for (int y = 10; y < product->GetSceneHeight() - 10; y += 20)
+        for (int x = 12; x < product->GetSceneWidth() - 12; x += 24) {
+            // The mark's centre on the ground, on the output grid.
+            double easting, northing;
+            scene.PixelToUtm(x - 0.5, y - 0.5, easting, northing);
+            const double column = (easting - gt[0]) / gt[1], row = (northing - gt[3]) / gt[5];
+            double sumX = 0, sumY = 0, count = 0;
+            for (int r = static_cast<int>(row) - 4; r <= static_cast<int>(row) + 4; ++r)
+                for (int c = static_cast<int>(column) - 4; c <= static_cast<int>(column) + 4; ++c)
+                    if (r >= 0 && c >= 0 && r < h && c < w && pixels[static_cast<size_t>(r) * w + c] == 250) {
+                        sumX += c + 0.5;
+                        sumY += r + 0.5;
+                        ++count;
+                    }
+            ASSERT_GT(count, 0) << x << " " << y;
+            EXPECT_LT(std::hypot(sumX / count - column, sumY / count - row), 1.0) << x << " " << y;
+            ++checked;
+        }
+    EXPECT_GT(checked, 10);
+}
