@@ -1,9 +1,15 @@
 // Where GDAL places a product: a CRS and a geotransform for geocoded map
-// products, the four scene corners as GCPs for everything else.
+// products, GCPs for everything else (a grid from the processor's
+// polynomials, the four scene corners without them).
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "GdalTestProducts.h"
 #include "GdalTestSupport.h"
+#include "dataset/CeosAlosjDataset.h"
+#include "gdal_alg.h"
+#include "tools/writer/SampleScene.h"
 
 namespace {
 
@@ -169,6 +175,36 @@ TEST(GdalGeoreferencing, ImpossibleCornersMakeNoGcps) {
     GdalDataset dataset = OpenRaster(product->files.volume);
     ASSERT_TRUE(dataset);
     EXPECT_EQ(0, dataset->GetGCPCount());
+}
+
+// The grid of GCPs is dense enough that GDAL's thin-plate spline through it
+// gives back the processor's polynomials within a tenth of a pixel, CCD
+// seams included.
+TEST(GdalGeoreferencing, SplineThroughTheGcpGridFollowsThePolynomialsWithinATenthOfAPixel) {
+    const ceoswriter::SampleScene scene({ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny});
+    auto product = Write(scene.Product());
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    ASSERT_TRUE(dataset);
+    ASSERT_GT(dataset->GetGCPCount(), 100);
+    void* spline = GDALCreateTPSTransformer(dataset->GetGCPCount(), dataset->GetGCPs(), FALSE);
+    ASSERT_NE(spline, nullptr);
+    CeosAlosjDataset library(product->files.volume.c_str());
+    ASSERT_GE(library.FileOpen(nullptr), 0);
+    library.FileRead();
+    double worst = 0;
+    for (double x = 0.25; x < dataset->GetRasterXSize(); x += 1.0)  // every column, seams among them
+        for (double y : {0.5, dataset->GetRasterYSize() / 2.0 + 0.25, dataset->GetRasterYSize() - 0.5}) {
+            double latitude, longitude;
+            ASSERT_EQ(ALOSJ_LOCATE_OK, library.PixelToLatLon(0, x, y, &latitude, &longitude));
+            double px = longitude, py = latitude, z = 0;
+            int ok = FALSE;
+            GDALTPSTransform(spline, TRUE, 1, &px, &py, &z, &ok);  // ground → raster
+            ASSERT_TRUE(ok);
+            worst = std::max(worst, std::hypot(px - x, py - y));
+        }
+    EXPECT_LT(worst, 0.1);
+    GDALDestroyTPSTransformer(spline);
+    library.FileClose();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "GdalTestProducts.h"
 
+#include "tools/writer/SampleScene.h"
+
 namespace gdaltest {
 
 namespace {
@@ -126,6 +128,11 @@ ProductRecipe Avnir21A() {
     return recipe;
 }
 
+// The sample scene, small: its geolocation polynomials fit its geometry.
+ProductRecipe Prism1B1WithPolynomials() {
+    return ceoswriter::SampleScene({ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny}).Product();
+}
+
 struct Named {
     const char* name;
     ProductRecipe (*make)();
@@ -149,6 +156,7 @@ const Named kProducts[] = {
     {"prism-1b1-known-dn", Prism1B1KnownDn},
     {"avnir2-1b1-offsets", Avnir21B1Offsets},
     {"avnir2-1a", Avnir21A},
+    {"prism-1b1-polynomials", Prism1B1WithPolynomials},
 };
 
 }  // namespace
