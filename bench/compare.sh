@@ -10,7 +10,10 @@
 #      of the same image files through GDAL's CEOS driver (one file at a time)
 #      and against GDAL writing the same raster from memory;
 #   4. peak resident memory of alosj export, against the size of one row, at
-#      full and at half scene height.
+#      full and at half scene height;
+#   5. alosj export --warp of the full-size PRISM 1B1 sample against gdalwarp
+#      of its four-corner placement onto the same grid (bench/warp.sh; set
+#      CEOSALOSJ_BENCH_WARP=0 to leave it out).
 #
 # Usage: bash bench/compare.sh [WORK_DIRECTORY]
 #   WORK_DIRECTORY receives the products (about 0.9 GB, and half that again
@@ -205,6 +208,15 @@ if table_file:
     with open(table_file, "w") as f:
         f.write(table + "\n")
 PY
+
+# 5. The map-projected export of a full-size PRISM 1B1 scene.
+if [ "${CEOSALOSJ_BENCH_WARP:-1}" != 0 ]; then
+  echo "== map-projected export (bench/warp.sh)" >&2
+  echo
+  echo "| product | figure | ceosalosj | reference | ratio | target |"
+  echo "|---|---|---|---|---|---|"
+  CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/warp.sh" "$work" "$build"
+fi
 echo >&2
 echo "machine:" >&2
 cat "$machine" >&2
