@@ -324,13 +324,7 @@ bool ProductDescription::PlaceByPolynomials(CeosAlosjDataset& d, int geographicE
                 return false;
             gcps.push_back({"R" + std::to_string(r) + "C" + std::to_string(c), columns[c], rows[r], lon, lat});
         }
-    Placement& p = placement_;
-    p.kind = Placement::Kind::Gcps;
-    p.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    p.crs.importFromEPSG(geographicEpsg);
-    p.epsg = geographicEpsg;
-    p.crsText = "EPSG:" + std::to_string(geographicEpsg);
-    p.gcps = std::move(gcps);
+    PlaceByGcps(std::move(gcps), geographicEpsg);
     return true;
 }
 
@@ -350,6 +344,11 @@ void ProductDescription::PlaceByCorners(CeosAlosjDataset& d, int geographicEpsg)
         Append(p.warning, "corner coordinates that are no places on Earth (" + bad + "): the raster is not placed");
         return;
     }
+    PlaceByGcps(std::move(gcps), geographicEpsg);
+}
+
+void ProductDescription::PlaceByGcps(std::vector<GroundControlPoint> gcps, int geographicEpsg) {
+    Placement& p = placement_;
     p.kind = Placement::Kind::Gcps;
     p.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     p.crs.importFromEPSG(geographicEpsg);

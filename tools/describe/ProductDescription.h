@@ -145,6 +145,7 @@ private:
     /// A grid of GCPs from the processor's polynomials; false when they are
     /// not usable.
     bool PlaceByPolynomials(CeosAlosjDataset& dataset, int geographicEpsg);
+    void PlaceByGcps(std::vector<GroundControlPoint> gcps, int geographicEpsg);
     void Describe(CeosAlosjDataset& dataset);
 
     CeosAlosjDataset& dataset_;
