@@ -499,6 +499,11 @@ void UtmToGeographic(double easting, double northing, int zone, bool north, doub
 }
 
 
+/// The pushbroom's departures from a straight line of equal steps, as
+/// fractions of half the swath: the spread at its edges, the along-track bend.
+constexpr double kSwathSpread = 0.0008;
+constexpr double kLineBend = 0.0002;
+
 /// The product's geometry and the rendering of its pixels.
 struct SampleScene::Geometry {
     SampleOptions options;
@@ -524,7 +529,14 @@ struct SampleScene::Geometry {
     /// Metres east and north of the raster centre.
     void FromCentre(double column, double row, double& u, double& v) const {
         if (sensorGeometry) {
-            const double a = column - (width - 1) / 2.0, b = row - (height - 1) / 2.0;
+            double a = column - (width - 1) / 2.0, b = row - (height - 1) / 2.0;
+            // A pushbroom line is no straight row of equal steps: the pixels
+            // spread towards the swath's edges (the tangent of the view
+            // angle, the Earth's curvature) and the line bends along track,
+            // by about 12 and 3 pixels at the edges of a full PRISM swath.
+            const double half = std::max(1.0, (width - 1) / 2.0), s = a / half;
+            a += kSwathSpread * half * s * s * s;
+            b += kLineBend * half * s * s;
             u = a * columnU + b * rowU;
             v = a * columnV + b * rowV;
         } else {
