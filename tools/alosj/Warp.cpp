@@ -181,12 +181,16 @@ WarpGrid PlanWarp(Product& product, const std::string& crs) {
     return grid;
 }
 
-void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+namespace {
+
+/// One pass of the warper: the source bands `bands` (0-based) into the
+/// output bands `outBands` (1-based), placed by the polynomials of `band`.
+void WarpPass(Product& product, ProductRows& source, int band, const std::vector<int>& bands,
+              const std::vector<int>& outBands, const WarpGrid& grid, GDALDataset& out,
               const std::string& resampling, ProgressBar& bar, double from, double to) {
-    ProductRows source(product);
     PolynomialTransform transform;
     transform.dataset = &product.Dataset();
-    transform.band = bands.empty() ? 0 : bands.front();
+    transform.band = band;
     std::copy(grid.geoTransform, grid.geoTransform + 6, transform.geoTransform);
     if (!GDALInvGeoTransform(transform.geoTransform, transform.inverse))
         throw Failure(kExitFailure, "the map grid cannot be inverted");
@@ -216,7 +220,7 @@ void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& g
     options->padfDstNoDataReal = static_cast<double*>(CPLCalloc(bands.size(), sizeof(double)));
     for (size_t k = 0; k < bands.size(); ++k) {
         options->panSrcBands[k] = bands[k] + 1;
-        options->panDstBands[k] = static_cast<int>(k) + 1;
+        options->panDstBands[k] = outBands[k];
     }
     options->eResampleAlg = resampling == "near"          ? GRA_NearestNeighbour
                             : resampling == "bilinear"    ? GRA_Bilinear
@@ -239,6 +243,26 @@ void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& g
     GDALDestroyScaledProgress(scaled);
     product.CheckReports("reading rows to warp");
     if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+}
+
+}  // namespace
+
+void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+              const std::string& resampling, ProgressBar& bar, double from, double to) {
+    ProductRows source(product);
+    // AVNIR-2 bands below Level 1B2 have polynomials of their own: each is
+    // placed by its own, in a pass of its own.  The others share one set.
+    const alosjdescribe::ProductDescription& d = product.Description();
+    const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
+    std::vector<int> outBands;
+    for (size_t k = 0; k < bands.size(); ++k) outBands.push_back(static_cast<int>(k) + 1);
+    if (!perBand || bands.size() < 2)
+        return WarpPass(product, source, bands.empty() ? 0 : bands.front(), bands, outBands, grid, out, resampling,
+                        bar, from, to);
+    const double step = (to - from) / static_cast<double>(bands.size());
+    for (size_t k = 0; k < bands.size(); ++k)
+        WarpPass(product, source, bands[k], {bands[k]}, {outBands[k]}, grid, out, resampling, bar,
+                 from + step * static_cast<double>(k), from + step * static_cast<double>(k + 1));
 }
 
 }  // namespace alosj
