@@ -33,7 +33,9 @@ struct CEOSALOSJ_NO_EXPORT GeolocationUnit {
     /// The left dummy width that cut raster row y (Level 1B2 cut row by row).
     double LeftCut(double y) const {
         if (!rowCut) return 0.0;
-        const long row = std::clamp(static_cast<long>(std::floor(y)), 0L, lastRow);
+        // Clamped as a double first: a far or undefined position names no row.
+        const double within = y >= 0 ? std::min(std::floor(y), static_cast<double>(lastRow)) : 0.0;
+        const long row = static_cast<long>(within);
         return static_cast<double>(rowCut->GetLeftDummyWidth(row));
     }
 };

@@ -214,6 +214,13 @@ void Export(CeosAlosjDataset& dataset) {
     Check(!acquisition.sceneStartTime.valid ||
               (acquisition.sceneStartTime.month >= 1 && acquisition.sceneStartTime.month <= 12),
           "a valid start time has a month");
+    // The geolocation of hostile polynomials: a status, never a crash or a hang.
+    double latitude = 0, longitude = 0, pixel = 0, line = 0;
+    const double width = static_cast<double>(dataset.GetSceneWidth()), height = static_cast<double>(dataset.GetSceneHeight());
+    if (dataset.PixelToLatLon(0, width / 2, height / 2, &latitude, &longitude) == ALOSJ_LOCATE_OK &&
+        dataset.LatLonToPixel(0, latitude, longitude, &pixel, &line) == ALOSJ_LOCATE_OK)
+        Check(pixel >= 0 && pixel <= width && line >= 0 && line <= height, "a located position lies in the raster");
+    dataset.LatLonToPixel(0, 35.0, 138.0, &pixel, &line);
     AlosjDateTime start{}, centre{};
     double coefficients[8][40] = {};
     Tkmd_ALPSM1B1_IMG scene{};
