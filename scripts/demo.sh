@@ -16,7 +16,7 @@ alosj=build/tools/alosj
 out=${1:-build/demo}
 mkdir -p "$out"
 # Only what an earlier run of this script wrote is replaced.
-rm -rf "$out/product" "$out/scene.tif" "$out/quicklook.png"
+rm -rf "$out/product" "$out/scene.tif" "$out/map.tif" "$out/quicklook.png"
 
 echo "== alosj sample $out/product"
 "$alosj" sample "$out/product"
@@ -27,14 +27,22 @@ echo
 echo "== alosj export $out/product $out/scene.tif"
 "$alosj" export "$out/product" "$out/scene.tif"
 echo
+echo "== alosj export $out/product $out/map.tif --warp"
+"$alosj" export "$out/product" "$out/map.tif" --warp
+echo
+echo "== alosj locate $out/product --pixel 100.5 200.5"
+"$alosj" locate "$out/product" --pixel 100.5 200.5
+echo
 echo "== alosj quicklook $out/product $out/quicklook.png"
 "$alosj" quicklook "$out/product" "$out/quicklook.png"
 echo
 echo "== gdalinfo $out/scene.tif (abridged)"
-gdalinfo "$out/scene.tif" | grep -E "^(Driver|Size is|GCP\[|  *\([0-9.]+,[0-9.]+\) ->|Band|  Description|  NoData)" || true
+gdalinfo -nogcp "$out/scene.tif" | grep -E "^(Driver|Size is|Band|  Description|  NoData|  Offset|  Unit)" || true
+echo "GCPs: $(gdalinfo "$out/scene.tif" | grep -c '^GCP\[')"
 echo
 echo "Outputs:"
 echo "  product    $out/product/  (the synthetic CEOS product: VOL, LED, IMG-01..06, TRL, SUP)"
-echo "  GeoTIFF    $out/scene.tif  (tiled, DEFLATE, placed by its four corner GCPs in EPSG:4326)"
+echo "  GeoTIFF    $out/scene.tif  (tiled, DEFLATE, placed by a grid of GCPs from the processor's geolocation)"
+echo "  map        $out/map.tif  (map-projected onto UTM zone 54 north by the processor's geolocation)"
 echo "  quicklook  $out/quicklook.png"
 echo "Try also: $alosj sample $out/avnir2 --sensor avnir2 --level 1B2 && $alosj quicklook $out/avnir2 $out/avnir2.png"

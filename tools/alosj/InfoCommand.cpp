@@ -93,8 +93,12 @@ void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
     const nlohmann::ordered_json& g = info["georeferencing"];
     if (g["method"] == "geotransform")
         row("GeoTIFF placement", g["crs"].get<std::string>() + ", geotransform from the upper-left corner");
-    else if (g["method"] == "gcps")
+    else if (g["method"] == "gcps" && g["gcps"].size() == 4)
         row("GeoTIFF placement", "the four corners as ground control points, " + g["crs"].get<std::string>());
+    else if (g["method"] == "gcps")
+        row("GeoTIFF placement", std::to_string(g["gcps"].size()) +
+                                     " ground control points from the processor's geolocation, " +
+                                     g["crs"].get<std::string>());
     else
         row("GeoTIFF placement", "none");
     if (!g["warning"].is_null()) row("", "note: " + g["warning"].get<std::string>());
