@@ -345,6 +345,93 @@ class CalibrationTest(ProductTestCase):
                                  exported.GetRasterBand(b).GetMetadata("IMAGERY"))
 
 
+class StacTest(ProductTestCase):
+    """alosj stac writes Items that validate offline against STAC 1.0.0 and its extensions."""
+
+    SCHEMAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "stac-schemas")
+
+    @classmethod
+    def validator_for(cls, schema_id):
+        import jsonschema
+        store = {}
+        for root, _, files in os.walk(cls.SCHEMAS):
+            for name in files:
+                if name.endswith(".json"):
+                    with open(os.path.join(root, name)) as f:
+                        schema = json.load(f)
+                    if "$id" in schema:
+                        store[schema["$id"].rstrip("#")] = schema
+        projjson = "/usr/share/proj/projjson.schema.json"
+        if os.path.exists(projjson):
+            with open(projjson) as f:
+                store["https://proj.org/schemas/v0.5/projjson.schema.json"] = json.load(f)
+        resolver = jsonschema.RefResolver.from_schema(store[schema_id], store=store)
+        return jsonschema.Draft7Validator(store[schema_id], resolver=resolver)
+
+    def validate(self, document, schema_id):
+        errors = sorted(self.validator_for(schema_id).iter_errors(document), key=str)
+        self.assertEqual([], [e.message for e in errors], schema_id)
+
+    def test_items_of_mapped_and_gcp_placed_products_validate_and_say_what_the_files_hold(self):
+        if ALOSJ is None:
+            self.skipTest("alosj is not built")
+        for name in ("prism-1b1-polynomials", "avnir2-1b2-known-dn"):
+            with self.subTest(name):
+                product = self.product(name)
+                cog, png, model, item_path = (self.output(name + suffix)
+                                              for suffix in (".tif", ".png", ".json", "-item.json"))
+                for args in (("export", product.volume, cog, "--format", "COG"),
+                             ("quicklook", product.volume, png)):
+                    result = run(ALOSJ, "-q", *args)
+                    self.assertEqual(0, result.returncode, result.stderr)
+                assets = ["--asset", cog, "--asset", png]
+                if name.startswith("prism"):
+                    result = run(ALOSJ, "-q", "sensor-model", "--json", product.volume)
+                    with open(model, "w") as f:
+                        f.write(result.stdout)
+                    assets += ["--asset", model]
+                result = run(ALOSJ, "-q", "stac", product.volume, *assets, "-o", item_path)
+                self.assertEqual(0, result.returncode, result.stderr)
+                with open(item_path) as f:
+                    item = json.load(f)
+                self.validate(item, "https://schemas.stacspec.org/v1.0.0/item-spec/json-schema/item.json")
+                for extension in item["stac_extensions"]:
+                    self.validate(item, extension)
+
+                source = gdal.Open(product.volume)
+                exported = gdal.Open(cog)
+                properties = item["properties"]
+                self.assertEqual(source.GetMetadataItem("SCENE_CENTER_TIME"), properties["datetime"])
+                self.assertEqual(source.GetMetadataItem("SCENE_ID"), item["id"])
+                self.assertEqual(int(source.GetMetadataItem("ORBIT_NUMBER")), properties["sat:absolute_orbit"])
+                self.assertEqual(float(source.GetMetadataItem("SUN_ELEVATION")), properties["view:sun_elevation"])
+                image = item["assets"]["image"]
+                self.assertIn("profile=cloud-optimized", image["type"])
+                self.assertEqual([exported.RasterYSize, exported.RasterXSize], image["proj:shape"])
+                transform = exported.GetGeoTransform(can_return_null=True)
+                if transform:
+                    a, b, c, d, e, f = image["proj:transform"]
+                    self.assertEqual(list(transform), [c, a, b, f, d, e])  # GDAL order from affine order
+                    self.assertEqual(int(exported.GetSpatialRef().GetAuthorityCode(None)), image["proj:epsg"])
+                else:
+                    self.assertIsNone(image["proj:epsg"])
+                    self.assertNotIn("proj:transform", image)
+                bands = image["raster:bands"]
+                self.assertEqual(exported.RasterCount, len(bands))
+                self.assertEqual(exported.GetRasterBand(1).GetScale(), bands[0]["scale"])
+                self.assertEqual(0, bands[0]["nodata"])
+                self.assertEqual(["pan"] if name.startswith("prism") else ["blue", "green", "red", "nir"],
+                                 [band["common_name"] for band in image["eo:bands"]])
+                self.assertEqual(["thumbnail"], item["assets"]["thumbnail"]["roles"])
+                # The footprint holds every corner of the scene.
+                ring = item["geometry"]["coordinates"][0]
+                self.assertEqual(ring[0], ring[-1])
+                west, south, east, north = item["bbox"]
+                for corner in ("GetULCornerLatLon", "GetLRCornerLatLon"):
+                    lat, lon = map(float, source.GetMetadataItem(corner, "ALOSJ").split(","))
+                    self.assertTrue(west - 1e-6 <= lon <= east + 1e-6 and south - 1e-6 <= lat <= north + 1e-6)
+
+
 class PythonBindingsTest(ProductTestCase):
     def test_osgeo_gdal_reads_the_product_as_an_array(self):
         product = self.product("avnir2-1b2")

@@ -70,6 +70,12 @@ struct LocateOptions {
     bool json = false;
 };
 
+struct StacOptions {
+    ProductOptions product;
+    std::vector<std::string> assets;  // files made from the product: .tif, .png, .json
+    std::string output;               // the Item's file; empty: stdout
+};
+
 struct SampleOptions {
     std::string directory;
     std::string sensor = "prism";  // prism, avnir2
@@ -84,5 +90,6 @@ int RunQuicklook(const QuicklookOptions& options);
 int RunSensorModel(const SensorModelOptions& options);
 int RunSample(const SampleOptions& options);
 int RunLocate(const LocateOptions& options);
+int RunStac(const StacOptions& options);
 
 }  // namespace alosj

@@ -89,6 +89,16 @@ int main(int argc, char** argv) {
     locateCommand->add_option("--band", locate.band, "the band, from 1 (default 1)")->check(CLI::Range(1, 4));
     locateCommand->add_flag("--json", locate.json, "print one JSON object");
 
+    alosj::StacOptions stac;
+    CLI::App* stacCommand =
+        app.add_subcommand("stac", "a STAC 1.0.0 Item for the product (eo, view, sat, projection, raster, "
+                                   "processing), with the files made from it as assets");
+    AddProductOptions(stacCommand, stac.product);
+    stacCommand->add_option("--asset", stac.assets,
+                            "a file made from the product: its COG or GeoTIFF (.tif), quicklook (.png), "
+                            "sensor model (.json); repeatable");
+    stacCommand->add_option("-o,--output", stac.output, "where to write the Item (default: stdout)");
+
     alosj::SampleOptions sample;
     CLI::App* sampleCommand =
         app.add_subcommand("sample", "write a synthetic product of a real place, for trying things out");
@@ -108,7 +118,7 @@ int main(int argc, char** argv) {
 
     exportOptions.warp = warpOption->count() > 0;
     info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
-        locate.product.quiet = sample.quiet = quiet;
+        locate.product.quiet = stac.product.quiet = sample.quiet = quiet;
     try {
         if (*infoCommand) return alosj::RunInfo(info);
         if (*exportCommand) return alosj::RunExport(exportOptions);
@@ -116,6 +126,7 @@ int main(int argc, char** argv) {
         if (*sensorModelCommand) return alosj::RunSensorModel(sensorModel);
         if (*sampleCommand) return alosj::RunSample(sample);
         if (*locateCommand) return alosj::RunLocate(locate);
+        if (*stacCommand) return alosj::RunStac(stac);
     } catch (const alosj::Failure& failure) {
         std::cerr << "alosj: " << failure.what() << "\n";
         return failure.status();

@@ -1,0 +1,242 @@
+// alosj stac: a STAC 1.0.0 Item for a product, with the eo, view, sat,
+// projection, raster and processing extensions, and the files made from it
+// (a COG, a quicklook, the sensor model) as its assets.
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include <gdal_priv.h>
+
+#include "tools/alosj/Gdal.h"
+#include "tools/alosj/Product.h"
+
+namespace fs = std::filesystem;
+
+namespace alosj {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char* const kExtensions[] = {
+    "https://stac-extensions.github.io/eo/v1.1.0/schema.json",
+    "https://stac-extensions.github.io/view/v1.0.0/schema.json",
+    "https://stac-extensions.github.io/sat/v1.0.0/schema.json",
+    "https://stac-extensions.github.io/projection/v1.1.0/schema.json",
+    "https://stac-extensions.github.io/raster/v1.1.0/schema.json",
+    "https://stac-extensions.github.io/processing/v1.2.0/schema.json",
+};
+
+/// Points along each edge of the raster that make the footprint.
+constexpr int kFootprintSteps = 8;
+
+/// The footprint: the raster's outline placed by the processor's
+/// polynomials, or by the scene's corners; counter-clockwise, closed.
+json Footprint(Product& product) {
+    CeosAlosjDataset& d = product.Dataset();
+    const double width = static_cast<double>(product.Width()), height = static_cast<double>(product.Height());
+    json ring = json::array();
+    bool placed = true;
+    // Upper-left, down the left edge, along the bottom, up the right, back
+    // along the top: counter-clockwise on the ground for a north-up scene.
+    for (int side = 0; side < 4 && placed; ++side)
+        for (int k = 0; k < kFootprintSteps; ++k) {
+            const double f = static_cast<double>(k) / kFootprintSteps;
+            const double x = side == 0 ? 0 : side == 1 ? f * width : side == 2 ? width : (1 - f) * width;
+            const double y = side == 0 ? f * height : side == 1 ? height : side == 2 ? (1 - f) * height : 0;
+            double lat, lon;
+            if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK) {
+                placed = false;
+                break;
+            }
+            ring.push_back({lon, lat});
+        }
+    if (!placed) {
+        ring = json::array();
+        double lat, lon;
+        d.GetULCornerLatLon(&lat, &lon);
+        ring.push_back({lon, lat});
+        d.GetLLCornerLatLon(&lat, &lon);
+        ring.push_back({lon, lat});
+        d.GetLRCornerLatLon(&lat, &lon);
+        ring.push_back({lon, lat});
+        d.GetURCornerLatLon(&lat, &lon);
+        ring.push_back({lon, lat});
+    }
+    ring.push_back(ring.front());
+    return {{"type", "Polygon"}, {"coordinates", json::array({ring})}};
+}
+
+json BoundingBox(const json& geometry) {
+    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
+    for (const json& point : geometry["coordinates"][0]) {
+        minX = std::min(minX, point[0].get<double>());
+        maxX = std::max(maxX, point[0].get<double>());
+        minY = std::min(minY, point[1].get<double>());
+        maxY = std::max(maxY, point[1].get<double>());
+    }
+    return {minX, minY, maxX, maxY};
+}
+
+const char* CommonName(const alosjdescribe::BandMeaning& band) {
+    switch (band.colour) {
+        case GCI_BlueBand: return "blue";
+        case GCI_GreenBand: return "green";
+        case GCI_RedBand: return "red";
+        case GCI_GrayIndex: return "pan";
+        default: return "nir";
+    }
+}
+
+const char* DataType(GDALDataType type) {
+    switch (type) {
+        case GDT_Byte: return "uint8";
+        case GDT_UInt16: return "uint16";
+        case GDT_Int16: return "int16";
+        case GDT_Float32: return "float32";
+        default: return "other";
+    }
+}
+
+/// The COG (or GeoTIFF) made from the product: its grid and bands as GDAL
+/// reads them, each band matched to the product's by its LAYER item.
+json ImageAsset(Product& product, const std::string& path) {
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> raster(
+        GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!raster) throw Failure(kExitFailure, path + ": cannot be read as a raster: " + GdalSession::LastError());
+    const alosjdescribe::ProductDescription& description = product.Description();
+    const char* layout = raster->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE");
+    json asset;
+    asset["href"] = fs::absolute(path).lexically_normal().string();
+    asset["type"] = layout && std::string(layout) == "COG" ? "image/tiff; application=geotiff; profile=cloud-optimized"
+                                                           : "image/tiff; application=geotiff";
+    asset["title"] = "The assembled raster";
+    asset["roles"] = {"data"};
+    double gt[6];
+    const OGRSpatialReference* crs = raster->GetSpatialRef();
+    const char* code = crs ? crs->GetAuthorityCode(nullptr) : nullptr;
+    const char* authority = crs ? crs->GetAuthorityName(nullptr) : nullptr;
+    const bool mapped = raster->GetGeoTransform(gt) == CE_None && crs;
+    asset["proj:epsg"] = mapped && code && authority && std::string(authority) == "EPSG" ? json(std::atoi(code))
+                                                                                         : json(nullptr);
+    asset["proj:shape"] = {raster->GetRasterYSize(), raster->GetRasterXSize()};
+    if (mapped) asset["proj:transform"] = {gt[1], gt[2], gt[0], gt[4], gt[5], gt[3]};  // affine order
+    json eo = json::array(), bands = json::array();
+    for (int b = 1; b <= raster->GetRasterCount(); ++b) {
+        GDALRasterBand* band = raster->GetRasterBand(b);
+        const char* layer = band->GetMetadataItem("LAYER");
+        const auto& meanings = description.Bands();
+        const auto meaning = std::find_if(meanings.begin(), meanings.end(), [&](const auto& m) {
+            return layer && m.layer == layer;
+        });
+        if (meaning != meanings.end())
+            eo.push_back({{"name", meaning->layer},
+                          {"common_name", CommonName(*meaning)},
+                          {"description", meaning->description},
+                          {"center_wavelength", meaning->centralWavelengthUm},
+                          {"full_width_half_max", meaning->fwhmUm}});
+        json r;
+        r["data_type"] = DataType(band->GetRasterDataType());
+        int hasNoData = FALSE;
+        const double nodata = band->GetNoDataValue(&hasNoData);
+        if (hasNoData) r["nodata"] = std::isnan(nodata) ? json("nan") : json(nodata);
+        int hasScale = FALSE, hasOffset = FALSE;
+        const double scale = band->GetScale(&hasScale), offset = band->GetOffset(&hasOffset);
+        if (hasScale) r["scale"] = scale;
+        if (hasOffset) r["offset"] = offset;
+        const char* unit = band->GetUnitType();
+        if (unit && *unit) r["unit"] = unit;
+        bands.push_back(r);
+    }
+    if (!eo.empty()) asset["eo:bands"] = eo;
+    asset["raster:bands"] = bands;
+    return asset;
+}
+
+json FileAsset(const std::string& path, const char* type, const char* title, const char* role) {
+    return {{"href", fs::absolute(path).lexically_normal().string()},
+            {"type", type},
+            {"title", title},
+            {"roles", {role}}};
+}
+
+}  // namespace
+
+/// The Item of a product, with `assets` (paths) and a self link to `self` when given.
+nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>& assets, const std::string& self) {
+    const alosjdescribe::ProductDescription& description = product.Description();
+    const CeosAlosjAcquisition& a = description.Acquisition();
+    json item;
+    item["type"] = "Feature";
+    item["stac_version"] = "1.0.0";
+    item["stac_extensions"] = kExtensions;
+    item["id"] = *a.sceneId ? std::string(a.sceneId) : fs::path(product.VolumePath()).filename().string();
+    item["geometry"] = Footprint(product);
+    item["bbox"] = BoundingBox(item["geometry"]);
+
+    json p;
+    p["datetime"] = description.SceneCenterTime().empty() ? json(nullptr) : json(description.SceneCenterTime());
+    if (!description.SceneStartTime().empty()) p["start_datetime"] = description.SceneStartTime();
+    if (!description.SceneEndTime().empty()) p["end_datetime"] = description.SceneEndTime();
+    const bool prism = description.Sensor() == alosjdescribe::kPrism;
+    p["platform"] = "alos";
+    p["constellation"] = "alos";
+    p["instruments"] = {prism ? "prism" : "avnir-2"};
+    p["gsd"] = prism ? 2.5 : 10.0;
+    p["processing:level"] = "L" + product.LevelName();
+    p["processing:software"] = {{"ceosalosj", ALOSJ_VERSION}};
+    if (a.orbitNumber > 0) p["sat:absolute_orbit"] = a.orbitNumber;
+    if (a.orbitDirection) p["sat:orbit_state"] = a.orbitDirection == 'A' ? "ascending" : "descending";
+    p["sat:platform_international_designator"] = "2006-002A";
+    if (std::isfinite(a.offNadirAngle)) p["view:off_nadir"] = std::fabs(a.offNadirAngle);
+    if (std::isfinite(a.sunElevation)) p["view:sun_elevation"] = a.sunElevation;
+    if (std::isfinite(a.sunAzimuth)) p["view:sun_azimuth"] = a.sunAzimuth;
+    if (std::isfinite(a.incidenceAngle)) p["view:incidence_angle"] = std::fabs(a.incidenceAngle);
+    item["properties"] = p;
+
+    item["links"] = json::array();
+    if (!self.empty())
+        item["links"].push_back(
+            {{"rel", "self"}, {"href", fs::absolute(self).lexically_normal().string()}, {"type", "application/json"}});
+
+    json files = json::object();
+    for (const std::string& path : assets) {
+        const std::string extension = fs::path(path).extension().string();
+        if (extension == ".tif" || extension == ".tiff")
+            files["image"] = ImageAsset(product, path);
+        else if (extension == ".png")
+            files["thumbnail"] = FileAsset(path, "image/png", "Quicklook", "thumbnail");
+        else if (extension == ".json")
+            files["sensor-model"] = FileAsset(path, "application/json", "PRISM Level 1B1 sensor model", "metadata");
+        else
+            throw Failure(kExitUsage, "--asset " + path + ": a .tif, .png or .json file is expected");
+    }
+    item["assets"] = files;
+    return item;
+}
+
+int RunStac(const StacOptions& options) {
+    for (const std::string& path : options.assets)
+        if (!fs::is_regular_file(path)) throw Failure(kExitFailure, path + ": no such file");
+    Product product(options.product);
+    GdalSession gdal;
+    const json item = StacItem(product, options.assets, options.output);
+    if (options.output.empty()) {
+        std::cout << item.dump(2) << "\n";
+        return 0;
+    }
+    // Written under a temporary name beside it, named when complete.
+    OutputFile staging(CreateUniqueFileBeside(options.output, ".json"));
+    {
+        std::ofstream out(staging.path(), std::ios::trunc);
+        out << item.dump(2) << "\n";
+        if (!out) throw Failure(kExitFailure, options.output + ": cannot be written");
+    }
+    PublishOutput(staging.path(), options.output, true, "alosj stac");
+    staging.Keep();
+    return 0;
+}
+
+}  // namespace alosj
