@@ -163,6 +163,11 @@ const std::vector<GeolocationUnit>& UnitsOfBand(CeosAlosjDataset& dataset, CeosA
             for (GeolocationUnit& unit : units) unit.usable = Usable(dataset, unit);
             s.geolocation.push_back(std::move(units));
         }
+        for (const std::vector<GeolocationUnit>& units : s.geolocation) {
+            s.usableGeolocation.emplace_back();
+            for (const GeolocationUnit& unit : units)
+                if (unit.usable) s.usableGeolocation.back().push_back(&unit);
+        }
     }
     static const std::vector<GeolocationUnit> none;
     return band >= 0 && band < static_cast<int>(s.geolocation.size()) ? s.geolocation[band] : none;
@@ -190,9 +195,9 @@ CeosAlosjLocateStatus CeosAlosjDataset::LatLonToPixel(int band, double latitude,
         !std::isfinite(longitude))
         return ALOSJ_LOCATE_BAD_REQUEST;
     const long width = GetSceneWidth(), height = GetSceneHeight();
-    std::vector<const GeolocationUnit*> usable;
-    for (const GeolocationUnit& unit : UnitsOfBand(*this, *d, band))
-        if (unit.usable) usable.push_back(&unit);
+    UnitsOfBand(*this, *d, band);
+    if (band >= static_cast<int>(d->usableGeolocation.size())) return ALOSJ_LOCATE_NO_POLYNOMIALS;
+    const std::vector<const GeolocationUnit*>& usable = d->usableGeolocation[band];
 
     if (usable.empty()) return ALOSJ_LOCATE_NO_POLYNOMIALS;
 

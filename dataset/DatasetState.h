@@ -83,9 +83,11 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     static constexpr long kAllCcds = 1;  // side by side
     static constexpr long kOneCcd = 2;   // the selected CCD file alone
 
-    /// Per band, the geolocation units whose polynomials are usable, made
-    /// on first use (geolocation runs per pixel when a scene is warped).
+    /// Per band, the geolocation units and (pointing into them) those whose
+    /// polynomials are usable, made on first use: geolocation runs per pixel
+    /// when a scene is warped.
     std::vector<std::vector<GeolocationUnit>> geolocation;
+    std::vector<std::vector<const GeolocationUnit*>> usableGeolocation;
     bool geolocationMade = false;
 
     bool IsPrism() const { return sensorType == kPrism; }

@@ -297,6 +297,10 @@ void ProductDescription::Place(CeosAlosjDataset& d) {
 bool ProductDescription::PlaceByPolynomials(CeosAlosjDataset& d, int geographicEpsg) {
     if (width_ <= 0 || height_ <= 0) return false;
     const double width = static_cast<double>(width_), height = static_cast<double>(height_);
+    // Products without usable polynomials (most damaged ones) stop here,
+    // before the columns are walked.
+    double latitude = 0.0, longitude = 0.0;
+    if (d.PixelToLatLon(0, width / 2, height / 2, &latitude, &longitude) != ALOSJ_LOCATE_OK) return false;
     // Columns: both edges of every image file's share of the raster (CCD
     // seams included) and nodes between, so that a thin-plate spline or a
     // polynomial through them follows the geometry within a tenth of a pixel.
