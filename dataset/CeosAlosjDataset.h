@@ -26,6 +26,7 @@
 #include "dataset/CeosAlosjAcquisition.h"
 #include "dataset/CeosAlosjGeolocation.h"
 #include "files/CeosAlosjSummaryFile.h"
+#include "host/HostFileSystem.h"
 #include "host/HostReport.h"
 #include "host/Tkmd_ALPSM1B1.h"
 #include "host/tmsc.h"

@@ -9,12 +9,52 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/HostFileSystem.h"
 #include "host/platform.h"
 #include "host/tmsc.h"
 
+CeosAlosjFile::~CeosAlosjFile() = default;
+CeosAlosjFileSystem::~CeosAlosjFileSystem() = default;
+
 namespace {
 
+// The file systems hosts mounted, by prefix.
+class MountTable {
+public:
+    void Mount(const std::string& prefix, std::shared_ptr<CeosAlosjFileSystem> fileSystem) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        mounts_.erase(std::remove_if(mounts_.begin(), mounts_.end(),
+                                     [&](const Entry& m) { return m.prefix == prefix; }),
+                      mounts_.end());
+        if (fileSystem) mounts_.push_back({prefix, std::move(fileSystem)});
+    }
+    /// The file system of the longest mounted prefix of name, or null.
+    std::shared_ptr<CeosAlosjFileSystem> Find(const char* name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Entry* best = nullptr;
+        for (const Entry& m : mounts_)
+            if (std::strncmp(name, m.prefix.c_str(), m.prefix.size()) == 0 &&
+                (!best || m.prefix.size() > best->prefix.size()))
+                best = &m;
+        return best ? best->fileSystem : nullptr;
+    }
+
+private:
+    struct Entry {
+        std::string prefix;
+        std::shared_ptr<CeosAlosjFileSystem> fileSystem;
+    };
+    std::mutex mutex_;
+    std::vector<Entry> mounts_;
+};
+
+MountTable& Mounts() {
+    static MountTable table;
+    return table;
+}
+
 struct OpenFile {
+    std::unique_ptr<CeosAlosjFile> mounted;  // when a mounted file system opened it
     host_platform::NativeFile native = 0;
     std::string name;
     bool writable = false;
@@ -64,6 +104,16 @@ void Report(Terr_ErrorReport* report, const char* operation, long line,
     if (report) *report = terr_CreateErrorReport(operation, line, 2, nullptr, message.c_str(), 0);
 }
 
+int64_t ReadAt(OpenFile& file, int64_t offset, void* buffer, int64_t count, std::string* error) {
+    if (file.mounted) return file.mounted->ReadAt(offset, buffer, count, error);
+    return host_platform::ReadAt(file.native, offset, buffer, count, error);
+}
+
+int64_t SizeOf(OpenFile& file, std::string* error) {
+    if (file.mounted) return file.mounted->Size(error);
+    return host_platform::Size(file.native, error);
+}
+
 OpenFile* FindOrReport(Tfio_File handle, const char* operation, Terr_ErrorReport* report) {
     OpenFile* file = handle ? Handles().Find(handle) : nullptr;
     if (!file) Report(report, operation, __LINE__, handle ? "file handle is closed" : "no file handle");
@@ -96,9 +146,18 @@ Tfio_File tfio_Open(const char* name, const char* mode, Terr_ErrorReport* report
     file->name = name;
     std::string error;
     bool opened;
+    const std::shared_ptr<CeosAlosjFileSystem> mounted = Mounts().Find(name);
     if (mode[0] == 'r') {
-        opened = host_platform::OpenRead(name, &file->native, &error);
-        if (opened) file->knownSize = host_platform::Size(file->native, nullptr);
+        if (mounted) {
+            file->mounted = mounted->OpenRead(name, &error);
+            opened = file->mounted != nullptr;
+        } else {
+            opened = host_platform::OpenRead(name, &file->native, &error);
+        }
+        if (opened) file->knownSize = SizeOf(*file, nullptr);
+    } else if (mode[0] == 'w' && mounted) {
+        Report(report, "tfio_Open", __LINE__, std::string("cannot write ") + name + ": its file system is read-only");
+        return nullptr;
     } else if (mode[0] == 'w') {
         file->writable = true;
         opened = host_platform::OpenWriteTruncate(name, &file->native, &error);
@@ -120,7 +179,7 @@ void tfio_Close(Tfio_File handle, Terr_ErrorReport* report) {
         return;
     }
     std::string error;
-    if (!host_platform::Close(file->native, &error))
+    if (!file->mounted && !host_platform::Close(file->native, &error))
         Report(report, "tfio_Close", __LINE__, "cannot close " + file->name + ": " + error);
 }
 
@@ -145,11 +204,11 @@ long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
     // so that the caller's bytes stay as they were.  The size is looked up
     // again first, in case the file has grown.
     if (file->knownSize >= 0 && count > file->knownSize - offset) {
-        file->knownSize = host_platform::Size(file->native, &error);
+        file->knownSize = SizeOf(*file, &error);
         if (file->knownSize >= 0 && count > file->knownSize - offset)
             return shortRead(std::max<int64_t>(0, file->knownSize - offset));
     }
-    int64_t got = host_platform::ReadAt(file->native, offset, buffer, count, &error);
+    int64_t got = ReadAt(*file, offset, buffer, count, &error);
     if (got < 0) {
         Report(report, "tfio_ReadDirect", __LINE__, "cannot read " + file->name + ": " + error);
         return -1;
@@ -162,7 +221,7 @@ long tfio_FileWriteDirect(Tfio_File handle, int64_t offset, const void* buffer, 
                           long items, Terr_ErrorReport* report) {
     OpenFile* file = FindOrReport(handle, "tfio_FileWriteDirect", report);
     if (!file) return -1;
-    if (!file->writable || offset < 0 || count < 0 || items < 0 || (!buffer && count > 0)) {
+    if (!file->writable || file->mounted || offset < 0 || count < 0 || items < 0 || (!buffer && count > 0)) {
         Report(report, "tfio_FileWriteDirect", __LINE__, "invalid write to " + file->name);
         return -1;
     }
@@ -188,7 +247,7 @@ char* tfio_Fgets(char* buffer, int size, Tfio_File handle, Terr_ErrorReport* rep
     std::string error;
     while (length < size - 1) {
         int64_t want = std::min<int64_t>(sizeof chunk, size - 1 - length);
-        int64_t got = host_platform::ReadAt(file->native, file->linePosition, chunk, want, &error);
+        int64_t got = ReadAt(*file, file->linePosition, chunk, want, &error);
         if (got < 0) {
             Report(report, "tfio_Fgets", __LINE__, "cannot read " + file->name + ": " + error);
             return nullptr;
@@ -213,13 +272,16 @@ int64_t tfio_FileSize(Tfio_File handle, Terr_ErrorReport* report) {
     OpenFile* file = FindOrReport(handle, "tfio_FileSize", report);
     if (!file) return -1;
     std::string error;
-    int64_t size = host_platform::Size(file->native, &error);
+    int64_t size = SizeOf(*file, &error);
     if (size < 0) Report(report, "tfio_FileSize", __LINE__, "cannot stat " + file->name + ": " + error);
     return size;
 }
 
 int tfio_FileExists(const char* name, Terr_ErrorReport* report) {
-    if (name && host_platform::Exists(name)) return 1;
+    if (name) {
+        const std::shared_ptr<CeosAlosjFileSystem> mounted = Mounts().Find(name);
+        if (mounted ? mounted->IsFile(name) : host_platform::Exists(name)) return 1;
+    }
     Report(report, "tfio_FileExists", __LINE__,
            std::string("no such file: ") + (name ? name : "(null)"));
     return 0;
@@ -227,7 +289,8 @@ int tfio_FileExists(const char* name, Terr_ErrorReport* report) {
 
 void tfio_FileUnlink(const char* name, Terr_ErrorReport* report) {
     std::string error;
-    if (!name || !host_platform::Unlink(name, &error))
+    if (name && Mounts().Find(name)) error = "its file system is read-only";
+    if (!name || !error.empty() || !host_platform::Unlink(name, &error))
         Report(report, "tfio_FileUnlink", __LINE__,
                std::string("cannot delete ") + (name ? name : "(null)") + ": " + error);
 }
@@ -254,7 +317,10 @@ Tfio_File tfio_CreateTempInTmpdir(const char* prefix, char** name, Terr_ErrorRep
 
 Tfio_FileList* tfio_FindFilesInPath(const char* directory, const char* pattern) {
     std::vector<std::string> names;
-    if (!directory || !pattern || !host_platform::ListFiles(directory, &names)) return nullptr;
+    if (!directory || !pattern) return nullptr;
+    const std::shared_ptr<CeosAlosjFileSystem> mounted = Mounts().Find(directory);
+    if (mounted ? !mounted->ListFiles(directory, &names) : !host_platform::ListFiles(directory, &names))
+        return nullptr;
     std::vector<std::string> paths;
     for (const std::string& name : names)
         if (WildcardMatch(pattern, name.c_str()))
@@ -276,4 +342,8 @@ Tfio_FileList* tfio_FindFilesInPath(const char* directory, const char* pattern) 
         text += paths[i].size() + 1;
     }
     return list;
+}
+
+void CeosAlosjMountFileSystem(const std::string& prefix, std::shared_ptr<CeosAlosjFileSystem> fileSystem) {
+    Mounts().Mount(prefix, std::move(fileSystem));
 }

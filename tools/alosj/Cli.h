@@ -76,6 +76,28 @@ struct StacOptions {
     std::string output;               // the Item's file; empty: stdout
 };
 
+struct ConvertOptions {
+    ProductOptions product;
+    std::string out;         // the directory that holds one directory per product
+    bool warp = false;       // map-project the COG
+    bool overwrite = false;  // redo a product whose outputs are complete
+};
+
+struct BatchOptions {
+    std::vector<std::string> sources;  // directories, .zip/.tar/.tar.gz files, volume directory files
+    std::string out;
+    int jobs = 0;  // 0: one per core
+    bool warp = false;
+    bool overwrite = false;
+    bool progress = false;
+    bool list = false;  // only print the products found
+    std::string log;    // the JSON lines go here instead of stdout
+};
+
+struct CatalogOptions {
+    std::string out;
+};
+
 struct SampleOptions {
     std::string directory;
     std::string sensor = "prism";  // prism, avnir2
@@ -91,5 +113,12 @@ int RunSensorModel(const SensorModelOptions& options);
 int RunSample(const SampleOptions& options);
 int RunLocate(const LocateOptions& options);
 int RunStac(const StacOptions& options);
+int RunConvert(const ConvertOptions& options);
+int RunBatch(const BatchOptions& options);
+int RunCatalog(const CatalogOptions& options);
+
+/// The id of the STAC Collection `alosj batch` writes into out: the
+/// directory's name.
+std::string CollectionId(const std::string& out);
 
 }  // namespace alosj

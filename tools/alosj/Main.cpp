@@ -99,6 +99,35 @@ int main(int argc, char** argv) {
                             "sensor model (.json); repeatable");
     stacCommand->add_option("-o,--output", stac.output, "where to write the Item (default: stdout)");
 
+    alosj::ConvertOptions convert;
+    CLI::App* convertCommand = app.add_subcommand(
+        "convert", "one product to OUT/<id>/: its COG, quicklook, sensor model (PRISM 1B1) and STAC Item, "
+                   "skipped when they are all there; prints one JSON line");
+    AddProductOptions(convertCommand, convert.product);
+    convertCommand->add_option("--out", convert.out, "the directory of the converted products")->required();
+    convertCommand->add_flag("--warp", convert.warp, "map-project the COG by the processor's geolocation");
+    convertCommand->add_flag("--overwrite", convert.overwrite, "convert again even when the outputs are there");
+
+    alosj::BatchOptions batch;
+    CLI::App* batchCommand = app.add_subcommand(
+        "batch", "convert every product under the sources (directories at any depth, .zip, .tar, .tar.gz) as "
+                 "alosj convert does, in parallel processes, and write a STAC Collection over them");
+    batchCommand->add_option("sources", batch.sources, "directories, archives or volume directory files")
+        ->required();
+    batchCommand->add_option("--out", batch.out, "the directory of the converted products")->required();
+    batchCommand->add_option("--jobs", batch.jobs, "products converted at once (default: one per core)")
+        ->check(CLI::Range(1, 1024));
+    batchCommand->add_flag("--warp", batch.warp, "map-project the COGs by the processor's geolocation");
+    batchCommand->add_flag("--overwrite", batch.overwrite, "convert again products whose outputs are there");
+    batchCommand->add_flag("--progress", batch.progress, "say on stderr as each product is done");
+    batchCommand->add_option("--log", batch.log, "append the JSON lines to this file instead of stdout");
+    batchCommand->add_flag("--list", batch.list, "only print the volume directory files found, one per line");
+
+    alosj::CatalogOptions catalog;
+    CLI::App* catalogCommand = app.add_subcommand(
+        "catalog", "write OUT/collection.json, the STAC Collection over the Items alosj convert wrote into OUT");
+    catalogCommand->add_option("out", catalog.out, "the directory of the converted products")->required();
+
     alosj::SampleOptions sample;
     CLI::App* sampleCommand =
         app.add_subcommand("sample", "write a synthetic product of a real place, for trying things out");
@@ -118,7 +147,7 @@ int main(int argc, char** argv) {
 
     exportOptions.warp = warpOption->count() > 0;
     info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
-        locate.product.quiet = stac.product.quiet = sample.quiet = quiet;
+        locate.product.quiet = stac.product.quiet = convert.product.quiet = sample.quiet = quiet;
     try {
         if (*infoCommand) return alosj::RunInfo(info);
         if (*exportCommand) return alosj::RunExport(exportOptions);
@@ -127,6 +156,9 @@ int main(int argc, char** argv) {
         if (*sampleCommand) return alosj::RunSample(sample);
         if (*locateCommand) return alosj::RunLocate(locate);
         if (*stacCommand) return alosj::RunStac(stac);
+        if (*convertCommand) return alosj::RunConvert(convert);
+        if (*batchCommand) return alosj::RunBatch(batch);
+        if (*catalogCommand) return alosj::RunCatalog(catalog);
     } catch (const alosj::Failure& failure) {
         std::cerr << "alosj: " << failure.what() << "\n";
         return failure.status();

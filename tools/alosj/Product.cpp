@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 
-namespace fs = std::filesystem;
+#include <cpl_string.h>
+#include <cpl_vsi.h>
+
+#include "tools/describe/VirtualFileSystems.h"
 
 namespace alosj {
 
@@ -30,6 +31,23 @@ std::string Trimmed(const char* text) {
 
 Failure Unreadable(const std::string& path, const std::string& problem) {
     return Failure(kExitFailure, path + ": " + problem);
+}
+
+/// The last component of a path ('/' or '\\' separated).
+std::string FileName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool IsRegularFile(const std::string& path) {
+    VSIStatBufL stat;
+    return VSIStatExL(path.c_str(), &stat, VSI_STAT_EXISTS_FLAG | VSI_STAT_NATURE_FLAG) == 0 &&
+           VSI_ISREG(stat.st_mode);
 }
 
 }  // namespace
@@ -57,31 +75,37 @@ void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
 
 // ------------------------------------------------------------------ finding --
 
-std::string FindVolumeDirectoryFile(const std::string& path) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (error || !fs::exists(status)) throw Unreadable(path, "no such file or directory");
-    if (fs::is_directory(status)) {
+std::string FindVolumeDirectoryFile(const std::string& given) {
+    alosjdescribe::MountGdalVirtualFileSystems();
+    // A zip or tar file is read as the directory it holds.
+    const std::string archive = alosjdescribe::ArchiveDirectoryName(given);
+    const std::string path = archive.empty() ? given : archive;
+    VSIStatBufL stat;
+    if (VSIStatExL(path.c_str(), &stat, VSI_STAT_EXISTS_FLAG | VSI_STAT_NATURE_FLAG) != 0)
+        throw Unreadable(given, archive.empty() ? "no such file or directory" : "not a readable archive");
+    if (VSI_ISDIR(stat.st_mode)) {
+        const CPLStringList entries(VSIReadDir(path.c_str()));
         std::vector<std::string> found;
-        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
-            if (IsVolumeName(it->path().filename().string()) && it->is_regular_file(error))
-                found.push_back(it->path().string());
-        if (error) throw Unreadable(path, "cannot list the directory: " + error.message());
+        for (int i = 0; i < entries.size(); ++i) {
+            const std::string name = entries[i];
+            const std::string file = path + (path.back() == '/' ? "" : "/") + name;
+            if (IsVolumeName(name) && IsRegularFile(file)) found.push_back(file);
+        }
         if (found.empty())
-            throw Unreadable(path, "no product here: no volume directory file VOL-ALPSM* (PRISM) or "
-                                   "VOL-ALAV2* (AVNIR-2)");
+            throw Unreadable(given, "no product here: no volume directory file VOL-ALPSM* (PRISM) or "
+                                    "VOL-ALAV2* (AVNIR-2)");
         if (found.size() > 1) {
             std::sort(found.begin(), found.end());
             std::string names;
-            for (const std::string& f : found) names += (names.empty() ? "" : ", ") + fs::path(f).filename().string();
-            throw Unreadable(path, "several products here (" + names + "); name the volume directory file of one");
+            for (const std::string& f : found) names += (names.empty() ? "" : ", ") + FileName(f);
+            throw Unreadable(given, "several products here (" + names + "); name the volume directory file of one");
         }
         return found.front();
     }
-    if (!fs::is_regular_file(status)) throw Unreadable(path, "not a regular file");
-    if (!IsVolumeName(fs::path(path).filename().string()))
-        throw Unreadable(path, "not a volume directory file: its name must contain VOL-ALPSM (PRISM) "
-                               "or VOL-ALAV2 (AVNIR-2)");
+    if (!VSI_ISREG(stat.st_mode)) throw Unreadable(given, "not a regular file");
+    if (!IsVolumeName(FileName(path)))
+        throw Unreadable(given, "not a volume directory file: its name must contain VOL-ALPSM (PRISM) "
+                                "or VOL-ALAV2 (AVNIR-2)");
     return path;
 }
 
@@ -92,11 +116,9 @@ Product::Product(const ProductOptions& options) : ccd_(options.ccd) {
     watch_ = std::make_unique<ReportWatch>(options.quiet);
 
     // The leader file sits beside the volume directory file with LED in place of VOL.
-    const fs::path volume(volumePath_);
-    const fs::path leader = volume.parent_path() / ("LED" + volume.filename().string().substr(3));
-    std::error_code error;
-    if (!fs::is_regular_file(leader, error))
-        throw Unreadable(volumePath_, "the product's leader file " + leader.filename().string() + " is missing");
+    const std::string leader = "LED" + FileName(volumePath_).substr(3);
+    if (!IsRegularFile(DirectoryOf(volumePath_) + "/" + leader))
+        throw Unreadable(volumePath_, "the product's leader file " + leader + " is missing");
 
     dataset_ = ccd_ > 0 ? std::make_unique<CeosAlosjDataset>(volumePath_.c_str(), ccd_)
                         : std::make_unique<CeosAlosjDataset>(volumePath_.c_str());
@@ -119,10 +141,9 @@ Product::Product(const ProductOptions& options) : ccd_(options.ccd) {
     }
     for (long k = 0; k < d.GetImgFileCount(); ++k) {
         const char* name = d.GetImageFileName(k);
-        if (!name || !fs::is_regular_file(name, error))
+        if (!name || !IsRegularFile(name))
             throw Unreadable(volumePath_, std::string("the product's image file ") +
-                                              (name ? fs::path(name).filename().string() : std::to_string(k + 1)) +
-                                              " is missing");
+                                              (name ? FileName(name) : std::to_string(k + 1)) + " is missing");
     }
     d.FileRead();
     CheckReports("reading the product's records");

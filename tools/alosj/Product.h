@@ -87,6 +87,11 @@ private:
 
 /// 0-based bands from a list such as "1,3", "2-4" or "Layer_1"; empty for
 /// every band.  Throws a usage Failure for a band the product lacks.
+/// The product's STAC Item id and the name of its directory in a batch:
+/// the scene ID and the product ID, e.g. "ALPSMN038862710-O1B1__A", so that
+/// one scene at two processing levels gives two Items.
+std::string ItemId(Product& product);
+
 std::vector<int> ParseBands(const std::string& list, Product& product);
 
 }  // namespace alosj

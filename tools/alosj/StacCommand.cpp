@@ -102,14 +102,22 @@ const char* DataType(GDALDataType type) {
 
 /// The COG (or GeoTIFF) made from the product: its grid and bands as GDAL
 /// reads them, each band matched to the product's by its LAYER item.
-json ImageAsset(Product& product, const std::string& path) {
+/// An asset's href: absolute, or relative to the Item's directory when the
+/// Item belongs to a catalog (so that the catalog can move).
+std::string Href(const std::string& path, const std::string& itemDirectory) {
+    const fs::path absolute = fs::absolute(path).lexically_normal();
+    if (itemDirectory.empty()) return absolute.string();
+    return "./" + absolute.lexically_relative(fs::absolute(itemDirectory).lexically_normal()).string();
+}
+
+json ImageAsset(Product& product, const std::string& path, const std::string& itemDirectory) {
     std::unique_ptr<GDALDataset, GdalDatasetCloser> raster(
         GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
     if (!raster) throw Failure(kExitFailure, path + ": cannot be read as a raster: " + GdalSession::LastError());
     const alosjdescribe::ProductDescription& description = product.Description();
     const char* layout = raster->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE");
     json asset;
-    asset["href"] = fs::absolute(path).lexically_normal().string();
+    asset["href"] = Href(path, itemDirectory);
     asset["type"] = layout && std::string(layout) == "COG" ? "image/tiff; application=geotiff; profile=cloud-optimized"
                                                            : "image/tiff; application=geotiff";
     asset["title"] = "The assembled raster";
@@ -155,8 +163,9 @@ json ImageAsset(Product& product, const std::string& path) {
     return asset;
 }
 
-json FileAsset(const std::string& path, const char* type, const char* title, const char* role) {
-    return {{"href", fs::absolute(path).lexically_normal().string()},
+json FileAsset(const std::string& path, const std::string& itemDirectory, const char* type, const char* title,
+               const char* role) {
+    return {{"href", Href(path, itemDirectory)},
             {"type", type},
             {"title", title},
             {"roles", {role}}};
@@ -164,15 +173,19 @@ json FileAsset(const std::string& path, const char* type, const char* title, con
 
 }  // namespace
 
-/// The Item of a product, with `assets` (paths) and a self link to `self` when given.
-nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>& assets, const std::string& self) {
+/// The Item of a product, with `assets` (paths) and a self link to `self`
+/// when given.  With `collection`, the Item belongs to that Collection,
+/// written as collection.json in the directory above the Item's; its
+/// assets are named relative to the Item.
+nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>& assets, const std::string& self,
+                                const std::string& collection) {
     const alosjdescribe::ProductDescription& description = product.Description();
     const CeosAlosjAcquisition& a = description.Acquisition();
     json item;
     item["type"] = "Feature";
     item["stac_version"] = "1.0.0";
     item["stac_extensions"] = kExtensions;
-    item["id"] = *a.sceneId ? std::string(a.sceneId) : fs::path(product.VolumePath()).filename().string();
+    item["id"] = ItemId(product);
     item["geometry"] = Footprint(product);
     item["bbox"] = BoundingBox(item["geometry"]);
 
@@ -200,16 +213,22 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
     if (!self.empty())
         item["links"].push_back(
             {{"rel", "self"}, {"href", fs::absolute(self).lexically_normal().string()}, {"type", "application/json"}});
+    const std::string itemDirectory = collection.empty() ? "" : fs::path(self).parent_path().string();
+    if (!collection.empty()) {
+        item["collection"] = collection;
+        for (const char* rel : {"parent", "root", "collection"})
+            item["links"].push_back({{"rel", rel}, {"href", "../collection.json"}, {"type", "application/json"}});
+    }
 
     json files = json::object();
     for (const std::string& path : assets) {
         const std::string extension = fs::path(path).extension().string();
         if (extension == ".tif" || extension == ".tiff")
-            files["image"] = ImageAsset(product, path);
+            files["image"] = ImageAsset(product, path, itemDirectory);
         else if (extension == ".png")
-            files["thumbnail"] = FileAsset(path, "image/png", "Quicklook", "thumbnail");
+            files["thumbnail"] = FileAsset(path, itemDirectory, "image/png", "Quicklook", "thumbnail");
         else if (extension == ".json")
-            files["sensor-model"] = FileAsset(path, "application/json", "PRISM Level 1B1 sensor model", "metadata");
+            files["sensor-model"] = FileAsset(path, itemDirectory, "application/json", "PRISM Level 1B1 sensor model", "metadata");
         else
             throw Failure(kExitUsage, "--asset " + path + ": a .tif, .png or .json file is expected");
     }
@@ -222,7 +241,7 @@ int RunStac(const StacOptions& options) {
         if (!fs::is_regular_file(path)) throw Failure(kExitFailure, path + ": no such file");
     Product product(options.product);
     GdalSession gdal;
-    const json item = StacItem(product, options.assets, options.output);
+    const json item = StacItem(product, options.assets, options.output, "");
     if (options.output.empty()) {
         std::cout << item.dump(2) << "\n";
         return 0;

@@ -61,9 +61,6 @@ std::string FindVolumeDirectoryIn(const char* directory) {
 }
 
 int AlosjGdalDataset::Identify(GDALOpenInfo* openInfo) {
-    // The library reads files of the operating system only, not GDAL's
-    // virtual file systems.
-    if (STARTS_WITH_CI(openInfo->pszFilename, "/vsi")) return FALSE;
     if (openInfo->bIsDirectory) return !FindVolumeDirectoryIn(openInfo->pszFilename).empty();
     return IdentifyVolumeDirectory(CPLGetFilename(openInfo->pszFilename), openInfo->pabyHeader,
                                    openInfo->nHeaderBytes) >= 0;

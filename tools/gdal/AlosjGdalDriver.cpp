@@ -2,6 +2,7 @@
 // gdal_ALOSJ.so from GDAL_DRIVER_PATH or its plugin directory.
 #include "AlosjGdalDataset.h"
 #include "gdal_priv.h"
+#include "tools/describe/VirtualFileSystems.h"
 
 // The plugin's objects are hidden; only the entry point is seen by GDAL.
 #if defined(_WIN32)
@@ -15,6 +16,10 @@ extern "C" ALOSJ_PLUGIN_ENTRY void GDALRegister_ALOSJ();
 void GDALRegister_ALOSJ() {
     if (!GDAL_CHECK_VERSION("ALOSJ")) return;
     if (GDALGetDriverByName("ALOSJ") != nullptr) return;
+
+    // Products inside archives, on web servers and in object stores open
+    // through GDAL's virtual file systems.
+    alosjdescribe::MountGdalVirtualFileSystems();
 
     auto* driver = new GDALDriver();
     driver->SetDescription("ALOSJ");

@@ -1,0 +1,20 @@
+// GDAL's virtual file systems as the library's file access: once mounted,
+// names that begin with "/vsi" (/vsizip/, /vsitar/, /vsigzip/, /vsicurl/,
+// /vsis3/, /vsimem/, ...) open through GDAL, so a product inside an archive,
+// on a web server or in an object store reads like a local one.  Other names
+// stay with the operating system.
+#pragma once
+
+#include <string>
+
+namespace alosjdescribe {
+
+/// Mounts GDAL's virtual file systems on "/vsi" (once; later calls do nothing).
+void MountGdalVirtualFileSystems();
+
+/// The name under which GDAL reads an archive file as a directory:
+/// "/vsizip/PATH" for .zip, "/vsitar/PATH" for .tar, .tar.gz and .tgz;
+/// empty for other names.
+std::string ArchiveDirectoryName(const std::string& path);
+
+}  // namespace alosjdescribe
