@@ -91,6 +91,15 @@ std::string FindVolumeDirectoryFile(const std::string& given) {
             const std::string file = path + (path.back() == '/' ? "" : "/") + name;
             if (IsVolumeName(name) && IsRegularFile(file)) found.push_back(file);
         }
+        if (found.empty() && !archive.empty()) {
+            // An archive's product may lie in a directory inside it.
+            const CPLStringList all(VSIReadDirRecursive(path.c_str()));
+            for (int i = 0; i < all.size(); ++i) {
+                const std::string entry = all[i];
+                if (!entry.empty() && entry.back() != '/' && IsVolumeName(FileName(entry)))
+                    found.push_back(path + "/" + entry);
+            }
+        }
         if (found.empty())
             throw Unreadable(given, "no product here: no volume directory file VOL-ALPSM* (PRISM) or "
                                     "VOL-ALAV2* (AVNIR-2)");

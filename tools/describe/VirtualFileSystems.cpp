@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include <cpl_conv.h>
 #include <cpl_vsi.h>
 
 #include "dataset/CeosAlosjDataset.h"
@@ -88,7 +89,13 @@ bool EndsWithNoCase(const std::string& text, const std::string& ending) {
 
 void MountGdalVirtualFileSystems() {
     static std::once_flag once;
-    std::call_once(once, [] { CeosAlosjMountFileSystem("/vsi", std::make_shared<GdalFileSystem>()); });
+    std::call_once(once, [] {
+        CeosAlosjMountFileSystem("/vsi", std::make_shared<GdalFileSystem>());
+        // Reading a .gz (a .tar.gz too) makes GDAL save an index beside it
+        // unless told not to; nothing is written beside what is read.
+        if (!CPLGetConfigOption("CPL_VSIL_GZIP_WRITE_PROPERTIES", nullptr))
+            CPLSetConfigOption("CPL_VSIL_GZIP_WRITE_PROPERTIES", "NO");
+    });
 }
 
 std::string ArchiveDirectoryName(const std::string& path) {

@@ -9,7 +9,9 @@
 
 namespace alosjdescribe {
 
-/// Mounts GDAL's virtual file systems on "/vsi" (once; later calls do nothing).
+/// Mounts GDAL's virtual file systems on "/vsi" (once; later calls do
+/// nothing), and keeps GDAL from saving an index beside a .gz file it reads
+/// (CPL_VSIL_GZIP_WRITE_PROPERTIES=NO, unless set otherwise).
 void MountGdalVirtualFileSystems();
 
 /// The name under which GDAL reads an archive file as a directory:

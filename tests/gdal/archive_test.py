@@ -1,0 +1,326 @@
+"""Whole archives: alosj batch over directories, zip and tar files; products
+read over HTTP through GDAL's virtual file systems; the Dask entry point.
+
+Run by ctest with GDAL_DRIVER_PATH set to the build tree's plugin directory:
+
+    archive_test.py --alosj <alosj> [--dask-entry <alosj_dask.py>] [-v]
+
+Products are written by `alosj sample` (the product writer).
+"""
+
+import argparse
+import copy
+import functools
+import hashlib
+import http.server
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import threading
+import unittest
+import zipfile
+
+import numpy
+from osgeo import gdal
+
+import stac_schemas
+
+ALOSJ = None
+DASK_ENTRY = None
+
+gdal.UseExceptions()
+
+
+def run(*args, timeout=300):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=timeout)
+
+
+def tree_state(root):
+    """Every file and directory under root with its size, time and content digest."""
+    state = {}
+    for directory, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(directory, name)
+            info = os.stat(path)
+            digest = None
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    digest = hashlib.sha1(f.read()).hexdigest()
+            state[os.path.relpath(path, root)] = (info.st_size, info.st_mtime_ns, digest)
+    return state
+
+
+class Archive:
+    """A mixed archive: a product deep in directories, one in a zip, one in a
+    tar, and a damaged one (an image file cut short) in a tar.gz."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="ceosalosj-archive-")
+        self.sources = os.path.join(self.dir, "archive")
+        staging = os.path.join(self.dir, "staging")
+        os.makedirs(os.path.join(self.sources, "2006", "10"))
+        for name, sensor, level in (("prism-1b1", "prism", "1B1"), ("avnir2-1b2", "avnir2", "1B2"),
+                                    ("prism-1a", "prism", "1A"), ("avnir2-1b1", "avnir2", "1B1")):
+            result = run(ALOSJ, "-q", "sample", os.path.join(staging, name), "--sensor", sensor, "--level", level)
+            if result.returncode != 0:
+                raise RuntimeError(result.stderr)
+        shutil.move(os.path.join(staging, "prism-1b1"), os.path.join(self.sources, "2006", "10", "prism-1b1"))
+        with zipfile.ZipFile(os.path.join(self.sources, "avnir2-1b2.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+            for name in sorted(os.listdir(os.path.join(staging, "avnir2-1b2"))):
+                z.write(os.path.join(staging, "avnir2-1b2", name), "avnir2-1b2/" + name)
+        with tarfile.open(os.path.join(self.sources, "2006", "prism-1a.tar"), "w") as t:
+            t.add(os.path.join(staging, "prism-1a"), "prism-1a")
+        damaged = os.path.join(staging, "avnir2-1b1")
+        image = sorted(n for n in os.listdir(damaged) if n.startswith("IMG-02"))[0]
+        with open(os.path.join(damaged, image), "r+b") as f:
+            f.truncate(5000)
+        with tarfile.open(os.path.join(self.sources, "damaged.tar.gz"), "w:gz") as t:
+            t.add(damaged, "avnir2-1b1")
+        shutil.rmtree(staging)
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class ArchiveTestCase(unittest.TestCase):
+    """One archive for the class (no test changes it); an output directory per test."""
+
+    @classmethod
+    def setUpClass(cls):
+        if ALOSJ is None:
+            raise unittest.SkipTest("alosj is not built")
+        cls.archive = Archive()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.archive.close()
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="ceosalosj-archive-out-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.out = os.path.join(self.work, "out")
+
+    def lines(self, text):
+        return sorted((json.loads(line) for line in text.splitlines()), key=lambda l: l["source"])
+
+    def assert_converted_archive(self, lines):
+        """Three products converted into a Collection that validates; the damaged one named with its error."""
+        self.assertEqual(4, len(lines), lines)
+        failed = [l for l in lines if l["status"] == "failed"]
+        self.assertEqual(1, len(failed), lines)
+        self.assertIn("damaged.tar.gz", failed[0]["source"])
+        self.assertIn("IMG-02", failed[0]["error"])
+        self.assertEqual([], failed[0]["outputs"])
+
+        with open(os.path.join(self.out, "collection.json")) as f:
+            collection = json.load(f)
+        self.assertEqual([], stac_schemas.errors(collection, stac_schemas.core_schema("collection")))
+        item_links = sorted(l["href"] for l in collection["links"] if l["rel"] == "item")
+        ids = sorted(l["id"] for l in lines if l["status"] != "failed")
+        self.assertEqual(["./%s/%s.json" % (i, i) for i in ids], item_links)
+        west, south, east, north = collection["extent"]["spatial"]["bbox"][0]
+        start, end = collection["extent"]["temporal"]["interval"][0]
+
+        for line in lines:
+            if line["status"] == "failed":
+                continue
+            self.assertGreater(line["peak_memory_mb"], 0)
+            item_path = os.path.join(self.out, line["id"], line["id"] + ".json")
+            self.assertEqual(item_path, line["outputs"][-1])
+            with open(item_path) as f:
+                item = json.load(f)
+            self.assertEqual([], stac_schemas.errors(item, stac_schemas.core_schema("item")), line["id"])
+            links = {l["rel"]: l["href"] for l in item["links"]}
+            self.assertEqual("../collection.json", links["parent"])
+            self.assertEqual("../collection.json", links["root"])
+            self.assertEqual(collection["id"], item["collection"])
+            # Every asset is there, relative to the Item, and the image is a COG GDAL reads.
+            for asset in item["assets"].values():
+                self.assertTrue(os.path.isfile(os.path.join(os.path.dirname(item_path), asset["href"])), asset)
+            image = gdal.Open(os.path.join(os.path.dirname(item_path), item["assets"]["image"]["href"]))
+            self.assertEqual("COG", image.GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE"))
+            self.assertEqual(item["assets"]["image"]["proj:shape"], [image.RasterYSize, image.RasterXSize])
+            self.assertGreater(image.GetRasterBand(1).Checksum(), 0)
+            self.assertEqual("sensor-model" in item["assets"], line["id"].endswith("O1B1__A") and "ALPSM" in line["id"])
+            w, s, e, n = item["bbox"]
+            self.assertTrue(west <= w and s >= south and e <= east and n <= north)
+            self.assertTrue(start <= item["properties"]["datetime"] <= end)
+        return collection
+
+
+class BatchTest(ArchiveTestCase):
+    def test_a_mixed_archive_converts_resumes_and_names_the_damaged_product(self):
+        before = tree_state(self.archive.sources)
+        result = run(ALOSJ, "batch", self.archive.sources, "--out", self.out, "--jobs", "2")
+        self.assertEqual(1, result.returncode, result.stderr)
+        lines = self.lines(result.stdout)
+        self.assertEqual({"converted": 3, "failed": 1}, {s: sum(l["status"] == s for l in lines)
+                                                          for s in ("converted", "failed")})
+        self.assert_converted_archive(lines)
+        self.assertIn("3 converted, 0 skipped, 1 failed", result.stderr)
+        self.assertEqual(before, tree_state(self.archive.sources), "nothing is written inside the sources")
+        # No temporary file is left anywhere in the output.
+        self.assertEqual([], [n for _, _, files in os.walk(self.out) for n in files if ".alosj-" in n])
+
+        # A second run skips what is complete and leaves it untouched.
+        done = tree_state(self.out)
+        result = run(ALOSJ, "batch", self.archive.sources, "--out", self.out, "--jobs", "2")
+        self.assertEqual(1, result.returncode, result.stderr)
+        self.assertEqual(["failed", "skipped", "skipped", "skipped"],
+                         sorted(l["status"] for l in self.lines(result.stdout)))
+        after = tree_state(self.out)
+        del done["collection.json"], after["collection.json"]
+        self.assertEqual(done, after)
+
+        # A stopped run (an Item not written yet) is resumed: that product
+        # alone is converted again; --overwrite redoes all.
+        stopped = sorted(l["id"] for l in lines if l["status"] == "converted")[0]
+        os.remove(os.path.join(self.out, stopped, stopped + ".json"))
+        result = run(ALOSJ, "batch", self.archive.sources, "--out", self.out, "--jobs", "1")
+        statuses = {l["id"]: l["status"] for l in self.lines(result.stdout) if l["id"]}
+        self.assertEqual("converted", statuses.pop(stopped))
+        self.assertEqual({"skipped"}, set(statuses.values()))
+        self.assert_converted_archive(self.lines(result.stdout))
+        result = run(ALOSJ, "batch", self.archive.sources, "--out", self.out, "--overwrite")
+        self.assertEqual(["converted"] * 3 + ["failed"], sorted(l["status"] for l in self.lines(result.stdout)))
+
+        # Writing into a source is refused before anything is done.
+        inside = os.path.join(self.archive.sources, "2006", "out")
+        result = run(ALOSJ, "batch", self.archive.sources, "--out", inside)
+        self.assertEqual(2, result.returncode)
+        self.assertFalse(os.path.exists(inside))
+
+    def test_the_schemas_refuse_a_broken_item_and_collection(self):
+        # The validation above would pass anything if the schemas were not applied.
+        result = run(ALOSJ, "-q", "convert", os.path.join(self.archive.sources, "avnir2-1b2.zip"), "--out", self.out)
+        self.assertEqual(0, result.returncode, result.stderr)
+        line = json.loads(result.stdout)
+        self.assertEqual("converted", line["status"])
+        self.assertEqual(0, run(ALOSJ, "catalog", self.out).returncode)
+        with open(line["outputs"][-1]) as f:
+            item = json.load(f)
+        with open(os.path.join(self.out, "collection.json")) as f:
+            collection = json.load(f)
+        self.assertEqual([], stac_schemas.errors(item, stac_schemas.core_schema("item")))
+        def without_datetime(i):
+            del i["properties"]["datetime"]
+
+        def off_nadir_beyond_the_horizon(i):
+            i["properties"]["view:off_nadir"] = 200
+
+        def unknown_data_type(i):
+            i["assets"]["image"]["raster:bands"][0]["data_type"] = "byte"
+
+        for breaking in (without_datetime, off_nadir_beyond_the_horizon, unknown_data_type):
+            broken = copy.deepcopy(item)
+            breaking(broken)
+            self.assertNotEqual([], stac_schemas.errors(broken, stac_schemas.core_schema("item")), breaking.__name__)
+        broken = copy.deepcopy(collection)
+        broken["extent"]["temporal"]["interval"] = {"from": "to"}
+        self.assertNotEqual([], stac_schemas.errors(broken, stac_schemas.core_schema("collection")))
+
+
+class RangeHandler(http.server.SimpleHTTPRequestHandler):
+    """Python's file server, quiet and answering byte ranges as web servers and object stores do."""
+
+    def log_message(self, *args):
+        pass
+
+    def send_head(self):
+        spec = self.headers.get("Range", "")
+        path = self.translate_path(self.path)
+        if not spec.startswith("bytes=") or not os.path.isfile(path):
+            return super().send_head()
+        size = os.path.getsize(path)
+        first, _, last = spec[len("bytes="):].partition("-")
+        first, last = int(first), min(int(last) if last else size - 1, size - 1)
+        f = open(path, "rb")
+        f.seek(first)
+        self.send_response(206)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
+        self.send_header("Content-Length", str(last - first + 1))
+        self.end_headers()
+        self.range_left = last - first + 1
+        return f
+
+    def copyfile(self, source, outputfile):
+        left = getattr(self, "range_left", None)
+        if left is None:
+            return super().copyfile(source, outputfile)
+        outputfile.write(source.read(left))
+
+
+class HttpTest(ArchiveTestCase):
+    def test_products_open_over_http_and_in_archives_as_from_disk(self):
+        with zipfile.ZipFile(os.path.join(self.archive.sources, "avnir2-1b2.zip")) as z:
+            z.extractall(self.work)
+        local = os.path.join(self.work, "avnir2-1b2")
+        server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), functools.partial(RangeHandler, directory=self.work))
+        thread = threading.Thread(target=server.serve_forever, daemon=True)
+        thread.start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        url = "/vsicurl/http://127.0.0.1:%d/avnir2-1b2" % server.server_address[1]
+        volume = [n for n in os.listdir(local) if n.startswith("VOL-")][0]
+
+        expected = gdal.Open(local).ReadAsArray()
+        expected_info = json.loads(run(ALOSJ, "-q", "info", "--json", local).stdout)
+        self.assertGreater(int(expected.sum()), 0)
+        zipped = "/vsizip/" + os.path.join(self.archive.sources, "avnir2-1b2.zip") + "/avnir2-1b2"
+        tarred = "/vsitar/" + os.path.join(self.archive.sources, "2006", "prism-1a.tar") + "/prism-1a"
+        for name, path in (("http", url + "/" + volume), ("zip", zipped)):
+            with self.subTest(name):
+                dataset = gdal.Open(path)
+                self.assertEqual("ALOSJ", dataset.GetDriver().ShortName)
+                numpy.testing.assert_array_equal(expected, dataset.ReadAsArray())
+                result = run(ALOSJ, "-q", "info", "--json", path)
+                self.assertEqual(0, result.returncode, result.stderr)
+                info = json.loads(result.stdout)
+                for key in ("width", "height", "corners", "acquisition"):
+                    self.assertEqual(expected_info.get(key), info.get(key), key)
+        tar_raster = gdal.Open(tarred)
+        local_1a = os.path.join(self.work, "prism-1a")
+        with tarfile.open(os.path.join(self.archive.sources, "2006", "prism-1a.tar")) as t:
+            t.extractall(self.work)
+        numpy.testing.assert_array_equal(gdal.Open(local_1a).ReadAsArray(), tar_raster.ReadAsArray())
+
+
+class DaskTest(ArchiveTestCase):
+    def test_two_workers_convert_the_archive_and_a_rerun_skips(self):
+        try:
+            import distributed  # noqa: F401
+        except ImportError:
+            self.skipTest("python3-distributed is not installed")
+        command = [sys.executable, DASK_ENTRY, self.archive.sources, "--out", self.out, "--workers", "2",
+                   "--alosj", ALOSJ]
+        result = run(*command)
+        self.assertEqual(1, result.returncode, result.stderr)
+        lines = self.lines(result.stdout)
+        self.assert_converted_archive(lines)
+        self.assertEqual(3, sum(l["status"] == "converted" for l in lines))
+        result = run(*command)
+        self.assertEqual(["failed", "skipped", "skipped", "skipped"],
+                         sorted(l["status"] for l in self.lines(result.stdout)))
+
+
+def main():
+    global ALOSJ, DASK_ENTRY
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--alosj")
+    parser.add_argument("--dask-entry")
+    args, rest = parser.parse_known_args()
+    ALOSJ = args.alosj
+    DASK_ENTRY = args.dask_entry
+    if gdal.GetDriverByName("ALOSJ") is None:
+        sys.exit("the ALOSJ driver did not load from " + os.environ.get("GDAL_DRIVER_PATH", "(unset)"))
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+if __name__ == "__main__":
+    main()
