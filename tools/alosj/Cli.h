@@ -42,7 +42,8 @@ struct ExportOptions {
     std::string output;
     std::string bands;             // "1,3" or "Layer_2"; empty: every band
     std::string format = "GTiff";  // GTiff or COG
-    std::string compress = "DEFLATE";  // DEFLATE, LZW or NONE
+    std::string compress = "DEFLATE";  // DEFLATE, ZSTD, LZW or NONE
+    int level = 0;                     // compression level; 0: the fastest (1)
     bool progress = false;         // a progress bar even when stderr is no terminal
     bool overwrite = false;        // replace an existing output
     bool radiance = false;         // Float32 radiance instead of the digital numbers

@@ -204,6 +204,12 @@ int RunExport(const ExportOptions& options) {
     creation.SetNameValue("BLOCKYSIZE", std::to_string(kTileSize).c_str());
     const bool compressed = options.compress != "NONE";
     creation.SetNameValue("COMPRESS", options.compress.c_str());
+    // Tiles are compressed on every core, at the fastest level unless
+    // --level asks for a smaller file.
+    creation.SetNameValue("NUM_THREADS", "ALL_CPUS");
+    const std::string level = std::to_string(options.level > 0 ? options.level : 1);
+    if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", level.c_str());
+    if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", level.c_str());
     creation.SetNameValue("BIGTIFF", "IF_SAFER");
     // Bands are samples of their own meaning, never RGB(A): without this,
     // four Byte bands become red, green, blue and alpha.
@@ -218,6 +224,7 @@ int RunExport(const ExportOptions& options) {
         // quickly compressed GeoTIFF first, then let it rearrange that.
         OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
         if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
+        if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
         StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(), options.resampling, bar,
                       0.5);
         std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
@@ -228,6 +235,8 @@ int RunExport(const ExportOptions& options) {
         CPLStringList cogOptions;
         cogOptions.SetNameValue("COMPRESS", options.compress.c_str());
         if (compressed) cogOptions.SetNameValue("PREDICTOR", "YES");
+        if (options.compress == "DEFLATE" || options.compress == "ZSTD") cogOptions.SetNameValue("LEVEL", level.c_str());
+        cogOptions.SetNameValue("NUM_THREADS", "ALL_CPUS");
         cogOptions.SetNameValue("BLOCKSIZE", "512");
         cogOptions.SetNameValue("RESAMPLING", "AVERAGE");
         cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");

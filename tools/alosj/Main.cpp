@@ -43,8 +43,11 @@ int main(int argc, char** argv) {
                               "bands to write, e.g. 1,3 or 2-4 or Layer_1 (default: all)");
     exportCommand->add_option("--format", exportOptions.format, "GTiff (default) or COG (cloud-optimised)")
         ->check(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
-    exportCommand->add_option("--compress", exportOptions.compress, "DEFLATE (default), LZW or NONE")
-        ->check(CLI::IsMember({"DEFLATE", "LZW", "NONE"}, CLI::ignore_case));
+    exportCommand->add_option("--compress", exportOptions.compress, "DEFLATE (default), ZSTD, LZW or NONE")
+        ->check(CLI::IsMember({"DEFLATE", "ZSTD", "LZW", "NONE"}, CLI::ignore_case));
+    exportCommand->add_option("--level", exportOptions.level,
+                              "compression level: DEFLATE 1 (default, fastest) to 12 (smallest), ZSTD 1 to 22")
+        ->check(CLI::Range(1, 22));
     exportCommand->add_flag("--progress", exportOptions.progress, "show a progress bar even when stderr is no terminal");
     exportCommand->add_flag("--overwrite", exportOptions.overwrite, "replace the output when it exists");
     CLI::Option* warpOption =
