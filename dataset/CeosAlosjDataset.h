@@ -122,6 +122,12 @@ public:
     /// writes past GetSceneWidth() bytes.  The third argument is not used.
     /// Always 0; failed reads are reported and leave zeros.
     long GetRow(int bandNum, unsigned long row, unsigned long unused, unsigned char** buffer);
+    /// Fills buffer with rowCount consecutive rows of band bandNum from
+    /// firstRow on, each GetSceneWidth() bytes, one after the other: the same
+    /// bytes (and reports) as GetRow row by row, read from each image file
+    /// with a few large reads of consecutive records instead of one per
+    /// line.  Holds at most about 16 MB of records at a time.  Always 0.
+    long GetRows(int bandNum, unsigned long firstRow, unsigned long rowCount, unsigned char* buffer);
     long GetSceneWidth() const;
     long GetSceneHeight() const;
     /// @}

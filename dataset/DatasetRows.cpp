@@ -8,6 +8,7 @@
 // are de-staggered.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "dataset/DatasetState.h"
 
@@ -140,6 +141,51 @@ long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, uns
         }
     }
     fill.ZeroRest();
+    return 0;
+}
+
+long CeosAlosjDataset::GetRows(int bandNum, unsigned long firstRow, unsigned long rowCount, unsigned char* buffer) {
+    State& s = *d;
+    const long width = GetSceneWidth();
+    if (!buffer || width == 0 || rowCount == 0) return 0;
+
+    // The files whose lines make the band's rows, and how many lines past a
+    // row each row needs (AVNIR-2 de-staggering reads a later line).
+    std::vector<CeosAlosjImageFile*> files;
+    long extraLines = 0;
+    const bool belowL2 = s.IsBelowLevel1B2();
+    if (s.IsPrism() && belowL2 && s.OpensAllCcds()) {
+        for (const auto& image : s.imageFiles) files.push_back(image.get());
+    } else if (s.IsPrism() && belowL2) {
+        files.push_back(s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber()));
+    } else if (s.IsLevel1B2()) {
+        files.push_back(s.Image(bandNum));
+        if (s.IsAvnir2() && !s.isGeocoded) files.push_back(s.Image(3));  // its lines' dummy widths
+    } else if (s.IsAvnir2() && belowL2) {
+        files.push_back(s.Image(bandNum));
+        extraLines = std::max(0L, s.staggerPixelShift);
+    }
+    files.erase(std::remove(files.begin(), files.end(), nullptr), files.end());
+    long bytesPerRow = 0;
+    for (CeosAlosjImageFile* image : files) bytesPerRow += image->RecordLength();
+
+    constexpr long kStagedBytes = long{16} << 20;
+    const unsigned long rowsAtOnce =
+        static_cast<unsigned long>(std::max(1L, kStagedBytes / std::max(1L, bytesPerRow) - extraLines));
+    for (unsigned long done = 0; done < rowCount;) {
+        const unsigned long first = firstRow + done;
+        const unsigned long count = std::min(rowsAtOnce, rowCount - done);
+        const bool stageable = first <= 0x7fffffffUL && count + extraLines <= 0x7fffffffUL;
+        if (stageable)
+            for (CeosAlosjImageFile* image : files)
+                image->StageLines(static_cast<long>(first), static_cast<long>(count) + extraLines);
+        for (unsigned long r = 0; r < count; ++r) {
+            unsigned char* row = buffer + static_cast<size_t>(done + r) * static_cast<size_t>(width);
+            GetRow(bandNum, first + r, 0, &row);
+        }
+        for (CeosAlosjImageFile* image : files) image->ReleaseStagedLines();
+        done += count;
+    }
     return 0;
 }
 

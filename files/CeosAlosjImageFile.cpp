@@ -226,8 +226,45 @@ void CeosAlosjImageFile::SwapSamples(unsigned char* target, long count) const {
     if (itemSize > 1) tmsc_MemSwab(target, static_cast<size_t>(count / itemSize), static_cast<size_t>(itemSize));
 }
 
+long CeosAlosjImageFile::RecordLength() const { return std::max<long>(0, descriptor->imageRecordLength); }
+
+void CeosAlosjImageFile::StageLines(long first, long count) {
+    stagedBytes = 0;
+    const int64_t recordLength = descriptor->imageRecordLength;
+    const int64_t offset = LineOffset(first);
+    if (offset < 0 || count <= 0 || recordLength <= 0) return;
+    Terr_ErrorReport report = nullptr;
+    const int64_t fileSize = tfio_FileSize(fileHandle, &report);
+    terr_DeleteErrorReportEx(&report);
+    const int64_t bytes = std::min<int64_t>(count * recordLength, fileSize - offset);
+    if (bytes <= 0) return;
+    try {
+        if (staged.size() < static_cast<size_t>(bytes)) staged.resize(static_cast<size_t>(bytes));
+    } catch (const std::bad_alloc&) {
+        return;  // read line by line instead
+    }
+    tfio_ReadDirect(fileHandle, offset, staged.data(), static_cast<long>(bytes), &report);
+    if (report) {
+        terr_DeleteErrorReportEx(&report);
+        return;
+    }
+    stagedOffset = offset;
+    stagedBytes = bytes;
+}
+
+bool CeosAlosjImageFile::ReadStaged(int64_t offset, unsigned char* target, long count) const {
+    if (stagedBytes == 0 || offset < stagedOffset || count < 0 || offset - stagedOffset > stagedBytes - count)
+        return false;
+    std::memcpy(target, staged.data() + (offset - stagedOffset), static_cast<size_t>(count));
+    return true;
+}
+
 bool CeosAlosjImageFile::ReadSpan(int64_t offset, unsigned char* target, long count,
                                   const char* operation) {
+    if (ReadStaged(offset, target, count)) {
+        SwapSamples(target, count);
+        return true;
+    }
     Terr_ErrorReport report = nullptr;
     tfio_ReadDirect(fileHandle, offset, target, count, &report);
     if (report) {
@@ -297,7 +334,9 @@ long CeosAlosjImageFile::ReadLineDeStagger(long line, unsigned char* buffer, lon
 
 bool CeosAlosjImageFile::ReadPrefix(long line, unsigned char (&prefix)[kLinePrefixSize],
                                     const char* operation) {
-    return CeosReadRecord(fileHandle, LineOffset(line), prefix, kLinePrefixSize, operation);
+    const int64_t offset = LineOffset(line);
+    if (offset >= 0 && ReadStaged(offset, prefix, kLinePrefixSize)) return true;
+    return CeosReadRecord(fileHandle, offset, prefix, kLinePrefixSize, operation);
 }
 
 bool CeosAlosjImageFile::ReadDummyWidth(long line, Side side, long& width) {

@@ -119,6 +119,20 @@ public:
     double GetEndScanTime();
     /// @}
 
+    /// @name Staged lines
+    /// @{
+    /// Reads the records of lines [first, first + count) with one read and
+    /// keeps them, so that later reads of those lines' pixels and prefixes
+    /// are served from memory; lines the file does not hold are left out,
+    /// and their reads go to the file as before (and are reported there).
+    /// A staging that cannot be read is given up without a report.
+    void StageLines(long first, long count);
+    /// Forgets the staged lines (the room is kept for the next staging).
+    void ReleaseStagedLines() { stagedBytes = 0; }
+    /// imageRecordLength, or 0 without a usable one.
+    long RecordLength() const;
+    /// @}
+
     /// @name Classification
     /// @{
     /// The CCD number of a PRISM Level 1A or 1B1 file (the file ID's
@@ -147,6 +161,9 @@ private:
     void SwapSamples(unsigned char* target, long count) const;
     /// Reads the 34-byte prefix of line; reports a failure under operation.
     bool ReadPrefix(long line, unsigned char (&prefix)[kLinePrefixSize], const char* operation);
+    /// Copies count bytes at offset from the staged lines when they hold
+    /// all of them.
+    bool ReadStaged(int64_t offset, unsigned char* target, long count) const;
     bool ReadDummyWidth(long line, Side side, long& width);
     long MinDummyWidth(Side side);
     /// Lines whose prefix the file really holds, at most numOfImageRecords.
@@ -162,4 +179,8 @@ private:
     // Cache-line aligned: the kernel copies into an aligned buffer faster.
     alignas(64) std::array<unsigned char, kDeStaggerBufferSize> laterLine{};
     std::vector<unsigned char> wideLaterLine;  // lines wider than laterLine; grown once
+
+    std::vector<unsigned char> staged;  // records of staged lines, from stagedOffset
+    int64_t stagedOffset = 0;
+    int64_t stagedBytes = 0;
 };

@@ -2,6 +2,9 @@
 // image files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <utility>
+
 #include "DatasetTestSupport.h"
 
 using namespace ceoswriter;
@@ -179,4 +182,68 @@ TEST(DatasetRows, FilesWiderThanTheSceneHeaderNeverWritePastTheRow) {
     auto dataset = OpenAndRead(p.files.volume);
     ASSERT_EQ(dataset->GetSceneWidth(), 40);
     EXPECT_EQ(Row(*dataset, 0, 0), Columns(p.recipe, 0, 0, 0, 40));
+}
+
+TEST(DatasetRows, ManyRowsAtOnceAreGetRowsBytesAndReportsForEveryKind) {
+    struct Kind {
+        const char* name;
+        ProductRecipe recipe;
+        long ccd;  // -1: all
+        int truncatedFile;  // -1: none
+    };
+    ProductRecipe prism1B2 = PrismProduct(2);
+    prism1B2.leader.geocodingLetter = 'R';
+    prism1B2.image.leftDummyWidth = [](int, int line) { return line % 4; };
+    prism1B2.image.rightDummyWidth = [](int, int line) { return 2 * (line % 3); };
+    ProductRecipe avnir1B1 = Avnir2Product(1);
+    avnir1B1.leader.text373 = "+30";  // a shift of 6 lines
+    ProductRecipe avnir1B2 = Avnir2Product(2);
+    avnir1B2.image.leftDummyWidth = [](int file, int line) { return file == 3 ? 2 + line % 3 : 9; };
+    avnir1B2.image.rightDummyWidth = [](int file, int line) { return file == 3 ? 1 + line % 2 : 9; };
+    const Kind kinds[] = {{"PRISM 1B1, four CCDs", FourCcdProduct(), -1, -1},
+                          {"PRISM 1A, one CCD", PrismProduct(0), 2, -1},
+                          {"PRISM 1B2", prism1B2, -1, -1},
+                          {"AVNIR-2 1B1", avnir1B1, -1, -1},
+                          {"AVNIR-2 1A", Avnir2Product(0), -1, -1},
+                          {"AVNIR-2 1B2", avnir1B2, -1, -1},
+                          {"PRISM 1B1, a CCD file cut short", PrismProduct(1), -1, 2},
+                          {"AVNIR-2 1B1, a band file cut short", avnir1B1, -1, 1}};
+    constexpr unsigned char kGuard = 0xA5;
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        WrittenProduct p(kind.recipe);
+        if (kind.truncatedFile >= 0) {
+            const std::string& image = p.files.images[static_cast<size_t>(kind.truncatedFile)];
+            TruncateFile(image, static_cast<long>(std::filesystem::file_size(image) * 2 / 3 + 7));
+        }
+        ReportCapture capture;
+        auto dataset = OpenAndRead(p.files.volume, kind.ccd);
+        const long width = dataset->GetSceneWidth();
+        const unsigned long height = static_cast<unsigned long>(dataset->GetSceneHeight());
+        ASSERT_GT(width, 0);
+        for (int band = 0; band < dataset->GetNumOfLayers(); ++band)
+            // The whole raster and two rows past it, and a window inside.
+            for (const auto& [first, count] : {std::pair<unsigned long, unsigned long>{0, height + 2}, {3, 5}}) {
+                capture.Clear();
+                std::vector<unsigned char> expected;
+                for (unsigned long r = first; r < first + count; ++r) {
+                    const std::vector<unsigned char> row = Row(*dataset, band, r);
+                    expected.insert(expected.end(), row.begin(), row.end());
+                }
+                const std::vector<std::string> rowReports = capture.Summary();
+                capture.Clear();
+                std::vector<unsigned char> rows(static_cast<size_t>(width) * count + 64, kGuard);
+                EXPECT_EQ(dataset->GetRows(band, first, count, rows.data()), 0);
+                EXPECT_EQ(std::vector<unsigned char>(rows.end() - 64, rows.end()),
+                          std::vector<unsigned char>(64, kGuard))
+                    << "nothing is written behind the rows";
+                rows.resize(rows.size() - 64);
+                EXPECT_EQ(rows, expected) << "band " << band << ", rows " << first << " + " << count;
+                EXPECT_EQ(capture.Summary(), rowReports) << "band " << band;
+                const bool readsTheCutFile = dataset->GetNumOfLayers() == 1 || band == kind.truncatedFile;
+                if (kind.truncatedFile >= 0 && readsTheCutFile && count > height) {
+                    EXPECT_FALSE(rowReports.empty()) << "the cut file's missing lines are reported";
+                }
+            }
+    }
 }

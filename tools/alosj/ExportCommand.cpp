@@ -116,36 +116,34 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         return;
     }
 
-    // One row of every band at a time goes to GDAL, whose block cache
-    // gathers the tile-row; a complete tile-row is flushed, so that memory
-    // stays at one row per band of our own plus one tile-row in GDAL's cache.
+    // A tile-row of every band at a time, read with the library's
+    // multi-row reads (few large reads per image file), goes to GDAL, which
+    // compresses and writes the tiles when it is flushed: memory stays at one
+    // tile-row per band of our own plus the same in GDAL's cache.
     const size_t rowBytes = static_cast<size_t>(width);
-    std::vector<unsigned char> buffer(rowBytes * static_cast<size_t>(count));
-    std::vector<float> radianceRow(radiance ? buffer.size() : 0);
+    std::vector<unsigned char> buffer(rowBytes * std::min<long>(kTileSize, height) * static_cast<size_t>(count));
+    std::vector<float> radianceRows(radiance ? buffer.size() : 0);
     for (long top = 0; top < height; top += kTileSize) {
         const long rows = std::min<long>(kTileSize, height - top);
-        for (long r = top; r < top + rows; ++r) {
+        const size_t plane = rowBytes * static_cast<size_t>(rows);
+        for (int k = 0; k < count; ++k)
+            product.Dataset().GetRows(bands[k], static_cast<unsigned long>(top), static_cast<unsigned long>(rows),
+                                      buffer.data() + static_cast<size_t>(k) * plane);
+        if (radiance)
             for (int k = 0; k < count; ++k) {
-                unsigned char* row = buffer.data() + static_cast<size_t>(k) * rowBytes;
-                product.Dataset().GetRow(bands[k], static_cast<unsigned long>(r), 0, &row);
+                const size_t start = static_cast<size_t>(k) * plane;
+                const std::array<float, 256>& table = radianceOf[k];
+                for (size_t i = start; i < start + plane; ++i) radianceRows[i] = table[buffer[i]];
             }
-            if (radiance)
-                for (int k = 0; k < count; ++k) {
-                    const size_t start = static_cast<size_t>(k) * rowBytes;
-                    const std::array<float, 256>& table = radianceOf[k];
-                    for (size_t i = start; i < start + rowBytes; ++i) radianceRow[i] = table[buffer[i]];
-                }
-            const CPLErr written =
-                radiance ? out->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(width), 1,
-                                         radianceRow.data(), static_cast<int>(width), 1, GDT_Float32, count, nullptr,
-                                         sizeof(float), static_cast<GSpacing>(width * sizeof(float)),
-                                         static_cast<GSpacing>(rowBytes * sizeof(float)), nullptr)
-                         : out->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(width), 1, buffer.data(),
-                                         static_cast<int>(width), 1, GDT_Byte, count, nullptr, 1, width,
-                                         static_cast<GSpacing>(rowBytes), nullptr);
-            if (written != CE_None)
-                throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
-        }
+        const CPLErr written =
+            radiance ? out->RasterIO(GF_Write, 0, static_cast<int>(top), static_cast<int>(width), static_cast<int>(rows),
+                                     radianceRows.data(), static_cast<int>(width), static_cast<int>(rows), GDT_Float32,
+                                     count, nullptr, sizeof(float), static_cast<GSpacing>(width * sizeof(float)),
+                                     static_cast<GSpacing>(plane * sizeof(float)), nullptr)
+                     : out->RasterIO(GF_Write, 0, static_cast<int>(top), static_cast<int>(width), static_cast<int>(rows),
+                                     buffer.data(), static_cast<int>(width), static_cast<int>(rows), GDT_Byte, count,
+                                     nullptr, 1, width, static_cast<GSpacing>(plane), nullptr);
+        if (written != CE_None) throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
         // A failed read aborts the export; the unfinished output is removed.
         product.CheckReports("reading rows " + std::to_string(top) + " to " + std::to_string(top + rows - 1));
         CPLErrorReset();
