@@ -62,6 +62,22 @@ bool GdalErrorCapture::Has(CPLErr errClass, const std::string& text) const {
                        [&](const std::string& message) { return message.find(text) != std::string::npos; });
 }
 
+bool ReadByBlocks(GDALRasterBand& band, std::vector<unsigned char>& pixels) {
+    int blockWidth = 0, blockHeight = 0;
+    band.GetBlockSize(&blockWidth, &blockHeight);
+    const size_t width = static_cast<size_t>(band.GetXSize());
+    const int height = band.GetYSize();
+    if (blockWidth != band.GetXSize() || blockHeight < 1 || pixels.size() != width * height) return false;
+    std::vector<unsigned char> block(width * static_cast<size_t>(blockHeight));
+    for (int by = 0; by * blockHeight < height; ++by) {
+        if (band.ReadBlock(0, by, block.data()) != CE_None) return false;
+        const int rows = std::min(blockHeight, height - by * blockHeight);
+        std::copy(block.begin(), block.begin() + static_cast<long>(width * rows),
+                  pixels.begin() + static_cast<long>(width * by * blockHeight));
+    }
+    return true;
+}
+
 std::vector<unsigned char> LibraryPixels(const std::string& volume, long ccd) {
     testing_support::ReportCapture quiet;
     auto product = ccd > 0 ? std::make_unique<CeosAlosjDataset>(volume.c_str(), ccd)

@@ -65,6 +65,11 @@ private:
 /// (opened on the single CCD ccd when ccd > 0).
 std::vector<unsigned char> LibraryPixels(const std::string& volume, long ccd = 0);
 
+/// The band's rows (into pixels, which holds the whole band) block by block
+/// through ReadBlock, straight to the driver past GDAL's block cache; false
+/// when a block fails.
+bool ReadByBlocks(GDALRasterBand& band, std::vector<unsigned char>& pixels);
+
 /// Band after band, row after row: the whole raster as GDAL reads it.
 std::vector<unsigned char> GdalPixels(GDALDataset& dataset);
 

@@ -1,10 +1,12 @@
 #include "AlosjGdalDataset.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "AlosjGdalReports.h"
 #include "cpl_vsi.h"
@@ -303,24 +305,74 @@ AlosjGdalRasterBand::AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, co
     nBand = band;
     eDataType = GDT_Byte;
     nBlockXSize = dataset->GetRasterXSize();
-    nBlockYSize = 1;
+    nBlockYSize = std::max(1, std::min(kBlockRows, dataset->GetRasterYSize()));
     GDALPamRasterBand::SetDescription(description.c_str());
 }
 
 CPLErr AlosjGdalRasterBand::IReadBlock(int, int blockY, void* image) {
     auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
-    unsigned char* row = static_cast<unsigned char*>(image);
+    const int first = blockY * nBlockYSize;
+    const int rows = std::max(0, std::min(nBlockYSize, nRasterYSize - first));
+    auto* pixels = static_cast<unsigned char*>(image);
     std::lock_guard<std::mutex> lock(dataset->productMutex_);
     LibraryReportScope reports;
-    // The library fills exactly the scene width, which is the block width.
-    dataset->product_->GetRow(nBand - 1, static_cast<unsigned long>(blockY), 0, &row);
+    // The library fills exactly the scene width, which is the block width;
+    // the rows of the last block below the raster stay 0.
+    dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(first), static_cast<unsigned long>(rows), pixels);
+    std::memset(pixels + static_cast<size_t>(rows) * nBlockXSize, 0,
+                static_cast<size_t>(nBlockYSize - rows) * nBlockXSize);
     if (!reports.HasFailure()) {
         reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
         return CE_None;
     }
     reports.Emit(CE_Failure, CPLE_FileIO,
-                 std::string(kErrorPrefix) + "band " + std::to_string(nBand) + " row " + std::to_string(blockY) + ": ");
+                 std::string(kErrorPrefix) + "band " + std::to_string(nBand) + " rows " + std::to_string(first) +
+                     " to " + std::to_string(first + rows - 1) + ": ");
     return CE_Failure;
+}
+
+CPLErr AlosjGdalRasterBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, int height, void* buffer,
+                                      int bufferWidth, int bufferHeight, GDALDataType bufferType,
+                                      GSpacing pixelSpacing, GSpacing lineSpacing, GDALRasterIOExtraArg* extra) {
+    if (flag != GF_Read)
+        return GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight, bufferType,
+                                            pixelSpacing, lineSpacing, extra);
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    const CPLErr result = GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight,
+                                                       bufferType, pixelSpacing, lineSpacing, extra);
+    CPLPopErrorHandler();
+    if (result == CE_None) return CE_None;
+    if (bufferWidth == width && bufferHeight == height)
+        return ReadRowByRow(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing);
+    // Resampled: the failure again, said aloud.
+    return GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight, bufferType,
+                                        pixelSpacing, lineSpacing, extra);
+}
+
+CPLErr AlosjGdalRasterBand::ReadRowByRow(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,
+                                         GSpacing pixelSpacing, GSpacing lineSpacing) {
+    auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+    std::vector<unsigned char> row(static_cast<size_t>(nRasterXSize));
+    unsigned char* data = row.data();
+    CPLErr result = CE_None;
+    for (int r = y; r < y + height; ++r) {
+        {
+            std::lock_guard<std::mutex> lock(dataset->productMutex_);
+            LibraryReportScope reports;
+            dataset->product_->GetRow(nBand - 1, static_cast<unsigned long>(r), 0, &data);
+            if (reports.HasFailure()) {
+                reports.Emit(CE_Failure, CPLE_FileIO,
+                             std::string(kErrorPrefix) + "band " + std::to_string(nBand) + " row " +
+                                 std::to_string(r) + ": ");
+                result = CE_Failure;
+            } else {
+                reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
+            }
+        }
+        GDALCopyWords64(row.data() + x, GDT_Byte, 1, static_cast<GByte*>(buffer) + (r - y) * lineSpacing, bufferType,
+                        static_cast<int>(pixelSpacing), width);
+    }
+    return result;
 }
 
 double AlosjGdalRasterBand::GetNoDataValue(int* success) {

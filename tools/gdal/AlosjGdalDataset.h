@@ -89,11 +89,25 @@ class AlosjGdalRasterBand final : public GDALPamRasterBand {
 public:
     AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const std::string& description, GDALColorInterp colour);
 
+    /// A block is kBlockRows full-width rows, read with the library's
+    /// multi-row reads.
     CPLErr IReadBlock(int blockX, int blockY, void* image) override;
+    /// Reads through the blocks; when a block fails, the rows asked for are
+    /// read one by one, so that rows next to a damaged one still read and
+    /// the failure names the rows that cannot be read.
+    CPLErr IRasterIO(GDALRWFlag flag, int x, int y, int width, int height, void* buffer, int bufferWidth,
+                     int bufferHeight, GDALDataType bufferType, GSpacing pixelSpacing, GSpacing lineSpacing,
+                     GDALRasterIOExtraArg* extra) override;
     double GetNoDataValue(int* success = nullptr) override;
     GDALColorInterp GetColorInterpretation() override;
 
+    static constexpr int kBlockRows = 256;
+
 private:
+    /// Reads rows [y, y + height) row by row into buffer (full resolution).
+    CPLErr ReadRowByRow(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,
+                        GSpacing pixelSpacing, GSpacing lineSpacing);
+
     GDALColorInterp colour_;
 };
 
