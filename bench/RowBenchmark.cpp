@@ -168,6 +168,34 @@ void GetRowBenchmark(benchmark::State& state, const Product* product) {
         state.counters["allocs_per_pass"] = static_cast<double>(allocations);
 }
 
+/// Every row of every band through GetRows, 512 rows at a time.
+void ReadAllRowsAtOnce(CeosAlosjDataset& dataset, std::vector<unsigned char>& rows) {
+    constexpr long kRowsAtOnce = 512;
+    const long width = dataset.GetSceneWidth(), height = dataset.GetSceneHeight();
+    rows.resize(static_cast<size_t>(width) * kRowsAtOnce);
+    for (long band = 0; band < Bands(dataset); ++band)
+        for (long top = 0; top < height; top += kRowsAtOnce)
+            dataset.GetRows(static_cast<int>(band), static_cast<unsigned long>(top),
+                            static_cast<unsigned long>(std::min(kRowsAtOnce, height - top)), rows.data());
+}
+
+void GetRowsBenchmark(benchmark::State& state, const Product* product) {
+    OpenDataset dataset(*product);
+    if (!dataset.opened()) {
+        state.SkipWithError("the product does not open");
+        return;
+    }
+    bench::PositionedReadLimit limit(*product);
+    std::vector<unsigned char> rows;
+    ReadAllRowsAtOnce(*dataset, rows);
+    const uint64_t reads = ReadsOfOnePass(limit, [&] { ReadAllRowsAtOnce(*dataset, rows); });
+    for (auto _ : state) {
+        ReadAllRowsAtOnce(*dataset, rows);
+        benchmark::ClobberMemory();
+    }
+    SetRowCounters(state, limit, reads);
+}
+
 void PreadLimitBenchmark(benchmark::State& state, const Product* product) {
     bench::PositionedReadLimit limit(*product);
     std::vector<unsigned char> row(static_cast<size_t>(limit.Width()));
@@ -412,6 +440,7 @@ int main(int argc, char** argv) {
     for (const auto& entry : products) {
         const Product& product = entry.second;
         Register("GetRow", GetRowBenchmark, product);
+        Register("GetRows", GetRowsBenchmark, product);
         Register("PreadLimit", PreadLimitBenchmark, product);
         Register("Paired", PairedBenchmark, product);
         Register("OpenRead", OpenReadBenchmark, product);
