@@ -272,6 +272,8 @@ std::string ItemId(Product& product) {
         id = fs::path(product.VolumePath()).filename().string();
         if (id.size() > 4 && id.compare(0, 4, "VOL-") == 0) id.erase(0, 4);
     }
+    // One CCD file opened alone is not the product.
+    if (product.Ccd() > 0) id += "-CCD" + std::to_string(product.Ccd());
     // A name for a directory and files: no separators, nothing hidden.
     for (char& c : id)
         if (c == '/' || c == '\\' || c == ' ' || c == ':') c = '_';
