@@ -1,12 +1,14 @@
 // The fuzzing infrastructure itself: how inputs are split into members, the
-// scratch directory and its checks, and whether the generated seeds have the
-// shapes the targets read (a seed that no longer reaches its reader would
+// in-memory scratch directory and its checks, and whether the generated seeds
+// have the shapes the targets read (a seed that no longer reaches its reader would
 // leave a target fuzzing nothing but the refusal path).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,24 @@ std::vector<std::string> Split(const std::string& data, size_t maxMembers) {
 std::string ReadWhole(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A file's bytes as the library reads them (through tfio, so through the
+// file system mounted on its name); "missing" when it cannot open it.
+std::string ReadThroughLibrary(const std::string& path) {
+    Terr_ErrorReport report = nullptr;
+    Tfio_File file = tfio_Open(path.c_str(), "r", &report);
+    if (!file) {
+        terr_DeleteErrorReportEx(&report);
+        return "missing";
+    }
+    std::string bytes(static_cast<size_t>(std::max<int64_t>(0, tfio_FileSize(file, &report))), '?');
+    if (!bytes.empty() &&
+        tfio_ReadDirect(file, 0, &bytes[0], static_cast<long>(bytes.size()), &report) < 0)
+        bytes = "unreadable";
+    tfio_Close(file, &report);
+    terr_DeleteErrorReportEx(&report);
+    return bytes;
 }
 
 std::vector<fs::path> Seeds(const std::string& target) {
@@ -77,14 +97,66 @@ TEST(FuzzScratch, ScratchFilesHoldHolesAndGoAway) {
     fuzzsupport::Setup();
     std::string path;
     {
-        fuzzsupport::ScratchFile file("holes", "ab", 2);
+        fuzzsupport::ScratchFile file("holes", "abcd", 4);
         path = file.path();
+        EXPECT_EQ(path.rfind(fuzzsupport::kMemoryPrefix, 0), 0u);
         file.WriteAt(6, "z", 1);
-        EXPECT_EQ(ReadWhole(path), std::string("ab\0\0\0\0z", 7));
+        file.WriteAt(1, "X", 1);
+        EXPECT_EQ(ReadThroughLibrary(path), std::string("aXcd\0\0z", 7));
         file.Resize(3);
-        EXPECT_EQ(ReadWhole(path), "ab" + std::string(1, '\0'));
+        EXPECT_EQ(ReadThroughLibrary(path), "aXc");
+        // What a shrink cut off does not come back when the file grows.
+        file.Resize(5);
+        EXPECT_EQ(ReadThroughLibrary(path), std::string("aXc\0\0", 5));
+        file.WriteAt(uint64_t{1} << 33, "end", 3);
+        Terr_ErrorReport report = nullptr;
+        Tfio_File handle = tfio_Open(path.c_str(), "r", &report);
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(tfio_FileSize(handle, &report), (int64_t{1} << 33) + 3);
+        char tail[6] = {};
+        EXPECT_EQ(tfio_ReadDirect(handle, (int64_t{1} << 33) - 3, tail, 6, &report), 6);
+        EXPECT_EQ(std::string(tail, 6), std::string("\0\0\0end", 6));
+        tfio_Close(handle, &report);
+        EXPECT_EQ(report, nullptr);
     }
-    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(ReadThroughLibrary(path), "missing");
+    EXPECT_EQ(tfio_FileExists(path.c_str(), nullptr), 0);
+}
+
+TEST(FuzzScratch, SharedFilesAreListedReadAndReplacedLikeRealOnes) {
+    fuzzsupport::Setup();
+    const std::string dir = fuzzsupport::ScratchDirectory() + "/shared";
+    const auto bytes = std::make_shared<const std::string>("pristine");
+    fuzzsupport::ShareFile(dir + "/LED-A", bytes);
+    fuzzsupport::ShareFile(dir + "/IMG-A", bytes);
+    fuzzsupport::ShareFile(dir + "/deeper/IMG-B", bytes);
+    fuzzsupport::ShareFile(dir + "x/IMG-C", bytes);
+
+    Tfio_FileList* list = tfio_FindFilesInPath(dir.c_str(), "*img-*");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count, 1);
+    EXPECT_EQ(std::string(list->names[0]), dir + "/IMG-A");
+    tmsc_HeapFree(list);
+
+    // A file replaced while open keeps, for that handle, what it held.
+    Terr_ErrorReport report = nullptr;
+    Tfio_File open = tfio_Open((dir + "/LED-A").c_str(), "r", &report);
+    ASSERT_NE(open, nullptr);
+    fuzzsupport::WriteFile(dir + "/LED-A", "new", 3);
+    char held[8] = {};
+    EXPECT_EQ(tfio_ReadDirect(open, 0, held, 8, &report), 8);
+    EXPECT_EQ(std::string(held, 8), "pristine");
+    EXPECT_EQ(tfio_ReadDirect(open, 1, held, 8, &report), -1);  // past the end
+    terr_DeleteErrorReportEx(&report);
+    tfio_Close(open, &report);
+    EXPECT_EQ(ReadThroughLibrary(dir + "/LED-A"), "new");
+    EXPECT_EQ(*bytes, "pristine");
+
+    fuzzsupport::RemoveFiles(dir);
+    EXPECT_EQ(ReadThroughLibrary(dir + "/IMG-A"), "missing");
+    EXPECT_EQ(ReadThroughLibrary(dir + "/deeper/IMG-B"), "missing");
+    EXPECT_EQ(ReadThroughLibrary(dir + "x/IMG-C"), "pristine");
+    fuzzsupport::RemoveFiles(dir + "x");
 }
 
 TEST(FuzzScratch, RecordedFileIdIsTakenFromTheDescriptorOrFallsBack) {
@@ -103,11 +175,20 @@ TEST(FuzzScratchDeathTest, LibraryTemporaryFileLeftBehindIsAFinding) {
     Terr_ErrorReport report = nullptr;
     Tfio_File handle = tfio_CreateTempInTmpdir("alos_", &name, &report);
     ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(tfio_FileWriteDirect(handle, 2, "line\n", 5, 1, &report), 5);
     tfio_Close(handle, &report);
-    // The library's temporary files land in the fuzz targets' own TMPDIR.
+    EXPECT_EQ(report, nullptr);
+    // The library's temporary files land in the fuzz targets' own TMPDIR,
+    // in memory, and read back as written.
+    EXPECT_EQ(std::string(name).rfind(fuzzsupport::kMemoryPrefix, 0), 0u);
     EXPECT_EQ(fs::path(name).parent_path().filename(), "tmp");
+    EXPECT_EQ(ReadThroughLibrary(name), std::string("\0\0line\n", 7));
     EXPECT_DEATH(fuzzsupport::CheckNoTemporaryFilesLeft(), "removes its temporary files");
     tfio_FileUnlink(name, &report);
+    EXPECT_EQ(report, nullptr);
+    EXPECT_EQ(ReadThroughLibrary(name), "missing");
+    tfio_FileUnlink(name, &report);  // twice is a failure
+    EXPECT_NE(report, nullptr);
     terr_DeleteErrorReportEx(&report);
     tmsc_HeapFree(name);
     fuzzsupport::CheckNoTemporaryFilesLeft();  // and does not abort once it is gone

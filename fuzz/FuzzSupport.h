@@ -1,27 +1,56 @@
-// What the fuzz targets share: a private scratch directory for the files
-// they write, a quiet report handler, and checks whose failure is a finding.
+// What the fuzz targets share: a scratch directory for the files they
+// write, a quiet report handler, and checks whose failure is a finding.
 //
-// Each target writes the fuzzer's bytes into files of the scratch directory,
-// runs a reader over them and removes them again before it returns, so that
-// nothing piles up over millions of iterations.  The library's own temporary
-// files go to a separate directory (TMPDIR points there) that must be empty
-// again after every iteration.
+// The scratch directory lives in memory: Setup mounts an in-memory file
+// system on kMemoryPrefix, and the library opens, sizes, lists and reads the
+// files there as it would real ones, without a system call.  Each target
+// writes the fuzzer's bytes into files of the scratch directory, runs a
+// reader over them and removes them again before it returns, so that nothing
+// piles up over millions of iterations.  The library's own temporary files
+// go to a separate in-memory directory (TMPDIR names it, so the library makes
+// them through the mounted file system) that must be empty again after every
+// iteration.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace fuzzsupport {
 
-/// Sets up the scratch directories and the report handler on first use;
-/// both go away when the process exits.  Every target calls it first.
-/// Reports are counted, not printed, unless CEOSALOSJ_FUZZ_VERBOSE is set.
+/// Where the in-memory file system is mounted.
+constexpr const char kMemoryPrefix[] = "/alosj-fuzz-memory/";
+
+/// Mounts the in-memory file system, points TMPDIR into it and sets up the
+/// report handler on first use.  Every target calls it first.  Reports are
+/// counted, not printed, unless CEOSALOSJ_FUZZ_VERBOSE is set.
 void Setup();
 
-/// The directory where targets write their input files (no trailing '/').
+/// The in-memory directory where targets write their input files (no
+/// trailing '/').
 const std::string& ScratchDirectory();
+
+/// A file's bytes; in-memory files that hold the same bytes share them.
+using SharedBytes = std::shared_ptr<const std::string>;
+
+/// Places a file at path (under kMemoryPrefix) holding bytes, shared rather
+/// than copied.  A file already there is replaced; handles open on it keep
+/// what it held.
+void ShareFile(const std::string& path, SharedBytes bytes);
+
+/// Removes every in-memory file whose path begins with directory + "/".
+void RemoveFiles(const std::string& directory);
+
+/// A real directory of the process's own (made on first use beside the
+/// system's temporary files, removed at exit), for writers that write only
+/// real files: their files are read back with ReadRealFile and shared into
+/// memory.
+const std::string& RealDirectory();
+
+/// The whole content of a real file (a finding when it cannot be read).
+SharedBytes ReadRealFile(const std::string& path);
 
 /// Aborts, naming the check, when condition is false: a finding.
 void Check(bool condition, const char* what);
@@ -47,7 +76,8 @@ void CheckTexts(const Texts&... texts) {
 unsigned long ReportCount();
 
 /// A file in the scratch directory holding given bytes, removed when the
-/// object goes.
+/// object goes.  Holes cost nothing: a file of a few placed blocks keeps
+/// only those, however long it is.
 class ScratchFile {
 public:
     ScratchFile(const std::string& name, const void* data, size_t size);
@@ -64,7 +94,8 @@ private:
     std::string path_;
 };
 
-/// Writes a whole file (a finding when it cannot be written).
+/// Writes a whole in-memory file at path, under kMemoryPrefix (a finding
+/// elsewhere).
 void WriteFile(const std::string& path, const void* data, size_t size);
 
 /// The name of path when it names a file directly inside the scratch

@@ -3,13 +3,14 @@
 //
 // Input: two control bytes (see fuzz/FuzzInputs.h), then the replacement.
 // The product writer makes one pristine product of each kind once per
-// process; each iteration builds a working directory of links to its files,
-// writes the replacements (or leaves a file out), and then opens, reads and
-// queries the product, reads every row of every band (of a taller scene the
-// first and last 24 rows, and rows beyond it; rows of exactly
-// GetSceneWidth() bytes, so a write past them is caught), runs the four
-// exports and releases what they handed over, closes, queries again, opens
-// and reads the same files again, and copies the dataset.  The working
+// process, in a real directory, and its files are kept in memory; each
+// iteration builds an in-memory working directory whose files share the
+// pristine bytes, writes the replacements (or leaves a file out), and then
+// opens, reads and queries the product, reads every row of every band (of a
+// taller scene the first and last 24 rows, and rows beyond it; rows of
+// exactly GetSceneWidth() bytes, so a write past them is caught), runs the
+// four exports and releases what they handed over, closes, queries again,
+// opens and reads the same files again, and copies the dataset.  The working
 // directory goes at the end of the iteration.
 #include <algorithm>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "dataset/CeosAlosjDataset.h"
@@ -36,8 +38,8 @@ constexpr long kMaxRowBytes = long{1} << 22;  // wider rows are not read
 constexpr long kMaxRowBytesPerInput = long{1} << 25;
 
 struct Pristine {
-    std::vector<std::string> names;  // file names in member order
-    std::string directory;
+    std::vector<std::string> names;                // file names in member order
+    std::vector<fuzzsupport::SharedBytes> bytes;  // their contents
 };
 
 const Pristine& PristineProduct(uint8_t kind) {
@@ -45,33 +47,33 @@ const Pristine& PristineProduct(uint8_t kind) {
     auto found = made.find(kind);
     if (found != made.end()) return found->second;
     Pristine pristine;
-    pristine.directory = fuzzsupport::ScratchDirectory() + "/pristine-" + std::to_string(kind);
-    fs::create_directories(pristine.directory);
+    const std::string directory = fuzzsupport::RealDirectory() + "/pristine-" + std::to_string(kind);
+    fs::create_directories(directory);
     const ceoswriter::ProductFiles files =
-        ceoswriter::WriteProduct(pristine.directory, fuzzinputs::ProductOfKind(kind));
-    for (const std::string& path : fuzzinputs::ProductMemberPaths(files))
+        ceoswriter::WriteProduct(directory, fuzzinputs::ProductOfKind(kind));
+    for (const std::string& path : fuzzinputs::ProductMemberPaths(files)) {
         pristine.names.push_back(fs::path(path).filename().string());
+        pristine.bytes.push_back(fuzzsupport::ReadRealFile(path));
+    }
+    std::error_code error;
+    fs::remove_all(directory, error);
     return made.emplace(kind, pristine).first->second;
 }
 
-/// The working copy of a product: links to the pristine files, replaced or
-/// left out as the input says; removed with everything in it.
+/// The working copy of a product: in-memory files sharing the pristine
+/// bytes, replaced or left out as the input says; removed with everything
+/// in it.
 class WorkingProduct {
 public:
     explicit WorkingProduct(const Pristine& pristine)
         : directory_(fuzzsupport::ScratchDirectory() + "/product"), pristine_(pristine) {
-        std::error_code error;
-        fs::remove_all(directory_, error);
-        Check(fs::create_directory(directory_, error), "the working directory can be made");
+        fuzzsupport::RemoveFiles(directory_);
     }
-    ~WorkingProduct() {
-        std::error_code error;
-        fs::remove_all(directory_, error);
-    }
+    ~WorkingProduct() { fuzzsupport::RemoveFiles(directory_); }
     WorkingProduct(const WorkingProduct&) = delete;
     WorkingProduct& operator=(const WorkingProduct&) = delete;
 
-    void Replace(size_t member, const std::string& bytes) { replaced_[member] = bytes; }
+    void Replace(size_t member, std::string bytes) { replaced_[member] = std::move(bytes); }
     void Delete(size_t member) { deleted_.push_back(member); }
 
     void Build() {
@@ -79,14 +81,10 @@ public:
             const std::string path = directory_ + "/" + pristine_.names[i];
             if (std::find(deleted_.begin(), deleted_.end(), i) != deleted_.end()) continue;
             auto replaced = replaced_.find(i);
-            if (replaced != replaced_.end()) {
-                fuzzsupport::WriteFile(path, replaced->second.data(), replaced->second.size());
-                continue;
-            }
-            std::error_code error;
-            fs::create_hard_link(pristine_.directory + "/" + pristine_.names[i], path, error);
-            if (error) fs::copy_file(pristine_.directory + "/" + pristine_.names[i], path, error);
-            Check(!error, "a pristine file can be linked or copied");
+            if (replaced != replaced_.end())
+                fuzzsupport::ShareFile(path, std::make_shared<const std::string>(std::move(replaced->second)));
+            else
+                fuzzsupport::ShareFile(path, pristine_.bytes[i]);
         }
     }
 
@@ -189,16 +187,21 @@ void AskRowAfterClose(CeosAlosjDataset& dataset) {
 
 /// What a host sees of a product at first sight: its kind, its size and
 /// the top row of the first band.
-std::vector<long> FirstSight(CeosAlosjDataset& dataset) {
-    std::vector<long> seen = {dataset.GetSensorType(),   dataset.GetProductLevel(),
-                              dataset.GetImgFileCount(), dataset.GetNumOfLayers(),
-                              dataset.GetSceneWidth(),   dataset.GetSceneHeight()};
+struct Sight {
+    std::vector<long> kind;
+    std::vector<unsigned char> topRow;
+    bool operator==(const Sight& other) const { return kind == other.kind && topRow == other.topRow; }
+};
+
+Sight FirstSight(CeosAlosjDataset& dataset) {
+    Sight seen;
+    seen.kind = {dataset.GetSensorType(),   dataset.GetProductLevel(), dataset.GetImgFileCount(),
+                 dataset.GetNumOfLayers(), dataset.GetSceneWidth(),   dataset.GetSceneHeight()};
     const long width = dataset.GetSceneWidth();
     if (width > 0 && width <= kMaxRowBytes && dataset.GetNumOfLayers() > 0) {
-        std::vector<unsigned char> row(static_cast<size_t>(width));
-        unsigned char* data = row.data();
+        seen.topRow.resize(static_cast<size_t>(width));
+        unsigned char* data = seen.topRow.data();
         dataset.GetRow(0, 0, 0, &data);
-        seen.insert(seen.end(), row.begin(), row.end());
     }
     return seen;
 }
@@ -294,7 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (opened >= 0) {
             Check(dataset.FileRead() == 0, "FileRead always gives 0");
             Query(dataset);
-            const std::vector<long> firstSight = FirstSight(dataset);
+            const Sight firstSight = FirstSight(dataset);
             ReadRows(dataset);
             Export(dataset);
             Check(dataset.FileClose() == 0, "FileClose always gives 0");

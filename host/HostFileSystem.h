@@ -13,8 +13,14 @@
 // the volume directory's name chose, so a mounted file system sees the same
 // directory names it was given.
 //
-// Only reading goes through a mounted file system; the library writes
-// nothing but its own temporary files, which stay with the operating system.
+// The library writes nothing but its own temporary files (the supplemental
+// file's keyword block is copied to one and read back line by line).  They
+// go to the directory TMPDIR names, else the system's.  When TMPDIR names a
+// directory under a mounted prefix, the file system mounted there creates,
+// writes, reads and removes them (CreateTemporary, Remove); a file system
+// that does not implement those refuses, and the library reports that it
+// cannot make its temporary file.  Otherwise temporary files stay with the
+// operating system.  Every other write to a mounted name is refused.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +42,14 @@ public:
     virtual int64_t Size(std::string* error) = 0;
 };
 
+/// A temporary file the library made, open for writing and for reading.
+class CEOSALOSJ_API CeosAlosjWritableFile : public CeosAlosjFile {
+public:
+    /// Writes count bytes at offset; the file grows as needed and a gap
+    /// before offset reads as zeros.  Returns count, or -1 with *error set.
+    virtual int64_t WriteAt(int64_t offset, const void* buffer, int64_t count, std::string* error) = 0;
+};
+
 /// A file system a host mounts on a prefix of names.
 class CEOSALOSJ_API CeosAlosjFileSystem {
 public:
@@ -47,6 +61,18 @@ public:
     /// Adds the names (not paths) of the files directly in directory to
     /// *names; false when the directory cannot be listed.
     virtual bool ListFiles(const std::string& directory, std::vector<std::string>* names) = 0;
+
+    /// Creates a new, empty file in directory (as TMPDIR gives it, without a
+    /// trailing separator) whose name begins with prefix and names no file
+    /// yet, stores its full name in *name and returns it open.  OpenRead
+    /// must then open that name, and Remove remove it.  By default a file
+    /// system makes none: null with *error set.
+    virtual std::unique_ptr<CeosAlosjWritableFile> CreateTemporary(const std::string& directory,
+                                                                   const std::string& prefix,
+                                                                   std::string* name, std::string* error);
+    /// Removes name (files already open keep their bytes); false with *error
+    /// set when it cannot.  By default a file system removes nothing.
+    virtual bool Remove(const std::string& name, std::string* error);
 };
 
 /// Routes every name that begins with prefix to fileSystem; the longest

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,18 @@
 
 CeosAlosjFile::~CeosAlosjFile() = default;
 CeosAlosjFileSystem::~CeosAlosjFileSystem() = default;
+
+std::unique_ptr<CeosAlosjWritableFile> CeosAlosjFileSystem::CreateTemporary(const std::string&,
+                                                                            const std::string&,
+                                                                            std::string*, std::string* error) {
+    if (error) *error = "its file system makes no temporary files";
+    return nullptr;
+}
+
+bool CeosAlosjFileSystem::Remove(const std::string&, std::string* error) {
+    if (error) *error = "its file system is read-only";
+    return false;
+}
 
 namespace {
 
@@ -55,6 +68,7 @@ MountTable& Mounts() {
 
 struct OpenFile {
     std::unique_ptr<CeosAlosjFile> mounted;  // when a mounted file system opened it
+    CeosAlosjWritableFile* mountedWritable = nullptr;  // mounted, when it made a temporary file
     host_platform::NativeFile native = 0;
     std::string name;
     bool writable = false;
@@ -221,13 +235,16 @@ long tfio_FileWriteDirect(Tfio_File handle, int64_t offset, const void* buffer, 
                           long items, Terr_ErrorReport* report) {
     OpenFile* file = FindOrReport(handle, "tfio_FileWriteDirect", report);
     if (!file) return -1;
-    if (!file->writable || file->mounted || offset < 0 || count < 0 || items < 0 || (!buffer && count > 0)) {
+    if (!file->writable || (file->mounted && !file->mountedWritable) || offset < 0 || count < 0 ||
+        items < 0 || (!buffer && count > 0)) {
         Report(report, "tfio_FileWriteDirect", __LINE__, "invalid write to " + file->name);
         return -1;
     }
     int64_t total = static_cast<int64_t>(count) * items;
     std::string error;
-    int64_t written = host_platform::WriteAt(file->native, offset, buffer, total, &error);
+    int64_t written = file->mountedWritable
+                          ? file->mountedWritable->WriteAt(offset, buffer, total, &error)
+                          : host_platform::WriteAt(file->native, offset, buffer, total, &error);
     if (written != total) {
         Report(report, "tfio_FileWriteDirect", __LINE__, "cannot write " + file->name + ": " + error);
         return -1;
@@ -289,8 +306,8 @@ int tfio_FileExists(const char* name, Terr_ErrorReport* report) {
 
 void tfio_FileUnlink(const char* name, Terr_ErrorReport* report) {
     std::string error;
-    if (name && Mounts().Find(name)) error = "its file system is read-only";
-    if (!name || !error.empty() || !host_platform::Unlink(name, &error))
+    const std::shared_ptr<CeosAlosjFileSystem> mounted = name ? Mounts().Find(name) : nullptr;
+    if (!name || !(mounted ? mounted->Remove(name, &error) : host_platform::Unlink(name, &error)))
         Report(report, "tfio_FileUnlink", __LINE__,
                std::string("cannot delete ") + (name ? name : "(null)") + ": " + error);
 }
@@ -300,14 +317,36 @@ Tfio_File tfio_CreateTempInTmpdir(const char* prefix, char** name, Terr_ErrorRep
     auto file = std::make_unique<OpenFile>();
     file->writable = true;
     std::string error;
-    if (!name || !host_platform::CreateTemp(prefix ? prefix : "", &file->name, &file->native, &error)) {
+    // A TMPDIR under a mounted prefix leaves the file to that file system.
+    std::string directory;
+    if (const char* tmpdir = std::getenv("TMPDIR")) directory = tmpdir;
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+        directory.pop_back();
+    const std::shared_ptr<CeosAlosjFileSystem> mounted =
+        directory.empty() ? nullptr : Mounts().Find((directory + "/").c_str());
+    bool created = false;
+    if (name && mounted) {
+        std::unique_ptr<CeosAlosjWritableFile> made =
+            mounted->CreateTemporary(directory, prefix ? prefix : "", &file->name, &error);
+        created = made != nullptr;
+        file->mountedWritable = made.get();
+        file->mounted = std::move(made);
+    } else if (name) {
+        created = host_platform::CreateTemp(prefix ? prefix : "", &file->name, &file->native, &error);
+    }
+    if (!created) {
         Report(report, "tfio_CreateTempInTmpdir", __LINE__, "cannot create a temporary file: " + error);
         return nullptr;
     }
     *name = static_cast<char*>(tmsc_HeapMalloc(file->name.size() + 1));
     if (!*name) {
-        host_platform::Close(file->native, nullptr);
-        host_platform::Unlink(file->name.c_str(), nullptr);
+        if (mounted) {
+            file->mounted.reset();
+            mounted->Remove(file->name, &error);
+        } else {
+            host_platform::Close(file->native, nullptr);
+            host_platform::Unlink(file->name.c_str(), nullptr);
+        }
         Report(report, "tfio_CreateTempInTmpdir", __LINE__, "out of memory");
         return nullptr;
     }
