@@ -47,7 +47,7 @@ endif()
 set(public
   "^CeosAlosj[A-Za-z]+$"
   "^tmsc_Heap(Malloc|Free)$"
-  "^_Z(T[VIS])?N?K?(16CeosAlosjDataset|14CeosAlosjLayer|20CeosAlosjSummaryFile|13CeosAlosjFile|19CeosAlosjFileSystem)"
+  "^_Z(T[VIS])?N?K?(16CeosAlosjDataset|14CeosAlosjLayer|20CeosAlosjSummaryFile|13CeosAlosjFile|19CeosAlosjFileSystem|21CeosAlosjWritableFile)"
   "^_Z24CeosAlosjMountFileSystem"
   "^_Z(T[VIS])?N?K?(4tkmd16KeywordValueFile|9TeskarLog)"
   "^_Z[0-9]+Tkmd_ALPSM1B1_[A-Z]+_Release")
