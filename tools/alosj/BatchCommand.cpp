@@ -42,9 +42,6 @@ namespace alosj {
 
 using json = nlohmann::ordered_json;
 
-nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>& assets, const std::string& self,
-                                const std::string& collection);
-
 namespace {
 
 const char* const kCollectionFile = "collection.json";

@@ -92,6 +92,13 @@ private:
 /// one scene at two processing levels gives two Items.
 std::string ItemId(Product& product);
 
+/// The STAC Item of a product with `assets` (the files made from it) and a
+/// self link to `self` when given; with `collection`, the Item belongs to
+/// that Collection (collection.json above the Item's directory) and names
+/// its assets relative to itself.
+nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>& assets, const std::string& self,
+                                const std::string& collection);
+
 std::vector<int> ParseBands(const std::string& list, Product& product);
 
 }  // namespace alosj
