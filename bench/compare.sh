@@ -13,7 +13,12 @@
 #      full and at half scene height;
 #   5. alosj export --warp of the full-size PRISM 1B1 sample against gdalwarp
 #      of its four-corner placement onto the same grid (bench/warp.sh; set
-#      CEOSALOSJ_BENCH_WARP=0 to leave it out).
+#      CEOSALOSJ_BENCH_WARP=0 to leave it out);
+#   6. alosj batch over an archive of four full-size products (directories,
+#      a .zip, a .tar): products per minute with --jobs 1 and --jobs 2, peak
+#      memory per job and of the whole batch, and the time of a second run
+#      that skips every product (bench/archive.sh, about 3 GB more scratch
+#      space; set CEOSALOSJ_BENCH_ARCHIVE=0 to leave it out).
 #
 # Usage: bash bench/compare.sh [WORK_DIRECTORY]
 #   WORK_DIRECTORY receives the products (about 0.9 GB, and half that again
@@ -216,6 +221,15 @@ if [ "${CEOSALOSJ_BENCH_WARP:-1}" != 0 ]; then
   echo "| product | figure | ceosalosj | reference | ratio | target |"
   echo "|---|---|---|---|---|---|"
   CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/warp.sh" "$work" "$build"
+fi
+
+# 6. A whole archive through alosj batch.
+if [ "${CEOSALOSJ_BENCH_ARCHIVE:-1}" != 0 ]; then
+  echo "== an archive through alosj batch (bench/archive.sh)" >&2
+  echo
+  echo "| product | figure | ceosalosj | reference | ratio | target |"
+  echo "|---|---|---|---|---|---|"
+  CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/archive.sh" "$work" "$build"
 fi
 echo >&2
 echo "machine:" >&2
