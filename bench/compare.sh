@@ -18,7 +18,11 @@
 #      a .zip, a .tar): products per minute with --jobs 1 and --jobs 2, peak
 #      memory per job and of the whole batch, and the time of a second run
 #      that skips every product (bench/archive.sh, about 3 GB more scratch
-#      space; set CEOSALOSJ_BENCH_ARCHIVE=0 to leave it out).
+#      space; set CEOSALOSJ_BENCH_ARCHIVE=0 to leave it out);
+#   7. throughput: the default export against gdal_translate with the same
+#      creation options, GetRows against cat, and reads through the GDAL
+#      driver in windows against strips (bench/throughput.sh; set
+#      CEOSALOSJ_BENCH_THROUGHPUT=0 to leave it out).
 #
 # Usage: bash bench/compare.sh [WORK_DIRECTORY]
 #   WORK_DIRECTORY receives the products (about 0.9 GB, and half that again
@@ -57,7 +61,7 @@ mkdir -p "$work/out" "$work/results"
 
 echo "== build (Release) in $build" >&2
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCEOSALOSJ_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target ceosalosj_bench ceosalosj_measure ceosalosj_gdal_write alosj >/dev/null
+cmake --build "$build" -j"$(nproc)" --target ceosalosj_bench ceosalosj_measure ceosalosj_gdal_write alosj gdal_ALOSJ >/dev/null
 bench=$build/bench/ceosalosj_bench
 measure=$build/bench/ceosalosj_measure
 gdalwrite=$build/bench/ceosalosj_gdal_write
@@ -230,6 +234,15 @@ if [ "${CEOSALOSJ_BENCH_ARCHIVE:-1}" != 0 ]; then
   echo "| product | figure | ceosalosj | reference | ratio | target |"
   echo "|---|---|---|---|---|---|"
   CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/archive.sh" "$work" "$build"
+fi
+
+# 7. Throughput of exports and reads.
+if [ "${CEOSALOSJ_BENCH_THROUGHPUT:-1}" != 0 ]; then
+  echo "== throughput (bench/throughput.sh)" >&2
+  echo
+  echo "| product | figure | ceosalosj | reference | ratio | target |"
+  echo "|---|---|---|---|---|---|"
+  CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/throughput.sh" "$work" "$build"
 fi
 echo >&2
 echo "machine:" >&2
