@@ -218,32 +218,20 @@ if table_file:
         f.write(table + "\n")
 PY
 
-# 5. The map-projected export of a full-size PRISM 1B1 scene.
-if [ "${CEOSALOSJ_BENCH_WARP:-1}" != 0 ]; then
-  echo "== map-projected export (bench/warp.sh)" >&2
-  echo
-  echo "| product | figure | ceosalosj | reference | ratio | target |"
-  echo "|---|---|---|---|---|---|"
-  CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/warp.sh" "$work" "$build"
-fi
-
-# 6. A whole archive through alosj batch.
-if [ "${CEOSALOSJ_BENCH_ARCHIVE:-1}" != 0 ]; then
-  echo "== an archive through alosj batch (bench/archive.sh)" >&2
-  echo
-  echo "| product | figure | ceosalosj | reference | ratio | target |"
-  echo "|---|---|---|---|---|---|"
-  CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/archive.sh" "$work" "$build"
-fi
-
-# 7. Throughput of exports and reads.
-if [ "${CEOSALOSJ_BENCH_THROUGHPUT:-1}" != 0 ]; then
-  echo "== throughput (bench/throughput.sh)" >&2
-  echo
-  echo "| product | figure | ceosalosj | reference | ratio | target |"
-  echo "|---|---|---|---|---|---|"
-  CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/throughput.sh" "$work" "$build"
-fi
+# 5-7. The stages of their own scripts, each with its table; CEOSALOSJ_BENCH_<NAME>=0 leaves one out.
+stage() {
+  local variable=$1 title=$2 script=$3
+  if [ "${!variable:-1}" != 0 ]; then
+    echo "== $title (bench/$script)" >&2
+    echo
+    echo "| product | figure | ceosalosj | reference | ratio | target |"
+    echo "|---|---|---|---|---|---|"
+    CEOSALOSJ_BENCH_RUNS=$runs bash "$repo/bench/$script" "$work" "$build"
+  fi
+}
+stage CEOSALOSJ_BENCH_WARP "map-projected export" warp.sh
+stage CEOSALOSJ_BENCH_ARCHIVE "an archive through alosj batch" archive.sh
+stage CEOSALOSJ_BENCH_THROUGHPUT "throughput" throughput.sh
 echo >&2
 echo "machine:" >&2
 cat "$machine" >&2

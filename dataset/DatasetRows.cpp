@@ -163,7 +163,11 @@ long CeosAlosjDataset::GetRows(int bandNum, unsigned long firstRow, unsigned lon
         if (s.IsAvnir2() && !s.isGeocoded) files.push_back(s.Image(3));  // its lines' dummy widths
     } else if (s.IsAvnir2() && belowL2) {
         files.push_back(s.Image(bandNum));
-        extraLines = std::max(0L, s.staggerPixelShift);
+        // A product's shift is a few lines; a larger one recorded in a
+        // damaged leader is not staged beyond this (those later lines are
+        // read one by one), so it cannot make the staging hold the file.
+        constexpr long kMostStagedShift = 64;
+        extraLines = std::clamp(s.staggerPixelShift, 0L, kMostStagedShift);
     }
     files.erase(std::remove(files.begin(), files.end(), nullptr), files.end());
     long bytesPerRow = 0;

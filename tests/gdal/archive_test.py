@@ -231,12 +231,12 @@ class RangeHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def send_head(self):
-        spec = self.headers.get("Range", "")
+        wanted = self.headers.get("Range", "")
         path = self.translate_path(self.path)
-        if not spec.startswith("bytes=") or not os.path.isfile(path):
+        if not wanted.startswith("bytes=") or not os.path.isfile(path):
             return super().send_head()
         size = os.path.getsize(path)
-        first, _, last = spec[len("bytes="):].partition("-")
+        first, _, last = wanted[len("bytes="):].partition("-")
         first, last = int(first), min(int(last) if last else size - 1, size - 1)
         f = open(path, "rb")
         f.seek(first)
