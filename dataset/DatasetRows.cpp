@@ -32,43 +32,73 @@ long SpanOf(CeosAlosjImageFile& image, long leftSkip, long rightSkip) {
 // damaged header cannot make the host allocate and zero gigabytes per row.
 constexpr long kWidestLine = 999999 - CeosAlosjImageFile::kLinePrefixSize;
 
-// Reads line `row` of image into out, which has room for `room` bytes: the
-// right skip grows until the span fits, so that a file whose widths disagree
-// with the scene header can never write past the row.  Returns the bytes the
-// span covers (0 when nothing fits) and whether the read filled them.
-long ReadBounded(CeosAlosjImageFile& image, unsigned long row, unsigned char* out, long room,
-                 long leftSkip, long rightSkip, long shift, bool deStagger, bool& filled) {
-    filled = false;
-    const long span = SpanOf(image, leftSkip, rightSkip);
-    if (room <= 0 || span <= 0) return 0;
-    // The recorded pixels beyond the record are skipped on the right too.
-    rightSkip += image.Descriptor().numOfImagePixelsPerLine - image.GetPixelsPerLine();
-    if (span > room) rightSkip += span - room;
-    const long line = static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL));
-    const long count = deStagger ? image.ReadLineDeStagger(line, out, leftSkip, rightSkip, shift, filled)
-                                 : image.ReadLine(line, out, leftSkip, rightSkip, filled);
-    return std::clamp(count, 0L, room);
+// One image file's part of a row: the pixels of its line between the skips
+// (de-staggered by shift when deStagger), `count` bytes from `column` on.
+struct RowPart {
+    CeosAlosjImageFile* image = nullptr;
+    long column = 0;
+    long leftSkip = 0;
+    long rightSkip = 0;
+    long shift = 0;
+    bool deStagger = false;
+    long count = 0;
+};
+
+// The line of image a row reads.
+long LineOf(unsigned long row) { return static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL)); }
+
+// Calls visit with each part of row `row` of the band, left to right, and
+// returns the column behind the last.  Each part fits the room left in the
+// row: its right skip grows until the span fits, so that a file whose widths
+// disagree with the scene header can never write past the row.
+template <typename Visit>
+long ForEachRowPart(CeosAlosjDataset::State& s, int bandNum, unsigned long row, long width, Visit&& visit) {
+    long column = 0;
+    auto part = [&](CeosAlosjImageFile& image, long leftSkip, long rightSkip, long shift, bool deStagger) {
+        const long span = SpanOf(image, leftSkip, rightSkip);
+        const long room = width - column;
+        if (room <= 0 || span <= 0) return;
+        // The recorded pixels beyond the record are skipped on the right too.
+        rightSkip += image.Descriptor().numOfImagePixelsPerLine - image.GetPixelsPerLine();
+        if (span > room) rightSkip += span - room;
+        const RowPart fitted{&image, column, leftSkip, rightSkip, shift, deStagger,
+                             std::clamp(image.SpanCount(leftSkip, rightSkip), 0L, room)};
+        visit(fitted);
+        column += fitted.count;
+    };
+
+    const bool prism = s.IsPrism();
+    const bool avnir = s.IsAvnir2();
+    const bool belowL2 = s.IsBelowLevel1B2();
+    if (prism && belowL2 && s.OpensAllCcds()) {
+        for (size_t k = 0; k < s.imageFiles.size(); ++k) {
+            CeosAlosjImageFile& image = *s.imageFiles[k];
+            part(image, image.GetLeftDummyWidth(-1) + (k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH), image.GetRightDummyWidth(-1), 0,
+                 false);
+        }
+    } else if (prism && belowL2) {
+        if (CeosAlosjImageFile* image = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber()))
+            part(*image, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1), 0, false);
+    } else if ((prism || avnir) && s.IsLevel1B2()) {
+        // Level 1B2: PRISM cuts by the band's own line, AVNIR-2 by the fourth file's line.
+        CeosAlosjImageFile* image = s.Image(bandNum);
+        CeosAlosjImageFile* widths = prism ? image : s.Image(3);
+        if (image && widths) {
+            const long line = LineOf(row);
+            const long left = s.isGeocoded ? 0 : widths->GetLeftDummyWidth(line);
+            const long right = s.isGeocoded ? 0 : widths->GetRightDummyWidth(line);
+            part(*image, left, right, 0, false);
+        }
+    } else if (avnir && belowL2) {
+        if (CeosAlosjImageFile* image = s.Image(bandNum))
+            part(*image, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1), s.staggerPixelShift, true);
+    }
+    return column;
 }
 
-// The row as reads fill it.  Rather than zeroing the whole row before the
-// reads, which costs about as much as a read, only the bytes that no read
-// filled are zeroed: those of a failed read, and those behind the last read.
-class RowFill {
-public:
-    RowFill(unsigned char* row, long width) : row_(row), width_(width) {}
-    unsigned char* Next() const { return row_ + written_; }
-    long Room() const { return width_ - written_; }
-    void Advance(long count, bool filled) {
-        if (!filled) std::memset(row_ + written_, 0, static_cast<size_t>(count));
-        written_ += count;
-    }
-    void ZeroRest() { std::memset(row_ + written_, 0, static_cast<size_t>(width_ - written_)); }
-
-private:
-    unsigned char* row_;
-    long width_;
-    long written_ = 0;
-};
+// Whether every row of the product is made of the same parts (only the line
+// differs): all but Level 1B2 cut line by line.
+bool RowsShareTheirParts(const CeosAlosjDataset::State& s) { return !(s.IsLevel1B2() && !s.isGeocoded); }
 
 }  // namespace
 
@@ -98,59 +128,68 @@ long CeosAlosjDataset::GetSceneHeight() const {
 
 long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, unsigned char** buffer) {
     if (!buffer || !*buffer) return 0;
-    State& s = *d;
     const long width = GetSceneWidth();
     if (width == 0) return 0;
-    RowFill fill(*buffer, width);
-
-    const bool prism = s.IsPrism();
-    const bool avnir = s.IsAvnir2();
-    const bool belowL2 = s.IsBelowLevel1B2();
-    bool filled = false;
-
-    if (prism && belowL2 && s.OpensAllCcds()) {
-        for (size_t k = 0; k < s.imageFiles.size(); ++k) {
-            CeosAlosjImageFile& image = *s.imageFiles[k];
-            const long left = image.GetLeftDummyWidth(-1) + (k == 0 ? 0 : OVERLAPWIDTH);
-            const long right = image.GetRightDummyWidth(-1);
-            const long count = ReadBounded(image, row, fill.Next(), fill.Room(), left, right, 0, false, filled);
-            fill.Advance(count, filled);
-        }
-    } else if (prism && belowL2) {
-        if (CeosAlosjImageFile* image = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber())) {
-            const long count = ReadBounded(*image, row, fill.Next(), fill.Room(), image->GetLeftDummyWidth(-1),
-                                           image->GetRightDummyWidth(-1), 0, false, filled);
-            fill.Advance(count, filled);
-        }
-    } else if ((prism || avnir) && s.IsLevel1B2()) {
-        // Level 1B2: PRISM cuts by the band's own line, AVNIR-2 by the fourth file's line.
-        CeosAlosjImageFile* image = s.Image(bandNum);
-        CeosAlosjImageFile* widths = prism ? image : s.Image(3);
-        if (image && widths) {
-            const long line = static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL));
-            const long left = s.isGeocoded ? 0 : widths->GetLeftDummyWidth(line);
-            const long right = s.isGeocoded ? 0 : widths->GetRightDummyWidth(line);
-            const long count = ReadBounded(*image, row, fill.Next(), fill.Room(), left, right, 0, false, filled);
-            fill.Advance(count, filled);
-        }
-    } else if (avnir && belowL2) {
-        if (CeosAlosjImageFile* image = s.Image(bandNum)) {
-            const long count = ReadBounded(*image, row, fill.Next(), fill.Room(), image->GetLeftDummyWidth(-1),
-                                           image->GetRightDummyWidth(-1), s.staggerPixelShift, true, filled);
-            fill.Advance(count, filled);
-        }
-    }
-    fill.ZeroRest();
+    unsigned char* out = *buffer;
+    // Rather than zeroing the whole row before the reads, which costs about
+    // as much as a read, only the bytes that no read filled are zeroed: those
+    // of a failed read, and those behind the last part.
+    const long end = ForEachRowPart(*d, bandNum, row, width, [&](const RowPart& part) {
+        bool filled = false;
+        unsigned char* target = out + part.column;
+        if (part.deStagger)
+            part.image->ReadLineDeStagger(LineOf(row), target, part.leftSkip, part.rightSkip, part.shift, filled);
+        else
+            part.image->ReadLine(LineOf(row), target, part.leftSkip, part.rightSkip, filled);
+        if (!filled) std::memset(target, 0, static_cast<size_t>(part.count));
+    });
+    std::memset(out + end, 0, static_cast<size_t>(width - end));
     return 0;
 }
+
+namespace {
+
+// Reads rows [first, first + count) of rows that share their parts with one
+// scattered read per part; false when a part cannot be read that way (the
+// rows must then be read one by one).
+bool ReadRowBlock(CeosAlosjDataset::State& s, int bandNum, unsigned long first, unsigned long count, long width,
+                  unsigned char* rows) {
+    if (first + count > 0x7fffffffUL) return false;
+    bool read = true;
+    const long end = ForEachRowPart(s, bandNum, first, width, [&](const RowPart& part) {
+        read = read && part.image->ReadLineBlock(LineOf(first), static_cast<long>(count), rows + part.column,
+                                                 static_cast<size_t>(width), part.leftSkip, part.rightSkip,
+                                                 part.deStagger ? part.shift : 0) == part.count;
+    });
+    if (!read) return false;
+    for (unsigned long r = 0; r < count; ++r)
+        std::memset(rows + r * static_cast<size_t>(width) + end, 0, static_cast<size_t>(width - end));
+    return true;
+}
+
+}  // namespace
 
 long CeosAlosjDataset::GetRows(int bandNum, unsigned long firstRow, unsigned long rowCount, unsigned char* buffer) {
     State& s = *d;
     const long width = GetSceneWidth();
     if (!buffer || width == 0 || rowCount == 0) return 0;
 
-    // The files whose lines make the band's rows, and how many lines past a
-    // row each row needs (AVNIR-2 de-staggering reads a later line).
+    // Rows made of the same parts are read straight into place, a block of
+    // lines of each file with one scattered read.
+    constexpr unsigned long kBlockRows = 512;
+    const bool shared = RowsShareTheirParts(s);
+    unsigned long done = 0;
+    while (shared && done < rowCount) {
+        const unsigned long count = std::min(kBlockRows, rowCount - done);
+        unsigned char* rows = buffer + static_cast<size_t>(done) * static_cast<size_t>(width);
+        if (!ReadRowBlock(s, bandNum, firstRow + done, count, width, rows)) break;
+        done += count;
+    }
+    if (done == rowCount) return 0;
+
+    // Otherwise each file's records are staged a piece at a time and the
+    // rows are read one by one from them: the very same row reads, so the
+    // bytes and the reports are GetRow's.
     std::vector<CeosAlosjImageFile*> files;
     long extraLines = 0;
     const bool belowL2 = s.IsBelowLevel1B2();
@@ -163,20 +202,22 @@ long CeosAlosjDataset::GetRows(int bandNum, unsigned long firstRow, unsigned lon
         if (s.IsAvnir2() && !s.isGeocoded) files.push_back(s.Image(3));  // its lines' dummy widths
     } else if (s.IsAvnir2() && belowL2) {
         files.push_back(s.Image(bandNum));
-        // A product's shift is a few lines; a larger one recorded in a
-        // damaged leader is not staged beyond this (those later lines are
-        // read one by one), so it cannot make the staging hold the file.
-        constexpr long kMostStagedShift = 64;
-        extraLines = std::clamp(s.staggerPixelShift, 0L, kMostStagedShift);
+        // AVNIR-2 de-staggering reads a later line.  A product's shift is a
+        // few lines; a larger one recorded in a damaged leader is not staged
+        // beyond this (those later lines are read one by one), so it cannot
+        // make the staging hold the file.
+        extraLines = std::clamp(s.staggerPixelShift, 0L, CeosAlosjImageFile::kMostBlockShift);
     }
     files.erase(std::remove(files.begin(), files.end(), nullptr), files.end());
     long bytesPerRow = 0;
     for (CeosAlosjImageFile* image : files) bytesPerRow += image->RecordLength();
 
-    constexpr long kStagedBytes = long{16} << 20;
+    // Staged a megabyte at a time, the records are still in the processor's
+    // cache when the rows are made of them.
+    constexpr long kStagedBytes = long{1} << 20;
     const unsigned long rowsAtOnce =
         static_cast<unsigned long>(std::max(1L, kStagedBytes / std::max(1L, bytesPerRow) - extraLines));
-    for (unsigned long done = 0; done < rowCount;) {
+    while (done < rowCount) {
         const unsigned long first = firstRow + done;
         const unsigned long count = std::min(rowsAtOnce, rowCount - done);
         const bool stageable = first <= 0x7fffffffUL && count + extraLines <= 0x7fffffffUL;

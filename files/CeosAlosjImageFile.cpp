@@ -252,6 +252,58 @@ void CeosAlosjImageFile::StageLines(long first, long count) {
     stagedBytes = bytes;
 }
 
+long CeosAlosjImageFile::ReadLineBlock(long first, long count, unsigned char* target, size_t stride,
+                                       long leftSkip, long rightSkip, long shift) {
+    const Span span = LineSpan(first, leftSkip, rightSkip);
+    if (!span.readable || span.offset < 0 || count <= 0 || !target || stride < static_cast<size_t>(span.count) ||
+        shift < 0 || shift > kMostBlockShift)
+        return -1;
+    // The lines of the block, then the later lines its last lines take odd
+    // bytes from (those the file declares; the others stay as read).
+    const int64_t last = int64_t{first} + count - 1;
+    const int64_t declared = descriptor->numOfImageRecords;
+    const int64_t lastLater = shift > 0 ? std::min<int64_t>(last + shift, declared - 1) : last;
+    const int64_t lastRead = std::max(last, lastLater);
+    if (lastRead >= std::numeric_limits<int32_t>::max()) return -1;  // beyond the lines an offset names
+
+    // What lies between two spans (the rest of one record, the prefix and
+    // left skip of the next) is read into one scratch piece, over and over;
+    // later lines follow it.
+    const int64_t spanBytes = span.count;
+    const int64_t gap = descriptor->imageRecordLength - spanBytes;
+    const int64_t laterLines = lastRead - last;
+    try {
+        const size_t room = static_cast<size_t>(gap + laterLines * spanBytes);
+        if (blockScratch.size() < room) blockScratch.resize(room);
+        blockPieces.resize(static_cast<size_t>(2 * (lastRead - first) + 1));
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    unsigned char* later = blockScratch.data() + gap;
+    auto lineTarget = [&](int64_t line) {
+        return line <= last ? target + static_cast<size_t>(line - first) * stride
+                            : later + static_cast<size_t>((line - last - 1) * spanBytes);
+    };
+    size_t n = 0;
+    for (int64_t line = first; line <= lastRead; ++line) {
+        if (line > first) blockPieces[n++] = {blockScratch.data(), static_cast<long>(gap)};
+        blockPieces[n++] = {lineTarget(line), span.count};
+    }
+    Terr_ErrorReport report = nullptr;
+    tfio_ReadScattered(fileHandle, span.offset, blockPieces.data(), static_cast<long>(n), &report);
+    if (report) {
+        terr_DeleteErrorReportEx(&report);
+        return -1;
+    }
+    for (int64_t line = first; line <= lastRead; ++line) SwapSamples(lineTarget(line), span.count);
+    // Ascending, each line takes its odd bytes from a later line that has
+    // not taken any yet, as a read of the later line from the file would.
+    if (shift > 0)
+        for (int64_t line = first; line <= last && line + shift < declared; ++line)
+            TakeOddBytes(BlendOfWidth(0), lineTarget(line), lineTarget(line + shift), span.count);
+    return span.count;
+}
+
 bool CeosAlosjImageFile::ReadStaged(int64_t offset, unsigned char* target, long count) const {
     if (stagedBytes == 0 || offset < stagedOffset || count < 0 || offset - stagedOffset > stagedBytes - count)
         return false;

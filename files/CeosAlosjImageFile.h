@@ -119,6 +119,25 @@ public:
     double GetEndScanTime();
     /// @}
 
+    /// @name Many lines at once
+    /// @{
+    /// Reads the spans of lines [first, first + count), each as ReadLine or
+    /// (shift > 0) ReadLineDeStagger would with these skips, into target,
+    /// line after line `stride` bytes apart, with one scattered read: the
+    /// prefixes, dummy pixels and padding between the spans go to scratch
+    /// room.  Returns the span's byte count when every line (and every later
+    /// line the de-staggering takes) lies whole in the file and was read; the
+    /// lines then hold exactly what the line reads give, which would have
+    /// reported nothing.  Otherwise −1, with nothing reported and the target
+    /// bytes undefined: read the lines one by one then.
+    long ReadLineBlock(long first, long count, unsigned char* target, size_t stride, long leftSkip,
+                       long rightSkip, long shift);
+    /// The bytes a line read with these skips covers (what ReadLine returns).
+    long SpanCount(long leftSkip, long rightSkip) const { return LineSpan(0, leftSkip, rightSkip).count; }
+    /// The farthest shift ReadLineBlock de-staggers by (real shifts are a few lines).
+    static constexpr long kMostBlockShift = 64;
+    /// @}
+
     /// @name Staged lines
     /// @{
     /// Reads the records of lines [first, first + count) with one read and
@@ -180,6 +199,8 @@ private:
     alignas(64) std::array<unsigned char, kDeStaggerBufferSize> laterLine{};
     std::vector<unsigned char> wideLaterLine;  // lines wider than laterLine; grown once
 
+    std::vector<unsigned char> blockScratch;  // what a line block read skips; later lines
+    std::vector<Tfio_Piece> blockPieces;
     std::vector<unsigned char> staged;  // records of staged lines, from stagedOffset
     int64_t stagedOffset = 0;
     int64_t stagedBytes = 0;

@@ -1,4 +1,6 @@
 #include <dirent.h>
+#include <limits.h>
+#include <sys/uio.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,44 @@ int64_t ReadAt(NativeFile file, int64_t offset, void* buffer, int64_t count, std
         }
         if (n == 0) break;
         done += n;
+    }
+    return done;
+}
+
+int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Piece* pieces, size_t count, std::string* error) {
+    // One preadv takes at most IOV_MAX pieces; a short one goes on from the
+    // byte where it stopped, within its piece.
+    struct iovec vectors[IOV_MAX];
+    int64_t done = 0;
+    size_t next = 0;       // the first piece not wholly read
+    int64_t intoNext = 0;  // bytes of it already read
+    while (true) {
+        while (next < count && pieces[next].count == intoNext) ++next, intoNext = 0;
+        if (next == count) break;
+        int used = 0;
+        for (size_t k = next; k < count && used < IOV_MAX; ++k, ++used) {
+            const int64_t skip = k == next ? intoNext : 0;
+            vectors[used].iov_base = static_cast<char*>(pieces[k].buffer) + skip;
+            vectors[used].iov_len = static_cast<size_t>(pieces[k].count - skip);
+        }
+        const ssize_t n = ::preadv(static_cast<int>(file), vectors, used, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail(error);
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+        for (int64_t left = n; left > 0;) {
+            const int64_t rest = pieces[next].count - intoNext;
+            if (left < rest) {
+                intoNext += left;
+                break;
+            }
+            left -= rest;
+            ++next;
+            intoNext = 0;
+        }
     }
     return done;
 }

@@ -150,6 +150,18 @@ int64_t ReadAt(NativeFile file, int64_t offset, void* buffer, int64_t count, std
     return done;
 }
 
+int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Piece* pieces, size_t count, std::string* error) {
+    // ReadFileScatter wants unbuffered, page-sized pieces: one read per piece.
+    int64_t done = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const int64_t got = ReadAt(file, offset + done, pieces[k].buffer, pieces[k].count, error);
+        if (got < 0) return -1;
+        done += got;
+        if (got < pieces[k].count) break;
+    }
+    return done;
+}
+
 int64_t WriteAt(NativeFile file, int64_t offset, const void* buffer, int64_t count,
                 std::string* error) {
     const auto* in = static_cast<const char*>(buffer);

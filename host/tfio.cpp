@@ -197,22 +197,32 @@ void tfio_Close(Tfio_File handle, Terr_ErrorReport* report) {
         Report(report, "tfio_Close", __LINE__, "cannot close " + file->name + ": " + error);
 }
 
-long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
-                     Terr_ErrorReport* report) {
-    OpenFile* file = FindOrReport(handle, "tfio_ReadDirect", report);
+namespace {
+
+// Reads the bytes at offset into the pieces in turn, exactly their total;
+// failures are reported under operation.
+int64_t ReadPieces(Tfio_File handle, int64_t offset, const host_platform::Piece* pieces, size_t pieceCount,
+                   const char* operation, Terr_ErrorReport* report) {
+    OpenFile* file = FindOrReport(handle, operation, report);
     if (!file) return -1;
-    if (offset < 0 || count < 0 || (!buffer && count > 0)) {
-        Report(report, "tfio_ReadDirect", __LINE__,
-               "invalid read of " + std::to_string(count) + " bytes at offset " +
-                   std::to_string(offset) + " in " + file->name);
+    int64_t count = 0;
+    bool valid = offset >= 0;
+    for (size_t k = 0; k < pieceCount; ++k) {
+        valid = valid && pieces[k].count >= 0 && (pieces[k].buffer || pieces[k].count == 0);
+        count += valid ? pieces[k].count : 0;
+    }
+    if (!valid) {
+        Report(report, operation, __LINE__,
+               "invalid read of " + std::to_string(count) + " bytes at offset " + std::to_string(offset) + " in " +
+                   file->name);
         return -1;
     }
     std::string error;
     auto shortRead = [&](int64_t available) {
-        Report(report, "tfio_ReadDirect", __LINE__,
+        Report(report, operation, __LINE__,
                "short read: " + std::to_string(available) + " of " + std::to_string(count) +
                    " bytes at offset " + std::to_string(offset) + " in " + file->name);
-        return -1L;
+        return int64_t{-1};
     };
     // A read that would run past the end fails before it touches the buffer,
     // so that the caller's bytes stay as they were.  The size is looked up
@@ -222,13 +232,43 @@ long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
         if (file->knownSize >= 0 && count > file->knownSize - offset)
             return shortRead(std::max<int64_t>(0, file->knownSize - offset));
     }
-    int64_t got = ReadAt(*file, offset, buffer, count, &error);
+    int64_t got = 0;
+    if (pieceCount == 1) {
+        got = ReadAt(*file, offset, pieces[0].buffer, pieces[0].count, &error);
+    } else if (!file->mounted) {
+        got = host_platform::ReadScatteredAt(file->native, offset, pieces, pieceCount, &error);
+    } else {
+        for (size_t k = 0; k < pieceCount && got >= 0; ++k) {
+            const int64_t piece = file->mounted->ReadAt(offset + got, pieces[k].buffer, pieces[k].count, &error);
+            got = piece < 0 ? -1 : got + piece;
+            if (piece >= 0 && piece < pieces[k].count) break;
+        }
+    }
     if (got < 0) {
-        Report(report, "tfio_ReadDirect", __LINE__, "cannot read " + file->name + ": " + error);
+        Report(report, operation, __LINE__, "cannot read " + file->name + ": " + error);
         return -1;
     }
     if (got < count) return shortRead(got);
     return count;
+}
+
+}  // namespace
+
+long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
+                     Terr_ErrorReport* report) {
+    const host_platform::Piece piece{buffer, count};
+    return static_cast<long>(ReadPieces(handle, offset, &piece, 1, "tfio_ReadDirect", report));
+}
+
+int64_t tfio_ReadScattered(Tfio_File handle, int64_t offset, const Tfio_Piece* pieces, long count,
+                           Terr_ErrorReport* report) {
+    if (count < 0 || (!pieces && count > 0)) {
+        Report(report, "tfio_ReadScattered", __LINE__, "invalid pieces");
+        return -1;
+    }
+    std::vector<host_platform::Piece> native(static_cast<size_t>(count));
+    for (long k = 0; k < count; ++k) native[static_cast<size_t>(k)] = {pieces[k].buffer, pieces[k].count};
+    return ReadPieces(handle, offset, native.data(), native.size(), "tfio_ReadScattered", report);
 }
 
 long tfio_FileWriteDirect(Tfio_File handle, int64_t offset, const void* buffer, long count,

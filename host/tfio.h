@@ -23,6 +23,20 @@ void tfio_Close(Tfio_File handle, Terr_ErrorReport* report);
 long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
                      Terr_ErrorReport* report);
 
+/// One piece of a scattered read: count bytes into buffer.
+struct Tfio_Piece {
+    void* buffer;
+    long count;
+};
+
+/// Reads the consecutive bytes at offset into the pieces in turn, exactly as
+/// many as they hold together (one system call for many pieces where the
+/// system offers it).  A short read is a failure with a report, and a read
+/// that would run past the end fails before it touches a piece.  Returns the
+/// bytes read, or -1 on failure.
+int64_t tfio_ReadScattered(Tfio_File handle, int64_t offset, const Tfio_Piece* pieces, long count,
+                           Terr_ErrorReport* report);
+
 /// Writes items × count bytes at offset.  Returns the bytes written, or -1.
 long tfio_FileWriteDirect(Tfio_File handle, int64_t offset, const void* buffer, long count,
                           long items, Terr_ErrorReport* report);

@@ -222,8 +222,9 @@ TEST(DatasetRows, ManyRowsAtOnceAreGetRowsBytesAndReportsForEveryKind) {
         const unsigned long height = static_cast<unsigned long>(dataset->GetSceneHeight());
         ASSERT_GT(width, 0);
         for (int band = 0; band < dataset->GetNumOfLayers(); ++band)
-            // The whole raster and two rows past it, and a window inside.
-            for (const auto& [first, count] : {std::pair<unsigned long, unsigned long>{0, height + 2}, {3, 5}}) {
+            // The whole raster, alone and with two rows past it, and a window inside.
+            for (const auto& [first, count] :
+                 {std::pair<unsigned long, unsigned long>{0, height}, {0, height + 2}, {3, 5}}) {
                 capture.Clear();
                 std::vector<unsigned char> expected;
                 for (unsigned long r = first; r < first + count; ++r) {

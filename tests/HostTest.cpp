@@ -11,6 +11,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "host/HostFileSystem.h"
 #include "host/tfio.h"
 #include "host/tkmd.h"
 #include "host/tmsc.h"
@@ -69,6 +70,74 @@ TEST(HostFileIo, ShortReadLeavesTheBufferAsItWas) {
     EXPECT_EQ(std::string(buffer, 6), "bcdefg");
     EXPECT_EQ(report, nullptr);
     tfio_Close(file, &report);
+}
+
+namespace {
+
+// A mounted file system that serves one file from memory.
+class OneFileSystem : public CeosAlosjFileSystem {
+public:
+    explicit OneFileSystem(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {}
+    std::unique_ptr<CeosAlosjFile> OpenRead(const std::string&, std::string*) override {
+        return std::make_unique<File>(bytes_);
+    }
+    bool IsFile(const std::string&) override { return true; }
+    bool ListFiles(const std::string&, std::vector<std::string>*) override { return false; }
+
+private:
+    struct File : CeosAlosjFile {
+        explicit File(const std::vector<unsigned char>& bytes) : bytes(bytes) {}
+        int64_t ReadAt(int64_t offset, void* buffer, int64_t count, std::string*) override {
+            const int64_t size = static_cast<int64_t>(bytes.size());
+            const int64_t got = std::clamp<int64_t>(size - offset, 0, count);
+            if (got > 0) std::memcpy(buffer, bytes.data() + offset, static_cast<size_t>(got));
+            return got;
+        }
+        int64_t Size(std::string*) override { return static_cast<int64_t>(bytes.size()); }
+        const std::vector<unsigned char>& bytes;
+    };
+    std::vector<unsigned char> bytes_;
+};
+
+}  // namespace
+
+TEST(HostFileIo, ScatteredReadsFillThePiecesInTurnOnDiskAndMounted) {
+    std::vector<unsigned char> bytes(6000);
+    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<unsigned char>(k * 7 + k / 251);
+    TempDir dir;
+    testing_support::WriteFileBytes(dir.File("f"), bytes);
+    CeosAlosjMountFileSystem("/memory/", std::make_shared<OneFileSystem>(bytes));
+    for (const std::string& name : {dir.File("f"), std::string("/memory/f")}) {
+        SCOPED_TRACE(name);
+        Terr_ErrorReport report = nullptr;
+        Tfio_File file = tfio_Open(name.c_str(), "r", &report);
+        ASSERT_EQ(report, nullptr);
+        // More pieces than one system call takes, of 0 to 4 bytes, from offset 9.
+        std::vector<unsigned char> out(bytes.size(), 0xEE);
+        std::vector<Tfio_Piece> pieces;
+        long total = 0;
+        for (long k = 0; total + 4 < 5000; ++k) {
+            pieces.push_back({out.data() + total, k % 5});
+            total += k % 5;
+        }
+        ASSERT_GT(pieces.size(), 2000u);
+        EXPECT_EQ(tfio_ReadScattered(file, 9, pieces.data(), static_cast<long>(pieces.size()), &report), total);
+        EXPECT_EQ(report, nullptr);
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + total, bytes.begin() + 9));
+        EXPECT_EQ(out[static_cast<size_t>(total)], 0xEE);
+
+        // Past the end: a failure with a report, every piece untouched.
+        std::fill(out.begin(), out.end(), 0xEE);
+        EXPECT_EQ(tfio_ReadScattered(file, static_cast<int64_t>(bytes.size()) - total + 1, pieces.data(),
+                                     static_cast<long>(pieces.size()), &report),
+                  -1);
+        ASSERT_NE(report, nullptr);
+        EXPECT_NE(std::string(terr_GetMessage(report)).find("short read"), std::string::npos);
+        terr_DeleteErrorReportEx(&report);
+        EXPECT_EQ(std::count(out.begin(), out.end(), 0xEE), static_cast<long>(out.size()));
+        tfio_Close(file, &report);
+    }
+    CeosAlosjMountFileSystem("/memory/", nullptr);
 }
 
 TEST(HostFileIo, NullAndClosedHandlesFailWithReports) {
