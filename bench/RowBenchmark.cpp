@@ -19,7 +19,7 @@
 //   --scale=S        shorten every image to S of its lines (default 1)
 //   --verify         check instead of measuring: GetRow returns exactly the
 //                    bytes the positioned reads fetch and the writer's
-//                    pixels, makes as many pread calls as the limit, and
+//                    pixels, makes no more pread calls than the limit, and
 //                    allocates nothing; exit status 1 on a mismatch
 //   --prepare        only write the products; prints one line per product:
 //                    kind, volume directory file, width, height, bands
@@ -391,8 +391,8 @@ bool VerifyProduct(const Product& product) {
         const uint64_t reads = ReadsOfOnePass(limit, [&] { ReadAllRows(*dataset, row.data()); });
         const uint64_t allocations = bench::AllocationCount() - before;
         if (allocations != 0) fail(std::to_string(allocations) + " heap allocations in a pass of GetRow");
-        if (reads != limit.ReadsPerPass())
-            fail(std::to_string(reads) + " pread calls in a pass of GetRow, where the limit makes " +
+        if (reads > limit.ReadsPerPass())
+            fail(std::to_string(reads) + " pread calls in a pass of GetRow, where the limit makes only " +
                  std::to_string(limit.ReadsPerPass()));
         std::printf("%s: %ld × %ld, %d band(s), %.2f reads per row%s, %llu allocations per pass%s\n", name,
                     limit.Width(), limit.Height(), limit.Bands(),

@@ -187,6 +187,7 @@ void CeosAlosjImageFile::SetFilename(const char* volumeDirFileName) {
 }
 
 long CeosAlosjImageFile::Read() {
+    recentKeys.clear();  // lines kept under the former descriptor's layout
     descriptor->Read(fileHandle);
     return 0;
 }
@@ -362,23 +363,61 @@ long CeosAlosjImageFile::ReadLineDeStagger(long line, unsigned char* buffer, lon
     return ReadLineDeStagger(line, buffer, leftSkip, rightSkip, shift, filled);
 }
 
+bool CeosAlosjImageFile::TakeRecentLine(long line, long leftSkip, long rightSkip, unsigned char* target,
+                                        long count) {
+    if (recentKeys.empty() || count <= 0 || static_cast<size_t>(count) > recentStride) return false;
+    const size_t slot = static_cast<size_t>(line) % recentKeys.size();
+    const RecentLine& key = recentKeys[slot];
+    if (key.line != line || key.leftSkip != leftSkip || key.rightSkip != rightSkip || key.handle != fileHandle)
+        return false;
+    std::memcpy(target, recentLines.data() + slot * recentStride, static_cast<size_t>(count));
+    return true;
+}
+
+unsigned char* CeosAlosjImageFile::RecentSlot(long line, long leftSkip, long rightSkip, long count, long shift) {
+    if (shift <= 0 || line < 0 || count <= 0) return nullptr;
+    const size_t slots = static_cast<size_t>(shift);
+    if (slots * static_cast<size_t>(count) > kMostRecentBytes) return nullptr;
+    if (recentKeys.size() != slots || recentStride < static_cast<size_t>(count)) {
+        try {
+            recentLines.resize(slots * static_cast<size_t>(count));
+            recentKeys.assign(slots, RecentLine{});
+        } catch (const std::bad_alloc&) {
+            recentKeys.clear();
+            return nullptr;
+        }
+        recentStride = static_cast<size_t>(count);
+    }
+    const size_t slot = static_cast<size_t>(line) % slots;
+    recentKeys[slot] = RecentLine{line, leftSkip, rightSkip, fileHandle};
+    return recentLines.data() + slot * recentStride;
+}
+
 long CeosAlosjImageFile::ReadLineDeStagger(long line, unsigned char* buffer, long leftSkip,
                                            long rightSkip, long shift, bool& filled) {
     const Span span = LineSpan(line, leftSkip, rightSkip);
-    filled = span.readable && ReadSpan(span.offset, buffer, span.count, kReadLineDeStaggerOp);
+    filled = span.readable && (TakeRecentLine(line, leftSkip, rightSkip, buffer, span.count) ||
+                               ReadSpan(span.offset, buffer, span.count, kReadLineDeStaggerOp));
     if (!filled || shift == 0) return span.count;
 
     // The last shift lines have no later line: they stay as read.
     const int64_t laterLineNumber = static_cast<int64_t>(line) + ClampFarOut(shift);
     if (laterLineNumber >= descriptor->numOfImageRecords) return span.count;
-    const Span later = LineSpan(static_cast<long>(std::max<int64_t>(laterLineNumber, -1)),
-                                leftSkip, rightSkip);
-    unsigned char* second = DeStaggerBuffer(span.count);
+    const long laterLine = static_cast<long>(std::max<int64_t>(laterLineNumber, -1));
+    const Span later = LineSpan(laterLine, leftSkip, rightSkip);
+    // Read into a slot of the recent lines where there is one (its key is
+    // withdrawn again when the read fails).
+    unsigned char* second = RecentSlot(laterLine, leftSkip, rightSkip, span.count, shift);
+    const bool kept = second != nullptr;
+    if (!kept) second = DeStaggerBuffer(span.count);
     if (!second) {
         terr_ReportAndDelete(kReadLineDeStaggerOp, __LINE__, nullptr, "no memory for a wide line");
         return span.count;
     }
-    if (!ReadSpan(later.offset, second, span.count, kReadLineDeStaggerOp)) return span.count;
+    if (!ReadSpan(later.offset, second, span.count, kReadLineDeStaggerOp)) {
+        if (kept) recentKeys[static_cast<size_t>(laterLine) % recentKeys.size()] = RecentLine{};
+        return span.count;
+    }
     // Odd bytes, counted from the first returned byte, come from the later line.
     TakeOddBytes(BlendOfWidth(0), buffer, second, span.count);
     return span.count;

@@ -199,6 +199,23 @@ private:
     alignas(64) std::array<unsigned char, kDeStaggerBufferSize> laterLine{};
     std::vector<unsigned char> wideLaterLine;  // lines wider than laterLine; grown once
 
+    // The later lines de-staggering read lately, one slot per line of the
+    // shift, so that the row that reads one as its own line, shift rows on,
+    // finds it here instead of reading it again.  A slot names its line, the
+    // skips it was read with and the open file it came from.
+    struct RecentLine {
+        long line = -1;
+        long leftSkip = 0;
+        long rightSkip = 0;
+        Tfio_File handle = nullptr;
+    };
+    static constexpr size_t kMostRecentBytes = size_t{4} << 20;
+    bool TakeRecentLine(long line, long leftSkip, long rightSkip, unsigned char* target, long count);
+    unsigned char* RecentSlot(long line, long leftSkip, long rightSkip, long count, long shift);
+    std::vector<unsigned char> recentLines;
+    std::vector<RecentLine> recentKeys;
+    size_t recentStride = 0;
+
     std::vector<unsigned char> blockScratch;  // what a line block read skips; later lines
     std::vector<Tfio_Piece> blockPieces;
     std::vector<unsigned char> staged;  // records of staged lines, from stagedOffset

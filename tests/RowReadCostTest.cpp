@@ -123,6 +123,36 @@ TEST(LineReadsTellWhetherTheyFilled, FilledOnlyWhenTheSpanWasReadWhole) {
                                      "ImageFileImageLine::ReadLineDeStagger: tfio_ReadDirect failed"}));
 }
 
+TEST(LineReadsTellWhetherTheyFilled, AKeptLaterLineServesOnlyItsOwnLineSkipsAndOpenFile) {
+    ProductRecipe product = Avnir2Product(1);
+    product.image.pixelsPerLine = 64;
+    product.image.lines = 12;
+    WrittenProduct p(product);
+    auto image = OpenImage(p.files, 1);
+    std::vector<unsigned char> buffer(64);
+    bool filled = false;
+    ReportCapture capture;
+    // Line 2 de-staggered reads line 5 as its later line and keeps it; line
+    // 5 read with other skips is read afresh, with the same skips it is the
+    // kept line, its odd bytes from line 8.
+    image->ReadLineDeStagger(2, buffer.data(), 6, 4, 3, filled);
+    EXPECT_EQ(image->ReadLineDeStagger(5, buffer.data(), 7, 4, 0, filled), 53);
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + 53), Written(product.image, 1, 5, 7, 53));
+    EXPECT_EQ(image->ReadLineDeStagger(5, buffer.data(), 6, 4, 3, filled), 54);
+    std::vector<unsigned char> expected = Written(product.image, 1, 5, 6, 54);
+    const std::vector<unsigned char> later = Written(product.image, 1, 8, 6, 54);
+    for (size_t k = 1; k < expected.size(); k += 2) expected[k] = later[k];
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + 54), expected);
+    EXPECT_TRUE(capture.reports().empty());
+
+    // Closed, the file is read (and fails, and says so) rather than the kept line 8 served.
+    image->Close();
+    EXPECT_EQ(image->ReadLineDeStagger(8, buffer.data(), 6, 4, 0, filled), 54);
+    EXPECT_FALSE(filled);
+    EXPECT_EQ(capture.Summary(),
+              (std::vector<std::string>{"ImageFileImageLine::ReadLineDeStagger: tfio_ReadDirect failed"}));
+}
+
 TEST(RowZeroing, ALineCutInsideItsPixelsLeavesThatFilesWholeSpanZero) {
     ProductRecipe product = PrismProduct(1);
     product.image.lines = 6;
