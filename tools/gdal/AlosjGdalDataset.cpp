@@ -337,6 +337,22 @@ CPLErr AlosjGdalRasterBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, 
     if (flag != GF_Read)
         return GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight, bufferType,
                                             pixelSpacing, lineSpacing, extra);
+    // Whole rows of bytes, side by side in the buffer: read straight into it,
+    // past the block cache.
+    const bool wholeRows = x == 0 && width == nRasterXSize && bufferWidth == width && bufferHeight == height &&
+                           bufferType == GDT_Byte && pixelSpacing == 1 && lineSpacing == width;
+    if (wholeRows) {
+        auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+        std::lock_guard<std::mutex> lock(dataset->productMutex_);
+        LibraryReportScope reports;
+        dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(y), static_cast<unsigned long>(height),
+                                   static_cast<unsigned char*>(buffer));
+        if (!reports.HasFailure()) {
+            reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
+            return CE_None;
+        }
+    }
+    if (wholeRows) return ReadRowByRow(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing);
     CPLPushErrorHandler(CPLQuietErrorHandler);
     const CPLErr result = GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight,
                                                        bufferType, pixelSpacing, lineSpacing, extra);
