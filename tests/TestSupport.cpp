@@ -1,10 +1,13 @@
 #include "TestSupport.h"
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -44,18 +47,21 @@ bool ReportCapture::Has(const std::string& operation, const std::string& message
 
 TempDir::TempDir() {
     namespace fs = std::filesystem;
-    static unsigned counter = 0;
-    fs::path base = fs::temp_directory_path();
+    // Names drawn afresh in every process: a fixed sequence (std::rand
+    // unseeded) would meet the directories an earlier run could not remove
+    // and, once they piled up, find no free name at all.
+    static std::mt19937_64 names(std::random_device{}() ^
+                                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const fs::path base = fs::temp_directory_path();
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        fs::path candidate = base / ("ceosalosj-test-" + std::to_string(std::rand()) + "-" +
-                                     std::to_string(++counter));
+        const fs::path candidate = base / ("ceosalosj-test-" + std::to_string(names()));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
             path_ = candidate.generic_string();
             return;
         }
     }
-    throw std::runtime_error("cannot create a temporary directory");
+    throw std::runtime_error("cannot create a temporary directory in " + base.string());
 }
 
 TempDir::~TempDir() {
