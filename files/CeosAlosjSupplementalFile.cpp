@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "host/tmsc.h"
 
@@ -14,19 +16,60 @@ const char* const kAncillary8Operation = "AlosjSupplementalFileAncillary8::Read"
 const char* const kAncillary10Operation = "AlosjSupplementalFileAncillary10::Read";
 const char* const kAncillary12Operation = "AlosjSupplementalFileAncillary12::Read";
 
-using RecordBuffer = std::unique_ptr<unsigned char[]>;
-
-// The whole record at offset, or null after a printed report when the buffer
-// cannot be allocated or the read fails.
-RecordBuffer ReadWholeRecord(Tfio_File fileHandle, int64_t offset, long size,
-                             const char* operation) {
-    RecordBuffer buffer(new (std::nothrow) unsigned char[static_cast<size_t>(size)]);
-    if (!buffer) {
-        terr_ReportAndDelete(operation, __LINE__, nullptr, "Error allocating memory");
-        return nullptr;
+// Room for one whole record.  The ancillary records are megabytes long and
+// read whenever a product opens, and a fresh allocation of that size costs
+// more than the read (the system maps and zeroes its pages each time), so
+// one buffer, kept for the life of the process, serves the reads in turn; a
+// read that finds it in use in another thread allocates its own.
+class RecordBuffer {
+public:
+    explicit RecordBuffer(long size) {
+        const size_t bytes = static_cast<size_t>(size);
+        if (KeptLock().try_lock()) {
+            locked_ = true;
+            std::vector<unsigned char>& kept = Kept();
+            try {
+                if (kept.size() < bytes) kept.resize(bytes);
+                data_ = kept.data();
+            } catch (const std::bad_alloc&) {
+                data_ = nullptr;
+            }
+        }
+        if (!data_) {
+            own_.reset(new (std::nothrow) unsigned char[bytes]);
+            data_ = own_.get();
+        }
     }
-    if (!CeosReadRecord(fileHandle, offset, buffer.get(), size, operation)) return nullptr;
-    return buffer;
+    ~RecordBuffer() {
+        if (locked_) KeptLock().unlock();
+    }
+    RecordBuffer(const RecordBuffer&) = delete;
+    RecordBuffer& operator=(const RecordBuffer&) = delete;
+    unsigned char* get() const { return data_; }
+
+private:
+    static std::mutex& KeptLock() {
+        static std::mutex lock;
+        return lock;
+    }
+    static std::vector<unsigned char>& Kept() {
+        static std::vector<unsigned char> kept;
+        return kept;
+    }
+    bool locked_ = false;
+    unsigned char* data_ = nullptr;
+    std::unique_ptr<unsigned char[]> own_;
+};
+
+// Reads the whole record at offset into buffer (of at least size bytes);
+// false after a printed report when there is no buffer or the read fails.
+bool ReadWholeRecord(Tfio_File fileHandle, int64_t offset, long size, const char* operation,
+                     const RecordBuffer& buffer) {
+    if (!buffer.get()) {
+        terr_ReportAndDelete(operation, __LINE__, nullptr, "Error allocating memory");
+        return false;
+    }
+    return CeosReadRecord(fileHandle, offset, buffer.get(), size, operation);
 }
 
 // Number of entries, the first at 1-based firstPosition and one every stride
@@ -180,8 +223,8 @@ AlosjSupplementalFileAncillary8::~AlosjSupplementalFileAncillary8() {
 }
 
 void AlosjSupplementalFileAncillary8::Read(Tfio_File fileHandle) {
-    RecordBuffer buffer = ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary8Operation);
-    if (!buffer) return;
+    const RecordBuffer buffer(kSize);
+    if (!ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary8Operation, buffer)) return;
     const CeosFields f(buffer.get(), kSize);
     Decode(f);
     const int shift = AlosjStateVectorBlock::kSecondBlockShift;
@@ -196,8 +239,8 @@ AlosjSupplementalFileAncillary10::~AlosjSupplementalFileAncillary10() {
 }
 
 void AlosjSupplementalFileAncillary10::Read(Tfio_File fileHandle) {
-    RecordBuffer buffer = ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary10Operation);
-    if (!buffer) return;
+    const RecordBuffer buffer(kSize);
+    if (!ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary10Operation, buffer)) return;
     const CeosFields f(buffer.get(), kSize);
     Decode(f);
     f(25, 128, FT_ASCII, title);
@@ -243,8 +286,8 @@ void AlosjSupplementalFileAncillary10::Read(Tfio_File fileHandle) {
 AlosjSupplementalFileAncillary12::~AlosjSupplementalFileAncillary12() { AlosjTableFree(samples); }
 
 void AlosjSupplementalFileAncillary12::Read(Tfio_File fileHandle) {
-    RecordBuffer buffer = ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary12Operation);
-    if (!buffer) return;
+    const RecordBuffer buffer(kSize);
+    if (!ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary12Operation, buffer)) return;
     const CeosFields f(buffer.get(), kSize);
     Decode(f);
     f(25, 128, FT_ASCII, title);

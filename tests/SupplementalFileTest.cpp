@@ -8,11 +8,13 @@
 
 #include <csignal>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -390,6 +392,30 @@ TEST(SupplementalFileRead, SecondReadRebuildsEveryTable) {
     ASSERT_NE(reader->Ancillary10().referenceEntry, nullptr);
     EXPECT_NE(reader->Ancillary10().referenceEntry->time, nullptr);
     EXPECT_TRUE(product.Leftovers().empty());
+}
+
+TEST(SupplementalFileRead, ReadersOnTwoThreadsAtOnceEachGetTheirOwnFilesValues) {
+    // The records are read into a buffer kept between reads; two readers at
+    // once must never see each other's bytes.
+    SupplementalProduct first;
+    SupplementalProduct second;
+    const uint64_t firstLine = SupplementalFileLayout().ancillaryOffset[8] + 264476 + 832 +
+                               170 * SupplementalRecipe().secondBlock.dataLineOffset;
+    testing_support::PatchFile(second.path(), firstLine + 25, "  4.2500000000000000E+02");
+    const double expected[2] = {SupplementalRecipe().secondBlock.lines[0].values[0], 425.0};
+    std::unique_ptr<CeosAlosjSupplementalFile> readers[2] = {first.Open(), second.Open()};
+    std::atomic<int> wrong{0};
+    auto readOften = [&](int k) {
+        for (int pass = 0; pass < 12; ++pass) {
+            readers[k]->Read();
+            const auto* samples = readers[k]->Ancillary8().secondBlock.samples;
+            if (!samples || samples->count < 1 || samples->entries[0].stateVector[0] != expected[k]) ++wrong;
+        }
+    };
+    std::thread other(readOften, 1);
+    readOften(0);
+    other.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(SupplementalFileRead, FileTooShortForAncillary12) {
