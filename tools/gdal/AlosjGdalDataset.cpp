@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "AlosjGdalReports.h"
@@ -353,6 +354,9 @@ CPLErr AlosjGdalRasterBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, 
         }
     }
     if (wholeRows) return ReadRowByRow(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing);
+    if (bufferWidth == width && bufferHeight == height &&
+        ReadFromRowBand(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing))
+        return CE_None;
     CPLPushErrorHandler(CPLQuietErrorHandler);
     const CPLErr result = GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight,
                                                        bufferType, pixelSpacing, lineSpacing, extra);
@@ -363,6 +367,45 @@ CPLErr AlosjGdalRasterBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, 
     // Resampled: the failure again, said aloud.
     return GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight, bufferType,
                                         pixelSpacing, lineSpacing, extra);
+}
+
+bool AlosjGdalRasterBand::ReadFromRowBand(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,
+                                          GSpacing pixelSpacing, GSpacing lineSpacing) {
+    // Whole blocks, so that narrow and short windows across a row share one
+    // read; kept, so that the next window along the row finds it.
+    const int first = y / kBlockRows * kBlockRows;
+    const int end = std::min(nRasterYSize, (y + height + kBlockRows - 1) / kBlockRows * kBlockRows);
+    const size_t rowBytes = static_cast<size_t>(nRasterXSize);
+    if (end <= first || static_cast<size_t>(end - first) * rowBytes > kMostRowBandBytes) return false;
+
+    auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+    std::lock_guard<std::mutex> lock(dataset->productMutex_);
+    RowBand* band = nullptr;
+    for (RowBand& kept : rowBands_)
+        if (kept.count > 0 && kept.first <= y && y + height <= kept.first + kept.count) band = &kept;
+    if (!band) {
+        band = &*std::min_element(rowBands_.begin(), rowBands_.end(),
+                                  [](const RowBand& a, const RowBand& b) { return a.lastUse < b.lastUse; });
+        band->count = 0;
+        try {
+            band->rows.resize(static_cast<size_t>(end - first) * rowBytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        LibraryReportScope reports;
+        dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(first), static_cast<unsigned long>(end - first),
+                                   band->rows.data());
+        if (reports.HasFailure()) return false;
+        reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
+        band->first = first;
+        band->count = end - first;
+    }
+    band->lastUse = ++rowBandUses_;
+    for (int r = 0; r < height; ++r)
+        GDALCopyWords64(band->rows.data() + static_cast<size_t>(y - band->first + r) * rowBytes + x, GDT_Byte, 1,
+                        static_cast<GByte*>(buffer) + r * lineSpacing, bufferType, static_cast<int>(pixelSpacing),
+                        width);
+    return true;
 }
 
 CPLErr AlosjGdalRasterBand::ReadRowByRow(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,

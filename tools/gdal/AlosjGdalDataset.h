@@ -10,6 +10,8 @@
 // library, and "json:ALOSJ_SENSOR_MODEL" the PRISM Level 1A/1B1 sensor model.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -92,9 +94,11 @@ public:
     /// A block is kBlockRows full-width rows, read with the library's
     /// multi-row reads.
     CPLErr IReadBlock(int blockX, int blockY, void* image) override;
-    /// Reads through the blocks; when a block fails, the rows asked for are
-    /// read one by one, so that rows next to a damaged one still read and
-    /// the failure names the rows that cannot be read.
+    /// Reads whole rows straight into the buffer, windows out of the kept
+    /// row bands, and what is resampled through the blocks; when a read
+    /// fails, the rows asked for are read one by one, so that rows next to a
+    /// damaged one still read and the failure names the rows that cannot be
+    /// read.
     CPLErr IRasterIO(GDALRWFlag flag, int x, int y, int width, int height, void* buffer, int bufferWidth,
                      int bufferHeight, GDALDataType bufferType, GSpacing pixelSpacing, GSpacing lineSpacing,
                      GDALRasterIOExtraArg* extra) override;
@@ -102,13 +106,31 @@ public:
     GDALColorInterp GetColorInterpretation() override;
 
     static constexpr int kBlockRows = 256;
+    /// The most bytes one row band holds.
+    static constexpr size_t kMostRowBandBytes = size_t{64} << 20;
 
 private:
+    /// Whole rows kept for windows: the blocks a window lies in, read at once.
+    struct RowBand {
+        int first = 0;
+        int count = 0;  // 0: holds nothing
+        uint64_t lastUse = 0;
+        std::vector<unsigned char> rows;
+    };
+    /// Reads a window (full resolution) out of the row band that holds its
+    /// rows, reading the band first when neither kept band does; false when
+    /// the band would be too large or cannot be read (nothing is reported
+    /// then: the caller reads the window its own way).
+    bool ReadFromRowBand(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,
+                         GSpacing pixelSpacing, GSpacing lineSpacing);
+
     /// Reads rows [y, y + height) row by row into buffer (full resolution).
     CPLErr ReadRowByRow(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,
                         GSpacing pixelSpacing, GSpacing lineSpacing);
 
     GDALColorInterp colour_;
+    std::array<RowBand, 2> rowBands_;
+    uint64_t rowBandUses_ = 0;
 };
 
 }  // namespace alosjgdal
