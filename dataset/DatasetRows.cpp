@@ -73,8 +73,8 @@ long ForEachRowPart(CeosAlosjDataset::State& s, int bandNum, unsigned long row, 
     if (prism && belowL2 && s.OpensAllCcds()) {
         for (size_t k = 0; k < s.imageFiles.size(); ++k) {
             CeosAlosjImageFile& image = *s.imageFiles[k];
-            part(image, image.GetLeftDummyWidth(-1) + (k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH), image.GetRightDummyWidth(-1), 0,
-                 false);
+            const long overlap = k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH;
+            part(image, image.GetLeftDummyWidth(-1) + overlap, image.GetRightDummyWidth(-1), 0, false);
         }
     } else if (prism && belowL2) {
         if (CeosAlosjImageFile* image = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber()))

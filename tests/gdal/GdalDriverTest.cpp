@@ -192,7 +192,8 @@ TEST(GdalDriverRaster, WindowsInAnyOrderEqualTheWholeRaster) {
     };
     std::vector<Window> windows;
     for (int y : {0, 250, 512, 600, 0, 300})
-        for (int x = 0; x < width; x += 23) windows.push_back({x, y, std::min(23, width - x), std::min(100, height - y)});
+        for (int x = 0; x < width; x += 23)
+            windows.push_back({x, y, std::min(23, width - x), std::min(100, height - y)});
     windows.push_back({5, 1, 9, height - 1});
     for (int b = 1; b <= dataset->GetRasterCount(); ++b)
         for (const Window& w : windows) {

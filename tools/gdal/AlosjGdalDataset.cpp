@@ -393,8 +393,8 @@ bool AlosjGdalRasterBand::ReadFromRowBand(int x, int y, int width, int height, v
             return false;
         }
         LibraryReportScope reports;
-        dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(first), static_cast<unsigned long>(end - first),
-                                   band->rows.data());
+        dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(first),
+                                   static_cast<unsigned long>(end - first), band->rows.data());
         if (reports.HasFailure()) return false;
         reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
         band->first = first;
