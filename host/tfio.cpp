@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -208,8 +209,13 @@ int64_t ReadPieces(Tfio_File handle, int64_t offset, const host_platform::Piece*
     int64_t count = 0;
     bool valid = offset >= 0;
     for (size_t k = 0; k < pieceCount; ++k) {
-        valid = valid && pieces[k].count >= 0 && (pieces[k].buffer || pieces[k].count == 0);
-        count += valid ? pieces[k].count : 0;
+        valid = valid && pieces[k].count >= 0 && (pieces[k].buffer || pieces[k].count == 0) &&
+                count <= std::numeric_limits<int64_t>::max() - pieces[k].count;
+        if (!valid) {
+            count = pieces[k].count;  // the offending piece names the read
+            break;
+        }
+        count += pieces[k].count;
     }
     if (!valid) {
         Report(report, operation, __LINE__,
