@@ -114,7 +114,7 @@ echo "== exports (best of $runs runs each)" >&2
 while read -r kind volume width height bands; do
   dir=$(dirname "$volume")
   warm "$dir"/*
-  measure "$kind.alosj" "$alosj" -q export --compress NONE "$volume" "$work/out/alosj.tif"
+  measure "$kind.alosj" "$alosj" -q export --overwrite --compress NONE "$volume" "$work/out/alosj.tif"
   rm -f "$work/out/alosj.tif"
   index=0
   for image in "$dir"/IMG-*; do
@@ -128,7 +128,7 @@ while read -r kind volume width height bands; do
 done <"$work/results/products.txt"
 while read -r kind volume width height bands; do
   warm "$(dirname "$volume")"/*
-  measure "$kind.alosj_half" "$alosj" -q export --compress NONE "$volume" "$work/out/alosj.tif"
+  measure "$kind.alosj_half" "$alosj" -q export --overwrite --compress NONE "$volume" "$work/out/alosj.tif"
   rm -f "$work/out/alosj.tif"
 done <"$work/results/half.txt"
 

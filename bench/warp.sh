@@ -56,7 +56,7 @@ for key, x, y in (("upperLeft", 0.5, 0.5), ("upperRight", w - 0.5, 0.5),
 gdal_translate -q -of VRT -a_srs EPSG:4326 $corners "$work/warp-out/dn.tif" "$work/warp-out/corners.vrt"
 
 sync
-alosj_result=$("$measure" --repeat="$runs" -- "$alosj" -q export --compress NONE --warp --resampling cubic \
+alosj_result=$("$measure" --repeat="$runs" -- "$alosj" -q export --overwrite --compress NONE --warp --resampling cubic \
   "$volume" "$work/warp-out/alosj.tif")
 rm -f "$work/warp-out/alosj.tif"
 sync
