@@ -377,7 +377,7 @@ bool CeosAlosjImageFile::TakeRecentLine(long line, long leftSkip, long rightSkip
 unsigned char* CeosAlosjImageFile::RecentSlot(long line, long leftSkip, long rightSkip, long count, long shift) {
     if (shift <= 0 || line < 0 || count <= 0) return nullptr;
     const size_t slots = static_cast<size_t>(shift);
-    if (slots * static_cast<size_t>(count) > kMostRecentBytes) return nullptr;
+    if (slots > kMostRecentBytes / static_cast<size_t>(count)) return nullptr;  // a damaged shift
     if (recentKeys.size() != slots || recentStride < static_cast<size_t>(count)) {
         try {
             recentLines.resize(slots * static_cast<size_t>(count));

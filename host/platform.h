@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/tfio.h"
 #include "host/tstr.h"
 
 namespace host_platform {
@@ -18,14 +19,9 @@ bool Close(NativeFile file, std::string* error);
 
 /// Bytes read (fewer only at the end of the file), or -1 with error set.
 int64_t ReadAt(NativeFile file, int64_t offset, void* buffer, int64_t count, std::string* error);
-/// One piece of a scattered read: count bytes into buffer.
-struct Piece {
-    void* buffer;
-    int64_t count;
-};
 /// Reads the consecutive bytes at offset into the pieces in turn.  Bytes read
 /// (fewer only at the end of the file), or -1 with error set.
-int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Piece* pieces, size_t count, std::string* error);
+int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Tfio_Piece* pieces, size_t count, std::string* error);
 /// Bytes written, or -1 with error set.
 int64_t WriteAt(NativeFile file, int64_t offset, const void* buffer, int64_t count,
                 std::string* error);

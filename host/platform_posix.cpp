@@ -20,6 +20,16 @@ bool Fail(std::string* error) {
     return false;
 }
 
+// The call's result, the call made again while a signal interrupts it.
+template <typename Call>
+ssize_t Uninterrupted(Call call) {
+    ssize_t n;
+    do {
+        n = call();
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
 }  // namespace
 
 bool OpenRead(const char* name, NativeFile* file, std::string* error) {
@@ -51,10 +61,11 @@ int64_t ReadAt(NativeFile file, int64_t offset, void* buffer, int64_t count, std
     auto* out = static_cast<char*>(buffer);
     int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::pread(static_cast<int>(file), out + done, static_cast<size_t>(count - done),
-                            static_cast<off_t>(offset + done));
+        const ssize_t n = Uninterrupted([&] {
+            return ::pread(static_cast<int>(file), out + done, static_cast<size_t>(count - done),
+                           static_cast<off_t>(offset + done));
+        });
         if (n < 0) {
-            if (errno == EINTR) continue;
             Fail(error);
             return -1;
         }
@@ -64,7 +75,7 @@ int64_t ReadAt(NativeFile file, int64_t offset, void* buffer, int64_t count, std
     return done;
 }
 
-int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Piece* pieces, size_t count, std::string* error) {
+int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Tfio_Piece* pieces, size_t count, std::string* error) {
     // One preadv takes at most IOV_MAX pieces; a short one goes on from the
     // byte where it stopped, within its piece.
     struct iovec vectors[IOV_MAX];
@@ -80,9 +91,9 @@ int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Piece* pieces, si
             vectors[used].iov_base = static_cast<char*>(pieces[k].buffer) + skip;
             vectors[used].iov_len = static_cast<size_t>(pieces[k].count - skip);
         }
-        const ssize_t n = ::preadv(static_cast<int>(file), vectors, used, static_cast<off_t>(offset + done));
+        const ssize_t n = Uninterrupted(
+            [&] { return ::preadv(static_cast<int>(file), vectors, used, static_cast<off_t>(offset + done)); });
         if (n < 0) {
-            if (errno == EINTR) continue;
             Fail(error);
             return -1;
         }
@@ -107,10 +118,11 @@ int64_t WriteAt(NativeFile file, int64_t offset, const void* buffer, int64_t cou
     const auto* in = static_cast<const char*>(buffer);
     int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::pwrite(static_cast<int>(file), in + done, static_cast<size_t>(count - done),
-                             static_cast<off_t>(offset + done));
+        const ssize_t n = Uninterrupted([&] {
+            return ::pwrite(static_cast<int>(file), in + done, static_cast<size_t>(count - done),
+                            static_cast<off_t>(offset + done));
+        });
         if (n < 0) {
-            if (errno == EINTR) continue;
             Fail(error);
             return -1;
         }

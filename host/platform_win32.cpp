@@ -150,7 +150,7 @@ int64_t ReadAt(NativeFile file, int64_t offset, void* buffer, int64_t count, std
     return done;
 }
 
-int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Piece* pieces, size_t count, std::string* error) {
+int64_t ReadScatteredAt(NativeFile file, int64_t offset, const Tfio_Piece* pieces, size_t count, std::string* error) {
     // ReadFileScatter wants unbuffered, page-sized pieces: one read per piece.
     int64_t done = 0;
     for (size_t k = 0; k < count; ++k) {

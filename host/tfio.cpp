@@ -202,7 +202,7 @@ namespace {
 
 // Reads the bytes at offset into the pieces in turn, exactly their total;
 // failures are reported under operation.
-int64_t ReadPieces(Tfio_File handle, int64_t offset, const host_platform::Piece* pieces, size_t pieceCount,
+int64_t ReadPieces(Tfio_File handle, int64_t offset, const Tfio_Piece* pieces, size_t pieceCount,
                    const char* operation, Terr_ErrorReport* report) {
     OpenFile* file = FindOrReport(handle, operation, report);
     if (!file) return -1;
@@ -262,7 +262,7 @@ int64_t ReadPieces(Tfio_File handle, int64_t offset, const host_platform::Piece*
 
 long tfio_ReadDirect(Tfio_File handle, int64_t offset, void* buffer, long count,
                      Terr_ErrorReport* report) {
-    const host_platform::Piece piece{buffer, count};
+    const Tfio_Piece piece{buffer, count};
     return static_cast<long>(ReadPieces(handle, offset, &piece, 1, "tfio_ReadDirect", report));
 }
 
@@ -272,9 +272,7 @@ int64_t tfio_ReadScattered(Tfio_File handle, int64_t offset, const Tfio_Piece* p
         Report(report, "tfio_ReadScattered", __LINE__, "invalid pieces");
         return -1;
     }
-    std::vector<host_platform::Piece> native(static_cast<size_t>(count));
-    for (long k = 0; k < count; ++k) native[static_cast<size_t>(k)] = {pieces[k].buffer, pieces[k].count};
-    return ReadPieces(handle, offset, native.data(), native.size(), "tfio_ReadScattered", report);
+    return ReadPieces(handle, offset, pieces, static_cast<size_t>(count), "tfio_ReadScattered", report);
 }
 
 long tfio_FileWriteDirect(Tfio_File handle, int64_t offset, const void* buffer, long count,
