@@ -1,10 +1,12 @@
 #include "files/CeosAlosjSupplementalFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "host/tmsc.h"
@@ -61,16 +63,49 @@ private:
     std::unique_ptr<unsigned char[]> own_;
 };
 
-// Reads the whole record at offset into buffer (of at least size bytes);
-// false after a printed report when there is no buffer or the read fails.
-bool ReadWholeRecord(Tfio_File fileHandle, int64_t offset, long size, const char* operation,
-                     const RecordBuffer& buffer) {
-    if (!buffer.get()) {
-        terr_ReportAndDelete(operation, __LINE__, nullptr, "Error allocating memory");
-        return false;
+// The leading part of a record, read as far as its decoding goes.  The
+// ancillary records are megabytes of room of which a product fills a few
+// kilobytes: the fixed fields are read first, then the entries they declare,
+// and nothing past the last of them.  A record that the file does not hold
+// whole is read whole, so that its read fails and says so as any short
+// record does.
+class RecordPart {
+public:
+    RecordPart(Tfio_File fileHandle, int64_t offset, long size, const char* operation)
+        : fileHandle_(fileHandle), offset_(offset), size_(size), operation_(operation), buffer_(size) {
+        Terr_ErrorReport report = nullptr;
+        const int64_t fileSize = tfio_FileSize(fileHandle, &report);
+        wholeInFile_ = !report && fileSize - offset >= size;
+        terr_DeleteErrorReportEx(&report);
     }
-    return CeosReadRecord(fileHandle, offset, buffer.get(), size, operation);
-}
+
+    /// Makes the first bytes of the record (at most all of it) available;
+    /// false after a printed report when there is no buffer or the read fails.
+    bool Reach(int64_t bytes) {
+        if (!buffer_.get()) {
+            terr_ReportAndDelete(operation_, __LINE__, nullptr, "Error allocating memory");
+            return false;
+        }
+        const long end = wholeInFile_ ? static_cast<long>(std::clamp<int64_t>(bytes, 0, size_)) : size_;
+        if (end <= read_) return true;
+        if (!CeosReadRecord(fileHandle_, offset_ + read_, buffer_.get() + read_, end - read_, operation_))
+            return false;
+        read_ = end;
+        return true;
+    }
+
+    /// The fields of the part read so far.
+    CeosFields Fields() const { return CeosFields(buffer_.get(), static_cast<size_t>(read_)); }
+
+private:
+    Tfio_File fileHandle_;
+    int64_t offset_;
+    long size_;
+    const char* operation_;
+    RecordBuffer buffer_;
+    bool wholeInFile_ = false;
+    long read_ = 0;
+};
 
 // Number of entries, the first at 1-based firstPosition and one every stride
 // bytes, whose used bytes all lie at or before lastPosition.
@@ -79,6 +114,10 @@ int64_t EntriesThatFit(int64_t firstPosition, int64_t stride, int64_t used, int6
     if (firstPosition < 1 || firstEnd > lastPosition) return 0;
     return (lastPosition - firstEnd) / stride + 1;
 }
+
+// The entries a declared count builds, without a word: the bytes to read
+// reach the last of them.
+int64_t EntriesBuilt(int32_t declared, int64_t fitting) { return std::clamp<int64_t>(declared, 0, fitting); }
 
 // The number of entries to build for a count read from the file: a negative
 // count gives an empty table, a count that runs past the record is cut to the
@@ -153,6 +192,30 @@ void DecodeTextTime(const CeosFields& f, int position, AlosjDateTime* time) {
     AlosjSplitDateTime(date, timeOfDay, time);
 }
 
+// A state-vector block's data lines are counted from its fifth text line and
+// use 169 of their 170 characters; its headings end with that text line.
+constexpr int kFifthTextLine = 833;
+constexpr int kStateVectorLineUsed = 169;
+constexpr int kStateVectorHeadingEnd = kFifthTextLine + AlosjStateVectorBlock::kLineLength - 1;
+
+// The position of a block's first data line for the line offset it records.
+int64_t FirstDataLine(int shift, int32_t dataLineOffset) {
+    return kFifthTextLine + shift + int64_t{AlosjStateVectorBlock::kLineLength} * dataLineOffset;
+}
+
+// How far into the record a block's data lines reach, from its headings: the
+// bytes to read before DecodeStateVectorBlock.
+int64_t StateVectorBlockEnd(const CeosFields& f, int shift, int64_t lastPosition) {
+    int32_t offset = 0, count = 0;
+    f(523 + shift, 10, FT_INT, offset);
+    f(533 + shift, 10, FT_INT, count);
+    if (offset < 0) return 0;
+    const int64_t first = FirstDataLine(shift, offset);
+    const int lineLength = AlosjStateVectorBlock::kLineLength;
+    const int64_t built = EntriesBuilt(count, EntriesThatFit(first, lineLength, kStateVectorLineUsed, lastPosition));
+    return built > 0 ? first - 1 + lineLength * built : 0;
+}
+
 // One state-vector block of ancillary 8; shift is 0 for the first block and
 // kSecondBlockShift for the second, lastPosition the block's last byte.
 void DecodeStateVectorBlock(const CeosFields& f, int shift, int64_t lastPosition,
@@ -168,18 +231,17 @@ void DecodeStateVectorBlock(const CeosFields& f, int shift, int64_t lastPosition
 
     AlosjTableFree(block.samples);
     block.samples = nullptr;
-    const int firstLine = 833 + shift;  // data lines are counted from textLine5
+    const int firstLine = kFifthTextLine + shift;
     const int lineLength = AlosjStateVectorBlock::kLineLength;
-    const int usedLength = 169;         // a data line uses 169 of its 170 characters
     int32_t count = 0;
     // Lines before textLine5 are headings, never data.
     if (block.dataLineOffset < 0) {
         terr_ReportAndDelete(kAncillary8Operation, __LINE__, nullptr,
                              "Negative data line offset: empty table");
     } else {
-        const int64_t first = firstLine + int64_t{lineLength} * block.dataLineOffset;
+        const int64_t first = FirstDataLine(shift, block.dataLineOffset);
         count = CheckedCount(block.dataLineCount,
-                             EntriesThatFit(first, lineLength, usedLength, lastPosition),
+                             EntriesThatFit(first, lineLength, kStateVectorLineUsed, lastPosition),
                              kAncillary8Operation);
     }
     const int offset = block.dataLineOffset;
@@ -223,11 +285,15 @@ AlosjSupplementalFileAncillary8::~AlosjSupplementalFileAncillary8() {
 }
 
 void AlosjSupplementalFileAncillary8::Read(Tfio_File fileHandle) {
-    const RecordBuffer buffer(kSize);
-    if (!ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary8Operation, buffer)) return;
-    const CeosFields f(buffer.get(), kSize);
-    Decode(f);
     const int shift = AlosjStateVectorBlock::kSecondBlockShift;
+    RecordPart record(fileHandle, kOffset, kSize, kAncillary8Operation);
+    if (!record.Reach(shift + kStateVectorHeadingEnd)) return;
+    int64_t end = 0;
+    for (const auto& [blockShift, lastPosition] : {std::pair<int, int64_t>{0, 24 + shift}, {shift, kSize}})
+        end = std::max(end, StateVectorBlockEnd(record.Fields(), blockShift, lastPosition));
+    if (!record.Reach(end)) return;
+    const CeosFields f = record.Fields();
+    Decode(f);
     // The first block's lines end where the second block begins.
     DecodeStateVectorBlock(f, 0, 24 + shift, firstBlock);
     DecodeStateVectorBlock(f, shift, kSize, secondBlock);
@@ -239,9 +305,15 @@ AlosjSupplementalFileAncillary10::~AlosjSupplementalFileAncillary10() {
 }
 
 void AlosjSupplementalFileAncillary10::Read(Tfio_File fileHandle) {
-    const RecordBuffer buffer(kSize);
-    if (!ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary10Operation, buffer)) return;
-    const CeosFields f(buffer.get(), kSize);
+    const int firstEntry = 423;
+    const int usedLength = 463;  // character 464 of an entry is not read
+    RecordPart record(fileHandle, kOffset, kSize, kAncillary10Operation);
+    if (!record.Reach(firstEntry - 1)) return;
+    int32_t declared = 0;
+    record.Fields()(317, 10, FT_INT, declared);
+    const int64_t fitting = EntriesThatFit(firstEntry, kEntryLength, usedLength, kSize);
+    if (!record.Reach(firstEntry - 1 + kEntryLength * EntriesBuilt(declared, fitting))) return;
+    const CeosFields f = record.Fields();
     Decode(f);
     f(25, 128, FT_ASCII, title);
     f(153, 63, FT_ASCII, textLine1);
@@ -266,10 +338,7 @@ void AlosjSupplementalFileAncillary10::Read(Tfio_File fileHandle) {
 
     AlosjTableFree(matrices);
     matrices = nullptr;
-    const int firstEntry = 423;
-    const int usedLength = 463;  // character 464 of an entry is not read
-    const int32_t count = CheckedCount(
-        matrixCount, EntriesThatFit(firstEntry, kEntryLength, usedLength, kSize), kAncillary10Operation);
+    const int32_t count = CheckedCount(matrixCount, fitting, kAncillary10Operation);
     matrices = BuildTable<AlosjMatrixEntry>(
         count, kAncillary10Operation, [&](int32_t i, AlosjMatrixEntry& entry) {
             const int e = firstEntry + kEntryLength * i;
@@ -286,19 +355,22 @@ void AlosjSupplementalFileAncillary10::Read(Tfio_File fileHandle) {
 AlosjSupplementalFileAncillary12::~AlosjSupplementalFileAncillary12() { AlosjTableFree(samples); }
 
 void AlosjSupplementalFileAncillary12::Read(Tfio_File fileHandle) {
-    const RecordBuffer buffer(kSize);
-    if (!ReadWholeRecord(fileHandle, kOffset, kSize, kAncillary12Operation, buffer)) return;
-    const CeosFields f(buffer.get(), kSize);
+    const int firstSample = 227;
+    const int usedLength = 69;  // the last 3 bytes of a sample are not read
+    RecordPart record(fileHandle, kOffset, kSize, kAncillary12Operation);
+    if (!record.Reach(firstSample - 1)) return;
+    int32_t declared = 0;
+    record.Fields()(76, 5, FT_INT, declared);
+    const int64_t fitting = EntriesThatFit(firstSample, kSampleLength, usedLength, kSize);
+    if (!record.Reach(firstSample - 1 + kSampleLength * EntriesBuilt(declared, fitting))) return;
+    const CeosFields f = record.Fields();
     Decode(f);
     f(25, 128, FT_ASCII, title);
     f(76, 5, FT_INT, sampleCount);
 
     AlosjTableFree(samples);
     samples = nullptr;
-    const int firstSample = 227;
-    const int usedLength = 69;  // the last 3 bytes of a sample are not read
-    const int32_t count = CheckedCount(
-        sampleCount, EntriesThatFit(firstSample, kSampleLength, usedLength, kSize), kAncillary12Operation);
+    const int32_t count = CheckedCount(sampleCount, fitting, kAncillary12Operation);
     samples = BuildTable<AlosjAttitudeEntry>(
         count, kAncillary12Operation, [&](int32_t i, AlosjAttitudeEntry& entry) {
             const int s = firstSample + kSampleLength * i;

@@ -368,6 +368,39 @@ TEST(SupplementalAttitude, SampleCountsAreCheckedAgainstTheRecord) {
     EXPECT_EQ(capture.Summary(), std::vector<std::string>{std::string(kAnc12) + ": " + kNegative});
 }
 
+TEST(SupplementalFileRead, TablesFillingTheirRecordsDecodeTheirLastEntries) {
+    // Only the part of a record up to its last declared entry is read: the
+    // last entry that fits each record carries its own date.
+    SupplementalRecipe recipe;
+    recipe.secondBlock.dataLineOffset = 5;
+    recipe.secondBlock.declaredLineCount = 2000;
+    recipe.declaredMatrixCount = 9999999;
+    recipe.declaredSampleCount = 99999;
+    SupplementalProduct product(WithSupplemental(recipe));
+    const auto& offsets = SupplementalFileLayout().ancillaryOffset;
+    const int32_t lines = (529000 - (264476 + 833 + 170 * 5 + 168)) / 170 + 1;
+    const int32_t matrices = (698000 - (423 + 462)) / 464 + 1;
+    const int32_t samples = (4370000 - (227 + 68)) / 72 + 1;
+    testing_support::PatchFile(product.path(), static_cast<long>(offsets[8]) + 264476 + 833 + 170 * (5 + lines - 1) - 1, "  20070102");
+    testing_support::PatchFile(product.path(), static_cast<long>(offsets[10]) + 423 + 464 * (matrices - 1) - 1, "  20080304");
+    testing_support::PatchFile(product.path(), static_cast<long>(offsets[12]) + 227 + 72 * (samples - 1) - 1, std::string("\xD9\x07\x05", 3));
+    auto reader = product.Open();
+    reader->Read();
+    const auto* vectors = reader->Ancillary8().secondBlock.samples;
+    const auto* pairs = reader->Ancillary10().matrices;
+    const auto* attitude = reader->Ancillary12().samples;
+    ASSERT_TRUE(vectors && pairs && attitude);
+    ASSERT_EQ(vectors->count, lines);
+    ASSERT_EQ(pairs->count, matrices);
+    ASSERT_EQ(attitude->count, samples);
+    EXPECT_EQ(vectors->entries[lines - 1].time->year, 2007);
+    EXPECT_EQ(vectors->entries[lines - 1].time->day, 2);
+    EXPECT_EQ(pairs->entries[matrices - 1].time->year, 2008);
+    EXPECT_EQ(pairs->entries[matrices - 1].time->month, 3);
+    EXPECT_EQ(attitude->entries[samples - 1].time->year, 2009);
+    EXPECT_EQ(attitude->entries[samples - 1].time->month, 5);
+}
+
 TEST(SupplementalFileRead, SecondReadRebuildsEveryTable) {
     SupplementalProduct product;
     auto reader = product.Open();
