@@ -1,8 +1,10 @@
 // Supplemental file of a PRISM product (prefix "SUP"): the satellite data
 // from which the Level 1B1 sensor model is built.
 //
-// The file is not walked record by record: each record used is read whole,
-// with one positioned read, from a fixed byte offset.
+// The file is not walked record by record: each record used is read from a
+// fixed byte offset, the tables of ancillary 8, 10 and 12 only as far as
+// their declared entries reach (a record the file does not hold whole is
+// read whole, and fails).
 //   offset        0, 180 bytes    file descriptor, common part
 //   offset      180, 154 bytes    file descriptor, eleven record count/length pairs
 //   offset  6182680, 529000 bytes ancillary 8: two blocks of timed state vectors (text)
