@@ -119,6 +119,16 @@ int64_t EntriesThatFit(int64_t firstPosition, int64_t stride, int64_t used, int6
 // reach the last of them.
 int64_t EntriesBuilt(int32_t declared, int64_t fitting) { return std::clamp<int64_t>(declared, 0, fitting); }
 
+// Reads a record's fixed fields (those before its first entry, at 1-based
+// firstEntry), then the entries its count field declares, of those that fit.
+bool ReachTable(RecordPart& record, int countPosition, int countLength, int firstEntry, int entryLength,
+                int64_t fitting) {
+    if (!record.Reach(firstEntry - 1)) return false;
+    int32_t declared = 0;
+    record.Fields()(countPosition, countLength, FT_INT, declared);
+    return record.Reach(firstEntry - 1 + entryLength * EntriesBuilt(declared, fitting));
+}
+
 // The number of entries to build for a count read from the file: a negative
 // count gives an empty table, a count that runs past the record is cut to the
 // entries that lie inside it.  Both are reported.
@@ -307,12 +317,9 @@ AlosjSupplementalFileAncillary10::~AlosjSupplementalFileAncillary10() {
 void AlosjSupplementalFileAncillary10::Read(Tfio_File fileHandle) {
     const int firstEntry = 423;
     const int usedLength = 463;  // character 464 of an entry is not read
-    RecordPart record(fileHandle, kOffset, kSize, kAncillary10Operation);
-    if (!record.Reach(firstEntry - 1)) return;
-    int32_t declared = 0;
-    record.Fields()(317, 10, FT_INT, declared);
     const int64_t fitting = EntriesThatFit(firstEntry, kEntryLength, usedLength, kSize);
-    if (!record.Reach(firstEntry - 1 + kEntryLength * EntriesBuilt(declared, fitting))) return;
+    RecordPart record(fileHandle, kOffset, kSize, kAncillary10Operation);
+    if (!ReachTable(record, 317, 10, firstEntry, kEntryLength, fitting)) return;
     const CeosFields f = record.Fields();
     Decode(f);
     f(25, 128, FT_ASCII, title);
@@ -357,12 +364,9 @@ AlosjSupplementalFileAncillary12::~AlosjSupplementalFileAncillary12() { AlosjTab
 void AlosjSupplementalFileAncillary12::Read(Tfio_File fileHandle) {
     const int firstSample = 227;
     const int usedLength = 69;  // the last 3 bytes of a sample are not read
-    RecordPart record(fileHandle, kOffset, kSize, kAncillary12Operation);
-    if (!record.Reach(firstSample - 1)) return;
-    int32_t declared = 0;
-    record.Fields()(76, 5, FT_INT, declared);
     const int64_t fitting = EntriesThatFit(firstSample, kSampleLength, usedLength, kSize);
-    if (!record.Reach(firstSample - 1 + kSampleLength * EntriesBuilt(declared, fitting))) return;
+    RecordPart record(fileHandle, kOffset, kSize, kAncillary12Operation);
+    if (!ReachTable(record, 76, 5, firstSample, kSampleLength, fitting)) return;
     const CeosFields f = record.Fields();
     Decode(f);
     f(25, 128, FT_ASCII, title);
