@@ -343,17 +343,13 @@ CPLErr AlosjGdalRasterBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, 
     const bool wholeRows = x == 0 && width == nRasterXSize && bufferWidth == width && bufferHeight == height &&
                            bufferType == GDT_Byte && pixelSpacing == 1 && lineSpacing == width;
     if (wholeRows) {
-        auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
-        std::lock_guard<std::mutex> lock(dataset->productMutex_);
-        LibraryReportScope reports;
-        dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(y), static_cast<unsigned long>(height),
-                                   static_cast<unsigned char*>(buffer));
-        if (!reports.HasFailure()) {
-            reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
-            return CE_None;
+        bool read = false;
+        {
+            std::lock_guard<std::mutex> lock(static_cast<AlosjGdalDataset*>(poDS)->productMutex_);
+            read = ReadRowsAtOnce(y, height, static_cast<unsigned char*>(buffer));
         }
+        return read ? CE_None : ReadRowByRow(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing);
     }
-    if (wholeRows) return ReadRowByRow(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing);
     if (bufferWidth == width && bufferHeight == height &&
         ReadFromRowBand(x, y, width, height, buffer, bufferType, pixelSpacing, lineSpacing))
         return CE_None;
@@ -367,6 +363,15 @@ CPLErr AlosjGdalRasterBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, 
     // Resampled: the failure again, said aloud.
     return GDALPamRasterBand::IRasterIO(flag, x, y, width, height, buffer, bufferWidth, bufferHeight, bufferType,
                                         pixelSpacing, lineSpacing, extra);
+}
+
+bool AlosjGdalRasterBand::ReadRowsAtOnce(int first, int count, unsigned char* rows) {
+    auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+    LibraryReportScope reports;
+    dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(first), static_cast<unsigned long>(count), rows);
+    if (reports.HasFailure()) return false;
+    reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
+    return true;
 }
 
 bool AlosjGdalRasterBand::ReadFromRowBand(int x, int y, int width, int height, void* buffer, GDALDataType bufferType,
@@ -392,11 +397,7 @@ bool AlosjGdalRasterBand::ReadFromRowBand(int x, int y, int width, int height, v
         } catch (const std::bad_alloc&) {
             return false;
         }
-        LibraryReportScope reports;
-        dataset->product_->GetRows(nBand - 1, static_cast<unsigned long>(first),
-                                   static_cast<unsigned long>(end - first), band->rows.data());
-        if (reports.HasFailure()) return false;
-        reports.Emit(CE_Failure, CPLE_FileIO, kErrorPrefix);
+        if (!ReadRowsAtOnce(first, end - first, band->rows.data())) return false;
         band->first = first;
         band->count = end - first;
     }

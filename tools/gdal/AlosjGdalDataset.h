@@ -117,6 +117,11 @@ private:
         uint64_t lastUse = 0;
         std::vector<unsigned char> rows;
     };
+    /// Reads rows [first, first + count) of the band through the library's
+    /// multi-row read, with the product's lock held; true when nothing
+    /// failed (the library's other reports passed on), false after a failure,
+    /// which is left to the caller to read its own way.
+    bool ReadRowsAtOnce(int first, int count, unsigned char* rows);
     /// Reads a window (full resolution) out of the row band that holds its
     /// rows, reading the band first when neither kept band does; false when
     /// the band would be too large or cannot be read (nothing is reported
