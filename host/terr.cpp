@@ -19,7 +19,49 @@ std::mutex handlerMutex;
 CeosAlosjReportHandler currentHandler = nullptr;
 void* currentUserData = nullptr;
 
+// The innermost report scope of this thread, or null.  A plain pointer, so
+// that the thread's storage needs no destructor (also in a Windows DLL).
+thread_local CeosAlosjReportScope* innermostScope = nullptr;
+
 }  // namespace
+
+CeosAlosjReportScope::CeosAlosjReportScope(CeosAlosjReportHandler handler, void* userData)
+    : handler_(handler), userData_(userData), outer_(innermostScope) {
+    innermostScope = this;
+}
+
+CeosAlosjReportScope::~CeosAlosjReportScope() {
+    // Normally the innermost scope ends; one ended out of order is taken out
+    // of the chain, so that the scopes around it stay as they were.
+    if (innermostScope == this) {
+        innermostScope = outer_;
+        return;
+    }
+    for (CeosAlosjReportScope* scope = innermostScope; scope; scope = scope->outer_)
+        if (scope->outer_ == this) {
+            scope->outer_ = outer_;
+            return;
+        }
+}
+
+void CeosAlosjReportScope::Receive(const CeosAlosjReport* report) const {
+    if (handler_)
+        handler_(report, userData_);
+    else
+        CeosAlosjPrintReportToStderr(report, nullptr);
+}
+
+std::string CeosAlosjReportText(const CeosAlosjReport* report, bool sourceLines) {
+    std::string text;
+    for (const CeosAlosjReport* entry = report; entry; entry = entry->wrapped) {
+        if (entry != report) text += "; caused by ";
+        text += entry->operation ? entry->operation : "";
+        text += ": ";
+        text += entry->message ? entry->message : "";
+        if (sourceLines) text += " (library source line " + std::to_string(entry->line) + ")";
+    }
+    return text;
+}
 
 extern "C" CeosAlosjReportHandler CeosAlosjSetReportHandler(CeosAlosjReportHandler handler,
                                                            void* userData,
@@ -33,13 +75,9 @@ extern "C" CeosAlosjReportHandler CeosAlosjSetReportHandler(CeosAlosjReportHandl
 }
 
 extern "C" void CeosAlosjPrintReportToStderr(const CeosAlosjReport* report, void*) {
-    const char* lead =
-        report && report->severity == CEOSALOSJ_SEVERITY_WARNING ? "ceosalosj: warning: " : "ceosalosj: error: ";
-    for (const CeosAlosjReport* entry = report; entry; entry = entry->wrapped) {
-        std::fprintf(stderr, "%s%s: %s (line %ld)\n", lead, entry->operation, entry->message,
-                     entry->line);
-        lead = "ceosalosj:   caused by ";
-    }
+    if (!report) return;
+    const char* lead = report->severity == CEOSALOSJ_SEVERITY_WARNING ? "warning" : "error";
+    std::fprintf(stderr, "ceosalosj: %s: %s\n", lead, CeosAlosjReportText(report, true).c_str());
 }
 
 Terr_ErrorReport terr_CreateErrorReport(const char* functionName, long line, int severity,
@@ -62,6 +100,10 @@ void terr_PrintErrorReport(Terr_ErrorReport report, int, int) {
                          entry->message.c_str(), nullptr});
     for (size_t i = 0; i + 1 < chain.size(); ++i) chain[i].wrapped = &chain[i + 1];
 
+    if (const CeosAlosjReportScope* scope = innermostScope) {
+        scope->Receive(chain.data());
+        return;
+    }
     CeosAlosjReportHandler handler;
     void* userData;
     {

@@ -19,11 +19,9 @@
 
 namespace testing_support {
 
-ReportCapture::ReportCapture() {
-    previous_ = CeosAlosjSetReportHandler(&ReportCapture::Handler, this, &previousUserData_);
-}
+ReportCapture::ReportCapture() : scope_(&ReportCapture::Handler, this) {}
 
-ReportCapture::~ReportCapture() { CeosAlosjSetReportHandler(previous_, previousUserData_, nullptr); }
+ReportCapture::~ReportCapture() = default;
 
 void ReportCapture::Handler(const CeosAlosjReport* report, void* self) {
     CapturedReport chain;

@@ -19,7 +19,8 @@ struct CapturedEntry {
 /// One printed report: its chain of entries, outermost first.
 using CapturedReport = std::vector<CapturedEntry>;
 
-/// Captures every report printed while it lives (and keeps stderr quiet).
+/// Captures every report made on this thread while it lives (and keeps
+/// stderr quiet).
 class ReportCapture {
 public:
     ReportCapture();
@@ -37,8 +38,7 @@ public:
 private:
     static void Handler(const CeosAlosjReport* report, void* self);
     std::vector<CapturedReport> reports_;
-    CeosAlosjReportHandler previous_;
-    void* previousUserData_;
+    CeosAlosjReportScope scope_;
 };
 
 /// A fresh directory under the system's temporary directory, removed with

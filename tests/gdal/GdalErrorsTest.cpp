@@ -138,6 +138,26 @@ TEST(GdalDriverErrors, HostHandlerIsBackInPlaceOnceTheDriverReturns) {
     EXPECT_TRUE(host.Has("AlosjLeaderFileSceneHeader::Read", "tfio_ReadDirect failure"));
 }
 
+void HostLibraryHandler(const CeosAlosjReport*, void*) {}
+
+// GDAL's error handler runs inside the driver's call; there the host installs
+// its own handler for the library's reports.
+void CPL_STDCALL InstallHostLibraryHandler(CPLErr, CPLErrorNum, const char*) {
+    CeosAlosjSetReportHandler(&HostLibraryHandler, nullptr, nullptr);
+}
+
+TEST(GdalDriverErrors, HandlerTheHostInstallsDuringADriverCallStaysInstalled) {
+    auto product = Write("prism-1b1");
+    testing_support::TruncateFile(product->files.leader, 3000);
+    void* previousUserData = nullptr;
+    const CeosAlosjReportHandler previous = CeosAlosjSetReportHandler(nullptr, nullptr, &previousUserData);
+    CPLPushErrorHandler(InstallHostLibraryHandler);
+    GdalDataset dataset = OpenRaster(product->files.volume);
+    CPLPopErrorHandler();
+    EXPECT_EQ(nullptr, dataset);
+    EXPECT_EQ(&HostLibraryHandler, CeosAlosjSetReportHandler(previous, previousUserData, nullptr));
+}
+
 TEST(GdalDriverErrors, ReportsOfOneThreadNeverReachAnotherThreadsErrors) {
     auto good = Write("avnir2-1b1");
     auto bad = Write("avnir2-1b1");

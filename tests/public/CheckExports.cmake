@@ -49,6 +49,8 @@ set(public
   "^tmsc_Heap(Malloc|Free)$"
   "^_Z(T[VIS])?N?K?(16CeosAlosjDataset|14CeosAlosjLayer|20CeosAlosjSummaryFile|13CeosAlosjFile|19CeosAlosjFileSystem|21CeosAlosjWritableFile)"
   "^_Z24CeosAlosjMountFileSystem"
+  "^_Z(T[VIS])?N?K?20CeosAlosjReportScope"
+  "^_Z19CeosAlosjReportText"
   "^_Z(T[VIS])?N?K?(4tkmd16KeywordValueFile|9TeskarLog)"
   "^_Z[0-9]+Tkmd_ALPSM1B1_[A-Z]+_Release")
 # An ELF shared object also exports the standard library's template code it

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -83,6 +85,71 @@ TEST(PublicApi, ReportsFromInsideTheLibraryReachTheHostsHandler) {
     void* previousUserData = &files;
     EXPECT_EQ(CeosAlosjSetReportHandler(nullptr, nullptr, &previousUserData), nullptr);
     EXPECT_EQ(previousUserData, nullptr);
+}
+
+namespace {
+
+/// Counts the reports it receives and keeps the first one's text.
+struct ReportTally {
+    int count = 0;
+    std::string first;
+    static void Handle(const CeosAlosjReport* report, void* self) {
+        auto* tally = static_cast<ReportTally*>(self);
+        if (tally->count++ == 0) tally->first = CeosAlosjReportText(report, true);
+    }
+};
+
+}  // namespace
+
+TEST(PublicApi, ReportScopesTakeTheReportsOfTheirOwnThreadAndLeaveTheHostsHandlerAlone) {
+    TempDir dir;
+    ProductFiles files = WriteProduct(dir.path(), OneCcdProduct());
+    std::filesystem::remove(files.trailer);
+    const auto open = [&] {  // reports the missing trailer
+        CeosAlosjDataset dataset(files.volume.c_str());
+        dataset.FileOpen(nullptr);
+        dataset.FileClose();
+    };
+    ReportTally host, outer, inner, worker, later, first, second;
+    void* previousUserData = nullptr;
+    const CeosAlosjReportHandler previous = CeosAlosjSetReportHandler(&ReportTally::Handle, &host, &previousUserData);
+    {
+        CeosAlosjReportScope outerScope(&ReportTally::Handle, &outer);
+        {
+            CeosAlosjReportScope innerScope(&ReportTally::Handle, &inner);
+            open();
+            std::thread([&] { open(); }).join();  // a thread without a scope: the host's handler
+            std::thread([&] {
+                CeosAlosjReportScope workerScope(&ReportTally::Handle, &worker);
+                open();
+            }).join();
+            // A process-wide handler installed while scopes live stays installed.
+            CeosAlosjSetReportHandler(&ReportTally::Handle, &later, nullptr);
+        }
+        open();  // the inner scope ended: the outer one takes them again
+    }
+    open();
+    {
+        // A scope ended before the one inside it leaves that one in charge.
+        auto firstScope = std::make_unique<CeosAlosjReportScope>(&ReportTally::Handle, &first);
+        CeosAlosjReportScope secondScope(&ReportTally::Handle, &second);
+        firstScope.reset();
+        open();
+    }
+    open();
+    CeosAlosjSetReportHandler(previous, previousUserData, nullptr);
+
+    const int perOpen = inner.count;
+    ASSERT_GT(perOpen, 0);
+    EXPECT_EQ(host.count, perOpen);
+    EXPECT_EQ(worker.count, perOpen);
+    EXPECT_EQ(outer.count, perOpen);
+    EXPECT_EQ(later.count, 2 * perOpen);
+    EXPECT_EQ(first.count, 0);
+    EXPECT_EQ(second.count, perOpen);
+    // One line per chain, outermost first, each entry naming the library's source line.
+    EXPECT_NE(inner.first.find("TRL file doesn't exist (library source line "), std::string::npos) << inner.first;
+    EXPECT_NE(inner.first.find("; caused by tfio_FileExists: "), std::string::npos) << inner.first;
 }
 
 TEST(PublicApi, ExceptionsThrownInsideTheLibraryAreCaughtByTheHost) {

@@ -54,23 +54,16 @@ bool IsRegularFile(const std::string& path) {
 
 // ----------------------------------------------------------------- reports --
 
-ReportWatch::ReportWatch(bool quiet) : quiet_(quiet) {
-    previous_ = CeosAlosjSetReportHandler(&ReportWatch::Handler, this, &previousUserData_);
-}
+ReportWatch::ReportWatch(bool quiet) : quiet_(quiet), scope_(&ReportWatch::Handler, this) {}
 
-ReportWatch::~ReportWatch() { CeosAlosjSetReportHandler(previous_, previousUserData_, nullptr); }
+ReportWatch::~ReportWatch() = default;
 
 void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
     auto* watch = static_cast<ReportWatch*>(self);
     if (!watch->quiet_) CeosAlosjPrintReportToStderr(report, nullptr);
     // A warning tells of something the library put right and went on.
     if (!report || report->severity < CEOSALOSJ_SEVERITY_FAILURE) return;
-    if (watch->count_++ > 0) return;
-    const CeosAlosjReport* inner = report;
-    while (inner->wrapped) inner = inner->wrapped;
-    watch->first_ = std::string(report->operation ? report->operation : "?") + ": " +
-                    (report->message ? report->message : "");
-    if (inner != report && inner->message) watch->first_ += " (" + std::string(inner->message) + ")";
+    if (watch->count_++ == 0) watch->first_ = CeosAlosjReportText(report);
 }
 
 // ------------------------------------------------------------------ finding --

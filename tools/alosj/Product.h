@@ -13,9 +13,10 @@
 
 namespace alosj {
 
-/// Collects the library's reports while it lives: each is passed on to
-/// stderr as it is (unless quiet) and remembered, so that a subcommand can
-/// tell that something failed and name the problem in its own message.
+/// Collects the library's reports on this thread while it lives: each is
+/// passed on to stderr as it is (unless quiet) and remembered, so that a
+/// subcommand can tell that something failed and name the problem in its own
+/// message.
 class ReportWatch {
 public:
     explicit ReportWatch(bool quiet);
@@ -25,7 +26,7 @@ public:
 
     /// Failures reported; warnings are passed on but not counted.
     size_t Count() const { return count_; }
-    /// "operation: message (innermost message)" of the first report, or "".
+    /// The first failure's chain as one line, or "".
     const std::string& First() const { return first_; }
 
 private:
@@ -33,8 +34,7 @@ private:
     bool quiet_;
     size_t count_ = 0;
     std::string first_;
-    CeosAlosjReportHandler previous_;
-    void* previousUserData_ = nullptr;
+    CeosAlosjReportScope scope_;
 };
 
 /// The volume directory file a path names: the path itself, or the single

@@ -5,23 +5,21 @@
 // driver then turns the collected reports into CPLError calls, so that
 // GDAL's error handlers, quiet mode and CPLGetLastErrorMsg apply.
 //
-// The library has one process-wide report handler.  The first scope (on any
-// thread) installs the driver's handler and the last one to end puts the
-// previous handler back; reports made on a thread without a scope go to that
-// previous handler unchanged, so that a host which installed its own handler
-// keeps receiving the reports of its own calls.  (A handler the host installs
-// while a driver call is running is replaced when that call ends.)
+// A scope is the library's own per-thread report scope: the process-wide
+// handler a host installed is never touched, so it keeps receiving the
+// reports of the host's own calls, also one installed while a driver call
+// runs.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "cpl_error.h"
+#include "host/HostReport.h"
 
 namespace alosjgdal {
 
-/// One report: "<operation>: <message>" of each entry of the chain, joined
-/// with "; caused by ", outermost first.
+/// One report: its chain as one line (CeosAlosjReportText).
 struct CollectedReport {
     std::string text;
     bool failure;  ///< severity 2: the library failed at something
@@ -42,12 +40,10 @@ public:
     /// context.  Clears the collection.
     void Emit(CPLErr failureClass, CPLErrorNum number, const std::string& context);
 
-    /// Receives a report from the library's handler (public for the handler).
-    void Add(CollectedReport report) { reports_.push_back(std::move(report)); }
-
 private:
-    LibraryReportScope* outer_;
+    static void Collect(const CeosAlosjReport* report, void* self);
     std::vector<CollectedReport> reports_;
+    CeosAlosjReportScope scope_;
 };
 
 }  // namespace alosjgdal
