@@ -2,8 +2,8 @@
 // in CEOS format.  This is the one header a host includes.
 //
 // A host constructs a CeosAlosjDataset on the path of a product's volume
-// directory file (a name containing "VOL-ALPSM" for PRISM or "VOL-ALAV2" for
-// AVNIR-2), then calls FileOpen, FileRead, any number of queries, GetRow
+// directory file (a file name containing "VOL-ALPSM" for PRISM or "VOL-ALAV2"
+// for AVNIR-2: CeosAlosjSensorOfVolumeDirectoryName), then calls FileOpen, FileRead, any number of queries, GetRow
 // calls and exports, then FileClose, and destroys the object.
 //
 //     CeosAlosjDataset dataset("/data/p1/VOL-ALPSMN038862710-O1B1__A");
@@ -215,3 +215,10 @@ private:
 
     std::shared_ptr<State> d;
 };
+
+/// The sensor a volume directory file's name announces, as the dataset
+/// classifies it: 0 (PRISM) when the file name (the last component of the
+/// path, never a directory's name) contains "VOL-ALPSM", 1 (AVNIR-2) when it
+/// contains "VOL-ALAV2", in any case; -1 otherwise.  The one rule by which
+/// hosts find products.
+extern "C" CEOSALOSJ_API long CeosAlosjSensorOfVolumeDirectoryName(const char* path);

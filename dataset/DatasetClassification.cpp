@@ -9,10 +9,13 @@
 #include "host/tfio.h"
 #include "host/tmsc.h"
 
+extern "C" long CeosAlosjSensorOfVolumeDirectoryName(const char* path) { return VolumeDirectorySensorOfName(path); }
+
 void CeosAlosjDataset::SetSensorType() {
-    if (tstr_SubStringic(d->volumeDirFilename.c_str(), "VOL-ALPSM"))
+    const long sensor = VolumeDirectorySensorOfName(d->volumeDirFilename.c_str());
+    if (sensor == 0)
         d->sensorType = State::kPrism;
-    else if (tstr_SubStringic(d->volumeDirFilename.c_str(), "VOL-ALAV2"))
+    else if (sensor == 1)
         d->sensorType = State::kAvnir2;
 }
 

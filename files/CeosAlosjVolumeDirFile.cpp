@@ -78,9 +78,20 @@ CeosAlosjVolumeDirFile::CeosAlosjVolumeDirFile(const char* volumeDirPath)
     fileName = volumeDirPath ? volumeDirPath : "";
 }
 
+long VolumeDirectorySensorOfName(const char* path) {
+    if (!path) return -1;
+    const char* name = path;
+    for (const char* c = path; *c; ++c)
+        if (tfnp_IsSeparator(*c)) name = c + 1;
+    if (tstr_SubStringic(name, "VOL-ALPSM")) return 0;
+    if (tstr_SubStringic(name, "VOL-ALAV2")) return 1;
+    return -1;
+}
+
 long CeosAlosjVolumeDirFile::FileIdentify() {
-    const bool prism = tstr_SubStringic(fileName.c_str(), "VOL-ALPSM") != nullptr;
-    if (!prism && !tstr_SubStringic(fileName.c_str(), "VOL-ALAV2")) return -1;
+    const long sensor = VolumeDirectorySensorOfName(fileName.c_str());
+    if (sensor < 0) return -1;
+    const bool prism = sensor == 0;
 
     char documentId[13];
     Terr_ErrorReport report = nullptr;

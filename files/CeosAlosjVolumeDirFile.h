@@ -95,3 +95,9 @@ private:
     std::vector<std::unique_ptr<VolumeDirFileFilePointer>> filePointers;
     std::unique_ptr<VolumeDirFileText> textRecord;
 };
+
+/// The sensor a volume directory file's name announces: 0 (PRISM) when its
+/// file name contains "VOL-ALPSM", 1 (AVNIR-2) when it contains "VOL-ALAV2",
+/// in any case; -1 otherwise.  Only the last component of the path counts:
+/// a directory's name never makes a file a volume directory file.
+long VolumeDirectorySensorOfName(const char* path);

@@ -31,6 +31,25 @@ TEST(DatasetClassification, SensorLevelAndLayers) {
     }
 }
 
+TEST(DatasetClassification, OnlyTheVolumeDirectoryFilesOwnNameSaysTheSensor) {
+    // An AVNIR-2 product kept in a directory whose name reads like a PRISM
+    // volume directory file is still AVNIR-2.
+    TempDir dir;
+    const std::string folder = dir.File("VOL-ALPSMN038862710-O1B1__A.d");
+    std::filesystem::create_directories(folder);
+    const ProductFiles files = WriteProduct(folder, Avnir2Product(1));
+    long opened = -2;
+    auto dataset = OpenAndRead(files.volume, -1, &opened);
+    EXPECT_GE(opened, 0);
+    EXPECT_EQ(dataset->GetSensorType(), 1);
+    EXPECT_EQ(dataset->GetNumOfLayers(), 4);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName(files.volume.c_str()), 1);
+    // A file of another name in such a directory is no volume directory file.
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName((folder + "/LED-ALAV2A038862710-O1B1__A").c_str()), -1);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName("vol-alpsmn03/x/y/Vol-Alpsm-1"), 0);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName(nullptr), -1);
+}
+
 TEST(DatasetClassification, BandNumbersComeFromAPrefixTestOfLayerNames) {
     WrittenProduct p(Avnir2Product(1));
     auto dataset = OpenAndRead(p.files.volume);

@@ -125,10 +125,7 @@ std::string Text(const char* text) { return text ? text : ""; }
 // ------------------------------------------------------------------ names --
 
 long SensorOfVolumeDirectoryName(const std::string& fileName) {
-    const std::string name = Upper(fs::path(fileName).filename().string());
-    if (name.find("VOL-ALPSM") != std::string::npos) return kPrism;
-    if (name.find("VOL-ALAV2") != std::string::npos) return kAvnir2;
-    return -1;
+    return CeosAlosjSensorOfVolumeDirectoryName(fileName.c_str());
 }
 
 const char* SensorName(long sensor) {

@@ -44,10 +44,8 @@ constexpr long kLevel1A = 0;
 constexpr long kLevel1B1 = 1;
 constexpr long kLevel1B2 = 2;
 
-/// The sensor a volume directory file's name announces: kPrism when the
-/// file name (not its directory) contains "VOL-ALPSM", kAvnir2 for
-/// "VOL-ALAV2", in any case; -1 otherwise.  The library's own test, on the
-/// file name alone, so that a directory's name cannot pass for a product.
+/// The sensor a volume directory file's name announces (kPrism, kAvnir2,
+/// -1): the library's own rule, CeosAlosjSensorOfVolumeDirectoryName.
 long SensorOfVolumeDirectoryName(const std::string& fileName);
 
 /// "PRISM", "AVNIR-2"; "1A", "1B1", "1B2"; null for other numbers.
