@@ -1,6 +1,6 @@
-// Geolocation by the processor's polynomials: the sample scene's fitted
-// polynomials give back the geometry the writer rendered, the inverse undoes
-// the forward across CCD seams and bands, and alosj locate says so.
+// alosj locate gives the processor's geolocation of the sample scene both
+// ways, and --warp places the scene by it (the library's own geolocation is
+// tested in tests/DatasetGeolocationTest.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,47 +26,6 @@ ceoswriter::ProductFiles WriteSample(const testing_support::TempDir& dir, const 
 }
 
 }  // namespace
-
-TEST(Geolocation, PolynomialsGiveTheRenderedGeometryAndTheInverseUndoesThemAcrossSeamsAndBands) {
-    const SampleOptions kinds[] = {{Sensor::Prism, 1, SampleSize::Tiny},
-                                   {Sensor::Avnir2, 1, SampleSize::Tiny},
-                                   {Sensor::Avnir2, 2, SampleSize::Tiny}};
-    for (const SampleOptions& kind : kinds) {
-        SCOPED_TRACE(std::string(kind.sensor == Sensor::Prism ? "PRISM" : "AVNIR-2") + " level " +
-                     std::to_string(kind.level));
-        const SampleScene scene(kind);
-        testing_support::TempDir dir;
-        const auto files = WriteSample(dir, scene);
-        OpenedProduct product(files.volume);
-        const double width = product->GetSceneWidth(), height = product->GetSceneHeight();
-        // Every column (the PRISM CCD seams among them) on a few rows, and
-        // the raster's corners.
-        std::vector<std::pair<double, double>> positions = {{0, 0}, {width, height}, {width, 0}, {0, height}};
-        for (double x = 0.25; x < width; x += 1.0)
-            for (double y : {0.5, height / 3 + 0.3, height - 0.5}) positions.emplace_back(x, y);
-        for (int band = 0; band < product->GetNumOfLayers(); ++band)
-            for (const auto& [x, y] : positions) {
-                double latitude = 0, longitude = 0;
-                ASSERT_EQ(product->PixelToLatLon(band, x, y, &latitude, &longitude), ALOSJ_LOCATE_OK) << x << " " << y;
-                // The writer's geometry takes pixel centres: a tenth of a
-                // pixel is 1e-6 degrees and less.
-                double expectedLatitude, expectedLongitude;
-                scene.PixelToGeographic(x - 0.5, y - 0.5, expectedLatitude, expectedLongitude);
-                ASSERT_NEAR(latitude, expectedLatitude, 2e-7) << band << ": " << x << " " << y;
-                ASSERT_NEAR(longitude, expectedLongitude, 2e-7) << band << ": " << x << " " << y;
-                double pixel = -1, line = -1;
-                ASSERT_EQ(product->LatLonToPixel(band, latitude, longitude, &pixel, &line), ALOSJ_LOCATE_OK)
-                    << x << " " << y;
-                ASSERT_NEAR(pixel, x, 0.001) << band << ": " << x << " " << y;
-                ASSERT_NEAR(line, y, 0.001) << band << ": " << x << " " << y;
-            }
-        // Off the raster is said, not guessed.
-        double latitude = 0, longitude = 0, pixel = 0, line = 0;
-        EXPECT_EQ(product->PixelToLatLon(0, width + 1, 0, &latitude, &longitude), ALOSJ_LOCATE_OUTSIDE);
-        scene.PixelToGeographic(-50, height / 2, latitude, longitude);
-        EXPECT_EQ(product->LatLonToPixel(0, latitude, longitude, &pixel, &line), ALOSJ_LOCATE_OUTSIDE);
-    }
-}
 
 TEST(CliLocate, GivesTheRenderedPlaceBothWaysAndRefusesWhatItCannotPlace) {
     const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
