@@ -4,6 +4,7 @@
 #include <cctype>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <cpl_conv.h>
@@ -79,6 +80,14 @@ public:
     }
 };
 
+/// GDAL's options for remote reads, as set unless the user set them: a
+/// connection within 10 s, a transfer that moves no byte for 10 s fails,
+/// and passing server errors (429, 500, 502-504) are retried twice, after
+/// a second and then longer.
+constexpr std::pair<const char*, const char*> kRemoteReadDefaults[] = {
+    {"GDAL_HTTP_CONNECTTIMEOUT", "10"}, {"GDAL_HTTP_LOW_SPEED_TIME", "10"}, {"GDAL_HTTP_LOW_SPEED_LIMIT", "1"},
+    {"GDAL_HTTP_MAX_RETRY", "2"},       {"GDAL_HTTP_RETRY_DELAY", "1"}};
+
 bool EndsWithNoCase(const std::string& text, const std::string& ending) {
     return text.size() >= ending.size() &&
            std::equal(ending.begin(), ending.end(), text.end() - static_cast<long>(ending.size()),
@@ -95,6 +104,11 @@ void MountGdalVirtualFileSystems() {
         // unless told not to; nothing is written beside what is read.
         if (!CPLGetConfigOption("CPL_VSIL_GZIP_WRITE_PROPERTIES", nullptr))
             CPLSetConfigOption("CPL_VSIL_GZIP_WRITE_PROPERTIES", "NO");
+        // A web server or object store that stops answering is given up
+        // rather than waited on for ever, and one that fails for a moment is
+        // asked again; the user's own setting of an option wins.
+        for (const auto& [option, value] : kRemoteReadDefaults)
+            if (!CPLGetConfigOption(option, nullptr)) CPLSetConfigOption(option, value);
     });
 }
 
