@@ -1,5 +1,7 @@
 #include "ceos/CeosField.h"
 
+#include <cctype>
+#include <cmath>
 #include <cstring>
 
 #include "host/tkmd.h"
@@ -46,6 +48,15 @@ void DecodeBinaryDouble(const unsigned char* field, int length, bool bigEndian, 
     std::memcpy(destination, scratch, 8);
 }
 
+bool HoldsDigitOrOnlyBlanks(const char* field, int length) {
+    bool blank = true;
+    for (int i = 0; i < length && field[i]; ++i) {
+        if (std::isdigit(static_cast<unsigned char>(field[i]))) return true;
+        blank = blank && field[i] == ' ';
+    }
+    return blank;
+}
+
 }  // namespace
 
 void CeosDecodeField(const unsigned char* record, int position, int type, int length,
@@ -67,6 +78,9 @@ void CeosDecodeField(const unsigned char* record, int position, int type, int le
         case FT_REAL:
         case FT_REAL_E: {
             double value = tstr_StringToD(text, start, length);
+            // Text that holds no number ("NaN", "***") is no value, not zero;
+            // a blank field stays zero.
+            if (value == 0.0 && !HoldsDigitOrOnlyBlanks(text + start, length)) value = NAN;
             std::memcpy(destination, &value, sizeof value);
             break;
         }

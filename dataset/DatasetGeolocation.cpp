@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "dataset/DatasetState.h"
+#include "host/terr.h"
 
 namespace {
 
@@ -21,6 +22,12 @@ constexpr int kMaxIterations = 40;
 /// A unit whose forward polynomials place its corners further than this
 /// from the scene's corners is not believed (degrees).
 constexpr double kBelievableDistance = 2.0;
+/// Steps of the grid over a unit's share of the raster on which its
+/// polynomials are checked.
+constexpr int kCheckSteps = 16;
+/// The least ground a pixel covers, in square degrees (about a square
+/// centimetre at the equator); less is a raster collapsed to a line or point.
+constexpr double kLeastPixelArea = 1e-14;
 
 /// a0 + a1·x + a2·y + a3·x·y + a4·x² + a5·y² + a6·x²·y + a7·x·y² + a8·x³ + a9·y³.
 double Evaluate(const double* a, double x, double y) {
@@ -127,30 +134,71 @@ bool AllFinite(const double* a) {
     return true;
 }
 
-/// Polynomials that are finite and place the unit's corners near the
-/// scene's corners, as the scene header gives them.
-bool Usable(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
+/// A latitude and longitude that name a place on Earth: finite, latitude
+/// within ±90°, longitude within ±360° (beyond ±180° it goes on round).
+bool IsPlaceOnEarth(double latitude, double longitude) {
+    return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90 &&
+           std::fabs(longitude) <= 360;
+}
+
+/// What the polynomials of a unit are worth.
+enum class Soundness {
+    Sound,
+    Missing,    // not finite, or the unit's corners are not near the scene's: placeholders
+    OffScene,   // corners near the scene, but positions inside off the Earth or far from it
+    Collapsed,  // corners near the scene, but the raster collapsed to a line or point, or folded
+};
+
+/// Polynomials that are finite, place the unit's corners near the scene's
+/// corners (as the scene header gives them), and every position of a grid
+/// over the unit's share of the raster on the Earth, within the scene's
+/// reach, and in a geometry that neither collapses nor folds.
+Soundness Judge(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
     if (!AllFinite(unit.latitude) || !AllFinite(unit.longitude) || !AllFinite(unit.pixel) ||
         !AllFinite(unit.line))
-        return false;
-    // The scene's corners, as the scene header gives them.
+        return Soundness::Missing;
     double lat[4], lon[4];
     dataset.GetULCornerLatLon(&lat[0], &lon[0]);
     dataset.GetURCornerLatLon(&lat[1], &lon[1]);
     dataset.GetLRCornerLatLon(&lat[2], &lon[2]);
     dataset.GetLLCornerLatLon(&lat[3], &lon[3]);
+    auto nearestCorner = [&](double la, double lo) {
+        double nearest = HUGE_VAL;
+        for (int c = 0; c < 4; ++c) nearest = std::min(nearest, std::hypot(la - lat[c], lo - lon[c]));
+        return nearest;
+    };
     const double height = static_cast<double>(dataset.GetSceneHeight());
-    const double columns[2] = {unit.firstColumn, unit.endColumn};
-    for (double x : columns)
+    for (double x : {unit.firstColumn, unit.endColumn})
         for (double y : {0.0, height}) {
             double la, lo;
             Forward(unit, x, y, la, lo);
-            if (!std::isfinite(la) || !std::isfinite(lo) || std::fabs(la) > 90) return false;
-            double nearest = 1e9;
-            for (int c = 0; c < 4; ++c) nearest = std::min(nearest, std::hypot(la - lat[c], lo - lon[c]));
-            if (nearest > kBelievableDistance) return false;
+            if (!IsPlaceOnEarth(la, lo) || !(nearestCorner(la, lo) <= kBelievableDistance)) return Soundness::Missing;
         }
-    return true;
+    // Inside, no position lies further from the scene's corners than they
+    // lie apart, and more: a cubic can bulge between corners it places well.
+    double span = 0;
+    for (int a = 0; a < 4; ++a)
+        for (int b = a + 1; b < 4; ++b) span = std::max(span, std::hypot(lat[a] - lat[b], lon[a] - lon[b]));
+    const double reach = span + kBelievableDistance;
+    // The Jacobian of (latitude, longitude) by (pixel, line) keeps one sign
+    // and its size: a pixel covers ground, and the raster does not fold.
+    double sign = 0;
+    for (int i = 0; i <= kCheckSteps; ++i)
+        for (int j = 0; j <= kCheckSteps; ++j) {
+            const double x = unit.firstColumn + (unit.endColumn - unit.firstColumn) * i / kCheckSteps;
+            const double y = height * j / kCheckSteps;
+            double la, lo;
+            Forward(unit, x, y, la, lo);
+            if (!IsPlaceOnEarth(la, lo) || !(nearestCorner(la, lo) <= reach)) return Soundness::OffScene;
+            const double p = StoredPixel(unit, x, y), l = y + kPolynomialOrigin;
+            double a, b, c, e;
+            Gradient(unit.latitude, p, l, a, b);
+            Gradient(unit.longitude, p, l, c, e);
+            const double det = a * e - b * c;
+            if (!(std::fabs(det) >= kLeastPixelArea) || det * sign < 0) return Soundness::Collapsed;
+            sign = det;
+        }
+    return Soundness::Sound;
 }
 
 /// The units of band's raster, made once per dataset.
@@ -158,11 +206,26 @@ const std::vector<GeolocationUnit>& UnitsOfBand(CeosAlosjDataset& dataset, CeosA
     if (!s.geolocationMade && s.leaderFile && !s.imageFiles.empty()) {
         s.geolocationMade = true;
         const long width = dataset.GetSceneWidth(), height = dataset.GetSceneHeight();
+        bool offScene = false, collapsed = false;
         for (long b = 0; b < std::max(0L, dataset.GetNumOfLayers()); ++b) {
             std::vector<GeolocationUnit> units = UnitsOf(s, static_cast<int>(b), width, height);
-            for (GeolocationUnit& unit : units) unit.usable = Usable(dataset, unit);
+            for (GeolocationUnit& unit : units) {
+                const Soundness soundness = Judge(dataset, unit);
+                unit.usable = soundness == Soundness::Sound;
+                offScene = offScene || soundness == Soundness::OffScene;
+                collapsed = collapsed || soundness == Soundness::Collapsed;
+            }
             s.geolocation.push_back(std::move(units));
         }
+        // Placeholders say nothing; polynomials that look real at the
+        // corners and are not are a damaged product, and said so once.
+        if (offScene)
+            terr_Warn("CeosAlosjDataset::PixelToLatLon", __LINE__,
+                      "Geolocation polynomials place positions inside the raster off the Earth or far from the "
+                      "scene's corners; they are not used");
+        if (collapsed)
+            terr_Warn("CeosAlosjDataset::PixelToLatLon", __LINE__,
+                      "Geolocation polynomials collapse or fold the raster; they are not used");
         for (const std::vector<GeolocationUnit>& units : s.geolocation) {
             s.usableGeolocation.emplace_back();
             for (const GeolocationUnit& unit : units)

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "dataset/DatasetState.h"
+#include "host/terr.h"
 #include "host/tfio.h"
 #include "host/tmsc.h"
 
@@ -170,6 +171,9 @@ long CeosAlosjDataset::FileRead() {
     SetL1B2Option();
     SetMapProjection();
     for (auto& image : s.imageFiles) image->Read();
+    if (s.leaderFile && s.WidthFromSceneHeader() && s.leaderFile->SceneHeader().pixelsPerLine > s.WidestRecordedLine())
+        terr_Warn("CeosAlosjDataset::FileRead", __LINE__,
+                  "Scene header pixels per line exceed what the image records hold; rows are cut to the records");
     if (s.trailerFile) s.trailerFile->Read();
     if (!s.IsLevel1B2() && !s.IsAvnir2() && s.supplementalFile) s.supplementalFile->Read();
     if (s.IsLevel1B2() && s.IsPrism() && s.summaryFile) {

@@ -27,10 +27,6 @@ long SpanOf(CeosAlosjImageFile& image, long leftSkip, long rightSkip) {
     return image.GetPixelsPerLine() - leftSkip - rightSkip;
 }
 
-// No image line is wider than a record of the largest length the format can
-// write (six digits) holds: a wider scene header is not believed, so that a
-// damaged header cannot make the host allocate and zero gigabytes per row.
-constexpr long kWidestLine = 999999 - CeosAlosjImageFile::kLinePrefixSize;
 
 // One image file's part of a row: the pixels of its line between the skips
 // (de-staggered by shift when deStagger), `count` bytes from `column` on.
@@ -104,9 +100,12 @@ bool RowsShareTheirParts(const CeosAlosjDataset::State& s) { return !(s.IsLevel1
 
 long CeosAlosjDataset::GetSceneWidth() const {
     const State& s = *d;
-    const bool sceneHeaderWidth = s.IsAvnir2() || (s.IsPrism() && s.IsLevel1B2());
-    if (sceneHeaderWidth)
-        return s.leaderFile ? std::clamp<long>(s.leaderFile->SceneHeader().pixelsPerLine, 0, kWidestLine) : 0;
+    // No row is wider than the image records hold (FileRead warns of a
+    // scene header that claims more): a damaged header must not make the
+    // host allocate, zero and write gigabytes of rows no file holds.
+    if (s.WidthFromSceneHeader())
+        return s.leaderFile ? std::clamp<long>(s.leaderFile->SceneHeader().pixelsPerLine, 0, s.WidestRecordedLine())
+                            : 0;
     if (!s.IsPrism() || s.imageFiles.empty()) return 0;
 
     if (s.OpensAllCcds()) {

@@ -96,6 +96,18 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     /// Level 1A or 1B1: sensor geometry, with a supplemental file.
     bool IsBelowLevel1B2() const { return productLevel == kLevel1A || productLevel == kLevel1B1; }
     bool OpensAllCcds() const { return prismOpenMode == kAllCcds; }
+    /// AVNIR-2 and PRISM Level 1B2 rows are as wide as the scene header
+    /// says, within what the image records hold; stitched PRISM rows are
+    /// made of the CCD files' columns.
+    bool WidthFromSceneHeader() const { return IsAvnir2() || (IsPrism() && IsLevel1B2()); }
+    /// The most pixels a line record of the image files holds; without a
+    /// usable descriptor (which is reported) the widest line a record of
+    /// the largest length the format writes (six digits) can hold.
+    long WidestRecordedLine() const {
+        long widest = 0;
+        for (const auto& image : imageFiles) widest = std::max(widest, image->GetPixelsPerLine());
+        return widest > 0 ? widest : 999999 - CeosAlosjImageFile::kLinePrefixSize;
+    }
     /// Image reader k when it exists.
     CeosAlosjImageFile* Image(long k) const {
         return k >= 0 && k < static_cast<long>(imageFiles.size()) ? imageFiles[k].get() : nullptr;

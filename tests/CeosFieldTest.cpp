@@ -1,6 +1,7 @@
 // Decoding of CEOS record fields and the common file descriptor.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "ceos/CeosField.h"
@@ -38,6 +39,12 @@ TEST(CeosFieldDecoding, DecimalTextFields) {
     CeosDecodeField(Bytes("  1.250000E+02"), 1, FT_REAL_E, 14, &b);
     EXPECT_DOUBLE_EQ(a, 125.0);
     EXPECT_DOUBLE_EQ(a, b);
+    // Text that holds no number is no value; blanks read as zero.
+    double none = 0, blank = 1;
+    CeosDecodeField(Bytes("           NaN"), 1, FT_REAL, 14, &none);
+    CeosDecodeField(Bytes("              "), 1, FT_REAL, 14, &blank);
+    EXPECT_TRUE(std::isnan(none));
+    EXPECT_EQ(blank, 0.0);
 }
 
 TEST(CeosFieldDecoding, OctalCodeBytesReadAsDecimalDigits) {

@@ -72,7 +72,12 @@ TEST(CorruptedImageFields, DescriptorSizesOutOfRangeNeverReadOrWriteOutsideALine
             product.Restore(Role::Image, image);
 
             EXPECT_TRUE(session.openReports.empty());
-            EXPECT_EQ(session.readReports, edit.reports);
+            std::vector<std::string> reports = edit.reports;
+            // A PRISM Level 1B2 raster is as wide as its one file's records hold.
+            if (kind.IsPrism() && kind.recipe.level == 2 && edit.value == "50")
+                reports.push_back("CeosAlosjDataset::FileRead: Scene header pixels per line exceed what the image "
+                                  "records hold; rows are cut to the records");
+            EXPECT_EQ(session.readReports, reports);
             if (!edit.rowsFollowTheLayout) continue;
             ImageHealth health = ImageHealth::Intact(kind);
             health.declared[image] = edit.declared;

@@ -9,6 +9,7 @@ using namespace testing_support;
 TEST(DatasetGeoref, UpperLeftCornerFromTheSceneCentreAndTheRasterSize) {
     ProductRecipe product = PrismProduct(2);
     product.leader.pixelsPerLine = 14000;
+    product.image.pixelsPerLine = 14000;  // no raster is wider than its records
     product.leader.numberOfLines = 16000;
     product.leader.xPixelSize1B2 = 2.5;
     product.leader.yPixelSize1B2 = 2.5;
@@ -51,6 +52,7 @@ TEST(DatasetGeoref, PolarStereographicAndRawProducts) {
     ps.leader.sceneCenterEasting = 500.0;
     ps.leader.numberOfLines = 100;
     ps.leader.pixelsPerLine = 200;
+    ps.image.pixelsPerLine = 200;
     ps.leader.xPixelSize1B2 = 2.5;
     ps.leader.yPixelSize1B2 = 2.5;
     WrittenProduct p(ps);

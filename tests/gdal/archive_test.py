@@ -291,6 +291,57 @@ class HttpTest(ArchiveTestCase):
         numpy.testing.assert_array_equal(gdal.Open(local_1a).ReadAsArray(), tar_raster.ReadAsArray())
 
 
+class FailingServerTest(unittest.TestCase):
+    """A server that stops answering, or answers an error, fails the read with that reason, in good time."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="alosj-failing-server-")
+        self.addCleanup(shutil.rmtree, self.work)
+        result = run(ALOSJ, "sample", os.path.join(self.work, "p"), "--sensor", "avnir2", "--level", "1B2")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.volume = [n for n in os.listdir(os.path.join(self.work, "p")) if n.startswith("VOL-")][0]
+
+    def serve(self, handler):
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=self.work))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        return "/vsicurl/http://127.0.0.1:%d/p/%s" % (server.server_address[1], self.volume)
+
+    def test_a_stalled_server_is_given_up_by_default(self):
+        released = threading.Event()
+        self.addCleanup(released.set)
+
+        class Stalling(RangeHandler):
+            def send_head(self):
+                released.wait(300)
+                return None
+
+        # The defaults give up a silent server after seconds; without them
+        # the command would wait for ever (here: until the run's timeout).
+        result = run(ALOSJ, "info", self.serve(Stalling), timeout=120)
+        self.assertEqual(1, result.returncode, result.stderr)
+        self.assertIn("cannot be reached", result.stderr)
+
+    def test_an_http_error_reads_as_that(self):
+        for code in (500, 404):
+            class Failing(RangeHandler):
+                def send_head(self):
+                    if os.path.basename(self.path).startswith("IMG-") and self.command == "GET":
+                        self.send_error(code)
+                        return None
+                    return super().send_head()
+
+            with self.subTest(code):
+                # GDAL's own option wins over alosj's default retries.
+                environment = dict(os.environ, GDAL_HTTP_MAX_RETRY="0")
+                result = subprocess.run([ALOSJ, "info", self.serve(Failing)], capture_output=True, text=True,
+                                        timeout=120, env=environment)
+                self.assertEqual(1, result.returncode, result.stderr)
+                self.assertIn("HTTP error code: %d" % code, result.stderr)
+                self.assertNotIn("short read", result.stderr)
+
+
 class DaskTest(ArchiveTestCase):
     def test_two_workers_convert_the_archive_and_a_rerun_skips(self):
         try:

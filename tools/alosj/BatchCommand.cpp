@@ -307,6 +307,14 @@ int RunConvert(const ConvertOptions& options) {
     return status;
 }
 
+/// Four finite numbers, west, south, east, north, within ±180 and ±90.
+static bool IsBoundingBox(const json& bbox) {
+    if (!bbox.is_array() || bbox.size() != 4) return false;
+    for (size_t k = 0; k < 4; ++k)
+        if (!bbox[k].is_number() || !(std::fabs(bbox[k].get<double>()) <= (k % 2 ? 90.0 : 180.0))) return false;
+    return bbox[0].get<double>() <= bbox[2].get<double>() && bbox[1].get<double>() <= bbox[3].get<double>();
+}
+
 int WriteCollection(const std::string& out) {
     std::vector<std::pair<std::string, json>> items;
     std::error_code error;
@@ -316,13 +324,14 @@ int WriteCollection(const std::string& out) {
         std::ifstream in(it->path() / (id + ".json"));
         if (!in) continue;
         json item = json::parse(in, nullptr, false);
-        if (item.is_discarded() || item.value("type", "") != "Feature") continue;
+        if (!item.is_object() || item.find("type") == item.end() || item["type"] != "Feature") continue;
         items.push_back({id, std::move(item)});
     }
     if (error) throw Failure(kExitFailure, out + ": cannot be listed: " + error.message());
     std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
     double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
+    int placed = 0;
     std::string first, last;
     std::set<std::string> instruments;
     std::set<double> gsds;
@@ -331,26 +340,30 @@ int WriteCollection(const std::string& out) {
     links.push_back({{"rel", "root"}, {"href", std::string("./") + kCollectionFile}, {"type", "application/json"}});
     links.push_back({{"rel", "self"}, {"href", self}, {"type", "application/json"}});
     for (const auto& [id, item] : items) {
-        const json& bbox = item["bbox"];
-        if (bbox.is_array() && bbox.size() == 4) {
-            minX = std::min(minX, bbox[0].get<double>());
-            minY = std::min(minY, bbox[1].get<double>());
-            maxX = std::max(maxX, bbox[2].get<double>());
-            maxY = std::max(maxY, bbox[3].get<double>());
-        }
-        const json& p = item["properties"];
+        // The Collection is made of the Items placed on the Earth: a bbox of
+        // four finite numbers within ±180 and ±90; every value is checked
+        // before it is read, so that no malformed Item stops the Collection.
+        const auto bbox = item.find("bbox");
+        const auto p = item.find("properties");
+        if (bbox == item.end() || !IsBoundingBox(*bbox) || p == item.end() || !p->is_object()) continue;
+        ++placed;
+        minX = std::min(minX, (*bbox)[0].get<double>());
+        minY = std::min(minY, (*bbox)[1].get<double>());
+        maxX = std::max(maxX, (*bbox)[2].get<double>());
+        maxY = std::max(maxY, (*bbox)[3].get<double>());
         for (const char* key : {"start_datetime", "datetime", "end_datetime"}) {
-            if (!p.contains(key) || !p[key].is_string()) continue;
-            const std::string t = p[key];
+            if (!p->contains(key) || !(*p)[key].is_string()) continue;
+            const std::string t = (*p)[key];
             if (first.empty() || t < first) first = t;
             if (last.empty() || t > last) last = t;
         }
-        if (p.contains("instruments"))
-            for (const json& i : p["instruments"]) instruments.insert(i.get<std::string>());
-        if (p.contains("gsd")) gsds.insert(p["gsd"].get<double>());
+        if (p->contains("instruments") && (*p)["instruments"].is_array())
+            for (const json& i : (*p)["instruments"])
+                if (i.is_string()) instruments.insert(i.get<std::string>());
+        if (p->contains("gsd") && (*p)["gsd"].is_number()) gsds.insert((*p)["gsd"].get<double>());
         links.push_back({{"rel", "item"}, {"href", "./" + id + "/" + id + ".json"}, {"type", "application/json"}});
     }
-    if (items.empty() || minX > maxX) minX = -180, minY = -90, maxX = 180, maxY = 90;
+    if (placed == 0) minX = -180, minY = -90, maxX = 180, maxY = 90;
 
     json collection;
     collection["type"] = "Collection";
@@ -374,7 +387,7 @@ int WriteCollection(const std::string& out) {
     collection["summaries"] = summaries;
     collection["links"] = links;
     WriteFileWhole((fs::path(out) / kCollectionFile).string(), collection.dump(2) + "\n");
-    return static_cast<int>(items.size());
+    return placed;
 }
 
 int RunCatalog(const CatalogOptions& options) {

@@ -175,10 +175,13 @@ int RunExport(const ExportOptions& options) {
                                       " Level " + product.LevelName() +
                                       ", which is not radiometrically corrected: its gains give no radiance "
                                       "(Levels 1B1 and 1B2 have radiance)");
-    for (int b : bands)
-        if (options.radiance && !product.Description().Bands()[b].calibrated)
+    for (int b : bands) {
+        const alosjdescribe::BandMeaning& meaning = product.Description().Bands()[b];
+        if (options.radiance && !meaning.calibrated)
             throw Failure(kExitFailure, product.VolumePath() + ": band " + std::to_string(b + 1) +
-                                            " has no usable calibration gain; no radiance can be made");
+                                            " has no usable calibration gain (" + meaning.calibrationProblem +
+                                            "); no radiance can be made");
+    }
     const Placement& placement = product.Description().GetPlacement();
     if (!placement.warning.empty() && !options.product.quiet)
         std::cerr << "alosj: warning: " << placement.warning << "\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
 
@@ -74,8 +75,13 @@ std::string FindVolumeDirectoryFile(const std::string& given) {
     const std::string archive = alosjdescribe::ArchiveDirectoryName(given);
     const std::string path = archive.empty() ? given : archive;
     VSIStatBufL stat;
-    if (VSIStatExL(path.c_str(), &stat, VSI_STAT_EXISTS_FLAG | VSI_STAT_NATURE_FLAG) != 0)
+    CPLErrorReset();
+    if (VSIStatExL(path.c_str(), &stat, VSI_STAT_EXISTS_FLAG | VSI_STAT_NATURE_FLAG) != 0) {
+        // A server that does not answer is not a missing file.
+        if (CPLGetLastErrorType() != CE_None)
+            throw Unreadable(given, std::string("cannot be reached: ") + CPLGetLastErrorMsg());
         throw Unreadable(given, archive.empty() ? "no such file or directory" : "not a readable archive");
+    }
     if (VSI_ISDIR(stat.st_mode)) {
         const CPLStringList entries(VSIReadDir(path.c_str()));
         std::vector<std::string> found;

@@ -32,8 +32,13 @@ const char* const kExtensions[] = {
 /// Points along each edge of the raster that make the footprint.
 constexpr int kFootprintSteps = 8;
 
+/// A longitude in [-180, 180], as GeoJSON wants it.
+double Wrapped(double longitude) { return longitude > 180 ? longitude - 360 : longitude < -180 ? longitude + 360 : longitude; }
+
 /// The footprint: the raster's outline placed by the processor's
-/// polynomials, or by the scene's corners; counter-clockwise, closed.
+/// polynomials, or by the scene's corners; counter-clockwise, closed.  Null
+/// when neither places it on the Earth (see alosjdescribe::IsPlaceOnEarth
+/// and CornerProblem).
 json Footprint(Product& product) {
     CeosAlosjDataset& d = product.Dataset();
     const double width = static_cast<double>(product.Width()), height = static_cast<double>(product.Height());
@@ -47,23 +52,22 @@ json Footprint(Product& product) {
             const double x = side == 0 ? 0 : side == 1 ? f * width : side == 2 ? width : (1 - f) * width;
             const double y = side == 0 ? f * height : side == 1 ? height : side == 2 ? (1 - f) * height : 0;
             double lat, lon;
-            if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK) {
+            if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK || !alosjdescribe::IsPlaceOnEarth(lat, lon)) {
                 placed = false;
                 break;
             }
-            ring.push_back({lon, lat});
+            ring.push_back({Wrapped(lon), lat});
         }
     if (!placed) {
+        if (!alosjdescribe::CornerProblem(d).empty()) return nullptr;
         ring = json::array();
-        double lat, lon;
-        d.GetULCornerLatLon(&lat, &lon);
-        ring.push_back({lon, lat});
-        d.GetLLCornerLatLon(&lat, &lon);
-        ring.push_back({lon, lat});
-        d.GetLRCornerLatLon(&lat, &lon);
-        ring.push_back({lon, lat});
-        d.GetURCornerLatLon(&lat, &lon);
-        ring.push_back({lon, lat});
+        using Query = void (CeosAlosjDataset::*)(double*, double*) const;
+        for (Query corner : {&CeosAlosjDataset::GetULCornerLatLon, &CeosAlosjDataset::GetLLCornerLatLon,
+                             &CeosAlosjDataset::GetLRCornerLatLon, &CeosAlosjDataset::GetURCornerLatLon}) {
+            double lat, lon;
+            (d.*corner)(&lat, &lon);
+            ring.push_back({Wrapped(lon), lat});
+        }
     }
     ring.push_back(ring.front());
     return {{"type", "Polygon"}, {"coordinates", json::array({ring})}};
@@ -187,7 +191,8 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
     item["stac_extensions"] = kExtensions;
     item["id"] = ItemId(product);
     item["geometry"] = Footprint(product);
-    item["bbox"] = BoundingBox(item["geometry"]);
+    // An Item without a place on the Earth has a null geometry and no bbox.
+    if (!item["geometry"].is_null()) item["bbox"] = BoundingBox(item["geometry"]);
 
     json p;
     p["datetime"] = description.SceneCenterTime().empty() ? json(nullptr) : json(description.SceneCenterTime());
@@ -242,6 +247,9 @@ int RunStac(const StacOptions& options) {
     Product product(options.product);
     GdalSession gdal;
     const json item = StacItem(product, options.assets, options.output, "");
+    if (item["geometry"].is_null() && !options.product.quiet)
+        std::cerr << "alosj: warning: " << product.VolumePath() << ": no footprint: "
+                  << alosjdescribe::CornerProblem(product.Dataset()) << ", and no usable geolocation polynomials\n";
     if (options.output.empty()) {
         std::cout << item.dump(2) << "\n";
         return 0;

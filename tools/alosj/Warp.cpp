@@ -1,7 +1,9 @@
 #include "tools/alosj/Warp.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include <gdal_alg.h>
@@ -16,6 +18,14 @@ namespace {
 constexpr double kWarpMemoryBytes = 64.0 * 1024 * 1024;
 /// Points along each edge of the raster whose places bound the grid.
 constexpr int kOutlineSteps = 64;
+/// The most pixels a map grid may have per pixel of the raster it shows.
+constexpr double kMostGridPixelsPerRasterPixel = 64;
+
+std::string Fixed(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
 
 /// The product's rows as a GDAL dataset for the warper to read: one block a
 /// row, read through GetRow.  The warper reads it on this thread only.
@@ -174,8 +184,21 @@ WarpGrid PlanWarp(Product& product, const std::string& crs) {
     if (!grid.crs.IsProjected())
         throw Failure(kExitUsage, "--warp " + crs + ": a projected CRS (in metres) is needed");
     const double left = std::floor(minX / size) * size, top = std::ceil(maxY / size) * size;
-    grid.width = static_cast<int>(std::ceil((maxX - left) / size));
-    grid.height = static_cast<int>(std::ceil((top - minY) / size));
+    const double columns = std::ceil((maxX - left) / size), rows = std::ceil((top - minY) / size);
+    // At about the product's own resolution the grid holds about as many
+    // pixels as the raster, twice that when turned by 45°, more where the
+    // CRS stretches the ground: far more is a geometry (or a CRS unit) that
+    // no scene has, and would be warped for hours into a file of nothing.
+    const double most = kMostGridPixelsPerRasterPixel * width * height;
+    if (!(columns * rows <= most) || columns > INT_MAX || rows > INT_MAX)
+        throw Failure(kExitFailure, product.VolumePath() + ": --warp onto " + grid.crsText + " would make a grid of " +
+                                        Fixed(columns) + " x " + Fixed(rows) + " pixels of " + Fixed(size) +
+                                        " units, more than " + Fixed(kMostGridPixelsPerRasterPixel) +
+                                        " times the raster's " + std::to_string(product.Width()) + " x " +
+                                        std::to_string(product.Height()) +
+                                        " pixels can cover; its geolocation or the CRS's unit is not usable");
+    grid.width = static_cast<int>(columns);
+    grid.height = static_cast<int>(rows);
     const double transform[6] = {left, size, 0.0, top, 0.0, -size};
     std::copy(transform, transform + 6, grid.geoTransform);
     return grid;

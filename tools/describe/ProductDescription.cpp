@@ -20,6 +20,9 @@ constexpr int kWgs84 = 4326;
 constexpr int kBessel1841 = 4004;  // unknown datum based on the Bessel 1841 ellipsoid
 /// Steps of the grid of ground control points along each side.
 constexpr int kGcpSteps = 16;
+/// The least area, in square degrees, four corners of a scene span (about
+/// a square metre); less is no scene.
+constexpr double kLeastSceneArea = 1e-10;
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -52,11 +55,6 @@ int GeographicEpsgOf(const std::string& ellipsoid) {
         return kWgs84;
     if (name.rfind("BESSEL", 0) == 0) return kBessel1841;
     return 0;
-}
-
-bool IsPlaceOnEarth(double latitude, double longitude) {
-    return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90 &&
-           std::fabs(longitude) <= 360 && !(latitude == 0.0 && longitude == 0.0);
 }
 
 void Append(std::string& text, const std::string& more) {
@@ -121,6 +119,32 @@ json Matrix3(const double m[3][3]) {
 std::string Text(const char* text) { return text ? text : ""; }
 
 }  // namespace
+
+// ----------------------------------------------------------------- places --
+
+bool IsPlaceOnEarth(double latitude, double longitude) {
+    return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90 &&
+           std::fabs(longitude) <= 360 && !(latitude == 0.0 && longitude == 0.0);
+}
+
+std::string CornerProblem(const CeosAlosjDataset& d) {
+    std::string bad;
+    double lat[4], lon[4];
+    for (int c = 0; c < 4; ++c) {
+        (d.*kCorners[c].query)(&lat[c], &lon[c]);
+        if (!IsPlaceOnEarth(lat[c], lon[c]))
+            Append(bad, std::string(kCorners[c].key) + " " + Number(lat[c]) + ", " + Number(lon[c]));
+    }
+    if (!bad.empty()) return "corner coordinates that are no places on Earth (" + bad + ")";
+    // The shoelace area of UL, UR, LR, LL: a quadrilateral of no area (all
+    // corners on one line or one point) places no raster.
+    double twiceArea = 0;
+    for (int c = 0; c < 4; ++c) twiceArea += lon[c] * lat[(c + 1) % 4] - lon[(c + 1) % 4] * lat[c];
+    if (!(std::fabs(twiceArea) / 2 >= kLeastSceneArea))
+        return "corner coordinates that collapse to a line or a point (UL " + Number(lat[0]) + ", " + Number(lon[0]) +
+               "; LR " + Number(lat[2]) + ", " + Number(lon[2]) + ")";
+    return "";
+}
 
 // ------------------------------------------------------------------ names --
 
@@ -333,17 +357,16 @@ void ProductDescription::PlaceByCorners(CeosAlosjDataset& d, int geographicEpsg)
     // The processor's own geolocation where the product has it.
     if (PlaceByPolynomials(d, geographicEpsg)) return;
     Placement& p = placement_;
+    const std::string problem = CornerProblem(d);
+    if (!problem.empty()) {
+        Append(p.warning, problem + ": the raster is not placed");
+        return;
+    }
     std::vector<GroundControlPoint> gcps;
-    std::string bad;
     for (const Corner& corner : kCorners) {
         double lat = 0.0, lon = 0.0;
         (d.*corner.query)(&lat, &lon);
-        if (!IsPlaceOnEarth(lat, lon)) Append(bad, std::string(corner.key) + " " + Number(lat) + ", " + Number(lon));
         gcps.push_back({corner.id, corner.right ? width_ - 0.5 : 0.5, corner.bottom ? height_ - 0.5 : 0.5, lon, lat});
-    }
-    if (!bad.empty()) {
-        Append(p.warning, "corner coordinates that are no places on Earth (" + bad + "): the raster is not placed");
-        return;
     }
     PlaceByGcps(std::move(gcps), geographicEpsg);
 }
@@ -388,8 +411,16 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
             band.fwhmUm = r.bandwidth;
             band.gain = r.gain;
             band.offset = r.offset;
-            band.calibrated = a.radiometricallyCorrected && std::isfinite(r.gain) && std::isfinite(r.offset) &&
-                              r.gain > 0;
+            // Level 1A's coefficients give no radiance, and are not judged.
+            if (a.radiometricallyCorrected && !(r.gain >= kPlausibleGain[0] && r.gain <= kPlausibleGain[1]))
+                band.calibrationProblem = "calibration gain " + Number(r.gain) + " lies outside " +
+                                          Number(kPlausibleGain[0]) + " to " + Number(kPlausibleGain[1]) + " " +
+                                          kRadianceUnit + " per DN";
+            else if (a.radiometricallyCorrected && !(std::fabs(r.offset) <= kPlausibleOffset))
+                band.calibrationProblem = "calibration offset " + Number(r.offset) + " lies outside -" +
+                                          Number(kPlausibleOffset) + " to " + Number(kPlausibleOffset) + " " +
+                                          kRadianceUnit;
+            band.calibrated = a.radiometricallyCorrected && band.calibrationProblem.empty();
         }
         bands_.push_back(band);
     }

@@ -62,6 +62,18 @@ const char* ObservationModeName(MissionType mode);
 std::string IsoUtc(const AlosjDateTime& time);
 std::string IsoUtc(const CeosAlosjUtcTime& time);
 
+/// A latitude and longitude that name a place on Earth: finite, latitude
+/// within ±90°, longitude within ±360° (beyond ±180° it goes on round), and
+/// not exactly (0, 0), which blank or damaged fields read as.  The one test
+/// of the GCPs, the footprint and the corners.
+bool IsPlaceOnEarth(double latitude, double longitude);
+
+/// Why the scene header's four corners place no raster: "" when each is a
+/// place on Earth and together they span an area; otherwise the reason
+/// (the corners that are no places, or a quadrilateral collapsed to a line
+/// or a point).
+std::string CornerProblem(const CeosAlosjDataset& dataset);
+
 /// The metadata domain of GDAL's imagery items.
 constexpr const char* kImageryDomain = "IMAGERY";
 
@@ -98,7 +110,17 @@ struct BandMeaning {
     double gain = 0.0;
     double offset = 0.0;
     bool calibrated = false;
+    /// Why a radiometrically corrected band's gain and offset give no
+    /// radiance (not finite, or outside kPlausibleGain / kPlausibleOffset);
+    /// "" when they do, and for Level 1A.
+    std::string calibrationProblem;
 };
+
+/// Gains and offsets that can be a product's: real gains are 0.0x to 2
+/// W m-2 sr-1 um-1 per DN and offsets near 0.  Beyond these ranges a
+/// Float32 radiance would be infinite, zero or meaningless.
+constexpr double kPlausibleGain[2] = {1e-3, 1e2};
+constexpr double kPlausibleOffset = 1e3;  // |offset| at most
 
 using MetadataItems = std::vector<std::pair<std::string, std::string>>;
 
