@@ -84,7 +84,7 @@ ceoswriter::ProductRecipe BenchProductRecipe(Kind kind, double scale) {
             recipe = ceoswriter::Avnir2Product(1);
             recipe.image.pixelsPerLine = 7100;
             recipe.image.lines = static_cast<int>(ScaledLines(7200, scale));
-            recipe.leader.text373 = "+8.500";  // pointing angle: a 5-line stagger shift
+            recipe.leader.offNadirAngle = "+8.500";  // pointing angle: a 5-line stagger shift
             break;
         case Kind::Prism1B2: {
             recipe = ceoswriter::PrismProduct(2, 'N');

@@ -29,45 +29,6 @@ void CopyTrimmed(char (&target)[Size], const char* text) {
     target[Size - 1] = '\0';
 }
 
-/// The number a text field holds, NaN when it holds none (or more than one).
-double NumberIn(const char* text) {
-    if (!text) return NAN;
-    char* end = nullptr;
-    const double value = std::strtod(text, &end);
-    if (end == text) return NAN;
-    while (*end == ' ') ++end;
-    return *end == '\0' && std::isfinite(value) ? value : NAN;
-}
-
-/// Digits [start, start + count) of text as a number, −1 when one is not a digit.
-long DigitsAt(const char* text, size_t start, size_t count) {
-    const size_t length = std::strlen(text);
-    long value = 0;
-    for (size_t i = start; i < start + count; ++i) {
-        if (i >= length || !std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-/// "13Oct06" → 2006-10-13; false when the text is no such date.
-bool SceneDate(const char* text, int32_t& year, int32_t& month, int32_t& day) {
-    static const char* const kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    const long d = DigitsAt(text, 0, 2), y = DigitsAt(text, 5, 2);
-    if (d < 1 || d > 31 || y < 0) return false;
-    std::string name(text + 2, 3);
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (int m = 0; m < 12; ++m)
-        if (name == kMonths[m]) {
-            year = static_cast<int32_t>(2000 + y);
-            month = m + 1;
-            day = static_cast<int32_t>(d);
-            return true;
-        }
-    return false;
-}
-
 /// The date with a time of day in seconds.
 CeosAlosjUtcTime TimeOnDate(int32_t year, int32_t month, int32_t day, double secondOfDay) {
     CeosAlosjUtcTime t;
@@ -82,25 +43,6 @@ CeosAlosjUtcTime TimeOnDate(int32_t year, int32_t month, int32_t day, double sec
     return t;
 }
 
-/// The scene centre time's digits: yyyymmddhhmmss, milliseconds, microseconds.
-CeosAlosjUtcTime CentreTime(const char* text) {
-    CeosAlosjUtcTime t;
-    const long year = DigitsAt(text, 0, 4), month = DigitsAt(text, 4, 2), day = DigitsAt(text, 6, 2);
-    const long hour = DigitsAt(text, 8, 2), minute = DigitsAt(text, 10, 2), second = DigitsAt(text, 12, 2);
-    const long ms = DigitsAt(text, 14, 3), us = DigitsAt(text, 17, 3);
-    if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 60)
-        return t;
-    t.year = static_cast<int32_t>(year);
-    t.month = static_cast<int32_t>(month);
-    t.day = static_cast<int32_t>(day);
-    t.hour = static_cast<int32_t>(hour);
-    t.minute = static_cast<int32_t>(minute);
-    t.seconds = second + std::max(0L, ms) / 1000.0 + std::max(0L, us) / 1000000.0;
-    t.valid = true;
-    return t;
-}
-
 }  // namespace
 
 void CeosAlosjDataset::GetAcquisition(CeosAlosjAcquisition* acquisition) {
@@ -109,15 +51,11 @@ void CeosAlosjDataset::GetAcquisition(CeosAlosjAcquisition* acquisition) {
     const State& s = *d;
     if (s.leaderFile) {
         const AlosjLeaderFileSceneHeader& h = s.leaderFile->SceneHeader();
+        const SceneHeaderValues& v = s.sceneHeader;
         CopyTrimmed(a.productId, h.productId);
-        // The level in characters 2-4 of the product ID ("1A ", "1B1", "1B2").
-        // Level 1A fills the fourth character with a blank or '_'.
-        char level[4] = {};
-        if (std::strlen(h.productId) >= 4) std::memcpy(level, h.productId + 1, 3);
-        if (level[2] == '_') level[2] = ' ';
-        CopyTrimmed(a.productLevel, level);
+        CopyTrimmed(a.productLevel, v.productLevel);
         CopyTrimmed(a.sceneId, s.IsLevel1B2() ? h.sceneId1B2 : h.sceneId);
-        CopyTrimmed(a.workOrderSceneId, h.text491);
+        CopyTrimmed(a.workOrderSceneId, v.workOrderSceneId);
         CopyTrimmed(a.rspId, h.rspId);
         CopyTrimmed(a.missionId, h.missionId);
         CopyTrimmed(a.sensorId, h.sensorId);
@@ -125,25 +63,20 @@ void CeosAlosjDataset::GetAcquisition(CeosAlosjAcquisition* acquisition) {
         char direction[17] = {};
         CopyTrimmed(direction, h.orbitDirection);
         if (direction[0]) a.orbitDirection = direction[0] == 'A' || direction[0] == 'a' ? 'A' : 'D';
-        a.offNadirAngle = NumberIn(h.text373);
-        a.orientationAngle = NumberIn(h.orientationAngle);
-        a.incidenceAngle = NumberIn(h.incidenceAngle);
-        // "SUN ELggg Ahhh": whole degrees at indices 6 and 11.
-        const long elevation = DigitsAt(h.text453, 6, 3), azimuth = DigitsAt(h.text453, 11, 3);
-        if (std::strncmp(h.text453, "SUN EL", 6) == 0 && elevation >= 0 && azimuth >= 0) {
-            a.sunElevation = static_cast<double>(elevation);
-            a.sunAzimuth = static_cast<double>(azimuth);
-        }
+        a.offNadirAngle = v.offNadirAngle;
+        a.orientationAngle = v.orientationAngle;
+        a.incidenceAngle = v.incidenceAngle;
+        a.sunElevation = v.sunElevation;
+        a.sunAzimuth = v.sunAzimuth;
         CopyTrimmed(a.processingCode, h.processingCode);
         CopyTrimmed(a.resamplingMethod, h.resamplingMethod);
         CopyTrimmed(a.mapProjectionMethod, h.mapProjectionFlags);
 
-        a.sceneCenterTime = CentreTime(h.sceneCenterTime);
-        int32_t year = 0, month = 0, day = 0;
+        a.sceneCenterTime = v.sceneCenterTime;
         CeosAlosjImageFile* first = s.Image(0);
-        if (first && s.IsBelowLevel1B2() && SceneDate(h.sceneDate, year, month, day)) {
-            a.sceneStartTime = TimeOnDate(year, month, day, first->GetStartScanTime());
-            a.sceneEndTime = TimeOnDate(year, month, day, first->GetEndScanTime());
+        if (first && s.IsBelowLevel1B2() && v.hasSceneDate) {
+            a.sceneStartTime = TimeOnDate(v.sceneYear, v.sceneMonth, v.sceneDay, first->GetStartScanTime());
+            a.sceneEndTime = TimeOnDate(v.sceneYear, v.sceneMonth, v.sceneDay, first->GetEndScanTime());
         }
     }
 

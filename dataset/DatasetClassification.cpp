@@ -92,9 +92,8 @@ void CeosAlosjDataset::SetMapProjection() {
 void CeosAlosjDataset::SetStaggerPixelShift() {
     State& s = *d;
     if (!s.IsAvnir2() || !s.IsBelowLevel1B2() || !s.leaderFile) return;
-    // The leading signed integer of the text; any fraction is ignored.
-    // Wide integers are taken whole, so that no magnitude overflows a long.
-    const double a = std::fabs(static_cast<double>(std::strtoll(s.leaderFile->SceneHeader().text373, nullptr, 10)));
+    // The pointing angle's whole degrees; any fraction is ignored.
+    const double a = s.sceneHeader.pointingWholeDegrees;
     if (a >= 0 && a <= 23.3)
         s.staggerPixelShift = 5;
     else if (a > 23.3 && a <= 35.3)

@@ -17,14 +17,6 @@
 
 namespace {
 
-long ParseMonthName(const char* text) {
-    static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    for (long m = 0; m < 12; ++m)
-        if (tstr_Eqic(text, kMonths[m])) return m + 1;
-    return 0;
-}
-
 // A new host-heap copy of a time record (a zero time for a missing one).
 AlosjDateTime* CopyTime(const AlosjDateTime* time) {
     AlosjDateTime* copy = AlosjHeapNew<AlosjDateTime>();
@@ -70,19 +62,19 @@ void CeosAlosjDataset::GetALPSM1B1SceneData(Tkmd_ALPSM1B1_IMG* scene) {
                                            : "Nadir 70km View";
     scene->viewName = tstr_Duplicate(view);
     scene->fixedParameter = 0.00037;
-    scene->sceneText = tstr_Duplicate(h.text491);
-    scene->referenceNumber1 = static_cast<int32_t>(tstr_StringToL(h.text453, 6, 3));
-    scene->referenceNumber2 = static_cast<int32_t>(tstr_StringToL(h.text453, 11, 3));
+    const SceneHeaderValues& v = s.sceneHeader;
+    scene->sceneText = tstr_Duplicate(v.workOrderSceneId);
+    scene->referenceNumber1 = v.referenceNumbers[0];
+    scene->referenceNumber2 = v.referenceNumbers[1];
 
     if (AlosjDateTime* centre = scene->sceneCenterDateTime) {
-        const char* t = h.sceneCenterTime;
-        centre->year = static_cast<int32_t>(tstr_StringToL(t, 0, 4));
-        centre->month = static_cast<int32_t>(tstr_StringToL(t, 4, 2));
-        centre->day = static_cast<int32_t>(tstr_StringToL(t, 6, 2));
-        centre->hour = static_cast<int32_t>(tstr_StringToL(t, 8, 2));
-        centre->minute = static_cast<int32_t>(tstr_StringToL(t, 10, 2));
-        centre->seconds = (tstr_StringToL(t, 12, 2) + tstr_StringToL(t, 14, 3) / 1000.0) +
-                          tstr_StringToL(t, 17, 3) / 1000000.0;
+        const SceneHeaderDigits& t = v.sceneCenterDigits;
+        centre->year = t.year;
+        centre->month = t.month;
+        centre->day = t.day;
+        centre->hour = t.hour;
+        centre->minute = t.minute;
+        centre->seconds = t.seconds;
     }
 
     const double corners[4][2] = {{h.upperLeftLongitude, h.upperLeftLatitude},
@@ -100,7 +92,7 @@ void CeosAlosjDataset::GetALPSM1B1SceneData(Tkmd_ALPSM1B1_IMG* scene) {
 
     scene->centerLon = h.sceneCenterLongitude;
     scene->centerLat = h.sceneCenterLatitude;
-    const int32_t ccdCount = std::strcmp(view, "Nadir Normal View") == 0 ? 6 : 8;
+    const int32_t ccdCount = mode == MISSION_N ? 6 : 8;  // the nadir normal view has 6 CCDs
     const int32_t fullWidth = static_cast<int32_t>(static_cast<uint32_t>(ccdCount) *
                                                    static_cast<uint32_t>(h.pixelsPerLine));
     scene->centerPixel =
@@ -108,11 +100,9 @@ void CeosAlosjDataset::GetALPSM1B1SceneData(Tkmd_ALPSM1B1_IMG* scene) {
     scene->centerLine = h.sceneCenterLine - 1;
 
     if (AlosjDateTime* start = scene->sceneStartTime) {
-        start->day = static_cast<int32_t>(tstr_StringToL(h.sceneDate, 0, 2));
-        char* month = tstr_StringToA(h.sceneDate, 2, 3);
-        start->month = static_cast<int32_t>(ParseMonthName(month));
-        tmsc_HeapFree(month);
-        start->year = static_cast<int32_t>(tstr_StringToL(h.sceneDate, 5, 2) + 2000);
+        start->day = v.sceneDateParts.day;
+        start->month = v.sceneDateParts.month;
+        start->year = v.sceneDateParts.year;
         const double t = first ? first->GetStartScanTime() : 0.0;
         const long hour = static_cast<long>(t / 3600);
         const long minute = static_cast<long>((t - hour * 3600) / 60);

@@ -166,7 +166,10 @@ long CeosAlosjDataset::FileOpen(const char*) {
 
 long CeosAlosjDataset::FileRead() {
     State& s = *d;
-    if (s.leaderFile) s.leaderFile->Read();
+    if (s.leaderFile) {
+        s.leaderFile->Read();
+        s.sceneHeader = DecodeSceneHeaderValues(s.leaderFile->SceneHeader());
+    }
     SetStaggerPixelShift();
     SetL1B2Option();
     SetMapProjection();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dataset/CeosAlosjDataset.h"
+#include "dataset/DatasetSceneHeader.h"
 #include "files/CeosAlosjImageFile.h"
 #include "files/CeosAlosjLeaderFile.h"
 #include "files/CeosAlosjSupplementalFile.h"
@@ -48,6 +49,7 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
 
     std::unique_ptr<CeosAlosjVolumeDirFile> volumeDirFile;
     std::unique_ptr<CeosAlosjLeaderFile> leaderFile;
+    SceneHeaderValues sceneHeader;  // decoded when the leader is read
     std::vector<std::unique_ptr<CeosAlosjImageFile>> imageFiles;
     std::unique_ptr<CeosAlosjTrailerFile> trailerFile;
     std::unique_ptr<CeosAlosjSupplementalFile> supplementalFile;  // never at Level 1B2

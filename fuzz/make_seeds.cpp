@@ -484,9 +484,9 @@ void ProductSeeds(SeedDirectory& seeds, Workspace& work) {
          [](ProductRecipe& p) { p.leader.mapProjectionFlags = "NNNNYNNNNNNNNNNN"; }},
         {"raw-projection", kAvnir2_1B2, 1,
          [](ProductRecipe& p) { p.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN"; }},
-        {"stagger-six", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.text373 = "-30.500"; }},
-        {"stagger-seven", kAvnir2_1A, 1, [](ProductRecipe& p) { p.leader.text373 = "+40.000"; }},
-        {"stagger-none", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.text373 = "99"; }},
+        {"stagger-six", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.offNadirAngle = "-30.500"; }},
+        {"stagger-seven", kAvnir2_1A, 1, [](ProductRecipe& p) { p.leader.offNadirAngle = "+40.000"; }},
+        {"stagger-none", kAvnir2_1B1, 1, [](ProductRecipe& p) { p.leader.offNadirAngle = "99"; }},
         {"south-zone-60", kPrism1B1, 1,
          [](ProductRecipe& p) {
              p.leader.hemisphereCode = 1;

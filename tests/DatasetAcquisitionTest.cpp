@@ -63,7 +63,7 @@ TEST(SceneHeaderAcquisition, DateTimesOrbitPointingAndSunOfALevel1B1Scene) {
     recipe.image.startMicroseconds = 250;
     recipe.leader.sceneDate = "13Oct06";
     recipe.leader.sceneCenterTime = "20061013014511360050";
-    recipe.leader.text373 = "-26.000";
+    recipe.leader.offNadirAngle = "-26.000";
     recipe.leader.orbitNumber = 4123;
     recipe.leader.orbitDirection = "A";
     recipe.leader.rspId = "061-2910";

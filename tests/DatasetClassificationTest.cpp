@@ -145,13 +145,13 @@ TEST(DatasetClassification, StaggerShiftFromThePointingAngle) {
     for (auto [text, shift] : std::vector<std::pair<std::string, long>>{
              {"-12.7", 5}, {"+30", 6}, {"44", 7}, {"45", 0}, {"23.9", 5}, {"-36", 7}}) {
         ProductRecipe product = Avnir2Product(1);
-        product.leader.text373 = text;
+        product.leader.offNadirAngle = text;
         WrittenProduct p(product);
         EXPECT_EQ(OpenAndRead(p.files.volume)->GetStaggerPixelShift(), shift) << text;
     }
     // Not for PRISM nor for AVNIR-2 Level 1B2.
     for (ProductRecipe product : {PrismProduct(1), Avnir2Product(2)}) {
-        product.leader.text373 = "+30";
+        product.leader.offNadirAngle = "+30";
         WrittenProduct p(product);
         EXPECT_EQ(OpenAndRead(p.files.volume)->GetStaggerPixelShift(), 0);
     }

@@ -95,7 +95,7 @@ TEST(SceneExport, SizesCornersAndReferenceNumbers) {
     product.image.pixelsPerLine = 5002;
     product.image.lines = 2;
     product.leader.numberOfLines = 16000;
-    product.leader.text453 = "RSP   388  271";
+    product.leader.sunAngles = "RSP   388  271";
     product.leader.sceneCenterLine = 8000.5;
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);

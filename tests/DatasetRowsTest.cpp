@@ -95,7 +95,7 @@ TEST(DatasetRows, Prism1B2IsCutByEachLineUnlessGeocoded) {
 
 TEST(DatasetRows, Avnir2LinesAreDeStaggeredByTheShift) {
     ProductRecipe product = Avnir2Product(1);
-    product.leader.text373 = "+30";  // a shift of 6 lines
+    product.leader.offNadirAngle = "+30";  // a shift of 6 lines
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     ASSERT_EQ(dataset->GetStaggerPixelShift(), 6);
@@ -114,7 +114,7 @@ TEST(DatasetRows, Avnir2LinesAreDeStaggeredByTheShift) {
 
 TEST(DatasetRows, Avnir2ShiftOfZeroReadsLinesPlainly) {
     ProductRecipe product = Avnir2Product(0);
-    product.leader.text373 = "45";
+    product.leader.offNadirAngle = "45";
     WrittenProduct p(product);
     auto dataset = OpenAndRead(p.files.volume);
     std::vector<unsigned char> expected = Columns(p.recipe, 1, 3, 6, 60);
@@ -196,7 +196,7 @@ TEST(DatasetRows, ManyRowsAtOnceAreGetRowsBytesAndReportsForEveryKind) {
     prism1B2.image.leftDummyWidth = [](int, int line) { return line % 4; };
     prism1B2.image.rightDummyWidth = [](int, int line) { return 2 * (line % 3); };
     ProductRecipe avnir1B1 = Avnir2Product(1);
-    avnir1B1.leader.text373 = "+30";  // a shift of 6 lines
+    avnir1B1.leader.offNadirAngle = "+30";  // a shift of 6 lines
     ProductRecipe avnir1B2 = Avnir2Product(2);
     avnir1B2.image.leftDummyWidth = [](int file, int line) { return file == 3 ? 2 + line % 3 : 9; };
     avnir1B2.image.rightDummyWidth = [](int file, int line) { return file == 3 ? 1 + line % 2 : 9; };

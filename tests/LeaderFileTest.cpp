@@ -77,10 +77,10 @@ TEST(LeaderFileRead, SceneHeaderFieldsComeFromTheirPositions) {
     TempDir dir;
     ProductRecipe product = PrismProduct(2);
     product.leader.geocodingLetter = 'G';
-    product.leader.text373 = "-12.7";
+    product.leader.offNadirAngle = "-12.7";
     product.leader.sceneCenterTime = "20070228235959999001";
     product.leader.sceneDate = "28Feb07";
-    product.leader.text453 = "RSP   123  456";
+    product.leader.sunAngles = "RSP   123  456";
     product.leader.pixelsPerLine = 14000;
     product.leader.numberOfLines = 16000;
     product.leader.mapProjectionFlags = "NNNNY";
@@ -390,7 +390,7 @@ TEST(LeaderFileRead, FileIdOfNoKnownSensorSkipsAncillaryRecord2WithAReport) {
 TEST(LeaderWriter, FieldsSitAtTheirTablePositionsInTheFile) {
     TempDir dir;
     ProductRecipe product = PrismProduct(2);
-    product.leader.text373 = "+30";
+    product.leader.offNadirAngle = "+30";
     product.leader.dataPoints[27].vz = -7654.321;
     ProductFiles files = WriteProduct(dir.path(), product);
     const std::vector<unsigned char> bytes = testing_support::ReadFileBytes(files.leader);

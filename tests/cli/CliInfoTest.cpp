@@ -98,7 +98,7 @@ TEST(CliInfo, JsonOfAnAvnir2Level1B1ProductEqualsTheLibrarysValues) {
     testing_support::TempDir dir;
     ceoswriter::ProductRecipe recipe = ceoswriter::Avnir2Product(1);
     recipe.leader.mapProjectionFlags = "NNNNNNNNNNNNNNNN";
-    recipe.leader.text373 = "-30.5";  // a pointing angle that de-staggers by 6 lines
+    recipe.leader.offNadirAngle = "-30.5";  // a pointing angle that de-staggers by 6 lines
     const auto files = WriteProductIn(dir, "a", recipe);
     const json info = InfoJson({files.volume});
     OpenedProduct d(files.volume);

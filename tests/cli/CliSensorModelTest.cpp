@@ -37,7 +37,7 @@ TEST(CliSensorModel, JsonCarriesTheSceneExportValues) {
     testing_support::TempDir dir;
     ceoswriter::ProductRecipe recipe = ceoswriter::PrismProduct(1);
     recipe.leader.sceneCenterTime = "20061013014512345678";
-    recipe.leader.text453 = "RSP   123  456";
+    recipe.leader.sunAngles = "RSP   123  456";
     const auto files = WriteProductIn(dir, "p", recipe);
     const json model = SensorModel(files.volume);
     ASSERT_TRUE(model.is_object());

@@ -49,7 +49,7 @@ ProductRecipe Avnir21B1() {
     ProductRecipe recipe = ceoswriter::Avnir2Product(1);
     recipe.image.pixelsPerLine = 72;
     recipe.image.lines = 30;
-    recipe.leader.text373 = "+30.0";  // a de-stagger shift of 6 lines
+    recipe.leader.offNadirAngle = "+30.0";  // a de-stagger shift of 6 lines
     VaryDummyWidths(recipe);
     return recipe;
 }

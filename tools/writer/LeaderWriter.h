@@ -83,17 +83,17 @@ struct LeaderRecipe {
     std::string orbitDirection = "D";         // 357-372: 'A' ascending, 'D' descending
     /// Signed off-nadir (pointing) angle in degrees (positions 373-388); its
     /// whole part chooses the AVNIR-2 stagger shift.
-    std::string text373 = "+0.000";
+    std::string offNadirAngle = "+0.000";
     std::string sceneDate = "13Oct06";         // ddMmmyy, positions 401-408
     /// "SUN ELggg Ahhh" (positions 453-466): 3-digit numbers at indices 6 and
     /// 11.  Default: the sun's elevation and azimuth, whole degrees, at the
     /// scene centre at the scene centre time.
-    std::optional<std::string> text453;
+    std::optional<std::string> sunAngles;
     std::string processingCode = "1B1G0ACA";  // 467-478
     /// Resampling method (1541-1556): "NNNNN" raw, "YNNNN" nearest,
     /// "NYNNN" bilinear, "NNYNN" cubic; default raw below Level 1B2, cubic at 1B2.
     std::optional<std::string> resamplingMethod;
-    std::optional<std::string> text491;        // default "ALOS PRISM" / "ALOS AVNIR-2"
+    std::optional<std::string> workOrderSceneId;  // 491-506, default "ALOS PRISM" / "ALOS AVNIR-2"
     std::optional<int> pixelsPerLine;          // default the image files' pixels per line
     std::optional<int> numberOfLines;          // default the image files' line count
     /// Character 1 'Y' UTM; 'N' with character 5 'Y' polar stereographic,

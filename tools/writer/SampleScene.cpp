@@ -732,7 +732,7 @@ SampleScene::SampleScene(const SampleOptions& options) {
                   seconds / 3600, seconds / 60 % 60, seconds % 60, millis);
     leader.sceneCenterTime = centreTime;
     leader.sceneDate = "13Oct06";
-    leader.text373 = "+0.000";  // pointing at nadir
+    leader.offNadirAngle = "+0.000";  // pointing at nadir
     leader.numberOfLines = g->height;
     // AVNIR-2 and Level 1B2 rows are as wide as the scene header says; PRISM
     // 1A/1B1 keeps the width of one CCD file there.
