@@ -322,15 +322,18 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
     RefuseOutputInside(options.out, source);
     const Outputs outputs = PlanOutputs(options.out, id, sensorModel);
     std::error_code error;
-    fs::create_directories(outputs.directory, error);
-    if (error) throw Failure(kExitFailure, outputs.directory + ": cannot be made: " + error.message());
+    fs::create_directories(options.out, error);
+    if (error) throw Failure(kExitFailure, options.out + ": cannot be made: " + error.message());
     // One conversion at a time writes a product's directory: another
-    // product with the same id is refused, never mixed in.
-    const FileLock lock((fs::path(outputs.directory) / ".alosj-lock").string(), source, false);
+    // product with the same id is refused, never mixed in.  The lock lies
+    // beside the directory, which a run that skips leaves untouched.
+    const FileLock lock(outputs.directory + ".alosj-lock", source, false);
     if (!lock.Held())
         throw Failure(kExitFailure, outputs.directory + ": being written at this moment by another alosj convert" +
                                         (lock.Holder().empty() ? "" : " from " + lock.Holder()) + "; " + source +
                                         " has the same id " + id + " and is not converted");
+    fs::create_directories(outputs.directory, error);
+    if (error) throw Failure(kExitFailure, outputs.directory + ": cannot be made: " + error.message());
     RemoveStaleTemporaries(outputs.directory);
     const json recipe = Recipe(source, options);
     const json recorded = RecordedRecipe(outputs.item);
