@@ -187,6 +187,9 @@ void FindProducts(const std::string& source, Search& search) {
         search.problems.push_back({source, "not a file or directory"});
         return;
     }
+    // A directory searched already, as part of another source, is not again.
+    const fs::path canonical = fs::canonical(source, error);
+    if (!error && search.visited.count(canonical.string())) return;
     const size_t before = search.Found();
     FindInDirectory(source, search);
     if (search.Found() == before) search.problems.push_back({source, "holds no product"});
