@@ -262,7 +262,19 @@ std::string AsWritten(const std::string& text) {
 /// in the Item (processing:expression), so that a later run tells whether
 /// its outputs are the ones it would make.
 json Recipe(const std::string& source, const ConvertOptions& options) {
-    return {{"source", AsWritten(source)}, {"image", "COG"}, {"warp", options.warp}};
+    // A product on disk is named by its directory's real path, however it
+    // was reached (through a link, a relative name).
+    std::string identity = source;
+    std::error_code error;
+    if (!IsVirtual(source)) {
+        const fs::path directory = fs::weakly_canonical(fs::path(source).parent_path(), error);
+        if (!error) identity = (directory / fs::path(source).filename()).string();
+    }
+    return {{"source", AsWritten(identity)}, {"image", "COG"}, {"warp", options.warp}};
+}
+
+std::string RecordedSource(const json& recipe) {
+    return recipe.contains("source") && recipe["source"].is_string() ? recipe["source"].get<std::string>() : "";
 }
 
 const char* const kRecipeFormat = "alosj convert";
@@ -340,9 +352,9 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
     RemoveStaleTemporaries(outputs.directory);
     const json recipe = Recipe(source, options);
     const json recorded = RecordedRecipe(outputs.item);
-    if (recorded.is_object() && recorded.value("source", "") != recipe["source"])
+    if (recorded.is_object() && RecordedSource(recorded) != RecordedSource(recipe))
         throw Failure(kExitFailure, outputs.directory + " holds " + id + " converted from " +
-                                        recorded.value("source", "") + "; " + source +
+                                        RecordedSource(recorded) + "; " + source +
                                         " has the same id and is not converted (remove that directory to convert "
                                         "it there, or convert it into another --out)");
     const std::vector<std::string> all = outputs.All();
