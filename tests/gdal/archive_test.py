@@ -465,7 +465,7 @@ class RobustBatchTest(ArchiveTestCase):
         stale = [os.path.join(self.out, self.id, self.id + ".tif.alosj-0123456789abcdef.tif"),
                  os.path.join(self.out, self.id, self.id + ".tif.alosj-0123456789abcdef.tif.ovr.tmp"),
                  os.path.join(self.out, "collection.json.alosj-fedcba9876543210.json"),
-                 os.path.join(self.out, self.id + ".alosj-lock")]
+                 os.path.join(self.out, self.id + ".alosj-lock"), os.path.join(self.out, "NOT-CONVERTED.alosj-lock")]
         for path in stale:
             with open(path, "wb") as f:
                 f.write(b"left by a killed run")

@@ -50,6 +50,7 @@ namespace {
 const char* const kCollectionFile = "collection.json";
 const char* const kItemsFile = "items.json";
 constexpr size_t kChildTextLimit = 1 << 20;
+const char* const kLockSuffix = ".alosj-lock";  // OUT/<id>.alosj-lock, OUT/.alosj-lock
 
 /// Discards what a subcommand prints on stdout while it lives: convert's
 /// stdout carries its JSON line alone.
@@ -342,7 +343,7 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
     // One conversion at a time writes a product's directory: another
     // product with the same id is refused, never mixed in.  The lock lies
     // beside the directory, which a run that skips leaves untouched.
-    const FileLock lock(outputs.directory + ".alosj-lock", source, false);
+    const FileLock lock(outputs.directory + kLockSuffix, source, false);
     if (!lock.Held())
         throw Failure(kExitFailure, outputs.directory + ": being written at this moment by another alosj convert" +
                                         (lock.Holder().empty() ? "" : " from " + lock.Holder()) + "; " + source +
@@ -566,8 +567,16 @@ json ItemFromOut(const std::string& out, const std::string& id, json item) {
 
 int WriteCollection(const std::string& out) {
     // One writer of the Collection at a time; what a killed one left goes.
-    const FileLock lock((fs::path(out) / ".alosj-lock").string(), "alosj catalog", true);
+    const FileLock lock((fs::path(out) / kLockSuffix).string(), "alosj catalog", true);
     for (const char* name : {kCollectionFile, kItemsFile}) RemoveStaleTemporaries(out, name);
+    // A product's lock that nobody holds was left by a killed conversion.
+    std::error_code listing;
+    for (fs::directory_iterator it(out, listing), end; !listing && it != end; it.increment(listing)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > std::strlen(kLockSuffix) && it->path().extension() == kLockSuffix) {
+            const FileLock stale(it->path().string(), "", false);  // removed when taken
+        }
+    }
 
     std::vector<std::pair<std::string, json>> items;
     std::error_code error;

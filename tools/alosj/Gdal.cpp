@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include <cpl_error.h>
 
@@ -51,6 +53,13 @@ int Register(const std::string& path) {
 
 void Unregister(int slot) {
     if (slot >= 0) slotState[slot].store(0);
+}
+
+/// The slot that holds path, registering it when none does.
+int Adopt(const std::string& path) {
+    for (size_t i = 0; i < kSlots; ++i)
+        if (slotState[i].load() == 2 && path == slotPath[i]) return static_cast<int>(i);
+    return Register(path);
 }
 
 extern "C" void RemoveTemporariesAndEnd(int signal) {
@@ -94,13 +103,15 @@ std::string GdalSession::LastError() {
     return message && *message ? message : "unknown error";
 }
 
-OutputFile::OutputFile(std::string path) : path_(std::move(path)), slot_(Register(path_)) {}
+OutputFile::OutputFile(std::string path) : path_(std::move(path)), slot_(Adopt(path_)) {}
 
 OutputFile::~OutputFile() {
+    // Removed before a signal stops looking for it.
+    if (!kept_) {
+        std::error_code error;
+        fs::remove(path_, error);
+    }
     Unregister(slot_);
-    if (kept_) return;
-    std::error_code error;
-    fs::remove(path_, error);
 }
 
 void PublishOutput(const std::string& finished, const std::string& output, bool replace, const std::string& command) {
@@ -130,12 +141,16 @@ std::string CreateUniqueFileBeside(const std::string& near, const std::string& s
         char tag[24];
         std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random()));
         const std::string candidate = near + kTemporaryTag + tag + suffix;
+        // Known to the signal handler before it exists, so that no signal
+        // leaves it behind; OutputFile takes the registration over.
+        const int slot = Register(candidate);
         // "x": fail when the file exists, so that it is ours alone.
         if (FILE* file = std::fopen(candidate.c_str(), "wbx")) {
             std::fclose(file);
             return candidate;
         }
         lastFailure = errno;
+        Unregister(slot);
         std::error_code error;
         if (!fs::exists(fs::path(candidate).parent_path().empty() ? fs::path(".") : fs::path(candidate).parent_path(),
                         error))
@@ -170,10 +185,18 @@ FileLock::FileLock(const std::string& path, const std::string& holder, bool wait
         }
         if (locked != 0) {
             const int error = errno;
+            if (error != EWOULDBLOCK) {
+                ::close(fd);
+                throw Failure(kExitFailure, path + ": cannot be locked: " + std::strerror(error));
+            }
+            // The holder writes its text right after taking the lock.
             char text[4096];
-            const ssize_t got = ::pread(fd, text, sizeof text, 0);
+            ssize_t got = 0;
+            for (int attempt = 0; attempt < 200 && got <= 0; ++attempt) {
+                got = ::pread(fd, text, sizeof text, 0);
+                if (got <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             ::close(fd);
-            if (error != EWOULDBLOCK) throw Failure(kExitFailure, path + ": cannot be locked: " + std::strerror(error));
             holder_.assign(text, got > 0 ? static_cast<size_t>(got) : 0);
             return;
         }
@@ -187,11 +210,11 @@ FileLock::FileLock(const std::string& path, const std::string& holder, bool wait
         }
         ::close(fd);
     }
-    slot_ = Register(path_);
     holder_ = holder;
     if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, holder.data(), holder.size(), 0) < 0) {
         // The text only helps another process name us in its message.
     }
+    slot_ = Register(path_);
 }
 
 FileLock::~FileLock() {

@@ -53,7 +53,8 @@ void PublishOutput(const std::string& finished, const std::string& output, bool 
 
 /// A new empty file beside `near` with a name nobody else has, created
 /// exclusively so that no other process can slip in its place.
-/// Its name is `near` + ".alosj-" + 16 hexadecimal digits + `suffix`.
+/// Its name is `near` + ".alosj-" + 16 hexadecimal digits + `suffix`; hand
+/// it to an OutputFile at once.
 std::string CreateUniqueFileBeside(const std::string& near, const std::string& suffix);
 
 /// Makes SIGINT and SIGTERM remove the files OutputFile and FileLock hold
