@@ -15,12 +15,16 @@ import hashlib
 import http.server
 import json
 import os
+import re
 import shutil
+import signal
+import struct
 import subprocess
 import sys
 import tarfile
 import tempfile
 import threading
+import time
 import unittest
 import zipfile
 
@@ -173,7 +177,8 @@ class BatchTest(ArchiveTestCase):
         self.assertEqual(["failed", "skipped", "skipped", "skipped"],
                          sorted(l["status"] for l in self.lines(result.stdout)))
         after = tree_state(self.out)
-        del done["collection.json"], after["collection.json"]
+        for name in ("collection.json", "items.json"):
+            del done[name], after[name]
         self.assertEqual(done, after)
 
         # A stopped run (an Item not written yet) is resumed: that product
@@ -181,7 +186,7 @@ class BatchTest(ArchiveTestCase):
         stopped = sorted(l["id"] for l in lines if l["status"] == "converted")[0]
         os.remove(os.path.join(self.out, stopped, stopped + ".json"))
         result = run(ALOSJ, "batch", self.archive.sources, "--out", self.out, "--jobs", "1")
-        statuses = {l["id"]: l["status"] for l in self.lines(result.stdout) if l["id"]}
+        statuses = {l["id"]: l["status"] for l in self.lines(result.stdout) if l["status"] != "failed"}
         self.assertEqual("converted", statuses.pop(stopped))
         self.assertEqual({"skipped"}, set(statuses.values()))
         self.assert_converted_archive(self.lines(result.stdout))
@@ -222,6 +227,251 @@ class BatchTest(ArchiveTestCase):
         broken = copy.deepcopy(collection)
         broken["extent"]["temporal"]["interval"] = {"from": "to"}
         self.assertNotEqual([], stac_schemas.errors(broken, stac_schemas.core_schema("collection")))
+
+
+TEMPORARY = re.compile(r"\.alosj-([0-9a-f]{16}|lock)")
+
+
+def temporaries(root):
+    """Every file under root named as alosj names what it is writing."""
+    return sorted(os.path.join(d, n) for d, _, files in os.walk(root) for n in files if TEMPORARY.search(n))
+
+
+def children_of(pid):
+    """The processes whose parent is pid."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    fields = f.read().rpartition(")")[2].split()
+            except OSError:
+                continue
+            if int(fields[1]) == pid:
+                found.append(int(entry))
+    return found
+
+
+def gone(pid):
+    """Whether the process has ended (a zombie nobody reaps counts as ended)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rpartition(")")[2].split()[0] in ("Z", "X")
+    except OSError:
+        return True
+
+
+def wait_until(condition, what, limit=180):
+    """Waits for condition; the limit only keeps a broken build from hanging the suite."""
+    deadline = time.monotonic() + limit
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("still not " + what)
+        time.sleep(0.01)
+
+
+class RobustBatchTest(ArchiveTestCase):
+    """Odd names, damaged sources, products sharing an id, changed options,
+    interrupted runs: each is reported, none stops the others or mixes outputs."""
+
+    def setUp(self):
+        super().setUp()
+        unpacked = os.path.join(self.work, "unpacked")
+        with zipfile.ZipFile(os.path.join(self.archive.sources, "avnir2-1b2.zip")) as z:
+            z.extractall(unpacked)
+        self.product = os.path.join(unpacked, "avnir2-1b2")
+        self.volume = [n for n in os.listdir(self.product) if n.startswith("VOL-")][0]
+        info = json.loads(run(ALOSJ, "-q", "info", "--json", self.product).stdout)["acquisition"]
+        self.scene_id = info["sceneId"]
+        self.id = "%s-%s" % (info["sceneId"], info["productId"])
+
+    def copy_product(self, *parts):
+        path = os.path.join(self.work, *parts)
+        shutil.copytree(self.product, path)
+        return path
+
+    def test_odd_names_unreadable_sources_and_a_full_log_are_each_reported(self):
+        # A directory named with a Latin-1 byte, a scene ID with one, a zip
+        # cut short (given, and inside a directory), a product reached by a
+        # link, a link to nothing, an empty directory, a damaged product.
+        latin_dir = self.copy_product("src", os.fsdecode(b"caf\xe9"), "avnir2")
+        latin_scene = self.copy_product("scene", "avnir2")
+        leader = os.path.join(latin_scene, "LED" + self.volume[3:])
+        with open(leader, "rb") as f:
+            data = f.read()
+        with open(leader, "wb") as f:
+            f.write(data.replace(self.scene_id.encode(), self.scene_id[:-1].encode() + b"\xe9"))
+        with open(os.path.join(self.archive.sources, "avnir2-1b2.zip"), "rb") as f:
+            zipped = f.read()
+        cut = os.path.join(self.work, "cut.zip")
+        os.makedirs(os.path.join(self.work, "nested"))
+        for path in (cut, os.path.join(self.work, "nested", "cut.zip")):
+            with open(path, "wb") as f:
+                f.write(zipped[:len(zipped) // 2])
+        links = os.path.join(self.work, "links")
+        os.makedirs(links)
+        os.symlink(os.path.join(self.archive.sources, "2006", "10", "prism-1b1"), os.path.join(links, "product"))
+        os.symlink(os.path.join(self.work, "nowhere"), os.path.join(links, "gone"))
+        empty = os.path.join(self.work, "empty")
+        os.makedirs(empty)
+        damaged = os.path.join(self.archive.sources, "damaged.tar.gz")
+        sources = [os.path.join(self.work, "src"), latin_scene, cut, os.path.join(self.work, "nested"), links, empty,
+                   damaged]
+
+        log = os.path.join(self.work, "batch.log")
+        result = run(ALOSJ, "-q", "batch", *sources, "--out", self.out, "--jobs", "2", "--log", log)
+        with open(log, encoding="utf-8") as f:  # strict UTF-8
+            lines = [json.loads(line) for line in f]
+        self.assertEqual(1, result.returncode, result.stderr)
+        self.assertIn("3 converted, 0 skipped, 5 failed", result.stderr, lines)
+        by_status = {}
+        for line in lines:
+            by_status.setdefault(line["status"], []).append(line)
+        converted = sorted(l["source"] for l in by_status["converted"])
+        self.assertTrue(any("caf\ufffd" in s for s in converted), converted)
+        self.assertTrue(any(s.startswith(os.path.join(links, "product")) for s in converted), converted)
+        ids = {l["id"] for l in by_status["converted"]}
+        latin_id = self.id.replace(self.scene_id, self.scene_id[:-1] + "_")
+        self.assertIn(latin_id, ids)
+        self.assertTrue(os.path.isfile(os.path.join(self.out, latin_id, latin_id + ".json")))
+        failures = {l["source"]: l for l in by_status["failed"]}
+        self.assertIn("not a readable archive", failures[cut]["error"])
+        self.assertIn("not a readable archive", failures[os.path.join(self.work, "nested", "cut.zip")]["error"])
+        self.assertIn("symbolic link to nothing", failures[os.path.join(links, "gone")]["error"])
+        self.assertIn("holds no product", failures[empty]["error"])
+        damaged_line = [l for s, l in failures.items() if "damaged.tar.gz" in s][0]
+        self.assertTrue(damaged_line["id"].startswith("ALAV2A"), damaged_line)
+        with open(os.path.join(self.out, "collection.json"), encoding="utf-8") as f:
+            self.assertEqual(3, sum(l["rel"] == "item" for l in json.load(f)["links"]))
+
+        # info --json and stac print valid JSON for the scene ID's byte.
+        for command, key, expected in ((("info", "--json"), "acquisition", "\ufffd"), (("stac",), "id", latin_id)):
+            printed = subprocess.run([ALOSJ, "-q", *command, latin_scene], capture_output=True)
+            self.assertEqual(0, printed.returncode, printed.stderr)
+            self.assertIn(expected, str(json.loads(printed.stdout.decode("utf-8"))[key]))
+
+        # A log that cannot be written is exit 1 with a message; the rest is done.
+        result = run(ALOSJ, "-q", "batch", *sources, "--out", self.out, "--log", "/dev/full")
+        self.assertEqual(1, result.returncode)
+        self.assertIn("/dev/full: cannot be written", result.stderr)
+        self.assertIn("0 converted, 3 skipped, 5 failed", result.stderr)
+
+        # --list needs no --out; -0 lists a name with a line break.
+        odd = self.copy_product("listing", "line\nbreak", "avnir2")
+        listing = os.path.join(self.work, "listing")
+        result = run(ALOSJ, "batch", listing, "--list", "-0")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual([os.path.join(odd, self.volume)], result.stdout.split("\0")[:-1])
+        result = run(ALOSJ, "batch", listing, "--list")
+        self.assertEqual(1, result.returncode)
+        self.assertIn("-0", result.stderr)
+
+    def test_one_id_from_two_sources_options_stacit_and_outputs_inside_a_source(self):
+        first = self.copy_product("a", "avnir2")
+        second = self.copy_product("b", "avnir2")
+        image = os.path.join(second, "IMG-01" + self.volume[3:])
+        with open(image, "r+b") as f:
+            record = struct.unpack(">I", f.read(12)[8:12])[0]
+            f.seek(record * 500 + 100)
+            f.write(bytes([250]) * 200)
+        result = run(ALOSJ, "-q", "batch", first, second, "--out", self.out, "--jobs", "2")
+        self.assertEqual(1, result.returncode, result.stderr)
+        lines = {l["status"]: l for l in self.lines(result.stdout)}
+        self.assertEqual({"converted", "failed"}, set(lines))
+        winner, loser = lines["converted"], lines["failed"]
+        self.assertEqual(self.id, loser["id"])
+        self.assertIn(winner["source"], loser["error"])
+        self.assertIn(loser["source"], loser["error"])
+        with open(winner["outputs"][-1]) as f:
+            item = json.load(f)
+        self.assertEqual(winner["source"], item["properties"]["processing:expression"]["expression"]["source"])
+        cog = gdal.Open(winner["outputs"][0])
+        product = gdal.Open(os.path.dirname(winner["source"]))
+        checksums = [gdal.Open(p) for p in (first, second)]
+        self.assertNotEqual(*[d.GetRasterBand(1).Checksum() for d in checksums])
+        self.assertEqual(product.GetRasterBand(1).Checksum(), cog.GetRasterBand(1).Checksum())
+        result = run(ALOSJ, "-q", "batch", first, second, "--out", self.out, "--jobs", "1")
+        self.assertEqual(1, result.returncode)
+        self.assertEqual(["failed", "skipped"], sorted(l["status"] for l in self.lines(result.stdout)))
+
+        # Other options redo a product; the same ones skip it.
+        source = os.path.dirname(winner["source"])
+        for options, status in ((["--warp"], "converted"), (["--warp"], "skipped"), ([], "converted")):
+            line = json.loads(run(ALOSJ, "-q", "convert", source, "--out", self.out, *options).stdout)
+            self.assertEqual(status, line["status"], (options, line))
+            self.assertEqual(status == "converted", "redone" in line, line)
+            with open(line["outputs"][-1]) as f:
+                recipe = json.load(f)["properties"]["processing:expression"]["expression"]
+            self.assertEqual(bool(options), recipe["warp"])
+        self.assertEqual(0, run(ALOSJ, "-q", "batch", source, "--out", self.out, "--warp").returncode)
+
+        # GDAL's STACIT driver opens the Items as one mosaic.
+        mosaic = gdal.Open('STACIT:"%s"' % os.path.join(self.out, "items.json"))
+        self.assertIn(winner["outputs"][0], mosaic.GetFileList())
+        cog = gdal.Open(winner["outputs"][0])
+        self.assertEqual((cog.RasterXSize, cog.RasterYSize), (mosaic.RasterXSize, mosaic.RasterYSize))
+        self.assertEqual(cog.GetRasterBand(1).Checksum(), mosaic.GetRasterBand(1).Checksum())
+
+        # Nothing is written inside a product, however it is named.
+        for command in (("convert", first), ("convert", os.path.join(first, self.volume)),
+                        ("batch", os.path.join(first, self.volume))):
+            inside = os.path.join(first, "out")
+            result = run(ALOSJ, "-q", *command, "--out", inside)
+            self.assertEqual(2, result.returncode, (command, result.stdout, result.stderr))
+            self.assertFalse(os.path.exists(inside), command)
+
+    def catch_conversion(self, process, pids):
+        """Stops the conversions pids() gives while one is writing; the
+        directories of the temporaries it was writing."""
+        while process.poll() is None:
+            if temporaries(self.out):
+                stopped = pids()
+                for pid in stopped:
+                    os.kill(pid, signal.SIGSTOP)
+                writing = [t for t in temporaries(self.out) if "lock" not in os.path.basename(t)]
+                if writing:
+                    return stopped, sorted({os.path.dirname(t) for t in writing})
+                for pid in stopped:
+                    os.kill(pid, signal.SIGCONT)
+            time.sleep(0.005)
+        self.fail("no conversion was caught writing")
+
+    def test_interrupted_runs_leave_no_temporaries_and_conversions_end_with_the_batch(self):
+        # A batch killed outright: its conversion ends too, removing what it was writing.
+        batch = subprocess.Popen([ALOSJ, "-q", "batch", self.archive.sources, "--out", self.out, "--jobs", "1",
+                                  "--warp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        children, directories = self.catch_conversion(batch, lambda: children_of(batch.pid))
+        batch.kill()
+        batch.wait()
+        for pid in children:
+            os.kill(pid, signal.SIGCONT)
+        for pid in children:
+            wait_until(lambda: gone(pid), "ended")
+        self.assertEqual([], temporaries(self.out))
+        for directory in directories:
+            name = os.path.basename(directory)
+            self.assertFalse(os.path.exists(os.path.join(directory, name + ".json")), "the conversion went on")
+
+        # Ctrl-C on one conversion removes what it was writing.
+        convert = subprocess.Popen([ALOSJ, "-q", "convert", self.product, "--out", self.out, "--warp",
+                                    "--overwrite"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.catch_conversion(convert, lambda: [convert.pid])
+        os.kill(convert.pid, signal.SIGINT)
+        os.kill(convert.pid, signal.SIGCONT)
+        self.assertEqual(-signal.SIGINT, convert.wait())
+        self.assertEqual([], temporaries(self.out))
+
+        # What a killed run (SIGKILL) left is removed by the next.
+        stale = [os.path.join(self.out, self.id, self.id + ".tif.alosj-0123456789abcdef.tif"),
+                 os.path.join(self.out, self.id, self.id + ".tif.alosj-0123456789abcdef.tif.ovr.tmp"),
+                 os.path.join(self.out, "collection.json.alosj-fedcba9876543210.json"),
+                 os.path.join(self.out, self.id + ".alosj-lock"), os.path.join(self.out, "NOT-CONVERTED.alosj-lock")]
+        for path in stale:
+            with open(path, "wb") as f:
+                f.write(b"left by a killed run")
+        result = run(ALOSJ, "-q", "batch", self.archive.sources, "--out", self.out, "--warp")
+        self.assertEqual(["converted"] * 3 + ["failed"], sorted(l["status"] for l in self.lines(result.stdout)))
+        self.assertEqual([], temporaries(self.out))
 
 
 class RangeHandler(http.server.SimpleHTTPRequestHandler):

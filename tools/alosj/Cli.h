@@ -92,6 +92,7 @@ struct BatchOptions {
     bool overwrite = false;
     bool progress = false;
     bool list = false;  // only print the products found
+    bool nul = false;   // --list ends each name with NUL, not a newline
     std::string log;    // the JSON lines go here instead of stdout
 };
 

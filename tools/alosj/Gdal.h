@@ -28,10 +28,11 @@ struct GdalDatasetCloser {
     }
 };
 
-/// A file that is removed when the object goes unless kept.
+/// A file that is removed when the object goes unless kept, and when
+/// SIGINT or SIGTERM ends the process meanwhile (RemoveTemporariesOnSignals).
 class OutputFile {
 public:
-    explicit OutputFile(std::string path) : path_(std::move(path)) {}
+    explicit OutputFile(std::string path);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -41,6 +42,7 @@ public:
 private:
     std::string path_;
     bool kept_ = false;
+    int slot_ = -1;
 };
 
 /// Gives the finished file `finished` the name `output`.  Without `replace`,
@@ -51,6 +53,38 @@ void PublishOutput(const std::string& finished, const std::string& output, bool 
 
 /// A new empty file beside `near` with a name nobody else has, created
 /// exclusively so that no other process can slip in its place.
+/// Its name is `near` + ".alosj-" + 16 hexadecimal digits + `suffix`; hand
+/// it to an OutputFile at once.
 std::string CreateUniqueFileBeside(const std::string& near, const std::string& suffix);
+
+/// Makes SIGINT and SIGTERM remove the files OutputFile and FileLock hold
+/// (and GDAL's overview temporaries beside them) before the process ends.
+void RemoveTemporariesOnSignals();
+
+/// Removes, in `directory`, the temporaries of CreateUniqueFileBeside whose
+/// names begin with `prefix` (any when empty): what a killed run left.  Call
+/// only where no other process writes (under a FileLock).
+void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix = "");
+
+/// An exclusive lock (flock) on the file `path`, created for it, holding a
+/// line of text that names the holder; the file is removed on release (and
+/// by SIGINT and SIGTERM).
+class FileLock {
+public:
+    /// Waits for the lock when `wait`; otherwise a lock held elsewhere gives
+    /// an object that is not Held(), with the holder's text in Holder().
+    FileLock(const std::string& path, const std::string& holder, bool wait);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+    const std::string& Holder() const { return holder_; }
+
+private:
+    std::string path_;
+    std::string holder_;
+    int fd_ = -1;
+    int slot_ = -1;
+};
 
 }  // namespace alosj

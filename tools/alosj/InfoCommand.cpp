@@ -36,7 +36,7 @@ void PrintHuman(const nlohmann::ordered_json& info, std::ostream& out) {
     auto text = [](const nlohmann::ordered_json& value, const std::string& unit = "") {
         if (value.is_null()) return std::string("-");
         if (value.is_string()) return value.get<std::string>().empty() ? "-" : value.get<std::string>();
-        return (value.is_number_float() ? Format("%g", value.get<double>()) : value.dump()) + unit;
+        return (value.is_number_float() ? Format("%g", value.get<double>()) : JsonText(value)) + unit;
     };
     const nlohmann::ordered_json& a = info["acquisition"];
     row("Product ID", text(a["productId"]) + ", scene " + text(a["sceneId"]) + ", RSP " + text(a["rspId"]));
@@ -110,7 +110,7 @@ int RunInfo(const InfoOptions& options) {
     Product product(options.product);
     const nlohmann::ordered_json info = product.Info();
     if (options.json)
-        std::cout << info.dump(2) << "\n";
+        std::cout << JsonText(info, 2) << "\n";
     else
         PrintHuman(info, std::cout);
     return 0;

@@ -64,7 +64,7 @@ int RunLocate(const LocateOptions& options) {
         const nlohmann::ordered_json out = {{"pixel", pixel},         {"line", line},
                                             {"latitude", latitude},   {"longitude", longitude},
                                             {"band", options.band},   {"image_file", imageFile}};
-        std::cout << out.dump(2) << "\n";
+        std::cout << JsonText(out, 2) << "\n";
         return 0;
     }
     std::cout << "pixel " << Fixed(pixel, 3) << ", line " << Fixed(line, 3) << " of band " << options.band

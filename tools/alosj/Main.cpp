@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/alosj/Cli.h"
+#include "tools/alosj/Gdal.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ int main(int argc, char** argv) {
                  "alosj convert does, in parallel processes, and write a STAC Collection over them");
     batchCommand->add_option("sources", batch.sources, "directories, archives or volume directory files")
         ->required();
-    batchCommand->add_option("--out", batch.out, "the directory of the converted products")->required();
+    batchCommand->add_option("--out", batch.out, "the directory of the converted products (not with --list)");
     batchCommand->add_option("--jobs", batch.jobs, "products converted at once (default: one per core)")
         ->check(CLI::Range(1, 1024));
     batchCommand->add_flag("--warp", batch.warp, "map-project the COGs by the processor's geolocation");
@@ -125,6 +126,7 @@ int main(int argc, char** argv) {
     batchCommand->add_flag("--progress", batch.progress, "say on stderr as each product is done");
     batchCommand->add_option("--log", batch.log, "append the JSON lines to this file instead of stdout");
     batchCommand->add_flag("--list", batch.list, "only print the volume directory files found, one per line");
+    batchCommand->add_flag("-0,--null", batch.nul, "with --list, end each name with a NUL byte instead of a newline");
 
     alosj::CatalogOptions catalog;
     CLI::App* catalogCommand = app.add_subcommand(
@@ -142,6 +144,7 @@ int main(int argc, char** argv) {
     sampleCommand->add_option("--size", sample.size, "small (default, seconds) or full (the real scene size)")
         ->check(CLI::IsMember({"small", "full"}, CLI::ignore_case));
 
+    alosj::RemoveTemporariesOnSignals();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

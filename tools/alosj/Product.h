@@ -9,6 +9,7 @@
 
 #include "dataset/CeosAlosjDataset.h"
 #include "tools/alosj/Cli.h"
+#include "tools/alosj/Json.h"
 #include "tools/describe/ProductDescription.h"
 
 namespace alosj {

@@ -23,7 +23,7 @@ int RunSensorModel(const SensorModelOptions& options) {
     const nlohmann::ordered_json& a = model["attitude"];
 
     if (options.json) {
-        std::cout << model.dump(2) << "\n";
+        std::cout << JsonText(model, 2) << "\n";
         return 0;
     }
     std::cout << "Product             " << model["volumeDirectoryFile"].get<std::string>() << "\n"

@@ -251,14 +251,14 @@ int RunStac(const StacOptions& options) {
         std::cerr << "alosj: warning: " << product.VolumePath() << ": no footprint: "
                   << alosjdescribe::CornerProblem(product.Dataset()) << ", and no usable geolocation polynomials\n";
     if (options.output.empty()) {
-        std::cout << item.dump(2) << "\n";
+        std::cout << JsonText(item, 2) << "\n";
         return 0;
     }
     // Written under a temporary name beside it, named when complete.
     OutputFile staging(CreateUniqueFileBeside(options.output, ".json"));
     {
         std::ofstream out(staging.path(), std::ios::trunc);
-        out << item.dump(2) << "\n";
+        out << JsonText(item, 2) << "\n";
         if (!out) throw Failure(kExitFailure, options.output + ": cannot be written");
     }
     PublishOutput(staging.path(), options.output, true, "alosj stac");

@@ -54,12 +54,13 @@ def convert(alosj, product, out, warp, overwrite):
 
 
 def find_products(alosj, sources):
-    result = subprocess.run([alosj, "-q", "batch", *sources, "--out", os.devnull, "--list"],
-                            capture_output=True, text=True)
+    # NUL-separated, and names kept as bytes whatever they hold.
+    result = subprocess.run([alosj, "-q", "batch", *sources, "--list", "-0"], capture_output=True, text=True,
+                            errors="surrogateescape")
     if result.returncode not in (0, 1):
         sys.exit("alosj batch --list: " + result.stderr.strip())
     sys.stderr.write(result.stderr)
-    return result.stdout.split("\n")[:-1], result.returncode != 0
+    return result.stdout.split("\0")[:-1], result.returncode != 0
 
 
 def main(argv=None):
