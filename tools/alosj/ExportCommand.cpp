@@ -7,6 +7,7 @@
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <limits>
 #include <filesystem>
@@ -158,9 +159,33 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
 }
 
+/// The ending of a file name, in lower case: ".tif".
+std::string Ending(const std::string& path) {
+    std::string ending = std::filesystem::path(path).extension().string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending;
+}
+
+/// Refuses what the output's name or the compression options would make
+/// something else than asked for.
+void CheckOutputOptions(const ExportOptions& options) {
+    const std::string ending = Ending(options.output);
+    if (ending != ".tif" && ending != ".tiff")
+        throw Failure(kExitUsage, options.output + ": alosj export writes GeoTIFF files, named .tif or .tiff");
+    if (options.level == 0) return;
+    const int most = options.compress == "DEFLATE" ? 12 : options.compress == "ZSTD" ? 22 : 0;
+    if (most == 0)
+        throw Failure(kExitUsage, "--level " + std::to_string(options.level) + ": --compress " + options.compress +
+                                      " has no level (DEFLATE 1 to 12, ZSTD 1 to 22)");
+    if (options.level < 1 || options.level > most)
+        throw Failure(kExitUsage, "--level " + std::to_string(options.level) + ": " + options.compress +
+                                      " levels run from 1 to " + std::to_string(most));
+}
+
 }  // namespace
 
 int RunExport(const ExportOptions& options) {
+    CheckOutputOptions(options);
     std::error_code error;
     if (!options.overwrite && std::filesystem::exists(options.output, error))
         throw Failure(kExitFailure, options.output + ": exists; alosj export replaces a file only with --overwrite");

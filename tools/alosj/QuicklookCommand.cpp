@@ -6,7 +6,9 @@
 // over one common span.  AVNIR-2 shows bands 3, 2, 1 as red, green, blue.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -36,6 +38,10 @@ int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
 }  // namespace
 
 int RunQuicklook(const QuicklookOptions& options) {
+    std::string ending = std::filesystem::path(options.output).extension().string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ending != ".png")
+        throw Failure(kExitUsage, options.output + ": alosj quicklook writes PNG files, named .png");
     Product product(options.product);
     const long width = product.Width(), height = product.Height();
     // Natural colour from the bands the product description calls red,

@@ -251,6 +251,7 @@ int RunStac(const StacOptions& options) {
     {
         std::ofstream out(staging.path(), std::ios::trunc);
         out << item.dump(2) << "\n";
+        out.close();
         if (!out) throw Failure(kExitFailure, options.output + ": cannot be written");
     }
     PublishOutput(staging.path(), options.output, true, "alosj stac");
