@@ -9,6 +9,7 @@
 #include <ogr_spatialref.h>
 
 #include "CliSupport.h"
+#include "tools/writer/SampleScene.h"
 
 using cli_support::OpenedProduct;
 using cli_support::OpenRaster;
@@ -303,4 +304,45 @@ TEST(CliExport, ExistingOutputIsRefusedUntouchedAndReplacedOnlyWithOverwrite) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"p", "scene.tif"}));
+}
+
+// A warped output says what it now is, map-projected onto its own grid, and
+// keeps none of the raw raster's grid items; no output names the
+// directories the product was read from.
+TEST(CliExport, WarpedOutputDescribesItsGridAndNoOutputNamesTheReadersDirectories) {
+    const ceoswriter::SampleScene scene({ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny});
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "p", scene.Product());
+    OpenedProduct product(files.volume);
+    for (const bool warp : {false, true}) {
+        SCOPED_TRACE(warp ? "--warp" : "raw");
+        const std::string out = dir.File(warp ? "warped.tif" : "raw.tif");
+        std::vector<std::string> args = {"export", files.volume, out};
+        if (warp) args.push_back("--warp");
+        const cli_support::RunResult run = RunAlosj(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        cli_support::Raster raster = OpenRaster(out);
+        ASSERT_TRUE(raster);
+        for (const char* domain : {"", "ALOSJ", "IMAGERY"})
+            for (char** item = raster->GetMetadata(domain); item && *item; ++item)
+                EXPECT_EQ(std::string(*item).find(dir.path()), std::string::npos) << domain << ": " << *item;
+        EXPECT_EQ(Metadata(*raster, "GetImageFileName(0)", "ALOSJ"),
+                  std::filesystem::path(product->GetImageFileName(0)).filename().string());
+        EXPECT_EQ(Metadata(*raster, "SENSOR"), "PRISM");
+        EXPECT_EQ(Metadata(*raster, "GetSensorType", "ALOSJ"), "0");
+        if (warp) {
+            EXPECT_EQ(Metadata(*raster, "GEOCODED"), "YES");
+            EXPECT_EQ(Metadata(*raster, "MAP_PROJECTION"), "UTM");
+            EXPECT_EQ(Metadata(*raster, "WARP_CRS"), "EPSG:32654");
+            EXPECT_EQ(Metadata(*raster, "WARP_RESAMPLING"), "cubic");
+            EXPECT_EQ(raster->GetMetadataItem("MAP_DIRECTION"), nullptr);
+            for (const char* query : {"GetSceneWidth", "GetSceneHeight", "GetXPixelSize", "GetMapProjection",
+                                      "IsGeocoded", "GetUpperLeftCornerEasting"})
+                EXPECT_EQ(raster->GetMetadataItem(query, "ALOSJ"), nullptr) << query;
+        } else {
+            EXPECT_EQ(Metadata(*raster, "GEOCODED"), "NO");
+            EXPECT_EQ(Metadata(*raster, "GetSceneWidth", "ALOSJ"), std::to_string(product->GetSceneWidth()));
+            EXPECT_EQ(Metadata(*raster, "MAP_PROJECTION"), product->GetMapProjection());
+        }
+    }
 }

@@ -174,6 +174,44 @@ class TranslateTest(ProductTestCase):
         numpy.testing.assert_array_equal(expected[0], tiff.ReadAsArray())
 
 
+class FileListTest(ProductTestCase):
+    """GDAL's copy, rename and delete take every file of a product."""
+
+    def test_copy_rename_and_delete_take_the_whole_product(self):
+        driver = gdal.GetDriverByName("ALOSJ")
+        for name in ("prism-1b1", "prism-1b2", "avnir2-1b1"):
+            with self.subTest(name):
+                product = self.product(name)
+                files = sorted(os.listdir(product.dir))
+                if name == "prism-1b2":
+                    self.assertIn("summary.txt", files)
+                pixels = product.library_pixels()
+                listed = gdal.Open(product.volume).GetFileList()
+                self.assertEqual(product.volume, listed[0])
+                self.assertEqual(files, sorted(os.path.basename(f) for f in listed))
+                # Opened by its directory, the list is the same.
+                self.assertEqual(sorted(listed), sorted(gdal.Open(product.dir).GetFileList()))
+
+                volume_name = os.path.basename(product.volume)
+                copy_dir = self.output(name + "-copy")
+                os.mkdir(copy_dir)
+                copy = os.path.join(copy_dir, volume_name)
+                driver.CopyFiles(copy, product.volume)
+                self.assertEqual(files, sorted(os.listdir(copy_dir)))
+                numpy.testing.assert_array_equal(pixels, gdal.Open(copy).ReadAsArray().reshape(pixels.shape))
+
+                moved_dir = self.output(name + "-moved")
+                os.mkdir(moved_dir)
+                moved = os.path.join(moved_dir, volume_name)
+                driver.Rename(moved, copy)
+                self.assertEqual([], os.listdir(copy_dir))
+                self.assertEqual(files, sorted(os.listdir(moved_dir)))
+                numpy.testing.assert_array_equal(pixels, gdal.Open(moved).ReadAsArray().reshape(pixels.shape))
+
+                driver.Delete(moved)
+                self.assertEqual([], os.listdir(moved_dir))
+                self.assertEqual(files, sorted(os.listdir(product.dir)))
+
 
 class ParityTest(ProductTestCase):
     """alosj export and gdal_translate on the driver describe a product alike."""

@@ -54,6 +54,42 @@ CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
     return list;
 }
 
+/// The description's items made true of a raster warped onto `grid`: it is
+/// map-projected, in the grid's projection; the library's answers about the
+/// product's own raster grid (size, pixel sizes, corner, projection,
+/// direction) are left out, its answers about the product kept.
+void DescribeWarped(const WarpGrid& grid, const std::string& resampling, alosjdescribe::MetadataItems& metadata,
+                    alosjdescribe::MetadataItems& queries) {
+    int north = 0;
+    const char* method = grid.crs.GetAttrValue("PROJECTION");
+    const std::string projection = grid.crs.GetUTMZone(&north) != 0 ? "UTM"
+                                   : method && std::string(method).rfind("Polar_Stereographic", 0) == 0
+                                       ? "PS"
+                                       : grid.crsText;
+    alosjdescribe::MetadataItems items;
+    for (auto& [name, value] : metadata) {
+        if (name == "MAP_DIRECTION") continue;  // of the product's grid
+        if (name == "GEOCODED") value = "YES";
+        if (name == "MAP_PROJECTION") value = projection;
+        items.emplace_back(name, value);
+        if (name == "GEOCODED" && std::none_of(metadata.begin(), metadata.end(),
+                                               [](const auto& item) { return item.first == "MAP_PROJECTION"; }))
+            items.emplace_back("MAP_PROJECTION", projection);
+    }
+    items.emplace_back("WARP_CRS", grid.crsText);
+    items.emplace_back("WARP_RESAMPLING", resampling);
+    metadata = std::move(items);
+    const std::vector<std::string> ofTheRawGrid = {
+        "GetSceneWidth",      "GetSceneHeight",   "GetXPixelSize",   "GetYPixelSize", "GetUpperLeftCornerNorthing",
+        "GetUpperLeftCornerEasting", "GetMapProjection", "GetMapDirection", "IsGeocoded"};
+    queries.erase(std::remove_if(queries.begin(), queries.end(),
+                                 [&](const auto& item) {
+                                     return std::find(ofTheRawGrid.begin(), ofTheRawGrid.end(), item.first) !=
+                                            ofTheRawGrid.end();
+                                 }),
+                  queries.end());
+}
+
 /// Writes the raster into a new GeoTIFF at path, as the digital numbers or
 /// (`radiance`) as Float32 radiance, or (`grid`) warped onto a map grid;
 /// progress runs from 0 to `share`.
@@ -79,8 +115,10 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     } else {
         Georeference(*out, description.GetPlacement());
     }
-    out->SetMetadata(ItemList(description.Metadata()).List());
-    out->SetMetadata(ItemList(description.Queries()).List(), alosjdescribe::kQueryDomain);
+    alosjdescribe::MetadataItems metadata = description.Metadata(), queries = description.Queries();
+    if (grid) DescribeWarped(*grid, resampling, metadata, queries);
+    out->SetMetadata(ItemList(metadata).List());
+    out->SetMetadata(ItemList(queries).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
     // Radiance of each band's digital numbers, DN 0 (dummy pixels, fill) none.
     std::vector<std::array<float, 256>> radianceOf(static_cast<size_t>(count));

@@ -465,9 +465,11 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
     whole("GetPixelType", d.GetPixelType());
     whole("GetNumOfBytesPerPixel", d.GetNumOfBytesPerPixel());
     whole("GetStaggerPixelShift", d.GetStaggerPixelShift());
+    // File names without the directories they were read from: a copy of
+    // the metadata must not tell where the reader kept the product.
     for (long k = 0; k < d.GetImgFileCount(); ++k)
         if (const char* name = d.GetImageFileName(k))
-            q.emplace_back("GetImageFileName(" + std::to_string(k) + ")", name);
+            q.emplace_back("GetImageFileName(" + std::to_string(k) + ")", fs::path(name).filename().string());
     whole("GetSceneWidth", d.GetSceneWidth());
     whole("GetSceneHeight", d.GetSceneHeight());
     real("GetXPixelSize", d.GetXPixelSize());
