@@ -134,6 +134,11 @@ int RunQuicklook(const QuicklookOptions& options) {
         image->RasterIO(GF_Write, 0, 0, outWidth, outHeight, preview.data(), outWidth, outHeight, GDT_Byte,
                         static_cast<int>(count), nullptr, 0, 0, 0, nullptr) != CE_None)
         throw Failure(kExitFailure, "cannot build the preview: " + GdalSession::LastError());
+    // The items that name the product go into the PNG's text, so that the
+    // quicklook tells whose it is (alosj stac checks its assets by them).
+    for (const auto& [name, value] : product.Description().Metadata())
+        if (name == "SENSOR" || name == "PRODUCT_LEVEL" || name == "PRODUCT_ID" || name == "SCENE_ID" || name == "CCD")
+            image->SetMetadataItem(name.c_str(), value.c_str());
     if (count == 3) {
         image->GetRasterBand(1)->SetColorInterpretation(GCI_RedBand);
         image->GetRasterBand(2)->SetColorInterpretation(GCI_GreenBand);
@@ -141,8 +146,10 @@ int RunQuicklook(const QuicklookOptions& options) {
     }
     // Written under a temporary name beside the output, named when complete.
     OutputFile output(CreateUniqueFileBeside(options.output, ".png"));
+    CPLStringList pngOptions;
+    pngOptions.SetNameValue("WRITE_METADATA_AS_TEXT", "YES");
     std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
-        png->CreateCopy(output.path().c_str(), image.get(), FALSE, nullptr, nullptr, nullptr));
+        png->CreateCopy(output.path().c_str(), image.get(), FALSE, pngOptions.List(), nullptr, nullptr));
     if (!written) throw Failure(kExitFailure, options.output + ": cannot write: " + GdalSession::LastError());
     CPLErrorReset();
     written.reset();
