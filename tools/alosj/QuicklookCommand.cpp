@@ -19,24 +19,6 @@
 
 namespace alosj {
 
-namespace {
-
-/// The value below which `fraction` of the non-zero samples lie.
-int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
-    uint64_t total = 0;
-    for (int v = 1; v < 256; ++v) total += histogram[v];
-    if (total == 0) return 0;
-    const double wanted = fraction * static_cast<double>(total);
-    uint64_t seen = 0;
-    for (int v = 1; v < 256; ++v) {
-        seen += histogram[v];
-        if (static_cast<double>(seen) >= wanted) return v;
-    }
-    return 255;
-}
-
-}  // namespace
-
 int RunQuicklook(const QuicklookOptions& options) {
     std::string ending = std::filesystem::path(options.output).extension().string();
     for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

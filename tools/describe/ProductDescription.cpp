@@ -365,8 +365,10 @@ void ProductDescription::PlaceByGcps(std::vector<GroundControlPoint> gcps, int g
 
 void ProductDescription::Describe(CeosAlosjDataset& d) {
     // Bands.
-    static const char* const kAvnir2Bands[4] = {"Band 1, blue (0.42-0.50 um)", "Band 2, green (0.52-0.60 um)",
-                                                "Band 3, red (0.61-0.69 um)", "Band 4, near infrared (0.76-0.89 um)"};
+    // Viewers put the band's number before its description ("Band 1: …"):
+    // the description holds only what the band shows.
+    static const char* const kAvnir2Bands[4] = {"blue (0.42-0.50 um)", "green (0.52-0.60 um)", "red (0.61-0.69 um)",
+                                                "near infrared (0.76-0.89 um)"};
     static const GDALColorInterp kAvnir2Colours[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand, GCI_Undefined};
     char** layers = d.GetLayerNames();
     for (long b = 0; b < std::max(0L, d.GetNumOfLayers()); ++b) {
