@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -401,12 +402,28 @@ TEST(CliExport, QgisStyleShowsEachBandAsItsColourAndFollowsTheExport) {
             ASSERT_LE(band, raster->GetRasterCount()) << attributes[k];
             EXPECT_EQ(raster->GetRasterBand(band)->GetColorInterpretation(), c.shown[k]) << attributes[k];
         }
-        // Each colour is stretched: a minimum below its maximum.
+        // Each colour is stretched from the band's 2nd percentile, in the
+        // values QGIS shows: the digital numbers with the band's scale and
+        // offset applied.
         const std::regex stretch("<minValue>([0-9.e+-]+)</minValue>\\s*<maxValue>([0-9.e+-]+)</maxValue>");
-        int stretched = 0;
-        for (std::sregex_iterator m(style.begin(), style.end(), stretch), end; m != end; ++m, ++stretched)
+        int k = 0;
+        for (std::sregex_iterator m(style.begin(), style.end(), stretch), end; m != end; ++m, ++k) {
+            ASSERT_LT(k, 3) << style;
             EXPECT_LT(std::stod((*m)[1]), std::stod((*m)[2])) << style;
-        EXPECT_EQ(stretched, 3) << style;
+            GDALRasterBand* band = raster->GetRasterBand(StyleBand(style, attributes[k]));
+            int hasScale = FALSE;
+            const double scale = band->GetScale(&hasScale), offset = band->GetOffset();
+            ASSERT_TRUE(hasScale);
+            ASSERT_NE(scale, 1.0);
+            const int w = raster->GetRasterXSize(), h = raster->GetRasterYSize();
+            std::vector<unsigned char> dn(static_cast<size_t>(w) * h);
+            ASSERT_EQ(band->RasterIO(GF_Read, 0, 0, w, h, dn.data(), w, h, GDT_Byte, 0, 0, nullptr), CE_None);
+            dn.erase(std::remove(dn.begin(), dn.end(), 0), dn.end());
+            std::sort(dn.begin(), dn.end());
+            const double low = dn[static_cast<size_t>(std::ceil(0.02 * static_cast<double>(dn.size()))) - 1];
+            EXPECT_NEAR(std::stod((*m)[1]), scale * low + offset, 1e-4) << attributes[k];
+        }
+        EXPECT_EQ(k, 3) << style;
     }
 
     // PRISM: grey, its one band, stretched; in radiance when that is written.

@@ -244,11 +244,13 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
         std::snprintf(text, sizeof text, "%.9g", value);
         return std::string(text);
     };
-    // The stretch in the output's values: digital numbers, or their radiance.
+    // The stretch in the values QGIS shows: the digital numbers, or their
+    // radiance where the band is radiance or has the scale and offset that
+    // give it (QGIS applies them).
     auto enhancement = [&](const char* element, size_t k) {
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[shown[k] - 1]];
         double minimum = std::max(1, low[k]), maximum = std::min(255, low[k] + span);
-        if (radiance) {
+        if (radiance || meaning.calibrated) {
             minimum = meaning.gain * minimum + meaning.offset;
             maximum = meaning.gain * maximum + meaning.offset;
         }
