@@ -111,6 +111,12 @@ TEST(CliErrors, WrongUsageExitsWithTwo) {
         {"info", prism.volume, "--ccd", "0"},
         {"sample", dir.File("s"), "--level", "2A"},
         {"sample", dir.File("s"), "--sensor", "palsar"},
+        // An output whose name says another format, a level the compression lacks.
+        {"export", prism.volume, dir.File("x.png")},
+        {"quicklook", prism.volume, dir.File("x.jpg")},
+        {"export", prism.volume, dir.File("x.tif"), "--level", "13"},
+        {"export", prism.volume, dir.File("x.tif"), "--compress", "NONE", "--level", "3"},
+        {"export", prism.volume, dir.File("x.tif"), "--compress", "LZW", "--level", "1"},
     };
     for (const auto& args : wrong) {
         const RunResult run = RunAlosj(args);
@@ -127,6 +133,10 @@ TEST(CliErrors, WrongUsageExitsWithTwo) {
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(Contains(run.err, "--ccd applies to PRISM Level 1A and 1B1 products only")) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir.File("s")));
+    for (const char* name : {"x.png", "x.jpg", "x.tif"}) EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+    // ZSTD goes up to 22.
+    run = RunAlosj({"export", prism.volume, dir.File("z.tif"), "--compress", "ZSTD", "--level", "22"});
+    EXPECT_EQ(run.status, 0) << run.err;
 }
 
 TEST(CliErrors, HelpAndVersionSucceed) {
@@ -139,6 +149,10 @@ TEST(CliErrors, HelpAndVersionSucceed) {
         EXPECT_EQ(run.status, 0) << command;
         EXPECT_TRUE(Contains(run.out, "Usage:")) << command << ": " << run.out;
     }
+    // Every way of naming a product is in the help.
+    run = RunAlosj({"info", "--help"});
+    for (const char* way : {"VOL-ALPSM", "directory", ".zip", ".tar.gz", "/vsizip/", "/vsicurl/"})
+        EXPECT_TRUE(Contains(run.out, way)) << way << ": " << run.out;
     run = RunAlosj({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string("alosj ") + ALOSJ_VERSION + "\n");
@@ -154,4 +168,31 @@ TEST(CliErrors, OutputThatCannotBeWrittenIsNamed) {
     run = RunAlosj({"quicklook", files.volume, dir.File("no-such-directory/look.png")});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.err, "no-such-directory/look.png: cannot create")) << run.err;
+}
+
+// Output that cannot be written (a full disk) fails with a message instead
+// of succeeding with an empty file, for every command that prints to stdout.
+TEST(CliErrors, StdoutThatCannotBeWrittenFails) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    testing_support::TempDir dir;
+    const std::string prism = dir.File("p");
+    ASSERT_EQ(RunAlosj({"-q", "sample", prism}).status, 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {"info", prism},
+        {"info", "--json", prism},
+        {"stac", prism},
+        {"sensor-model", "--json", prism},
+        {"sensor-model", prism},
+        {"locate", prism, "--pixel", "10", "10", "--json"},
+        {"--help"},
+    };
+    for (const auto& args : commands) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_EQ(RunAlosj(args).status, 0) << joined;
+        const RunResult run = RunAlosj(args, "/dev/full");
+        EXPECT_EQ(run.status, 1) << joined;
+        EXPECT_TRUE(Contains(run.err, "alosj: standard output: cannot be written"))
+            << joined << ": " << run.err;
+    }
 }

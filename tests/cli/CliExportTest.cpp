@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 #include <ogr_spatialref.h>
 
 #include "CliSupport.h"
+#include "tools/writer/SampleScene.h"
 
 using cli_support::OpenedProduct;
 using cli_support::OpenRaster;
@@ -155,7 +160,7 @@ TEST(CliExport, BandListWritesThoseBandsInThatOrder) {
     cli_support::Raster raster = OpenRaster(picked);
     ASSERT_TRUE(raster);
     ExpectRowsEqualGetRow(*raster, product, {3, 1});
-    EXPECT_STREQ(raster->GetRasterBand(1)->GetDescription(), "Band 4, near infrared (0.76-0.89 um)");
+    EXPECT_STREQ(raster->GetRasterBand(1)->GetDescription(), "near infrared (0.76-0.89 um)");
 
     const std::string ranged = dir.File("ranged.tif");
     ASSERT_EQ(RunAlosj({"export", files.volume, ranged, "--bands", "Layer_1,2-3"}).status, 0);
@@ -204,12 +209,10 @@ TEST(CliExport, CogHasOverviewsTheSameRowsAndLeavesNoTemporaryFile) {
     OpenedProduct product(files.volume);
     ExpectRowsEqualGetRow(*raster, product, {0});
     EXPECT_STREQ(raster->GetSpatialRef()->GetAuthorityCode(nullptr), "32654");
-    size_t entries = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(outDir)) {
-        ++entries;
-        EXPECT_EQ(entry.path().filename(), "scene.tif");
-    }
-    EXPECT_EQ(entries, 1u);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(outDir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"scene.qml", "scene.tif"}));
 }
 
 TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
@@ -226,6 +229,8 @@ TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
     EXPECT_NE(run.err.find(files.images[2]), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("ceosalosj: error"), std::string::npos) << "--quiet shows no reports: " << run.err;
     EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.qml")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "only the product";
 }
 
 TEST(CliExport, ProductOfTwoBytesPerPixelIsRefused) {
@@ -302,5 +307,151 @@ TEST(CliExport, ExistingOutputIsRefusedUntouchedAndReplacedOnlyWithOverwrite) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"p", "scene.tif"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"p", "scene.qml", "scene.tif"}));
+}
+
+// A warped output says what it now is, map-projected onto its own grid, and
+// keeps none of the raw raster's grid items; no output names the
+// directories the product was read from.
+TEST(CliExport, WarpedOutputDescribesItsGridAndNoOutputNamesTheReadersDirectories) {
+    const ceoswriter::SampleScene scene({ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny});
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "p", scene.Product());
+    OpenedProduct product(files.volume);
+    for (const bool warp : {false, true}) {
+        SCOPED_TRACE(warp ? "--warp" : "raw");
+        const std::string out = dir.File(warp ? "warped.tif" : "raw.tif");
+        std::vector<std::string> args = {"export", files.volume, out};
+        if (warp) args.push_back("--warp");
+        const cli_support::RunResult run = RunAlosj(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        cli_support::Raster raster = OpenRaster(out);
+        ASSERT_TRUE(raster);
+        for (const char* domain : {"", "ALOSJ", "IMAGERY"})
+            for (char** item = raster->GetMetadata(domain); item && *item; ++item)
+                EXPECT_EQ(std::string(*item).find(dir.path()), std::string::npos) << domain << ": " << *item;
+        EXPECT_EQ(Metadata(*raster, "GetImageFileName(0)", "ALOSJ"),
+                  std::filesystem::path(product->GetImageFileName(0)).filename().string());
+        EXPECT_EQ(Metadata(*raster, "SENSOR"), "PRISM");
+        EXPECT_EQ(Metadata(*raster, "GetSensorType", "ALOSJ"), "0");
+        if (warp) {
+            EXPECT_EQ(Metadata(*raster, "GEOCODED"), "YES");
+            EXPECT_EQ(Metadata(*raster, "MAP_PROJECTION"), "UTM");
+            EXPECT_EQ(Metadata(*raster, "WARP_CRS"), "EPSG:32654");
+            EXPECT_EQ(Metadata(*raster, "WARP_RESAMPLING"), "cubic");
+            EXPECT_EQ(raster->GetMetadataItem("MAP_DIRECTION"), nullptr);
+            for (const char* query : {"GetSceneWidth", "GetSceneHeight", "GetXPixelSize", "GetMapProjection",
+                                      "IsGeocoded", "GetUpperLeftCornerEasting"})
+                EXPECT_EQ(raster->GetMetadataItem(query, "ALOSJ"), nullptr) << query;
+        } else {
+            EXPECT_EQ(Metadata(*raster, "GEOCODED"), "NO");
+            EXPECT_EQ(Metadata(*raster, "GetSceneWidth", "ALOSJ"), std::to_string(product->GetSceneWidth()));
+            EXPECT_EQ(Metadata(*raster, "MAP_PROJECTION"), product->GetMapProjection());
+        }
+    }
+}
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/// The number an attribute of the style holds, or -1.
+int StyleBand(const std::string& style, const std::string& attribute) {
+    std::smatch match;
+    return std::regex_search(style, match, std::regex(attribute + "=\"(\\d+)\"")) ? std::stoi(match[1]) : -1;
+}
+
+}  // namespace
+
+// QGIS shows bands 1, 2, 3 as red, green and blue whatever their colours:
+// the style written beside each export names the band of each colour (as
+// GDAL reads the colours back) and a stretch, and comes and goes with the
+// export.
+TEST(CliExport, QgisStyleShowsEachBandAsItsColourAndFollowsTheExport) {
+    testing_support::TempDir dir;
+    const auto avnir = WriteProductIn(dir, "a", ceoswriter::Avnir2Product(2));
+    struct Case {
+        const char* bands;
+        std::vector<GDALColorInterp> shown;  // red, green, blue of the style
+    } cases[] = {{"", {GCI_RedBand, GCI_GreenBand, GCI_BlueBand}},
+                 {"3,2,1,4", {GCI_RedBand, GCI_GreenBand, GCI_BlueBand}},
+                 {"2,4,1,3", {GCI_RedBand, GCI_GreenBand, GCI_BlueBand}},
+                 // Without blue: the bands in order (near infrared as red).
+                 {"4,3,2", {GCI_Undefined, GCI_RedBand, GCI_GreenBand}}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("--bands '") + c.bands + "'");
+        const std::string out = dir.File("avnir" + std::to_string(n++) + ".tif");
+        std::vector<std::string> args = {"export", avnir.volume, out};
+        if (*c.bands) args.insert(args.end(), {"--bands", c.bands});
+        const cli_support::RunResult run = RunAlosj(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string style = ReadText(out.substr(0, out.size() - 4) + ".qml");
+        EXPECT_NE(style.find("<rasterrenderer type=\"multibandcolor\""), std::string::npos) << style;
+        cli_support::Raster raster = OpenRaster(out);
+        ASSERT_TRUE(raster);
+        const char* const attributes[3] = {"redBand", "greenBand", "blueBand"};
+        for (int k = 0; k < 3; ++k) {
+            const int band = StyleBand(style, attributes[k]);
+            ASSERT_GE(band, 1) << attributes[k] << "\n" << style;
+            ASSERT_LE(band, raster->GetRasterCount()) << attributes[k];
+            EXPECT_EQ(raster->GetRasterBand(band)->GetColorInterpretation(), c.shown[k]) << attributes[k];
+        }
+        // Each colour is stretched from the band's 2nd percentile, in the
+        // values QGIS shows: the digital numbers with the band's scale and
+        // offset applied.
+        const std::regex stretch("<minValue>([0-9.e+-]+)</minValue>\\s*<maxValue>([0-9.e+-]+)</maxValue>");
+        int k = 0;
+        for (std::sregex_iterator m(style.begin(), style.end(), stretch), end; m != end; ++m, ++k) {
+            ASSERT_LT(k, 3) << style;
+            EXPECT_LT(std::stod((*m)[1]), std::stod((*m)[2])) << style;
+            GDALRasterBand* band = raster->GetRasterBand(StyleBand(style, attributes[k]));
+            int hasScale = FALSE;
+            const double scale = band->GetScale(&hasScale), offset = band->GetOffset();
+            ASSERT_TRUE(hasScale);
+            ASSERT_NE(scale, 1.0);
+            const int w = raster->GetRasterXSize(), h = raster->GetRasterYSize();
+            std::vector<unsigned char> dn(static_cast<size_t>(w) * h);
+            ASSERT_EQ(band->RasterIO(GF_Read, 0, 0, w, h, dn.data(), w, h, GDT_Byte, 0, 0, nullptr), CE_None);
+            dn.erase(std::remove(dn.begin(), dn.end(), 0), dn.end());
+            std::sort(dn.begin(), dn.end());
+            const double low = dn[static_cast<size_t>(std::ceil(0.02 * static_cast<double>(dn.size()))) - 1];
+            EXPECT_NEAR(std::stod((*m)[1]), scale * low + offset, 1e-4) << attributes[k];
+        }
+        EXPECT_EQ(k, 3) << style;
+    }
+
+    // PRISM: grey, its one band, stretched; in radiance when that is written.
+    const auto prism = WriteProductIn(dir, "p", ceoswriter::PrismProduct(1));
+    for (const bool radiance : {false, true}) {
+        const std::string out = dir.File(radiance ? "radiance.tif" : "prism.tif");
+        std::vector<std::string> args = {"export", prism.volume, out};
+        if (radiance) args.push_back("--radiance");
+        const cli_support::RunResult run = RunAlosj(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string style = ReadText(out.substr(0, out.size() - 4) + ".qml");
+        EXPECT_NE(style.find("<rasterrenderer type=\"singlebandgray\""), std::string::npos) << style;
+        EXPECT_EQ(StyleBand(style, "grayBand"), 1) << style;
+        cli_support::Raster raster = OpenRaster(out);
+        ASSERT_TRUE(raster);
+        EXPECT_EQ(raster->GetRasterBand(1)->GetColorInterpretation(), GCI_GrayIndex);
+    }
+
+    // A style already there is kept unless --overwrite is given.
+    const std::string out = dir.File("kept.tif"), stylePath = dir.File("kept.qml");
+    const std::vector<unsigned char> earlier = {'<', 'q', '>'};
+    testing_support::WriteFileBytes(stylePath, earlier);
+    cli_support::RunResult run = RunAlosj({"export", prism.volume, out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(stylePath + ": exists"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(testing_support::ReadFileBytes(stylePath), earlier);
+    run = RunAlosj({"export", prism.volume, out, "--overwrite"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(ReadText(stylePath).find("singlebandgray"), std::string::npos);
 }

@@ -26,11 +26,12 @@ std::string ReadText(const std::string& path) {
 
 }  // namespace
 
-RunResult RunAlosj(const std::vector<std::string>& args) {
+RunResult RunAlosj(const std::vector<std::string>& args, const std::string& stdoutPath) {
     testing_support::TempDir capture;
     std::string command = Quoted(ALOSJ_EXECUTABLE);
     for (const std::string& arg : args) command += " " + Quoted(arg);
-    command += " >" + Quoted(capture.File("out")) + " 2>" + Quoted(capture.File("err")) + " </dev/null";
+    command += " >" + Quoted(stdoutPath.empty() ? capture.File("out") : stdoutPath) + " 2>" +
+               Quoted(capture.File("err")) + " </dev/null";
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

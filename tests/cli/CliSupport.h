@@ -20,8 +20,9 @@ struct RunResult {
     std::string err;  // stderr
 };
 
-/// Runs alosj with these arguments (each passed as one word) in dir.
-RunResult RunAlosj(const std::vector<std::string>& args);
+/// Runs alosj with these arguments (each passed as one word); its stdout
+/// goes to `stdoutPath` instead of `out` when one is given.
+RunResult RunAlosj(const std::vector<std::string>& args, const std::string& stdoutPath = "");
 
 /// A product opened and read in-process; reports are captured, not printed.
 class OpenedProduct {

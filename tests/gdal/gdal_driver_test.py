@@ -174,6 +174,44 @@ class TranslateTest(ProductTestCase):
         numpy.testing.assert_array_equal(expected[0], tiff.ReadAsArray())
 
 
+class FileListTest(ProductTestCase):
+    """GDAL's copy, rename and delete take every file of a product."""
+
+    def test_copy_rename_and_delete_take_the_whole_product(self):
+        driver = gdal.GetDriverByName("ALOSJ")
+        for name in ("prism-1b1", "prism-1b2", "avnir2-1b1"):
+            with self.subTest(name):
+                product = self.product(name)
+                files = sorted(os.listdir(product.dir))
+                if name == "prism-1b2":
+                    self.assertIn("summary.txt", files)
+                pixels = product.library_pixels()
+                listed = gdal.Open(product.volume).GetFileList()
+                self.assertEqual(product.volume, listed[0])
+                self.assertEqual(files, sorted(os.path.basename(f) for f in listed))
+                # Opened by its directory, the list is the same.
+                self.assertEqual(sorted(listed), sorted(gdal.Open(product.dir).GetFileList()))
+
+                volume_name = os.path.basename(product.volume)
+                copy_dir = self.output(name + "-copy")
+                os.mkdir(copy_dir)
+                copy = os.path.join(copy_dir, volume_name)
+                driver.CopyFiles(copy, product.volume)
+                self.assertEqual(files, sorted(os.listdir(copy_dir)))
+                numpy.testing.assert_array_equal(pixels, gdal.Open(copy).ReadAsArray().reshape(pixels.shape))
+
+                moved_dir = self.output(name + "-moved")
+                os.mkdir(moved_dir)
+                moved = os.path.join(moved_dir, volume_name)
+                driver.Rename(moved, copy)
+                self.assertEqual([], os.listdir(copy_dir))
+                self.assertEqual(files, sorted(os.listdir(moved_dir)))
+                numpy.testing.assert_array_equal(pixels, gdal.Open(moved).ReadAsArray().reshape(pixels.shape))
+
+                driver.Delete(moved)
+                self.assertEqual([], os.listdir(moved_dir))
+                self.assertEqual(files, sorted(os.listdir(product.dir)))
+
 
 class ParityTest(ProductTestCase):
     """alosj export and gdal_translate on the driver describe a product alike."""
@@ -414,6 +452,53 @@ class StacTest(ProductTestCase):
                 for corner in ("GetULCornerLatLon", "GetLRCornerLatLon"):
                     lat, lon = map(float, source.GetMetadataItem(corner, "ALOSJ").split(","))
                     self.assertTrue(west - 1e-6 <= lon <= east + 1e-6 and south - 1e-6 <= lat <= north + 1e-6)
+
+    def test_assets_of_another_product_or_a_second_of_a_kind_are_refused(self):
+        if ALOSJ is None:
+            self.skipTest("alosj is not built")
+        made = {}
+        for name in ("prism-1b1-polynomials", "avnir2-1b2-known-dn", "prism-1b2"):
+            product = self.product(name)
+            cog, png, model = (self.output(name + suffix) for suffix in (".tif", ".png", "-model.json"))
+            for args in (("export", product.volume, cog, "--format", "COG"), ("quicklook", product.volume, png)):
+                result = run(ALOSJ, "-q", *args)
+                self.assertEqual(0, result.returncode, result.stderr)
+            with open(model, "w") as f:
+                f.write(run(ALOSJ, "-q", "sensor-model", "--json", product.volume).stdout)
+            made[name] = (product.volume, cog, png, model)
+        prism, prism_tif, prism_png, prism_model = made["prism-1b1-polynomials"]
+        avnir, avnir_tif, avnir_png, _ = made["avnir2-1b2-known-dn"]
+        _, level_1b2_tif, _, _ = made["prism-1b2"]
+        # A raster that names no product.
+        foreign = self.output("foreign.tif")
+        dataset = gdal.GetDriverByName("GTiff").Create(foreign, 8, 8, 1)
+        dataset.GetRasterBand(1).Fill(7)
+        dataset = None
+        second_png = self.output("second.png")
+        shutil.copy(prism_png, second_png)
+        # The quicklook of the same product under a second name is still its own.
+        result = run(ALOSJ, "-q", "stac", prism, "--asset", prism_tif, "--asset", second_png, "--asset", prism_model)
+        self.assertEqual(0, result.returncode, result.stderr)
+        refused = [
+            (prism, [avnir_tif], avnir_tif),            # 4 bands of AVNIR-2 for a PRISM product
+            (avnir, [prism_tif], prism_tif),
+            (prism, [level_1b2_tif], level_1b2_tif),    # the same sensor, another level
+            (prism, [foreign], foreign),
+            (prism, [avnir_png], avnir_png),
+            (avnir, [prism_png], prism_png),
+            (avnir, [prism_model], prism_model),        # AVNIR-2 has no sensor model
+            (prism, [prism_png, second_png], second_png),   # two thumbnails
+            (prism, [prism_tif, prism_tif], prism_tif),     # two images
+        ]
+        for volume, assets, named in refused:
+            with self.subTest(assets=[os.path.basename(a) for a in assets]):
+                item_path = self.output("refused-item.json")
+                args = [a for path in assets for a in ("--asset", path)]
+                result = run(ALOSJ, "-q", "stac", volume, *args, "-o", item_path)
+                self.assertEqual(2, result.returncode, result.stderr)
+                self.assertIn("--asset " + named + ":", result.stderr)
+                self.assertFalse(os.path.exists(item_path))
+                self.assertEqual("", result.stdout)
 
 
 class PythonBindingsTest(ProductTestCase):

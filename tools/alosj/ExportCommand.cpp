@@ -7,9 +7,11 @@
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <limits>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -53,6 +55,42 @@ CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
     return list;
 }
 
+/// The description's items made true of a raster warped onto `grid`: it is
+/// map-projected, in the grid's projection; the library's answers about the
+/// product's own raster grid (size, pixel sizes, corner, projection,
+/// direction) are left out, its answers about the product kept.
+void DescribeWarped(const WarpGrid& grid, const std::string& resampling, alosjdescribe::MetadataItems& metadata,
+                    alosjdescribe::MetadataItems& queries) {
+    int north = 0;
+    const char* method = grid.crs.GetAttrValue("PROJECTION");
+    const std::string projection = grid.crs.GetUTMZone(&north) != 0 ? "UTM"
+                                   : method && std::string(method).rfind("Polar_Stereographic", 0) == 0
+                                       ? "PS"
+                                       : grid.crsText;
+    alosjdescribe::MetadataItems items;
+    for (auto& [name, value] : metadata) {
+        if (name == "MAP_DIRECTION") continue;  // of the product's grid
+        if (name == "GEOCODED") value = "YES";
+        if (name == "MAP_PROJECTION") value = projection;
+        items.emplace_back(name, value);
+        if (name == "GEOCODED" && std::none_of(metadata.begin(), metadata.end(),
+                                               [](const auto& item) { return item.first == "MAP_PROJECTION"; }))
+            items.emplace_back("MAP_PROJECTION", projection);
+    }
+    items.emplace_back("WARP_CRS", grid.crsText);
+    items.emplace_back("WARP_RESAMPLING", resampling);
+    metadata = std::move(items);
+    const std::vector<std::string> ofTheRawGrid = {
+        "GetSceneWidth",      "GetSceneHeight",   "GetXPixelSize",   "GetYPixelSize", "GetUpperLeftCornerNorthing",
+        "GetUpperLeftCornerEasting", "GetMapProjection", "GetMapDirection", "IsGeocoded"};
+    queries.erase(std::remove_if(queries.begin(), queries.end(),
+                                 [&](const auto& item) {
+                                     return std::find(ofTheRawGrid.begin(), ofTheRawGrid.end(), item.first) !=
+                                            ofTheRawGrid.end();
+                                 }),
+                  queries.end());
+}
+
 /// Writes the raster into a new GeoTIFF at path, as the digital numbers or
 /// (`radiance`) as Float32 radiance, or (`grid`) warped onto a map grid;
 /// progress runs from 0 to `share`.
@@ -78,8 +116,10 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     } else {
         Georeference(*out, description.GetPlacement());
     }
-    out->SetMetadata(ItemList(description.Metadata()).List());
-    out->SetMetadata(ItemList(description.Queries()).List(), alosjdescribe::kQueryDomain);
+    alosjdescribe::MetadataItems metadata = description.Metadata(), queries = description.Queries();
+    if (grid) DescribeWarped(*grid, resampling, metadata, queries);
+    out->SetMetadata(ItemList(metadata).List());
+    out->SetMetadata(ItemList(queries).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
     // Radiance of each band's digital numbers, DN 0 (dummy pixels, fill) none.
     std::vector<std::array<float, 256>> radianceOf(static_cast<size_t>(count));
@@ -158,12 +198,128 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
 }
 
+/// Rows of each shown band read for the style's stretch, spread over the scene.
+constexpr long kStretchRows = 512;
+
+/// The bands (1-based, of the output) a QGIS style shows as red, green and
+/// blue: those whose colour they are (AVNIR-2 3, 2, 1), else the first three
+/// bands in order (4, 3, 2 gives the usual false colour); one band, grey,
+/// when fewer than three are written.
+std::vector<int> ShownBands(const alosjdescribe::ProductDescription& description, const std::vector<int>& bands) {
+    std::vector<int> shown;
+    for (GDALColorInterp colour : {GCI_RedBand, GCI_GreenBand, GCI_BlueBand})
+        for (size_t k = 0; k < bands.size(); ++k)
+            if (description.Bands()[bands[k]].colour == colour) shown.push_back(static_cast<int>(k) + 1);
+    if (shown.size() == 3) return shown;
+    if (bands.size() >= 3) return {1, 2, 3};
+    return {1};
+}
+
+/// The QGIS layer style (.qml) of the output: QGIS puts bands 1, 2, 3 on
+/// red, green and blue whatever their colours, so the style says which band
+/// is which, stretched as the quicklook stretches: each band's 2nd
+/// percentile to black, one span common to the bands (the widest 2nd to
+/// 98th percentile span) to white, from rows spread over the scene.
+std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radiance) {
+    const alosjdescribe::ProductDescription& description = product.Description();
+    const std::vector<int> shown = ShownBands(description, bands);
+    std::vector<int> low;
+    int span = 1;
+    std::vector<unsigned char> row(static_cast<size_t>(product.Width()));
+    const long step = std::max(1L, product.Height() / kStretchRows);
+    for (int position : shown) {
+        std::array<uint64_t, 256> histogram{};
+        for (long r = step / 2; r < product.Height(); r += step) {
+            unsigned char* data = row.data();
+            product.Dataset().GetRow(bands[position - 1], static_cast<unsigned long>(r), 0, &data);
+            for (unsigned char v : row) ++histogram[v];
+        }
+        low.push_back(Percentile(histogram, 0.02));
+        span = std::max(span, Percentile(histogram, 0.98) - low.back());
+    }
+    product.CheckReports("reading rows for the display stretch");
+
+    auto number = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9g", value);
+        return std::string(text);
+    };
+    // The stretch in the values QGIS shows: the digital numbers, or their
+    // radiance where the band is radiance or has the scale and offset that
+    // give it (QGIS applies them).
+    auto enhancement = [&](const char* element, size_t k) {
+        const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[shown[k] - 1]];
+        double minimum = std::max(1, low[k]), maximum = std::min(255, low[k] + span);
+        if (radiance || meaning.calibrated) {
+            minimum = meaning.gain * minimum + meaning.offset;
+            maximum = meaning.gain * maximum + meaning.offset;
+        }
+        return std::string("      <") + element + ">\n        <minValue>" + number(minimum) +
+               "</minValue>\n        <maxValue>" + number(maximum) +
+               "</maxValue>\n        <algorithm>StretchToMinimumMaximum</algorithm>\n      </" + element + ">\n";
+    };
+    std::string renderer;
+    if (shown.size() == 3) {
+        renderer = "    <rasterrenderer type=\"multibandcolor\" redBand=\"" + std::to_string(shown[0]) +
+                   "\" greenBand=\"" + std::to_string(shown[1]) + "\" blueBand=\"" + std::to_string(shown[2]) +
+                   "\" alphaBand=\"-1\" opacity=\"1\" nodataColor=\"\">\n      <rasterTransparency/>\n" +
+                   enhancement("redContrastEnhancement", 0) + enhancement("greenContrastEnhancement", 1) +
+                   enhancement("blueContrastEnhancement", 2) + "    </rasterrenderer>\n";
+    } else {
+        renderer = "    <rasterrenderer type=\"singlebandgray\" grayBand=\"" + std::to_string(shown[0]) +
+                   "\" gradient=\"BlackToWhite\" alphaBand=\"-1\" opacity=\"1\" nodataColor=\"\">\n"
+                   "      <rasterTransparency/>\n" +
+                   enhancement("contrastEnhancement", 0) + "    </rasterrenderer>\n";
+    }
+    return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
+           "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
+           "  <pipe>\n" +
+           renderer +
+           "    <brightnesscontrast brightness=\"0\" contrast=\"0\" gamma=\"1\"/>\n"
+           "    <huesaturation saturation=\"0\" grayscaleMode=\"0\" colorizeOn=\"0\"/>\n"
+           "    <rasterresampler maxOversampling=\"2\"/>\n"
+           "  </pipe>\n"
+           "  <blendMode>0</blendMode>\n"
+           "</qgis>\n";
+}
+
+/// Where QGIS looks for a raster's style: beside it, named like it, .qml.
+std::string StylePath(const std::string& output) {
+    return std::filesystem::path(output).replace_extension(".qml").string();
+}
+
+/// The ending of a file name, in lower case: ".tif".
+std::string Ending(const std::string& path) {
+    std::string ending = std::filesystem::path(path).extension().string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending;
+}
+
+/// Refuses what the output's name or the compression options would make
+/// something else than asked for.
+void CheckOutputOptions(const ExportOptions& options) {
+    const std::string ending = Ending(options.output);
+    if (ending != ".tif" && ending != ".tiff")
+        throw Failure(kExitUsage, options.output + ": alosj export writes GeoTIFF files, named .tif or .tiff");
+    if (options.level == 0) return;
+    const int most = options.compress == "DEFLATE" ? 12 : options.compress == "ZSTD" ? 22 : 0;
+    if (most == 0)
+        throw Failure(kExitUsage, "--level " + std::to_string(options.level) + ": --compress " + options.compress +
+                                      " has no level (DEFLATE 1 to 12, ZSTD 1 to 22)");
+    if (options.level < 1 || options.level > most)
+        throw Failure(kExitUsage, "--level " + std::to_string(options.level) + ": " + options.compress +
+                                      " levels run from 1 to " + std::to_string(most));
+}
+
 }  // namespace
 
 int RunExport(const ExportOptions& options) {
+    CheckOutputOptions(options);
     std::error_code error;
-    if (!options.overwrite && std::filesystem::exists(options.output, error))
-        throw Failure(kExitFailure, options.output + ": exists; alosj export replaces a file only with --overwrite");
+    const std::string stylePath = StylePath(options.output);
+    for (const std::string& path : {options.output, stylePath})
+        if (!options.overwrite && std::filesystem::exists(path, error))
+            throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
     Product product(options.product);
     if (product.Dataset().GetNumOfBytesPerPixel() != 1)
         throw Failure(kExitFailure, product.VolumePath() + ": " +
@@ -251,8 +407,18 @@ int RunExport(const ExportOptions& options) {
         if (CPLGetLastErrorType() >= CE_Failure)
             throw Failure(kExitFailure, options.output + ": cannot finish writing: " + GdalSession::LastError());
     }
+    // The QGIS style beside it, written whole before either takes its name.
+    OutputFile style(CreateUniqueFileBeside(stylePath, ".qml"));
+    {
+        std::ofstream out(style.path(), std::ios::trunc);
+        out << QgisStyle(product, bands, options.radiance);
+        out.close();
+        if (!out) throw Failure(kExitFailure, stylePath + ": cannot be written");
+    }
     PublishOutput(output.path(), options.output, options.overwrite, "alosj export");
     output.Keep();
+    PublishOutput(style.path(), stylePath, options.overwrite, "alosj export");
+    style.Keep();
     bar.Finish();
     std::string placed = "not placed";
     if (placement.kind == Placement::Kind::GeoTransform) placed = placement.crsText;
@@ -261,7 +427,8 @@ int RunExport(const ExportOptions& options) {
     if (grid) placed = "warped onto " + grid->crsText + " by the processor's geolocation";
     std::cout << "Wrote " << options.output << " (" << (cog ? "COG" : "GeoTIFF") << ", "
               << (grid ? grid->width : product.Width()) << " x " << (grid ? grid->height : product.Height())
-              << " pixels, " << bands.size() << " band(s), " << placed << ")\n";
+              << " pixels, " << bands.size() << " band(s), " << placed << ") and its QGIS style " << stylePath
+              << "\n";
     return 0;
 }
 

@@ -1,4 +1,7 @@
 // alosj: look at, export and make ALOS PRISM and AVNIR-2 Level 1 products.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -9,7 +12,9 @@
 namespace {
 
 const char* const kProductHelp =
-    "the product: its volume directory file (VOL-ALPSM*, VOL-ALAV2*) or the directory that holds it";
+    "the product: its volume directory file (VOL-ALPSM*, VOL-ALAV2*), the directory that holds it, a .zip, "
+    ".tar or .tar.gz file that holds one product anywhere inside, or a GDAL virtual path to any of them "
+    "(/vsizip/..., /vsitar/..., /vsicurl/https://..., /vsis3/bucket/...)";
 
 void AddProductOptions(CLI::App* command, alosj::ProductOptions& options) {
     command->add_option("product", options.product, kProductHelp)->required();
@@ -17,9 +22,36 @@ void AddProductOptions(CLI::App* command, alosj::ProductOptions& options) {
         ->check(CLI::Range(1, 8));
 }
 
+/// Writes out what is left of stdout and closes it: what could not be
+/// written (a full disk) is a failure, never a success with a short file.
+int FinishStdout(int status) {
+    std::cout.flush();
+    bool failed = !std::cout || std::ferror(stdout);
+    int error = 0;  // unknown for a write that failed earlier
+    errno = 0;
+    if (std::fflush(stdout) != 0) {
+        failed = true;
+        error = errno;
+    }
+    if (std::fclose(stdout) != 0 && !failed) {
+        failed = true;
+        error = errno;
+    }
+    if (!failed) return status;
+    std::cerr << "alosj: standard output: cannot be written" << (error ? ": " : "")
+              << (error ? std::strerror(error) : "") << "\n";
+    return status != 0 ? status : alosj::kExitFailure;
+}
+
+int Run(int argc, char** argv);
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) { return FinishStdout(Run(argc, argv)); }
+
+namespace {
+
+int Run(int argc, char** argv) {
     CLI::App app{"alosj: look at, export and make ALOS PRISM and AVNIR-2 Level 1 products (CEOS format).\n"
                  "Exit status: 0 success, 1 a product that cannot be read or an output that cannot be "
                  "written, 2 wrong usage.",
@@ -174,3 +206,5 @@ int main(int argc, char** argv) {
     }
     return alosj::kExitUsage;
 }
+
+}  // namespace

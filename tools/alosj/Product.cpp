@@ -235,4 +235,17 @@ std::vector<int> ParseBands(const std::string& list, Product& product) {
     return bands;
 }
 
+int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
+    uint64_t total = 0;
+    for (int v = 1; v < 256; ++v) total += histogram[v];
+    if (total == 0) return 0;
+    const double wanted = fraction * static_cast<double>(total);
+    uint64_t seen = 0;
+    for (int v = 1; v < 256; ++v) {
+        seen += histogram[v];
+        if (static_cast<double>(seen) >= wanted) return v;
+    }
+    return 255;
+}
+
 }  // namespace alosj

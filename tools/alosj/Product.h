@@ -1,6 +1,8 @@
 // Finding, opening and checking a product for the subcommands.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,5 +103,9 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
                                 const std::string& collection);
 
 std::vector<int> ParseBands(const std::string& list, Product& product);
+
+/// The digital number below which `fraction` of the non-zero samples of a
+/// histogram of digital numbers lie; 0 when it holds none.
+int Percentile(const std::array<uint64_t, 256>& histogram, double fraction);
 
 }  // namespace alosj

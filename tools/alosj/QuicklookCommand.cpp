@@ -6,7 +6,9 @@
 // over one common span.  AVNIR-2 shows bands 3, 2, 1 as red, green, blue.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -17,25 +19,11 @@
 
 namespace alosj {
 
-namespace {
-
-/// The value below which `fraction` of the non-zero samples lie.
-int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
-    uint64_t total = 0;
-    for (int v = 1; v < 256; ++v) total += histogram[v];
-    if (total == 0) return 0;
-    const double wanted = fraction * static_cast<double>(total);
-    uint64_t seen = 0;
-    for (int v = 1; v < 256; ++v) {
-        seen += histogram[v];
-        if (static_cast<double>(seen) >= wanted) return v;
-    }
-    return 255;
-}
-
-}  // namespace
-
 int RunQuicklook(const QuicklookOptions& options) {
+    std::string ending = std::filesystem::path(options.output).extension().string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ending != ".png")
+        throw Failure(kExitUsage, options.output + ": alosj quicklook writes PNG files, named .png");
     Product product(options.product);
     const long width = product.Width(), height = product.Height();
     // Natural colour from the bands the product description calls red,
@@ -128,6 +116,11 @@ int RunQuicklook(const QuicklookOptions& options) {
         image->RasterIO(GF_Write, 0, 0, outWidth, outHeight, preview.data(), outWidth, outHeight, GDT_Byte,
                         static_cast<int>(count), nullptr, 0, 0, 0, nullptr) != CE_None)
         throw Failure(kExitFailure, "cannot build the preview: " + GdalSession::LastError());
+    // The items that name the product go into the PNG's text, so that the
+    // quicklook tells whose it is (alosj stac checks its assets by them).
+    for (const auto& [name, value] : product.Description().Metadata())
+        if (name == "SENSOR" || name == "PRODUCT_LEVEL" || name == "PRODUCT_ID" || name == "SCENE_ID" || name == "CCD")
+            image->SetMetadataItem(name.c_str(), value.c_str());
     if (count == 3) {
         image->GetRasterBand(1)->SetColorInterpretation(GCI_RedBand);
         image->GetRasterBand(2)->SetColorInterpretation(GCI_GreenBand);
@@ -135,8 +128,10 @@ int RunQuicklook(const QuicklookOptions& options) {
     }
     // Written under a temporary name beside the output, named when complete.
     OutputFile output(CreateUniqueFileBeside(options.output, ".png"));
+    CPLStringList pngOptions;
+    pngOptions.SetNameValue("WRITE_METADATA_AS_TEXT", "YES");
     std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
-        png->CreateCopy(output.path().c_str(), image.get(), FALSE, nullptr, nullptr, nullptr));
+        png->CreateCopy(output.path().c_str(), image.get(), FALSE, pngOptions.List(), nullptr, nullptr));
     if (!written) throw Failure(kExitFailure, options.output + ": cannot write: " + GdalSession::LastError());
     CPLErrorReset();
     written.reset();

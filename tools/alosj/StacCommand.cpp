@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 
 #include <gdal_priv.h>
 
@@ -114,10 +115,39 @@ std::string Href(const std::string& path, const std::string& itemDirectory) {
     return "./" + absolute.lexically_relative(fs::absolute(itemDirectory).lexically_normal()).string();
 }
 
-json ImageAsset(Product& product, const std::string& path, const std::string& itemDirectory) {
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> raster(
-        GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+/// The asset's failure: the file given with --asset is not what the Item
+/// of this product can hold.
+Failure AssetMismatch(const std::string& path, const std::string& why) {
+    return Failure(kExitUsage, "--asset " + path + ": " + why);
+}
+
+using RasterPtr = std::unique_ptr<GDALDataset, GdalDatasetCloser>;
+
+RasterPtr OpenAssetRaster(const std::string& path) {
+    RasterPtr raster(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
     if (!raster) throw Failure(kExitFailure, path + ": cannot be read as a raster: " + GdalSession::LastError());
+    return raster;
+}
+
+/// Refuses a raster that does not say it was made from this product: the
+/// items that name the product (sensor, level, product and scene IDs, the
+/// CCD opened alone) must be the product's own.
+void CheckMadeFrom(GDALDataset& raster, Product& product, const std::string& path) {
+    const alosjdescribe::MetadataItems& items = product.Description().Metadata();
+    for (const char* name : {"SENSOR", "PRODUCT_LEVEL", "PRODUCT_ID", "SCENE_ID", "CCD"}) {
+        const auto mine = std::find_if(items.begin(), items.end(), [&](const auto& item) { return item.first == name; });
+        const char* theirs = raster.GetMetadataItem(name);
+        const std::string expected = mine == items.end() ? "(none)" : mine->second;
+        const std::string found = theirs ? theirs : "(none)";
+        if (expected != found)
+            throw AssetMismatch(path, std::string("not made from this product: its ") + name + " is " + found +
+                                          ", the product's " + expected);
+    }
+}
+
+json ImageAsset(Product& product, const std::string& path, const std::string& itemDirectory) {
+    RasterPtr raster = OpenAssetRaster(path);
+    CheckMadeFrom(*raster, product, path);
     const alosjdescribe::ProductDescription& description = product.Description();
     const char* layout = raster->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE");
     json asset;
@@ -143,8 +173,14 @@ json ImageAsset(Product& product, const std::string& path, const std::string& it
         const auto meaning = std::find_if(meanings.begin(), meanings.end(), [&](const auto& m) {
             return layer && m.layer == layer;
         });
-        if (meaning != meanings.end())
-            eo.push_back({{"name", meaning->layer},
+        // Every band is one of the product's, so that eo:bands and
+        // raster:bands describe the same bands.
+        if (meaning == meanings.end())
+            throw AssetMismatch(path, "band " + std::to_string(b) + " is " +
+                                          (layer ? std::string("layer ") + layer : std::string("no layer")) +
+                                          " of this product, which has " + std::to_string(meanings.size()) +
+                                          " band(s)");
+        eo.push_back({{"name", meaning->layer},
                           {"common_name", CommonName(*meaning)},
                           {"description", meaning->description},
                           {"center_wavelength", meaning->centralWavelengthUm},
@@ -162,9 +198,43 @@ json ImageAsset(Product& product, const std::string& path, const std::string& it
         if (unit && *unit) r["unit"] = unit;
         bands.push_back(r);
     }
-    if (!eo.empty()) asset["eo:bands"] = eo;
+    asset["eo:bands"] = eo;
     asset["raster:bands"] = bands;
     return asset;
+}
+
+/// The quicklook: a PNG that names this product, in colour when the
+/// product has red, green and blue bands.
+void CheckQuicklook(Product& product, const std::string& path) {
+    RasterPtr raster = OpenAssetRaster(path);
+    CheckMadeFrom(*raster, product, path);
+    const auto& bands = product.Description().Bands();
+    const bool colour = std::count_if(bands.begin(), bands.end(), [](const alosjdescribe::BandMeaning& band) {
+                            return band.colour == GCI_RedBand || band.colour == GCI_GreenBand ||
+                                   band.colour == GCI_BlueBand;
+                        }) == 3;
+    if (raster->GetRasterCount() != (colour ? 3 : 1))
+        throw AssetMismatch(path, "has " + std::to_string(raster->GetRasterCount()) + " band(s); the quicklook of " +
+                                      product.SensorName() + " has " + (colour ? "3" : "1"));
+}
+
+/// The sensor model document of this product: the scene it describes is
+/// the product's.
+void CheckSensorModel(Product& product, const std::string& path) {
+    std::ifstream in(path);
+    const json model = json::parse(in, nullptr, false);
+    if (model.is_discarded() || !model.is_object() || !model.contains("alosjSensorModelVersion") ||
+        !model.contains("scene"))
+        throw AssetMismatch(path, "not a sensor model document (alosj sensor-model --json)");
+    if (!alosjdescribe::HasSensorModel(product.Dataset()))
+        throw AssetMismatch(path, "the product, " + product.SensorName() + " Level " + product.LevelName() +
+                                      ", has no sensor model");
+    const json mine = alosjdescribe::SensorModelJson(product.Dataset(), product.VolumePath());
+    product.CheckReports("exporting the sensor model");
+    for (const char* key : {"numLines", "numPixels", "sceneStartTime", "sceneCenterTime", "center", "corners"})
+        if (model["scene"].value(key, json()) != mine["scene"][key])
+            throw AssetMismatch(path, std::string("the sensor model of another scene: its ") + key +
+                                          " is not this product's");
 }
 
 json FileAsset(const std::string& path, const std::string& itemDirectory, const char* type, const char* title,
@@ -226,16 +296,27 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
     }
 
     json files = json::object();
+    std::map<std::string, std::string> pathOf;  // asset key → the file given
     for (const std::string& path : assets) {
         const std::string extension = fs::path(path).extension().string();
-        if (extension == ".tif" || extension == ".tiff")
-            files["image"] = ImageAsset(product, path, itemDirectory);
-        else if (extension == ".png")
-            files["thumbnail"] = FileAsset(path, itemDirectory, "image/png", "Quicklook", "thumbnail");
-        else if (extension == ".json")
-            files["sensor-model"] = FileAsset(path, itemDirectory, "application/json", "PRISM Level 1B1 sensor model", "metadata");
-        else
-            throw Failure(kExitUsage, "--asset " + path + ": a .tif, .png or .json file is expected");
+        const char* key = extension == ".tif" || extension == ".tiff" ? "image"
+                          : extension == ".png"                       ? "thumbnail"
+                          : extension == ".json"                      ? "sensor-model"
+                                                                      : nullptr;
+        if (!key) throw Failure(kExitUsage, "--asset " + path + ": a .tif, .png or .json file is expected");
+        if (pathOf.count(key))
+            throw Failure(kExitUsage, "--asset " + path + ": the Item already has " + pathOf[key] + " as its " +
+                                          key + " asset; give one file of each kind");
+        pathOf[key] = path;
+        if (std::string(key) == "image") {
+            files[key] = ImageAsset(product, path, itemDirectory);
+        } else if (std::string(key) == "thumbnail") {
+            CheckQuicklook(product, path);
+            files[key] = FileAsset(path, itemDirectory, "image/png", "Quicklook", "thumbnail");
+        } else {
+            CheckSensorModel(product, path);
+            files[key] = FileAsset(path, itemDirectory, "application/json", "PRISM Level 1B1 sensor model", "metadata");
+        }
     }
     item["assets"] = files;
     return item;
@@ -259,6 +340,7 @@ int RunStac(const StacOptions& options) {
     {
         std::ofstream out(staging.path(), std::ios::trunc);
         out << JsonText(item, 2) << "\n";
+        out.close();
         if (!out) throw Failure(kExitFailure, options.output + ": cannot be written");
     }
     PublishOutput(staging.path(), options.output, true, "alosj stac");

@@ -385,8 +385,10 @@ void ProductDescription::PlaceByGcps(std::vector<GroundControlPoint> gcps, int g
 
 void ProductDescription::Describe(CeosAlosjDataset& d) {
     // Bands.
-    static const char* const kAvnir2Bands[4] = {"Band 1, blue (0.42-0.50 um)", "Band 2, green (0.52-0.60 um)",
-                                                "Band 3, red (0.61-0.69 um)", "Band 4, near infrared (0.76-0.89 um)"};
+    // Viewers put the band's number before its description ("Band 1: …"):
+    // the description holds only what the band shows.
+    static const char* const kAvnir2Bands[4] = {"blue (0.42-0.50 um)", "green (0.52-0.60 um)", "red (0.61-0.69 um)",
+                                                "near infrared (0.76-0.89 um)"};
     static const GDALColorInterp kAvnir2Colours[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand, GCI_Undefined};
     char** layers = d.GetLayerNames();
     for (long b = 0; b < std::max(0L, d.GetNumOfLayers()); ++b) {
@@ -493,9 +495,11 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
     whole("GetPixelType", d.GetPixelType());
     whole("GetNumOfBytesPerPixel", d.GetNumOfBytesPerPixel());
     whole("GetStaggerPixelShift", d.GetStaggerPixelShift());
+    // File names without the directories they were read from: a copy of
+    // the metadata must not tell where the reader kept the product.
     for (long k = 0; k < d.GetImgFileCount(); ++k)
         if (const char* name = d.GetImageFileName(k))
-            q.emplace_back("GetImageFileName(" + std::to_string(k) + ")", name);
+            q.emplace_back("GetImageFileName(" + std::to_string(k) + ")", fs::path(name).filename().string());
     whole("GetSceneWidth", d.GetSceneWidth());
     whole("GetSceneHeight", d.GetSceneHeight());
     real("GetXPixelSize", d.GetXPixelSize());

@@ -101,7 +101,7 @@ constexpr const char* kRadianceUnit = "W m-2 sr-1 um-1";
 
 struct BandMeaning {
     std::string layer;        // "Layer_1" …
-    std::string description;  // "Band 1, blue (0.42-0.50 um)", "Panchromatic (0.52-0.77 um)"
+    std::string description;  // "blue (0.42-0.50 um)", "Panchromatic (0.52-0.77 um)"
     GDALColorInterp colour;   // AVNIR-2 blue, green, red, undefined (near infrared); PRISM grey
     double centralWavelengthUm = 0.0;
     double fwhmUm = 0.0;

@@ -250,6 +250,40 @@ AlosjGdalDataset::~AlosjGdalDataset() {
     }
 }
 
+char** AlosjGdalDataset::GetFileList() {
+    CPLStringList files;
+    auto add = [&](const std::string& path) {
+        VSIStatBufL stat;
+        if (!path.empty() && files.FindString(path.c_str()) < 0 && VSIStatL(path.c_str(), &stat) == 0 &&
+            VSI_ISREG(stat.st_mode))
+            files.AddString(path.c_str());
+    };
+    // The other files are named like the volume directory file with their
+    // own prefix in place of VOL; the image files as the library found them.
+    const std::string directory = CPLGetPath(volumePath_.c_str());
+    const std::string name = CPLGetFilename(volumePath_.c_str());
+    const std::string tail = name.size() > 4 ? name.substr(4) : std::string();
+    auto sibling = [&](const std::string& fileName) { return std::string(CPLFormFilename(directory.c_str(), fileName.c_str(), nullptr)); };
+    add(volumePath_);
+    add(sibling("LED-" + tail));
+    {
+        std::lock_guard<std::mutex> lock(productMutex_);
+        for (long k = 0; k < product_->GetImgFileCount(); ++k)
+            if (const char* image = product_->GetImageFileName(k)) add(image);
+    }
+    // One CCD file opened alone is still one file of the product.
+    if (singleCcd_)
+        for (int ccd = 1; ccd <= kMaxCcdNumber; ++ccd) add(sibling("IMG-0" + std::to_string(ccd) + "-" + tail));
+    add(sibling("TRL-" + tail));
+    add(sibling("SUP-" + tail));
+    add(sibling("summary.txt"));
+    // Beside the dataset: what PAM reads (the description may be the
+    // product's directory, which is no file to copy).
+    const CPLStringList beside(GDALPamDataset::GetFileList());
+    for (int i = 0; i < beside.size(); ++i) add(beside[i]);
+    return files.StealList();
+}
+
 CPLErr AlosjGdalDataset::IBuildOverviews(const char*, int, const int*, int, const int*, GDALProgressFunc, void*,
                                          CSLConstList) {
     CPLError(CE_Failure, CPLE_NotSupported,

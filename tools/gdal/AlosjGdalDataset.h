@@ -54,6 +54,12 @@ public:
     const OGRSpatialReference* GetGCPSpatialRef() const override;
     const GDAL_GCP* GetGCPs() override;
 
+    /// Every file of the product: the volume directory, leader, image and
+    /// trailer files, the supplemental file and summary.txt where there are
+    /// such, then what GDAL keeps beside the dataset (.aux.xml), so that
+    /// GDAL's copy, rename and delete take the product whole.
+    char** GetFileList() override;
+
     char** GetMetadataDomainList() override;
     char** GetMetadata(const char* domain = "") override;
     const char* GetMetadataItem(const char* name, const char* domain = "") override;
