@@ -59,6 +59,13 @@ public:
     int32_t layerType;
 };
 
+/// What GetSensorType and GetProductLevel give (-1: not determined).
+constexpr long CEOSALOSJ_SENSOR_PRISM = 0;
+constexpr long CEOSALOSJ_SENSOR_AVNIR2 = 1;
+constexpr long CEOSALOSJ_LEVEL_1A = 0;
+constexpr long CEOSALOSJ_LEVEL_1B1 = 1;
+constexpr long CEOSALOSJ_LEVEL_1B2 = 2;
+
 class CEOSALOSJ_API CeosAlosjDataset {
 public:
     /// Pixels by which neighbouring PRISM CCD image files overlap.

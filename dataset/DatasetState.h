@@ -75,11 +75,11 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
 
     // The numbers the public queries give (GetSensorType, GetProductLevel).
     static constexpr long kUnknown = -1;
-    static constexpr long kPrism = 0;
-    static constexpr long kAvnir2 = 1;
-    static constexpr long kLevel1A = 0;
-    static constexpr long kLevel1B1 = 1;
-    static constexpr long kLevel1B2 = 2;
+    static constexpr long kPrism = CEOSALOSJ_SENSOR_PRISM;
+    static constexpr long kAvnir2 = CEOSALOSJ_SENSOR_AVNIR2;
+    static constexpr long kLevel1A = CEOSALOSJ_LEVEL_1A;
+    static constexpr long kLevel1B1 = CEOSALOSJ_LEVEL_1B1;
+    static constexpr long kLevel1B2 = CEOSALOSJ_LEVEL_1B2;
     // How a PRISM product's CCD image files are opened.
     static constexpr long kNotPrism = 0;
     static constexpr long kAllCcds = 1;  // side by side

@@ -387,8 +387,9 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
     // Bands.
     // Viewers put the band's number before its description ("Band 1: …"):
     // the description holds only what the band shows.
-    static const char* const kAvnir2Bands[4] = {"blue (0.42-0.50 um)", "green (0.52-0.60 um)", "red (0.61-0.69 um)",
-                                                "near infrared (0.76-0.89 um)"};
+    // What each band shows; its wavelengths are the library's (the
+    // acquisition's centre and width).
+    static const char* const kAvnir2Bands[4] = {"blue", "green", "red", "near infrared"};
     static const GDALColorInterp kAvnir2Colours[4] = {GCI_BlueBand, GCI_GreenBand, GCI_RedBand, GCI_Undefined};
     char** layers = d.GetLayerNames();
     for (long b = 0; b < std::max(0L, d.GetNumOfLayers()); ++b) {
@@ -401,7 +402,7 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
             band.description = band.layer;
             band.colour = GCI_Undefined;
         } else {
-            band.description = "Panchromatic (0.52-0.77 um)";
+            band.description = "Panchromatic";
             band.colour = GCI_GrayIndex;
         }
         // One radiometry for all PRISM CCDs; AVNIR-2 band by band.
@@ -411,6 +412,12 @@ void ProductDescription::Describe(CeosAlosjDataset& d) {
             const CeosAlosjBandRadiometry& r = a.bands[radiometry];
             band.centralWavelengthUm = r.centralWavelength;
             band.fwhmUm = r.bandwidth;
+            if (r.centralWavelength > 0 && r.bandwidth > 0 && band.description != band.layer) {
+                char range[32];
+                std::snprintf(range, sizeof range, " (%.2f-%.2f um)", r.centralWavelength - r.bandwidth / 2,
+                              r.centralWavelength + r.bandwidth / 2);
+                band.description += range;
+            }
             band.gain = r.gain;
             band.offset = r.offset;
             // Level 1A's coefficients give no radiance, and are not judged.

@@ -38,11 +38,11 @@
 namespace alosjdescribe {
 
 // The numbers the library's classification queries give.
-constexpr long kPrism = 0;
-constexpr long kAvnir2 = 1;
-constexpr long kLevel1A = 0;
-constexpr long kLevel1B1 = 1;
-constexpr long kLevel1B2 = 2;
+constexpr long kPrism = CEOSALOSJ_SENSOR_PRISM;
+constexpr long kAvnir2 = CEOSALOSJ_SENSOR_AVNIR2;
+constexpr long kLevel1A = CEOSALOSJ_LEVEL_1A;
+constexpr long kLevel1B1 = CEOSALOSJ_LEVEL_1B1;
+constexpr long kLevel1B2 = CEOSALOSJ_LEVEL_1B2;
 
 /// The sensor a volume directory file's name announces (kPrism, kAvnir2,
 /// -1): the library's own rule, CeosAlosjSensorOfVolumeDirectoryName.
