@@ -59,7 +59,7 @@ std::vector<GeolocationUnit> UnitsOf(CeosAlosjDataset::State& s, int band, long 
         unit.line = a.coefficientSets[j + 3];
         return true;
     };
-    const BandLayout& layout = s.Layout(band);
+    const BandLayout& layout = s.Layout(band, false);  // the left cuts and shares
     for (const RowPart& part : layout.parts) {
         GeolocationUnit unit;
         unit.file = part.file;

@@ -107,11 +107,12 @@ void MakeLayout(CeosAlosjDataset::State& s, int band, long width, BandLayout& la
         if (avnir && !s.isGeocoded && widths) layout.staged.push_back(widths);  // its lines' dummy widths
     } else if (avnir && belowL2) {
         if (CeosAlosjImageFile* image = s.Image(band)) {
-            RowPart part = PartOf(s, band, 0, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1));
+            // The right cut is left to FinishRightCuts.
+            RowPart part = PartOf(s, band, 0, image->GetLeftDummyWidth(-1), 0);
             part.columnCount = width;
             part.shift = s.staggerPixelShift;
             part.deStagger = true;
-            Fit(part, width);
+            layout.rightCutsPending = true;
             layout.parts.push_back(part);
             layout.staged.push_back(image);
             // De-staggering reads a later line.  A product's shift is a few
@@ -121,6 +122,17 @@ void MakeLayout(CeosAlosjDataset::State& s, int band, long width, BandLayout& la
             layout.extraLines = std::clamp(s.staggerPixelShift, 0L, CeosAlosjImageFile::kMostBlockShift);
         }
     }
+}
+
+// An AVNIR-2 band's file is cut on the right by its smallest right dummy
+// width, which is read (and its damage reported) when the band's rows are
+// first read, not when only its geolocation or columns are asked for.
+void FinishRightCuts(BandLayout& layout, long width) {
+    for (RowPart& part : layout.parts) {
+        part.rightSkip = part.image->GetRightDummyWidth(-1);
+        Fit(part, width);
+    }
+    layout.rightCutsPending = false;
 }
 
 // The part of row `line` of a layout cut line by line: the skips are the
@@ -158,7 +170,7 @@ long CeosAlosjDataset::State::Width() {
     return width;
 }
 
-const BandLayout& CeosAlosjDataset::State::Layout(int band) {
+const BandLayout& CeosAlosjDataset::State::Layout(int band, bool forRows) {
     static const BandLayout none;
     BandLayout* layout = nullptr;
     if (IsPrism() && IsBelowLevel1B2()) {
@@ -173,6 +185,7 @@ const BandLayout& CeosAlosjDataset::State::Layout(int band) {
         MakeLayout(*this, band, Width(), *layout);
         layout->made = true;
     }
+    if (forRows && layout->rightCutsPending) FinishRightCuts(*layout, Width());
     return *layout;
 }
 
@@ -180,7 +193,7 @@ long CeosAlosjDataset::GetSceneWidth() const { return d->Width(); }
 
 long CeosAlosjDataset::GetColumnRanges(int band, CeosAlosjColumnRange* ranges, long most) const {
     if (band < 0 || band >= GetNumOfLayers()) return 0;
-    const BandLayout& layout = d->Layout(band);
+    const BandLayout& layout = d->Layout(band, false);
     long n = 0;
     for (const RowPart& part : layout.parts) {
         if (ranges && n < most) ranges[n] = CeosAlosjColumnRange{part.file, part.firstColumn, part.columnCount};

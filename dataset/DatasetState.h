@@ -68,6 +68,7 @@ struct CEOSALOSJ_NO_EXPORT BandLayout {
     /// it stages too (those de-staggering reads).
     std::vector<CeosAlosjImageFile*> staged;
     long extraLines = 0;
+    bool rightCutsPending = false;  // AVNIR-2 1A/1B1 until its rows are first read
     bool made = false;
 };
 
@@ -131,9 +132,13 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     bool geolocationMade = false;
 
     RowLayout rowLayout;
-    /// The scene width (GetSceneWidth) and the layout of band's rows, made on first use.
+    /// The scene width (GetSceneWidth) and the layout of band's rows, made on
+    /// first use.  Not forRows, the parts' reads may still lack their right
+    /// cuts (an AVNIR-2 band's smallest right dummy width is read when its
+    /// rows are first read, as only they need it): their files, shares and
+    /// left cuts are there.
     long Width();
-    const BandLayout& Layout(int band);
+    const BandLayout& Layout(int band, bool forRows = true);
 
     bool IsPrism() const { return sensorType == kPrism; }
     bool IsAvnir2() const { return sensorType == kAvnir2; }
