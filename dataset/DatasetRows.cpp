@@ -5,7 +5,8 @@
 // columns between its minimum dummy widths, every file after the first less
 // its first OVERLAPWIDTH valid columns.  Level 1B2 rows are cut by the dummy
 // widths of their own line (not at all when geocoded).  AVNIR-2 1A/1B1 rows
-// are de-staggered.
+// are de-staggered.  MakeLayout works this out once per band; the rows, their
+// staging, geolocation and GetColumnRanges all follow its layout.
 #include <algorithm>
 #include <cstring>
 #include <vector>
