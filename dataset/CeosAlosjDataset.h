@@ -66,6 +66,13 @@ constexpr long CEOSALOSJ_LEVEL_1A = 0;
 constexpr long CEOSALOSJ_LEVEL_1B1 = 1;
 constexpr long CEOSALOSJ_LEVEL_1B2 = 2;
 
+/// The raster columns of a band that one image file's lines give.
+struct CeosAlosjColumnRange {
+    long file;         ///< image file index, as in GetImageFileName
+    long firstColumn;  ///< the first raster column
+    long columnCount;  ///< raster columns from firstColumn on
+};
+
 class CEOSALOSJ_API CeosAlosjDataset {
 public:
     /// Pixels by which neighbouring PRISM CCD image files overlap.
@@ -137,6 +144,14 @@ public:
     long GetRows(int bandNum, unsigned long firstRow, unsigned long rowCount, unsigned char* buffer);
     long GetSceneWidth() const;
     long GetSceneHeight() const;
+    /// The image files whose lines make up the rows of band, left to right,
+    /// each with the raster columns it gives: the CCD files side by side
+    /// (each after the first less its overlap) for PRISM 1A and 1B1, the
+    /// band's one file across the whole row otherwise (Level 1B2 rows not
+    /// geocoded cut each line by its own dummy widths within it).  Stores
+    /// the first `most` ranges in ranges (which may be null with most 0) and
+    /// returns how many there are; 0 for a band the product does not have.
+    long GetColumnRanges(int band, CeosAlosjColumnRange* ranges, long most) const;
     /// @}
 
     /// @name Georeferencing

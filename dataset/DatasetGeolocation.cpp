@@ -44,8 +44,9 @@ void Gradient(const double* a, double x, double y, double& dx, double& dy) {
 
 namespace {
 
-/// The units of the raster of band; empty when there are none.
-std::vector<GeolocationUnit> UnitsOf(CeosAlosjDataset::State& s, int band, long width, long height) {
+/// The units of the raster of band, one per image file of its row layout;
+/// empty when there are none.
+std::vector<GeolocationUnit> UnitsOf(CeosAlosjDataset::State& s, int band, long height) {
     std::vector<GeolocationUnit> units;
     if (!s.leaderFile || s.imageFiles.empty()) return units;
     const AlosjLeaderFileAncillary1& a = s.leaderFile->Ancillary1();
@@ -58,57 +59,26 @@ std::vector<GeolocationUnit> UnitsOf(CeosAlosjDataset::State& s, int band, long 
         unit.line = a.coefficientSets[j + 3];
         return true;
     };
-    if (s.IsLevel1B2()) {
+    const BandLayout& layout = s.Layout(band, false);  // the left cuts and shares
+    for (const RowPart& part : layout.parts) {
         GeolocationUnit unit;
-        unit.file = s.IsPrism() ? 0 : band;
-        unit.latitude = a.level1B2Sets[0];
-        unit.longitude = a.level1B2Sets[1];
-        unit.pixel = a.level1B2Sets[2];
-        unit.line = a.level1B2Sets[3];
-        unit.endColumn = static_cast<double>(width);
-        if (!s.isGeocoded) unit.rowCut = s.IsPrism() ? s.Image(0) : s.Image(3);
-        unit.lastRow = std::max(0L, height - 1);
-        if (s.Image(unit.file)) units.push_back(unit);
-        return units;
-    }
-    if (s.IsAvnir2()) {
-        CeosAlosjImageFile* image = s.Image(band);
-        GeolocationUnit unit;
-        unit.file = band;
-        unit.endColumn = static_cast<double>(width);
-        if (image && ownSets(unit, band + 1)) {
-            unit.columnOffset = -static_cast<double>(image->GetLeftDummyWidth(-1));
-            units.push_back(unit);
+        unit.file = part.file;
+        unit.firstColumn = static_cast<double>(part.firstColumn);
+        unit.endColumn = static_cast<double>(part.firstColumn + part.columnCount);
+        if (s.IsLevel1B2()) {
+            // One set for the image, its rows cut line by line unless geocoded.
+            unit.latitude = a.level1B2Sets[0];
+            unit.longitude = a.level1B2Sets[1];
+            unit.pixel = a.level1B2Sets[2];
+            unit.line = a.level1B2Sets[3];
+            unit.rowCut = layout.widthsPerLine;
+            unit.lastRow = std::max(0L, height - 1);
+        } else {
+            // A set per CCD file (by its number) or AVNIR-2 band.
+            unit.columnOffset = static_cast<double>(part.firstColumn - part.leftSkip);
+            if (!ownSets(unit, s.IsPrism() ? part.image->GetCcdNumber() : band + 1)) continue;
         }
-        return units;
-    }
-    if (!s.OpensAllCcds()) {
-        const long k = s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber();
-        CeosAlosjImageFile* image = s.Image(k);
-        GeolocationUnit unit;
-        unit.file = k;
-        unit.endColumn = static_cast<double>(width);
-        if (image && ownSets(unit, image->GetCcdNumber())) {
-            unit.columnOffset = -static_cast<double>(image->GetLeftDummyWidth(-1));
-            units.push_back(unit);
-        }
-        return units;
-    }
-    // Stitched CCD files, as GetRow lays them side by side.
-    long start = 0;
-    for (size_t k = 0; k < s.imageFiles.size(); ++k) {
-        CeosAlosjImageFile& image = *s.imageFiles[k];
-        const long overlap = k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH;
-        const long left = image.GetLeftDummyWidth(-1) + overlap;
-        const long count = std::max(
-            0L, image.GetPixelsPerLine() - image.GetLeftDummyWidth(-1) - image.GetRightDummyWidth(-1) - overlap);
-        GeolocationUnit unit;
-        unit.file = static_cast<long>(k);
-        unit.columnOffset = static_cast<double>(start - left);
-        unit.firstColumn = static_cast<double>(start);
-        unit.endColumn = static_cast<double>(std::min(start + count, width));
-        if (count > 0 && ownSets(unit, image.GetCcdNumber())) units.push_back(unit);
-        start += count;
+        units.push_back(unit);
     }
     return units;
 }
@@ -205,10 +175,10 @@ Soundness Judge(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
 const std::vector<GeolocationUnit>& UnitsOfBand(CeosAlosjDataset& dataset, CeosAlosjDataset::State& s, int band) {
     if (!s.geolocationMade && s.leaderFile && !s.imageFiles.empty()) {
         s.geolocationMade = true;
-        const long width = dataset.GetSceneWidth(), height = dataset.GetSceneHeight();
+        const long height = dataset.GetSceneHeight();
         bool offScene = false, collapsed = false;
         for (long b = 0; b < std::max(0L, dataset.GetNumOfLayers()); ++b) {
-            std::vector<GeolocationUnit> units = UnitsOf(s, static_cast<int>(b), width, height);
+            std::vector<GeolocationUnit> units = UnitsOf(s, static_cast<int>(b), height);
             for (GeolocationUnit& unit : units) {
                 const Soundness soundness = Judge(dataset, unit);
                 unit.usable = soundness == Soundness::Sound;

@@ -89,6 +89,7 @@ long CeosAlosjDataset::FileOpen(const char*) {
         tstr_StringListFree(s.layerNames);
         s.layerNames = nullptr;
     }
+    s.rowLayout = RowLayout();
 
     long result = -1;
     s.volumeDirFile.reset(new (std::nothrow) CeosAlosjVolumeDirFile(s.volumeDirFilename.c_str()));
@@ -174,6 +175,7 @@ long CeosAlosjDataset::FileRead() {
     SetL1B2Option();
     SetMapProjection();
     for (auto& image : s.imageFiles) image->Read();
+    s.rowLayout = RowLayout();  // made again from what was read
     if (s.leaderFile && s.WidthFromSceneHeader() && s.leaderFile->SceneHeader().pixelsPerLine > s.WidestRecordedLine())
         terr_Warn("CeosAlosjDataset::FileRead", __LINE__,
                   "Scene header pixels per line exceed what the image records hold; rows are cut to the records");

@@ -5,7 +5,8 @@
 // columns between its minimum dummy widths, every file after the first less
 // its first OVERLAPWIDTH valid columns.  Level 1B2 rows are cut by the dummy
 // widths of their own line (not at all when geocoded).  AVNIR-2 1A/1B1 rows
-// are de-staggered.
+// are de-staggered.  MakeLayout works this out once per band; the rows, their
+// staging, geolocation and GetColumnRanges all follow its layout.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -27,98 +28,179 @@ long SpanOf(CeosAlosjImageFile& image, long leftSkip, long rightSkip) {
     return image.GetPixelsPerLine() - leftSkip - rightSkip;
 }
 
-
-// One image file's part of a row: the pixels of its line between the skips
-// (de-staggered by shift when deStagger), `count` bytes from `column` on.
-struct RowPart {
-    CeosAlosjImageFile* image = nullptr;
-    long column = 0;
-    long leftSkip = 0;
-    long rightSkip = 0;
-    long shift = 0;
-    bool deStagger = false;
-    long count = 0;
-};
-
 // The line of image a row reads.
 long LineOf(unsigned long row) { return static_cast<long>(std::min<unsigned long>(row, 0x7fffffffUL)); }
 
-// Calls visit with each part of row `row` of the band, left to right, and
-// returns the column behind the last.  Each part fits the room left in the
-// row: its right skip grows until the span fits, so that a file whose widths
-// disagree with the scene header can never write past the row.
-template <typename Visit>
-long ForEachRowPart(CeosAlosjDataset::State& s, int bandNum, unsigned long row, long width, Visit&& visit) {
-    long column = 0;
-    auto part = [&](CeosAlosjImageFile& image, long leftSkip, long rightSkip, long shift, bool deStagger) {
-        const long span = SpanOf(image, leftSkip, rightSkip);
-        const long room = width - column;
-        if (room <= 0 || span <= 0) return;
-        // The recorded pixels beyond the record are skipped on the right too.
-        rightSkip += image.Descriptor().numOfImagePixelsPerLine - image.GetPixelsPerLine();
-        if (span > room) rightSkip += span - room;
-        const RowPart fitted{&image, column, leftSkip, rightSkip, shift, deStagger,
-                             std::clamp(image.SpanCount(leftSkip, rightSkip), 0L, room)};
-        visit(fitted);
-        column += fitted.count;
-    };
+// Fits the read of part (its skips set) into the room the row has from its
+// first column on: the right skip grows until the span fits, so that a file
+// whose widths disagree with the scene header can never write past the row.
+// A read without room or pixels gets count 0 and reads nothing.
+void Fit(RowPart& part, long width) {
+    CeosAlosjImageFile& image = *part.image;
+    const long span = SpanOf(image, part.leftSkip, part.rightSkip);
+    const long room = width - part.firstColumn;
+    part.count = 0;
+    if (room <= 0 || span <= 0) return;
+    // The recorded pixels beyond the record are skipped on the right too.
+    part.rightSkip += image.Descriptor().numOfImagePixelsPerLine - image.GetPixelsPerLine();
+    if (span > room) part.rightSkip += span - room;
+    part.count = std::clamp(image.SpanCount(part.leftSkip, part.rightSkip), 0L, room);
+}
 
+// The part of image file k of a row, its share of the raster beginning at
+// column firstColumn, read between the skips.
+RowPart PartOf(CeosAlosjDataset::State& s, long k, long firstColumn, long leftSkip, long rightSkip) {
+    RowPart part;
+    part.file = k;
+    part.image = s.Image(k);
+    part.firstColumn = firstColumn;
+    part.leftSkip = leftSkip;
+    part.rightSkip = rightSkip;
+    return part;
+}
+
+// The one place the rows' make-up is worked out.  PRISM 1A/1B1 rows stitch
+// the CCD files (or are the selected one's), AVNIR-2 1A/1B1 rows are a band's
+// file de-staggered, and Level 1B2 rows are the band's file (PRISM: the one
+// image file) cut by the dummy widths of each line, of its own file for
+// PRISM and of the fourth file for AVNIR-2 (not at all when geocoded).
+void MakeLayout(CeosAlosjDataset::State& s, int band, long width, BandLayout& layout) {
     const bool prism = s.IsPrism();
     const bool avnir = s.IsAvnir2();
     const bool belowL2 = s.IsBelowLevel1B2();
+    if (s.imageFiles.empty()) return;
     if (prism && belowL2 && s.OpensAllCcds()) {
+        // Each file's valid columns less its overlap with the file to its
+        // left; a file without such columns has no share.
+        long column = 0;
         for (size_t k = 0; k < s.imageFiles.size(); ++k) {
             CeosAlosjImageFile& image = *s.imageFiles[k];
             const long overlap = k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH;
-            part(image, image.GetLeftDummyWidth(-1) + overlap, image.GetRightDummyWidth(-1), 0, false);
+            RowPart part = PartOf(s, static_cast<long>(k), column, image.GetLeftDummyWidth(-1) + overlap,
+                                  image.GetRightDummyWidth(-1));
+            Fit(part, width);
+            if (part.count <= 0) continue;
+            part.columnCount = part.count;
+            column += part.count;
+            layout.parts.push_back(part);
         }
+        for (const auto& image : s.imageFiles) layout.staged.push_back(image.get());
     } else if (prism && belowL2) {
-        if (CeosAlosjImageFile* image = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber()))
-            part(*image, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1), 0, false);
-    } else if ((prism || avnir) && s.IsLevel1B2()) {
-        // Level 1B2: PRISM cuts by the band's own line, AVNIR-2 by the fourth file's line.
-        CeosAlosjImageFile* image = s.Image(bandNum);
-        CeosAlosjImageFile* widths = prism ? image : s.Image(3);
-        if (image && widths) {
-            const long line = LineOf(row);
-            const long left = s.isGeocoded ? 0 : widths->GetLeftDummyWidth(line);
-            const long right = s.isGeocoded ? 0 : widths->GetRightDummyWidth(line);
-            part(*image, left, right, 0, false);
+        const long k = s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber();
+        if (CeosAlosjImageFile* image = s.Image(k)) {
+            RowPart part = PartOf(s, k, 0, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1));
+            part.columnCount = width;
+            Fit(part, width);
+            layout.parts.push_back(part);
+            layout.staged.push_back(image);
         }
+    } else if ((prism || avnir) && s.IsLevel1B2()) {
+        CeosAlosjImageFile* image = s.Image(band);
+        CeosAlosjImageFile* widths = prism ? image : s.Image(3);
+        if (!image) return;
+        RowPart part = PartOf(s, band, 0, 0, 0);
+        part.columnCount = width;
+        layout.cutLineByLine = !s.isGeocoded;
+        if (widths && s.isGeocoded) Fit(part, width);
+        if (widths && !s.isGeocoded) layout.widthsPerLine = widths;
+        layout.parts.push_back(part);
+        layout.staged.push_back(image);
+        if (avnir && !s.isGeocoded && widths) layout.staged.push_back(widths);  // its lines' dummy widths
     } else if (avnir && belowL2) {
-        if (CeosAlosjImageFile* image = s.Image(bandNum))
-            part(*image, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1), s.staggerPixelShift, true);
+        if (CeosAlosjImageFile* image = s.Image(band)) {
+            // The right cut is left to FinishRightCuts.
+            RowPart part = PartOf(s, band, 0, image->GetLeftDummyWidth(-1), 0);
+            part.columnCount = width;
+            part.shift = s.staggerPixelShift;
+            part.deStagger = true;
+            layout.rightCutsPending = true;
+            layout.parts.push_back(part);
+            layout.staged.push_back(image);
+            // De-staggering reads a later line.  A product's shift is a few
+            // lines; a larger one recorded in a damaged leader is not staged
+            // beyond this (those later lines are read one by one), so it
+            // cannot make the staging hold the file.
+            layout.extraLines = std::clamp(s.staggerPixelShift, 0L, CeosAlosjImageFile::kMostBlockShift);
+        }
     }
-    return column;
 }
 
-// Whether every row of the product is made of the same parts (only the line
-// differs): all but Level 1B2 cut line by line.
-bool RowsShareTheirParts(const CeosAlosjDataset::State& s) { return !(s.IsLevel1B2() && !s.isGeocoded); }
+// An AVNIR-2 band's file is cut on the right by its smallest right dummy
+// width, which is read (and its damage reported) when the band's rows are
+// first read, not when only its geolocation or columns are asked for.
+void FinishRightCuts(BandLayout& layout, long width) {
+    for (RowPart& part : layout.parts) {
+        part.rightSkip = part.image->GetRightDummyWidth(-1);
+        Fit(part, width);
+    }
+    layout.rightCutsPending = false;
+}
+
+// The part of row `line` of a layout cut line by line: the skips are the
+// dummy widths of that line of the widths file.
+void CutByLine(RowPart& part, CeosAlosjImageFile& widths, long line, long width) {
+    part.leftSkip = widths.GetLeftDummyWidth(line);
+    part.rightSkip = widths.GetRightDummyWidth(line);
+    Fit(part, width);
+}
 
 }  // namespace
 
-long CeosAlosjDataset::GetSceneWidth() const {
-    const State& s = *d;
+long CeosAlosjDataset::State::Width() {
+    if (rowLayout.widthMade) return rowLayout.width;
+    long width = 0;
     // No row is wider than the image records hold (FileRead warns of a
     // scene header that claims more): a damaged header must not make the
     // host allocate, zero and write gigabytes of rows no file holds.
-    if (s.WidthFromSceneHeader())
-        return s.leaderFile ? std::clamp<long>(s.leaderFile->SceneHeader().pixelsPerLine, 0, s.WidestRecordedLine())
-                            : 0;
-    if (!s.IsPrism() || s.imageFiles.empty()) return 0;
-
-    if (s.OpensAllCcds()) {
-        // Each file adds its valid columns less its overlap with the file to
-        // its left, and never less than nothing: a CCD file without valid
-        // columns (a lost descriptor) must not take columns from the others.
-        long width = 0;
-        for (size_t k = 0; k < s.imageFiles.size(); ++k)
-            width += std::max(0L, ValidWidth(*s.imageFiles[k]) - (k == 0 ? 0 : OVERLAPWIDTH));
-        return width;
+    if (WidthFromSceneHeader()) {
+        width = leaderFile ? std::clamp<long>(leaderFile->SceneHeader().pixelsPerLine, 0, WidestRecordedLine()) : 0;
+    } else if (IsPrism() && !imageFiles.empty()) {
+        if (OpensAllCcds()) {
+            // Each file adds its valid columns less its overlap with the file
+            // to its left, and never less than nothing: a CCD file without
+            // valid columns (a lost descriptor) must not take columns from
+            // the others.
+            for (size_t k = 0; k < imageFiles.size(); ++k)
+                width += std::max(0L, ValidWidth(*imageFiles[k]) - (k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH));
+        } else if (CeosAlosjImageFile* selected = Image(selectedCcdNumber - imageFiles[0]->GetCcdNumber())) {
+            width = std::max(0L, ValidWidth(*selected));
+        }
     }
-    CeosAlosjImageFile* selected = s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber());
-    return selected ? std::max(0L, ValidWidth(*selected)) : 0;
+    rowLayout.widthMade = true;
+    rowLayout.width = width;
+    return width;
+}
+
+const BandLayout& CeosAlosjDataset::State::Layout(int band, bool forRows) {
+    static const BandLayout none;
+    BandLayout* layout = nullptr;
+    if (IsPrism() && IsBelowLevel1B2()) {
+        layout = &rowLayout.prismCcds;  // every band is made of the CCD files
+    } else if (Image(band)) {
+        if (rowLayout.bands.size() != imageFiles.size()) rowLayout.bands.assign(imageFiles.size(), BandLayout());
+        layout = &rowLayout.bands[static_cast<size_t>(band)];
+    } else {
+        return none;
+    }
+    if (!layout->made) {
+        MakeLayout(*this, band, Width(), *layout);
+        layout->made = true;
+    }
+    if (forRows && layout->rightCutsPending) FinishRightCuts(*layout, Width());
+    return *layout;
+}
+
+long CeosAlosjDataset::GetSceneWidth() const { return d->Width(); }
+
+long CeosAlosjDataset::GetColumnRanges(int band, CeosAlosjColumnRange* ranges, long most) const {
+    if (band < 0 || band >= GetNumOfLayers()) return 0;
+    const BandLayout& layout = d->Layout(band, false);
+    long n = 0;
+    for (const RowPart& part : layout.parts) {
+        if (ranges && n < most) ranges[n] = CeosAlosjColumnRange{part.file, part.firstColumn, part.columnCount};
+        ++n;
+    }
+    return n;
 }
 
 long CeosAlosjDataset::GetSceneHeight() const {
@@ -127,21 +209,29 @@ long CeosAlosjDataset::GetSceneHeight() const {
 
 long CeosAlosjDataset::GetRow(int bandNum, unsigned long row, unsigned long, unsigned char** buffer) {
     if (!buffer || !*buffer) return 0;
-    const long width = GetSceneWidth();
+    State& s = *d;
+    const long width = s.Width();
     if (width == 0) return 0;
+    const BandLayout& layout = s.Layout(bandNum);
+    const long line = LineOf(row);
     unsigned char* out = *buffer;
     // Rather than zeroing the whole row before the reads, which costs about
     // as much as a read, only the bytes that no read filled are zeroed: those
     // of a failed read, and those behind the last part.
-    const long end = ForEachRowPart(*d, bandNum, row, width, [&](const RowPart& part) {
+    long end = 0;
+    for (const RowPart& fixed : layout.parts) {
+        RowPart part = fixed;
+        if (layout.widthsPerLine) CutByLine(part, *layout.widthsPerLine, line, width);
+        if (part.count <= 0) continue;
         bool filled = false;
-        unsigned char* target = out + part.column;
+        unsigned char* target = out + part.firstColumn;
         if (part.deStagger)
-            part.image->ReadLineDeStagger(LineOf(row), target, part.leftSkip, part.rightSkip, part.shift, filled);
+            part.image->ReadLineDeStagger(line, target, part.leftSkip, part.rightSkip, part.shift, filled);
         else
-            part.image->ReadLine(LineOf(row), target, part.leftSkip, part.rightSkip, filled);
+            part.image->ReadLine(line, target, part.leftSkip, part.rightSkip, filled);
         if (!filled) std::memset(target, 0, static_cast<size_t>(part.count));
-    });
+        end = part.firstColumn + part.count;
+    }
     std::memset(out + end, 0, static_cast<size_t>(width - end));
     return 0;
 }
@@ -151,15 +241,18 @@ namespace {
 // Reads rows [first, first + count) of rows that share their parts with one
 // scattered read per part; false when a part cannot be read that way (the
 // rows must then be read one by one).
-bool ReadRowBlock(CeosAlosjDataset::State& s, int bandNum, unsigned long first, unsigned long count, long width,
+bool ReadRowBlock(const BandLayout& layout, unsigned long first, unsigned long count, long width,
                   unsigned char* rows) {
     if (first + count > 0x7fffffffUL) return false;
     bool read = true;
-    const long end = ForEachRowPart(s, bandNum, first, width, [&](const RowPart& part) {
-        read = read && part.image->ReadLineBlock(LineOf(first), static_cast<long>(count), rows + part.column,
+    long end = 0;
+    for (const RowPart& part : layout.parts) {
+        if (part.count <= 0) continue;
+        read = read && part.image->ReadLineBlock(LineOf(first), static_cast<long>(count), rows + part.firstColumn,
                                                  static_cast<size_t>(width), part.leftSkip, part.rightSkip,
                                                  part.deStagger ? part.shift : 0) == part.count;
-    });
+        end = part.firstColumn + part.count;
+    }
     if (!read) return false;
     for (unsigned long r = 0; r < count; ++r)
         std::memset(rows + r * static_cast<size_t>(width) + end, 0, static_cast<size_t>(width - end));
@@ -170,18 +263,20 @@ bool ReadRowBlock(CeosAlosjDataset::State& s, int bandNum, unsigned long first, 
 
 long CeosAlosjDataset::GetRows(int bandNum, unsigned long firstRow, unsigned long rowCount, unsigned char* buffer) {
     State& s = *d;
-    const long width = GetSceneWidth();
+    const long width = s.Width();
     if (!buffer || width == 0 || rowCount == 0) return 0;
+    const BandLayout& layout = s.Layout(bandNum);
 
     // Rows made of the same parts are read straight into place, a block of
     // lines of each file with one scattered read.
     constexpr unsigned long kBlockRows = 512;
-    const bool shared = RowsShareTheirParts(s);
+    // (All but Level 1B2 rows not geocoded, which are cut line by line.)
+    const bool shared = !layout.cutLineByLine;
     unsigned long done = 0;
     while (shared && done < rowCount) {
         const unsigned long count = std::min(kBlockRows, rowCount - done);
         unsigned char* rows = buffer + static_cast<size_t>(done) * static_cast<size_t>(width);
-        if (!ReadRowBlock(s, bandNum, firstRow + done, count, width, rows)) break;
+        if (!ReadRowBlock(layout, firstRow + done, count, width, rows)) break;
         done += count;
     }
     if (done == rowCount) return 0;
@@ -189,25 +284,8 @@ long CeosAlosjDataset::GetRows(int bandNum, unsigned long firstRow, unsigned lon
     // Otherwise each file's records are staged a piece at a time and the
     // rows are read one by one from them: the very same row reads, so the
     // bytes and the reports are GetRow's.
-    std::vector<CeosAlosjImageFile*> files;
-    long extraLines = 0;
-    const bool belowL2 = s.IsBelowLevel1B2();
-    if (s.IsPrism() && belowL2 && s.OpensAllCcds()) {
-        for (const auto& image : s.imageFiles) files.push_back(image.get());
-    } else if (s.IsPrism() && belowL2) {
-        files.push_back(s.Image(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber()));
-    } else if (s.IsLevel1B2()) {
-        files.push_back(s.Image(bandNum));
-        if (s.IsAvnir2() && !s.isGeocoded) files.push_back(s.Image(3));  // its lines' dummy widths
-    } else if (s.IsAvnir2() && belowL2) {
-        files.push_back(s.Image(bandNum));
-        // AVNIR-2 de-staggering reads a later line.  A product's shift is a
-        // few lines; a larger one recorded in a damaged leader is not staged
-        // beyond this (those later lines are read one by one), so it cannot
-        // make the staging hold the file.
-        extraLines = std::clamp(s.staggerPixelShift, 0L, CeosAlosjImageFile::kMostBlockShift);
-    }
-    files.erase(std::remove(files.begin(), files.end(), nullptr), files.end());
+    const std::vector<CeosAlosjImageFile*>& files = layout.staged;
+    const long extraLines = layout.extraLines;
     long bytesPerRow = 0;
     for (CeosAlosjImageFile* image : files) bytesPerRow += image->RecordLength();
 

@@ -41,6 +41,47 @@ struct CEOSALOSJ_NO_EXPORT GeolocationUnit {
     }
 };
 
+/// One image file's part of a band's rows: the raster columns its lines
+/// give, and the read that puts them there.
+struct CEOSALOSJ_NO_EXPORT RowPart {
+    long file = -1;  // image file index
+    CeosAlosjImageFile* image = nullptr;
+    long firstColumn = 0;  // the file's share of the raster: [firstColumn, firstColumn + columnCount)
+    long columnCount = 0;
+    // The read: the pixels of a line between the skips, de-staggered by
+    // shift when deStagger, count bytes from firstColumn on (0 reads nothing).
+    long leftSkip = 0;
+    long rightSkip = 0;
+    long shift = 0;
+    bool deStagger = false;
+    long count = 0;
+};
+
+/// How the rows of a band are made of image file lines: worked out once
+/// (RowLayoutOf in DatasetRows.cpp) for rows, their staging and geolocation.
+struct CEOSALOSJ_NO_EXPORT BandLayout {
+    std::vector<RowPart> parts;  // left to right
+    /// Level 1B2 not geocoded: the file whose line gives each row's cut (the
+    /// one part's skips are then read line by line); null otherwise.
+    CeosAlosjImageFile* widthsPerLine = nullptr;
+    bool cutLineByLine = false;  // Level 1B2 not geocoded (with or without the widths file)
+    /// The files whose records GetRows stages, and the lines beyond a block
+    /// it stages too (those de-staggering reads).
+    std::vector<CeosAlosjImageFile*> staged;
+    long extraLines = 0;
+    bool rightCutsPending = false;  // AVNIR-2 1A/1B1 until its rows are first read
+    bool made = false;
+};
+
+/// The row layout of an opened product: its width and each band's layout,
+/// made when first asked for and forgotten when the descriptors are read again.
+struct CEOSALOSJ_NO_EXPORT RowLayout {
+    bool widthMade = false;
+    long width = 0;
+    BandLayout prismCcds;            // PRISM 1A and 1B1: one layout for every band
+    std::vector<BandLayout> bands;   // by image file index otherwise
+};
+
 struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     State() = default;
     ~State();
@@ -91,6 +132,15 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     std::vector<std::vector<GeolocationUnit>> geolocation;
     std::vector<std::vector<const GeolocationUnit*>> usableGeolocation;
     bool geolocationMade = false;
+
+    RowLayout rowLayout;
+    /// The scene width (GetSceneWidth) and the layout of band's rows, made on
+    /// first use.  Not forRows, the parts' reads may still lack their right
+    /// cuts (an AVNIR-2 band's smallest right dummy width is read when its
+    /// rows are first read, as only they need it): their files, shares and
+    /// left cuts are there.
+    long Width();
+    const BandLayout& Layout(int band, bool forRows = true);
 
     bool IsPrism() const { return sensorType == kPrism; }
     bool IsAvnir2() const { return sensorType == kAvnir2; }

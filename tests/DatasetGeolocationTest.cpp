@@ -59,3 +59,24 @@ TEST(Geolocation, PolynomialsGiveTheRenderedGeometryAndTheInverseUndoesThemAcros
     EXPECT_EQ(product->PixelToLatLon(0, 10, 2, &latitude, &longitude), ALOSJ_LOCATE_NO_POLYNOMIALS);
     EXPECT_EQ(product->LatLonToPixel(0, 35.1, 138.6, &pixel, &line), ALOSJ_LOCATE_NO_POLYNOMIALS);
 }
+
+// Locating needs an AVNIR-2 band's left cut only: its smallest right dummy
+// width is read, and a damaged one reported, by the band's first row read.
+TEST(Geolocation, AvnirRightDummyWidthsAreReadByTheRowsNotByLocating) {
+    const SampleScene scene({Sensor::Avnir2, 1, SampleSize::Tiny});
+    ProductRecipe recipe = scene.Product();
+    const auto right = recipe.image.rightDummyWidth;
+    // The first line of band 0 claims more right dummy pixels than it holds.
+    recipe.image.rightDummyWidth = [right](int file, int line) {
+        return file == 0 && line == 0 ? 1000000 : right(file, line);
+    };
+    TempDir dir;
+    const ProductFiles files = WriteProduct(dir.path(), recipe);
+    auto product = OpenAndRead(files.volume);
+    ReportCapture reports;
+    double latitude = 0, longitude = 0;
+    ASSERT_EQ(product->PixelToLatLon(0, 1.5, 1.5, &latitude, &longitude), ALOSJ_LOCATE_OK);
+    EXPECT_EQ(reports.Summary(), std::vector<std::string>{});
+    Row(*product, 0, 1);
+    EXPECT_TRUE(reports.Has("ImageFileImageLine::Read", "Dummy width beyond the line"));
+}

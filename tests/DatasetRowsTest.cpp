@@ -248,3 +248,36 @@ TEST(DatasetRows, ManyRowsAtOnceAreGetRowsBytesAndReportsForEveryKind) {
             }
     }
 }
+
+TEST(DatasetRows, ColumnRangesNameTheFileOfEveryColumnOfTheRow) {
+    // Four CCD files of 5000 pixels, at least 30 and 20 dummy pixels: the
+    // first gives 4950 columns, each other 4950 less its 32 overlapping ones.
+    WrittenProduct p(FourCcdProduct());
+    auto dataset = OpenAndRead(p.files.volume);
+    CeosAlosjColumnRange ranges[5] = {};
+    ranges[2].file = 77;
+    ASSERT_EQ(dataset->GetColumnRanges(0, ranges, 2), 4);
+    EXPECT_EQ(ranges[2].file, 77) << "a range beyond `most` was stored";
+    ASSERT_EQ(dataset->GetColumnRanges(0, ranges, 5), 4);
+    const std::vector<unsigned char> row = Row(*dataset, 0, 2);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(ranges[k].file, k);
+        EXPECT_EQ(ranges[k].firstColumn, k == 0 ? 0 : 4950 + (k - 1) * 4918) << "file " << k;
+        ASSERT_EQ(ranges[k].columnCount, k == 0 ? 4950 : 4918) << "file " << k;
+        // The range's first and last columns show the file's first and last valid pixels.
+        EXPECT_EQ(row[ranges[k].firstColumn], ImagePixel(p.recipe.image, k, 2, k == 0 ? 30 : 62)) << "file " << k;
+        EXPECT_EQ(row[ranges[k].firstColumn + ranges[k].columnCount - 1], ImagePixel(p.recipe.image, k, 2, 4979));
+    }
+    EXPECT_EQ(dataset->GetColumnRanges(1, ranges, 5), 0);  // PRISM has one band
+
+    // An AVNIR-2 band's row is its own file's, across the whole row.
+    WrittenProduct avnir(Avnir2Product(1));
+    auto bands = OpenAndRead(avnir.files.volume);
+    for (int band = 0; band < 4; ++band) {
+        ASSERT_EQ(bands->GetColumnRanges(band, ranges, 5), 1);
+        EXPECT_EQ(ranges[0].file, band);
+        EXPECT_EQ(ranges[0].firstColumn, 0);
+        EXPECT_EQ(ranges[0].columnCount, bands->GetSceneWidth());
+    }
+    EXPECT_EQ(bands->GetColumnRanges(4, nullptr, 0), 0);
+}

@@ -326,18 +326,24 @@ bool ProductDescription::PlaceByPolynomials(CeosAlosjDataset& d, int geographicE
     // seams included) and nodes between, so that a thin-plate spline or a
     // polynomial through them follows the geometry within a tenth of a pixel.
     std::vector<double> columns;
-    long file = d.GetImageFileIndexAt(0, 0.5, 0.5);
-    long start = 0;
-    for (long x = 1; x <= width_; ++x) {
-        const long here = x < width_ ? d.GetImageFileIndexAt(0, x + 0.5, 0.5) : -2;
-        if (here == file) continue;
-        const double first = start + 0.5, last = x - 0.5;
+    auto share = [&](long start, long end) {  // columns [start, end)
+        const double first = start + 0.5, last = end - 0.5;
         const int between = static_cast<int>(std::ceil((last - first) / (width / kGcpSteps)));
         for (int k = 0; k <= std::max(1, between); ++k)
             columns.push_back(first + (last - first) * k / std::max(1, between));
-        file = here;
-        start = x;
+    };
+    std::vector<CeosAlosjColumnRange> ranges(static_cast<size_t>(std::max(0L, d.GetColumnRanges(0, nullptr, 0))));
+    ranges.resize(static_cast<size_t>(d.GetColumnRanges(0, ranges.data(), static_cast<long>(ranges.size()))));
+    long start = 0;  // columns before it are placed
+    for (const CeosAlosjColumnRange& range : ranges) {
+        const long first = std::clamp(range.firstColumn, start, width_);
+        const long end = std::clamp(range.firstColumn + range.columnCount, first, width_);
+        if (first == end) continue;
+        if (start < first) share(start, first);  // columns no file gives
+        share(first, end);
+        start = end;
     }
+    if (start < width_) share(start, width_);
     std::vector<double> rows;
     for (int k = 0; k <= kGcpSteps; ++k) rows.push_back(0.5 + (height - 1.0) * k / kGcpSteps);
 
