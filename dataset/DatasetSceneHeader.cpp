@@ -35,25 +35,8 @@ int32_t LongAt(const char* text, int start, int count) {
     return static_cast<int32_t>(tstr_StringToL(text, start, count));
 }
 
-/// "13Oct06" → 2006-10-13, in any case; false when the text is no such date.
-bool CheckedDate(const char* text, int32_t& year, int32_t& month, int32_t& day) {
-    static const char* const kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    const long d = DigitsAt(text, 0, 2), y = DigitsAt(text, 5, 2);
-    if (d < 1 || d > 31 || y < 0 || std::strlen(text) < 5) return false;
-    std::string name(text + 2, 3);
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (int m = 0; m < 12; ++m)
-        if (name == kMonths[m]) {
-            year = static_cast<int32_t>(2000 + y);
-            month = m + 1;
-            day = static_cast<int32_t>(d);
-            return true;
-        }
-    return false;
-}
-
-/// The month of a three-letter name in any case, 0 for none.
+/// The month of the three-letter name at index 2 of a "ddMmmyy" date, in
+/// any case; 0 for none.
 int32_t MonthOfName(const char* text) {
     static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -66,6 +49,17 @@ int32_t MonthOfName(const char* text) {
         }
     tmsc_HeapFree(name);
     return month;
+}
+
+/// "13Oct06" → 2006-10-13, in any case; false when the text is no such date.
+bool CheckedDate(const char* text, int32_t& year, int32_t& month, int32_t& day) {
+    const long d = DigitsAt(text, 0, 2), y = DigitsAt(text, 5, 2);
+    if (d < 1 || d > 31 || y < 0) return false;
+    month = MonthOfName(text);
+    if (month == 0) return false;
+    year = static_cast<int32_t>(2000 + y);
+    day = static_cast<int32_t>(d);
+    return true;
 }
 
 /// The centre time's digits: yyyymmddhhmmss, milliseconds, microseconds.

@@ -560,16 +560,17 @@ class FailingServerTest(unittest.TestCase):
 
     def test_a_stalled_server_is_given_up_by_default(self):
         released = threading.Event()
-        self.addCleanup(released.set)
 
         class Stalling(RangeHandler):
             def send_head(self):
                 released.wait(300)
                 return None
 
+        path = self.serve(Stalling)
+        self.addCleanup(released.set)  # runs first: the stalled handlers end before the server closes
         # The defaults give up a silent server after seconds; without them
         # the command would wait for ever (here: until the run's timeout).
-        result = run(ALOSJ, "info", self.serve(Stalling), timeout=120)
+        result = run(ALOSJ, "info", path, timeout=120)
         self.assertEqual(1, result.returncode, result.stderr)
         self.assertIn("cannot be reached", result.stderr)
 

@@ -230,7 +230,7 @@ json FailureLine(const std::string& source, const std::string& error) {
 
 /// One product's outputs, the Item last.
 struct Outputs {
-    std::string directory, image, quicklook, sensorModel, item;
+    std::string directory, image, style, quicklook, sensorModel, item;
     std::vector<std::string> Assets() const {
         std::vector<std::string> assets = {image, quicklook};
         if (!sensorModel.empty()) assets.push_back(sensorModel);
@@ -238,6 +238,7 @@ struct Outputs {
     }
     std::vector<std::string> All() const {
         std::vector<std::string> all = Assets();
+        all.push_back(style);  // the export's QGIS style, beside the image
         all.push_back(item);
         return all;
     }
@@ -247,6 +248,7 @@ Outputs PlanOutputs(const std::string& out, const std::string& id, bool sensorMo
     Outputs o;
     o.directory = (fs::path(out) / id).string();
     o.image = (fs::path(o.directory) / (id + ".tif")).string();
+    o.style = (fs::path(o.directory) / (id + ".qml")).string();
     o.quicklook = (fs::path(o.directory) / (id + "-quicklook.png")).string();
     if (sensorModel) o.sensorModel = (fs::path(o.directory) / (id + "-sensor-model.json")).string();
     o.item = (fs::path(o.directory) / (id + ".json")).string();
@@ -314,8 +316,10 @@ const char* const kParentVariable = "ALOSJ_BATCH_PARENT";
 /// A child of alosj batch ends (SIGTERM, which removes its temporaries)
 /// when the batch does, however that ends.
 void EndWithParent() {
-    const char* parent = std::getenv(kParentVariable);
-    if (!parent) return;
+    const char* variable = std::getenv(kParentVariable);
+    if (!variable) return;
+    const std::string parent = variable;
+    ::unsetenv(kParentVariable);  // for this process alone, never for what it starts
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     // The batch may have ended before the line above.
     if (std::to_string(::getppid()) != parent)
@@ -353,7 +357,11 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
     RemoveStaleTemporaries(outputs.directory);
     const json recipe = Recipe(source, options);
     const json recorded = RecordedRecipe(outputs.item);
-    if (recorded.is_object() && RecordedSource(recorded) != RecordedSource(recipe))
+    // Another product that is still where the Item says holds the id; a
+    // source that moved (its old place is gone) is the same product.
+    VSIStatBufL stat;
+    if (recorded.is_object() && RecordedSource(recorded) != RecordedSource(recipe) &&
+        VSIStatExL(RecordedSource(recorded).c_str(), &stat, VSI_STAT_EXISTS_FLAG) == 0)
         throw Failure(kExitFailure, outputs.directory + " holds " + id + " converted from " +
                                         RecordedSource(recorded) + "; " + source +
                                         " has the same id and is not converted (remove that directory to convert "
@@ -680,6 +688,7 @@ int RunCatalog(const CatalogOptions& options) {
 
 int RunBatch(const BatchOptions& given) {
     alosjdescribe::MountGdalVirtualFileSystems();
+    alosjdescribe::SetRemoteReadDefaults();
     GdalSession gdal;
     BatchOptions options = given;
     if (options.out.empty() && !options.list) throw Failure(kExitUsage, "batch: --out is required (except with --list)");

@@ -164,7 +164,13 @@ void RemoveTemporariesOnSignals() {
     struct sigaction action {};
     action.sa_handler = RemoveTemporariesAndEnd;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller had ignored (a job started with `&` without
+        // job control ignores SIGINT) stays ignored.
+        struct sigaction previous {};
+        if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix) {
@@ -177,7 +183,7 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& pre
 }
 
 FileLock::FileLock(const std::string& path, const std::string& holder, bool wait) : path_(path) {
-    for (;;) {
+    for (int silentHolders = 0;;) {
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) throw Failure(kExitFailure, path + ": cannot be made: " + std::strerror(errno));
         int locked;
@@ -197,6 +203,9 @@ FileLock::FileLock(const std::string& path, const std::string& holder, bool wait
                 if (got <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             ::close(fd);
+            // A holder that says nothing only looked for a stale lock and
+            // lets it go at once: try again.
+            if (got <= 0 && ++silentHolders < 10) continue;
             holder_.assign(text, got > 0 ? static_cast<size_t>(got) : 0);
             return;
         }

@@ -71,14 +71,19 @@ void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
 
 std::string FindVolumeDirectoryFile(const std::string& given) {
     alosjdescribe::MountGdalVirtualFileSystems();
+    alosjdescribe::SetRemoteReadDefaults();
     // A zip or tar file is read as the directory it holds.
     const std::string archive = alosjdescribe::ArchiveDirectoryName(given);
     const std::string path = archive.empty() ? given : archive;
     VSIStatBufL stat;
     CPLErrorReset();
     if (VSIStatExL(path.c_str(), &stat, VSI_STAT_EXISTS_FLAG | VSI_STAT_NATURE_FLAG) != 0) {
-        // A server that does not answer is not a missing file.
-        if (CPLGetLastErrorType() != CE_None)
+        // A server that does not answer is not a missing file; a damaged
+        // local archive is said to be one below.
+        const bool remote = path.compare(0, 4, "/vsi") == 0 && path.compare(0, 8, "/vsizip/") != 0 &&
+                            path.compare(0, 8, "/vsitar/") != 0 && path.compare(0, 9, "/vsigzip/") != 0 &&
+                            path.compare(0, 8, "/vsimem/") != 0;
+        if (remote && CPLGetLastErrorType() != CE_None)
             throw Unreadable(given, std::string("cannot be reached: ") + CPLGetLastErrorMsg());
         throw Unreadable(given, archive.empty() ? "no such file or directory" : "not a readable archive");
     }

@@ -131,9 +131,12 @@ std::string CornerProblem(const CeosAlosjDataset& d) {
     std::string bad;
     double lat[4], lon[4];
     for (int c = 0; c < 4; ++c) {
-        (d.*kCorners[c].query)(&lat[c], &lon[c]);
+        // Named first: GCC's bounds check misreads an array index inside a
+        // call through a member pointer.
+        const Corner& corner = kCorners[c];
+        (d.*corner.query)(&lat[c], &lon[c]);
         if (!IsPlaceOnEarth(lat[c], lon[c]))
-            Append(bad, std::string(kCorners[c].key) + " " + Number(lat[c]) + ", " + Number(lon[c]));
+            Append(bad, std::string(corner.key) + " " + Number(lat[c]) + ", " + Number(lon[c]));
     }
     if (!bad.empty()) return "corner coordinates that are no places on Earth (" + bad + ")";
     // The shoelace area of UL, UR, LR, LL: a quadrilateral of no area (all

@@ -144,12 +144,12 @@ void MountGdalVirtualFileSystems() {
         // unless told not to; nothing is written beside what is read.
         if (!CPLGetConfigOption("CPL_VSIL_GZIP_WRITE_PROPERTIES", nullptr))
             CPLSetConfigOption("CPL_VSIL_GZIP_WRITE_PROPERTIES", "NO");
-        // A web server or object store that stops answering is given up
-        // rather than waited on for ever, and one that fails for a moment is
-        // asked again; the user's own setting of an option wins.
-        for (const auto& [option, value] : kRemoteReadDefaults)
-            if (!CPLGetConfigOption(option, nullptr)) CPLSetConfigOption(option, value);
     });
+}
+
+void SetRemoteReadDefaults() {
+    for (const auto& [option, value] : kRemoteReadDefaults)
+        if (!CPLGetConfigOption(option, nullptr)) CPLSetConfigOption(option, value);
 }
 
 std::string ArchiveDirectoryName(const std::string& path) {
