@@ -104,9 +104,11 @@ bool AllFinite(const double* a) {
     return true;
 }
 
-/// A latitude and longitude that name a place on Earth: finite, latitude
-/// within ±90°, longitude within ±360° (beyond ±180° it goes on round).
-bool IsPlaceOnEarth(double latitude, double longitude) {
+/// A latitude and longitude within range: finite, latitude within ±90°,
+/// longitude within ±360° (beyond ±180° it goes on round).  Unlike the
+/// tools' test of a place, (0, 0) passes: a polynomial is judged by its
+/// distance from the scene's corners.
+bool IsWithinLatLonRange(double latitude, double longitude) {
     return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90 &&
            std::fabs(longitude) <= 360;
 }
@@ -142,7 +144,8 @@ Soundness Judge(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
         for (double y : {0.0, height}) {
             double la, lo;
             Forward(unit, x, y, la, lo);
-            if (!IsPlaceOnEarth(la, lo) || !(nearestCorner(la, lo) <= kBelievableDistance)) return Soundness::Missing;
+            if (!IsWithinLatLonRange(la, lo) || !(nearestCorner(la, lo) <= kBelievableDistance))
+                return Soundness::Missing;
         }
     // Inside, no position lies further from the scene's corners than they
     // lie apart, and more: a cubic can bulge between corners it places well.
@@ -159,7 +162,7 @@ Soundness Judge(const CeosAlosjDataset& dataset, const GeolocationUnit& unit) {
             const double y = height * j / kCheckSteps;
             double la, lo;
             Forward(unit, x, y, la, lo);
-            if (!IsPlaceOnEarth(la, lo) || !(nearestCorner(la, lo) <= reach)) return Soundness::OffScene;
+            if (!IsWithinLatLonRange(la, lo) || !(nearestCorner(la, lo) <= reach)) return Soundness::OffScene;
             const double p = StoredPixel(unit, x, y), l = y + kPolynomialOrigin;
             double a, b, c, e;
             Gradient(unit.latitude, p, l, a, b);

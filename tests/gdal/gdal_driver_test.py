@@ -474,9 +474,10 @@ class StacTest(ProductTestCase):
         dataset = gdal.GetDriverByName("GTiff").Create(foreign, 8, 8, 1)
         dataset.GetRasterBand(1).Fill(7)
         dataset = None
-        second_png = self.output("second.png")
+        second_png = self.output("second.PNG")
         shutil.copy(prism_png, second_png)
-        # The quicklook of the same product under a second name is still its own.
+        # The quicklook of the same product under a second name, its ending
+        # in capitals, is still its own.
         result = run(ALOSJ, "-q", "stac", prism, "--asset", prism_tif, "--asset", second_png, "--asset", prism_model)
         self.assertEqual(0, result.returncode, result.stderr)
         refused = [

@@ -69,17 +69,9 @@ double PeakMemoryMb(const struct rusage& usage) { return static_cast<double>(usa
 
 double Rounded(double value) { return std::round(value * 100.0) / 100.0; }
 
-/// Writes text to path under a temporary name beside it, then renames it.
-void WriteFileWhole(const std::string& path, const std::string& text) {
-    OutputFile staging(CreateUniqueFileBeside(path, ".json"));
-    {
-        std::ofstream out(staging.path(), std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) throw Failure(kExitFailure, path + ": cannot be written");
-    }
-    PublishOutput(staging.path(), path, true, "alosj");
-    staging.Keep();
+/// Writes a JSON document whole to path, replacing what was there.
+void WriteJsonFile(const std::string& path, const json& document) {
+    WriteTextFile(path, JsonText(document, 2) + "\n", true, "alosj");
 }
 
 bool IsVolumeName(const std::string& name) { return alosjdescribe::SensorOfVolumeDirectoryName(name) >= 0; }
@@ -396,14 +388,14 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
     if (!outputs.sensorModel.empty()) {
         const json model = alosjdescribe::SensorModelJson(product.Dataset(), product.VolumePath());
         product.CheckReports("exporting the sensor model");
-        WriteFileWhole(outputs.sensorModel, JsonText(model, 2) + "\n");
+        WriteJsonFile(outputs.sensorModel, model);
     }
     GdalSession gdal;
     json item = StacItem(product, outputs.Assets(), outputs.item, CollectionId(options.out));
     item["properties"]["processing:lineage"] =
         std::string("Converted by alosj ") + ALOSJ_VERSION + " from " + source + (options.warp ? ", map-projected" : "");
     item["properties"]["processing:expression"] = {{"format", kRecipeFormat}, {"expression", recipe}};
-    WriteFileWhole(outputs.item, JsonText(item, 2) + "\n");
+    WriteJsonFile(outputs.item, item);
     line["status"] = "converted";
     line["outputs"] = outputs.All();
     return 0;
@@ -546,15 +538,15 @@ int RunConvert(const ConvertOptions& given) {
     return status;
 }
 
+namespace {
+
 /// Four finite numbers, west, south, east, north, within ±180 and ±90.
-static bool IsBoundingBox(const json& bbox) {
+bool IsBoundingBox(const json& bbox) {
     if (!bbox.is_array() || bbox.size() != 4) return false;
     for (size_t k = 0; k < 4; ++k)
         if (!bbox[k].is_number() || !(std::fabs(bbox[k].get<double>()) <= (k % 2 ? 90.0 : 180.0))) return false;
     return bbox[0].get<double>() <= bbox[2].get<double>() && bbox[1].get<double>() <= bbox[3].get<double>();
 }
-
-namespace {
 
 /// A relative href of the Item in OUT/<id>/ as seen from OUT, or (`absolute`)
 /// as an absolute path.
@@ -666,7 +658,7 @@ int WriteCollection(const std::string& out) {
     if (!gsds.empty()) summaries["gsd"] = gsds;
     collection["summaries"] = summaries;
     collection["links"] = links;
-    WriteFileWhole((fs::path(out) / kCollectionFile).string(), JsonText(collection, 2) + "\n");
+    WriteJsonFile((fs::path(out) / kCollectionFile).string(), collection);
     // The Items as one STAC ItemCollection (a GeoJSON FeatureCollection),
     // which GDAL's STACIT driver opens as one mosaic.
     const json itemCollection = {
@@ -674,7 +666,7 @@ int WriteCollection(const std::string& out) {
         {"features", features},
         {"links", json::array({{{"rel", "root"}, {"href", std::string("./") + kCollectionFile}, {"type", "application/json"}},
                                {{"rel", "parent"}, {"href", std::string("./") + kCollectionFile}, {"type", "application/json"}}})}};
-    WriteFileWhole((fs::path(out) / kItemsFile).string(), JsonText(itemCollection, 2) + "\n");
+    WriteJsonFile((fs::path(out) / kItemsFile).string(), itemCollection);
     return placed;
 }
 

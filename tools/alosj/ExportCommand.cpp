@@ -7,11 +7,9 @@
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <limits>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -207,37 +205,30 @@ constexpr long kStretchRows = 512;
 /// when fewer than three are written.
 std::vector<int> ShownBands(const alosjdescribe::ProductDescription& description, const std::vector<int>& bands) {
     std::vector<int> shown;
-    for (GDALColorInterp colour : {GCI_RedBand, GCI_GreenBand, GCI_BlueBand})
-        for (size_t k = 0; k < bands.size(); ++k)
-            if (description.Bands()[bands[k]].colour == colour) shown.push_back(static_cast<int>(k) + 1);
-    if (shown.size() == 3) return shown;
+    for (size_t k : ColourPositions(description, bands)) shown.push_back(static_cast<int>(k) + 1);
+    if (!shown.empty()) return shown;
     if (bands.size() >= 3) return {1, 2, 3};
     return {1};
 }
 
 /// The QGIS layer style (.qml) of the output: QGIS puts bands 1, 2, 3 on
 /// red, green and blue whatever their colours, so the style says which band
-/// is which, stretched as the quicklook stretches: each band's 2nd
-/// percentile to black, one span common to the bands (the widest 2nd to
-/// 98th percentile span) to white, from rows spread over the scene.
+/// is which, stretched as the quicklook stretches (StretchOf), from rows
+/// spread over the scene.
 std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radiance) {
     const alosjdescribe::ProductDescription& description = product.Description();
     const std::vector<int> shown = ShownBands(description, bands);
-    std::vector<int> low;
-    int span = 1;
+    std::vector<std::array<uint64_t, 256>> histograms(shown.size());
     std::vector<unsigned char> row(static_cast<size_t>(product.Width()));
     const long step = std::max(1L, product.Height() / kStretchRows);
-    for (int position : shown) {
-        std::array<uint64_t, 256> histogram{};
+    for (size_t k = 0; k < shown.size(); ++k)
         for (long r = step / 2; r < product.Height(); r += step) {
             unsigned char* data = row.data();
-            product.Dataset().GetRow(bands[position - 1], static_cast<unsigned long>(r), 0, &data);
-            for (unsigned char v : row) ++histogram[v];
+            product.Dataset().GetRow(bands[shown[k] - 1], static_cast<unsigned long>(r), 0, &data);
+            for (unsigned char v : row) ++histograms[k][v];
         }
-        low.push_back(Percentile(histogram, 0.02));
-        span = std::max(span, Percentile(histogram, 0.98) - low.back());
-    }
     product.CheckReports("reading rows for the display stretch");
+    const DisplayStretch stretch = StretchOf(histograms);
 
     auto number = [](double value) {
         char text[32];
@@ -249,7 +240,7 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
     // give it (QGIS applies them).
     auto enhancement = [&](const char* element, size_t k) {
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[shown[k] - 1]];
-        double minimum = std::max(1, low[k]), maximum = std::min(255, low[k] + span);
+        double minimum = std::max(1, stretch.low[k]), maximum = std::min(255, stretch.low[k] + stretch.span);
         if (radiance || meaning.calibrated) {
             minimum = meaning.gain * minimum + meaning.offset;
             maximum = meaning.gain * maximum + meaning.offset;
@@ -288,17 +279,10 @@ std::string StylePath(const std::string& output) {
     return std::filesystem::path(output).replace_extension(".qml").string();
 }
 
-/// The ending of a file name, in lower case: ".tif".
-std::string Ending(const std::string& path) {
-    std::string ending = std::filesystem::path(path).extension().string();
-    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ending;
-}
-
 /// Refuses what the output's name or the compression options would make
 /// something else than asked for.
 void CheckOutputOptions(const ExportOptions& options) {
-    const std::string ending = Ending(options.output);
+    const std::string ending = LowerCaseEnding(options.output);
     if (ending != ".tif" && ending != ".tiff")
         throw Failure(kExitUsage, options.output + ": alosj export writes GeoTIFF files, named .tif or .tiff");
     if (options.level == 0) return;
@@ -409,12 +393,7 @@ int RunExport(const ExportOptions& options) {
     }
     // The QGIS style beside it, written whole before either takes its name.
     OutputFile style(CreateUniqueFileBeside(stylePath, ".qml"));
-    {
-        std::ofstream out(style.path(), std::ios::trunc);
-        out << QgisStyle(product, bands, options.radiance);
-        out.close();
-        if (!out) throw Failure(kExitFailure, stylePath + ": cannot be written");
-    }
+    WriteTextInto(style.path(), QgisStyle(product, bands, options.radiance), stylePath);
     PublishOutput(output.path(), options.output, options.overwrite, "alosj export");
     output.Keep();
     PublishOutput(style.path(), stylePath, options.overwrite, "alosj export");

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -158,6 +159,26 @@ std::string CreateUniqueFileBeside(const std::string& near, const std::string& s
     }
     throw Failure(kExitFailure, near + ": cannot create a temporary file beside it to write into (" +
                                     std::string(std::strerror(lastFailure)) + ")");
+}
+
+void WriteTextInto(const std::string& temporary, const std::string& text, const std::string& path) {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw Failure(kExitFailure, path + ": cannot be written");
+}
+
+void WriteTextFile(const std::string& path, const std::string& text, bool replace, const std::string& command) {
+    OutputFile staging(CreateUniqueFileBeside(path, fs::path(path).extension().string()));
+    WriteTextInto(staging.path(), text, path);
+    PublishOutput(staging.path(), path, replace, command);
+    staging.Keep();
+}
+
+std::string LowerCaseEnding(const std::string& path) {
+    std::string ending = fs::path(path).extension().string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ending;
 }
 
 void RemoveTemporariesOnSignals() {

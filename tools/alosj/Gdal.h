@@ -57,6 +57,17 @@ void PublishOutput(const std::string& finished, const std::string& output, bool 
 /// it to an OutputFile at once.
 std::string CreateUniqueFileBeside(const std::string& near, const std::string& suffix);
 
+/// Writes `text` into `temporary`, a file CreateUniqueFileBeside made for
+/// `path`, and closes it; a failure to write or to close names `path`.
+void WriteTextInto(const std::string& temporary, const std::string& text, const std::string& path);
+
+/// Writes `text` to `path` whole: into a temporary beside it
+/// (WriteTextInto), which then takes the name as PublishOutput gives it.
+void WriteTextFile(const std::string& path, const std::string& text, bool replace, const std::string& command);
+
+/// The ending of a file name in lower case: ".tif" for "scene.TIF".
+std::string LowerCaseEnding(const std::string& path);
+
 /// Makes SIGINT and SIGTERM remove the files OutputFile and FileLock hold
 /// (and GDAL's overview temporaries beside them) before the process ends.
 void RemoveTemporariesOnSignals();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <numeric>
 
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -251,6 +252,31 @@ int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
         if (static_cast<double>(seen) >= wanted) return v;
     }
     return 255;
+}
+
+std::vector<size_t> ColourPositions(const alosjdescribe::ProductDescription& description,
+                                    const std::vector<int>& bands) {
+    std::vector<size_t> positions;
+    for (GDALColorInterp colour : {GCI_RedBand, GCI_GreenBand, GCI_BlueBand})
+        for (size_t k = 0; k < bands.size(); ++k)
+            if (description.Bands()[static_cast<size_t>(bands[k])].colour == colour) positions.push_back(k);
+    if (positions.size() != 3) positions.clear();
+    return positions;
+}
+
+std::vector<size_t> ColourPositions(const alosjdescribe::ProductDescription& description) {
+    std::vector<int> bands(description.Bands().size());
+    std::iota(bands.begin(), bands.end(), 0);
+    return ColourPositions(description, bands);
+}
+
+DisplayStretch StretchOf(const std::vector<std::array<uint64_t, 256>>& histograms) {
+    DisplayStretch stretch;
+    for (const auto& histogram : histograms) {
+        stretch.low.push_back(Percentile(histogram, 0.02));
+        stretch.span = std::max(stretch.span, Percentile(histogram, 0.98) - stretch.low.back());
+    }
+    return stretch;
 }
 
 }  // namespace alosj

@@ -6,9 +6,7 @@
 // over one common span.  AVNIR-2 shows bands 3, 2, 1 as red, green, blue.
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -20,21 +18,15 @@
 namespace alosj {
 
 int RunQuicklook(const QuicklookOptions& options) {
-    std::string ending = std::filesystem::path(options.output).extension().string();
-    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ending != ".png")
+    if (LowerCaseEnding(options.output) != ".png")
         throw Failure(kExitUsage, options.output + ": alosj quicklook writes PNG files, named .png");
     Product product(options.product);
     const long width = product.Width(), height = product.Height();
     // Natural colour from the bands the product description calls red,
     // green and blue; otherwise the first band in grey.
-    std::vector<int> bands;
-    for (GDALColorInterp colour : {GCI_RedBand, GCI_GreenBand, GCI_BlueBand}) {
-        const auto& meanings = product.Description().Bands();
-        for (size_t b = 0; b < meanings.size(); ++b)
-            if (meanings[b].colour == colour) bands.push_back(static_cast<int>(b));
-    }
-    if (bands.size() != 3) bands = {0};
+    const std::vector<size_t> colours = ColourPositions(product.Description());
+    std::vector<int> bands(colours.begin(), colours.end());
+    if (bands.empty()) bands = {0};
     const long longer = std::max(width, height);
     const int outWidth = static_cast<int>(std::max(1L, std::lround(static_cast<double>(width) * options.size / longer)));
     const int outHeight = static_cast<int>(std::max(1L, std::lround(static_cast<double>(height) * options.size / longer)));
@@ -84,26 +76,21 @@ int RunQuicklook(const QuicklookOptions& options) {
     }
     bar.Finish();
 
-    // Each band's 2nd percentile goes to black (it takes the haze off); one
-    // common span, the widest of the bands' 2nd to 98th percentile spans,
-    // goes to white, so that a colour composite keeps the bands' balance.
-    // 0 (fill) stays black.
+    // The display stretch (StretchOf) from the preview's own values; 0
+    // (fill) stays black.
     const size_t planeSize = static_cast<size_t>(outWidth) * outHeight;
-    std::vector<int> low(count);
-    int span = 1;
+    std::vector<std::array<uint64_t, 256>> histograms(count);
     for (size_t k = 0; k < count; ++k) {
         const unsigned char* plane = preview.data() + k * planeSize;
-        std::array<uint64_t, 256> histogram{};
-        for (size_t p = 0; p < planeSize; ++p) ++histogram[plane[p]];
-        low[k] = Percentile(histogram, 0.02);
-        span = std::max(span, Percentile(histogram, 0.98) - low[k]);
+        for (size_t p = 0; p < planeSize; ++p) ++histograms[k][plane[p]];
     }
+    const DisplayStretch stretch = StretchOf(histograms);
     for (size_t k = 0; k < count; ++k) {
         unsigned char* plane = preview.data() + k * planeSize;
         for (size_t p = 0; p < planeSize; ++p)
             if (plane[p])
-                plane[p] = static_cast<unsigned char>(
-                    std::clamp(std::lround(1.0 + 254.0 * (plane[p] - low[k]) / span), 1L, 255L));
+                plane[p] = static_cast<unsigned char>(std::clamp(
+                    std::lround(1.0 + 254.0 * (plane[p] - stretch.low[k]) / stretch.span), 1L, 255L));
     }
 
     GdalSession gdal;
@@ -119,7 +106,7 @@ int RunQuicklook(const QuicklookOptions& options) {
     // The items that name the product go into the PNG's text, so that the
     // quicklook tells whose it is (alosj stac checks its assets by them).
     for (const auto& [name, value] : product.Description().Metadata())
-        if (name == "SENSOR" || name == "PRODUCT_LEVEL" || name == "PRODUCT_ID" || name == "SCENE_ID" || name == "CCD")
+        if (std::find(kProductNamingItems.begin(), kProductNamingItems.end(), name) != kProductNamingItems.end())
             image->SetMetadataItem(name.c_str(), value.c_str());
     if (count == 3) {
         image->GetRasterBand(1)->SetColorInterpretation(GCI_RedBand);

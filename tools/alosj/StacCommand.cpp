@@ -134,7 +134,7 @@ RasterPtr OpenAssetRaster(const std::string& path) {
 /// CCD opened alone) must be the product's own.
 void CheckMadeFrom(GDALDataset& raster, Product& product, const std::string& path) {
     const alosjdescribe::MetadataItems& items = product.Description().Metadata();
-    for (const char* name : {"SENSOR", "PRODUCT_LEVEL", "PRODUCT_ID", "SCENE_ID", "CCD"}) {
+    for (const char* name : kProductNamingItems) {
         const auto mine = std::find_if(items.begin(), items.end(), [&](const auto& item) { return item.first == name; });
         const char* theirs = raster.GetMetadataItem(name);
         const std::string expected = mine == items.end() ? "(none)" : mine->second;
@@ -208,11 +208,7 @@ json ImageAsset(Product& product, const std::string& path, const std::string& it
 void CheckQuicklook(Product& product, const std::string& path) {
     RasterPtr raster = OpenAssetRaster(path);
     CheckMadeFrom(*raster, product, path);
-    const auto& bands = product.Description().Bands();
-    const bool colour = std::count_if(bands.begin(), bands.end(), [](const alosjdescribe::BandMeaning& band) {
-                            return band.colour == GCI_RedBand || band.colour == GCI_GreenBand ||
-                                   band.colour == GCI_BlueBand;
-                        }) == 3;
+    const bool colour = !ColourPositions(product.Description()).empty();
     if (raster->GetRasterCount() != (colour ? 3 : 1))
         throw AssetMismatch(path, "has " + std::to_string(raster->GetRasterCount()) + " band(s); the quicklook of " +
                                       product.SensorName() + " has " + (colour ? "3" : "1"));
@@ -298,7 +294,7 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
     json files = json::object();
     std::map<std::string, std::string> pathOf;  // asset key → the file given
     for (const std::string& path : assets) {
-        const std::string extension = fs::path(path).extension().string();
+        const std::string extension = LowerCaseEnding(path);
         const char* key = extension == ".tif" || extension == ".tiff" ? "image"
                           : extension == ".png"                       ? "thumbnail"
                           : extension == ".json"                      ? "sensor-model"
@@ -335,16 +331,7 @@ int RunStac(const StacOptions& options) {
         std::cout << JsonText(item, 2) << "\n";
         return 0;
     }
-    // Written under a temporary name beside it, named when complete.
-    OutputFile staging(CreateUniqueFileBeside(options.output, ".json"));
-    {
-        std::ofstream out(staging.path(), std::ios::trunc);
-        out << JsonText(item, 2) << "\n";
-        out.close();
-        if (!out) throw Failure(kExitFailure, options.output + ": cannot be written");
-    }
-    PublishOutput(staging.path(), options.output, true, "alosj stac");
-    staging.Keep();
+    WriteTextFile(options.output, JsonText(item, 2) + "\n", true, "alosj stac");
     return 0;
 }
 
