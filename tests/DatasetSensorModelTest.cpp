@@ -171,3 +171,61 @@ TEST(SensorModel, TheOrbitComesFromTheEarthFixedBlockAndADamagedOneFailsItsCheck
     satelliteOf(aside, status, position);
     EXPECT_EQ(status, ALOSJ_SENSOR_LOOK_ANGLE_CHECK);
 }
+
+// The sample's nadir geometry labelled a forward view fails the look check;
+// with its orbit 45.5 s later (the satellite about 308 km back along its
+// track) it is a forward view: it looks 23.8 degrees ahead and a point 3 km
+// up shows 3 km × tan(incidence) ≈ 1.5 km further on.  At Level 1B2 the
+// point is seen when the satellite looks at it 23.8 degrees ahead, wherever
+// the orbit puts that time.
+TEST(SensorModel, ForwardViewsLookAheadAndTheirParallaxFollowsTheirAngle) {
+    for (int level : {1, 2}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        const SampleScene scene({Sensor::Prism, level, SampleSize::Tiny});
+        ProductRecipe recipe = scene.Product();
+        recipe.observationMode = 'F';
+        const double centreTime = 6312.345;
+        for (double later : {0.0, 45.5}) {
+            recipe.leader.firstPointSecondOfDay = scene.Product().leader.firstPointSecondOfDay + later;
+            TempDir dir;
+            const ProductFiles files = WriteProduct(dir.path(), recipe);
+            auto product = OpenAndRead(files.volume);
+            ASSERT_EQ(product->GetObservationMode(), MISSION_F);
+            const double x = product->GetSceneWidth() / 2.0, y = product->GetSceneHeight() / 2.0;
+            CeosAlosjLineOfSight sight;
+            const CeosAlosjSensorStatus status = product->GetLineOfSight(0, x, y, &sight);
+            if (later == 0.0 && level == 1) {
+                EXPECT_EQ(status, ALOSJ_SENSOR_LOOK_ANGLE_CHECK);
+                continue;
+            }
+            ASSERT_EQ(status, ALOSJ_SENSOR_OK);
+            // Level 1B2: the satellite looks at the point 23.8 degrees ahead
+            // when it is about 308 km back, whenever that is.
+            if (level == 2) EXPECT_NEAR(sight.secondsOfSceneDate, centreTime - 45.5 + later, 0.7);
+            EXPECT_NEAR(sight.lookAngle, 23.8, 0.3);
+            // Ahead: the look has the velocity's direction.
+            const double ahead = sight.look[0] * sight.velocity[0] + sight.look[1] * sight.velocity[1] +
+                                 sight.look[2] * sight.velocity[2];
+            EXPECT_GT(ahead, 0.0);
+            double latitude0, longitude0, latitude, longitude, p0[3], p[3];
+            ASSERT_EQ(product->PixelHeightToLatLon(0, x, y, 0.0, &latitude0, &longitude0), ALOSJ_SENSOR_OK);
+            ASSERT_EQ(product->PixelHeightToLatLon(0, x, y, 3000.0, &latitude, &longitude), ALOSJ_SENSOR_OK);
+            EarthFixed(latitude0, longitude0, 0.0, p0);
+            EarthFixed(latitude, longitude, 0.0, p);
+            // The ground under the point 3 km up lies 3 km × tan(incidence)
+            // towards the satellite: the incidence at the ground is the look
+            // angle and the Earth's curvature between, about 26.6 degrees.
+            const double shift = std::sqrt(std::pow(p[0] - p0[0], 2) + std::pow(p[1] - p0[1], 2) +
+                                           std::pow(p[2] - p0[2], 2));
+            const double up[3] = {std::cos(latitude0 * kDeg) * std::cos(longitude0 * kDeg),
+                                  std::cos(latitude0 * kDeg) * std::sin(longitude0 * kDeg), std::sin(latitude0 * kDeg)};
+            const double incidence = std::acos(-(sight.look[0] * up[0] + sight.look[1] * up[1] + sight.look[2] * up[2]));
+            EXPECT_NEAR(incidence / kDeg, 26.6, 0.5);
+            EXPECT_NEAR(shift, 3000.0 * std::tan(incidence), 3.0);
+            double pixel = 0, line = 0;
+            ASSERT_EQ(product->LatLonHeightToPixel(0, latitude, longitude, 3000.0, &pixel, &line), ALOSJ_SENSOR_OK);
+            EXPECT_NEAR(pixel, x, 0.001);
+            EXPECT_NEAR(line, y, 0.001);
+        }
+    }
+}
