@@ -201,7 +201,9 @@ TEST(SensorModel, ForwardViewsLookAheadAndTheirParallaxFollowsTheirAngle) {
             ASSERT_EQ(status, ALOSJ_SENSOR_OK);
             // Level 1B2: the satellite looks at the point 23.8 degrees ahead
             // when it is about 308 km back, whenever that is.
-            if (level == 2) EXPECT_NEAR(sight.secondsOfSceneDate, centreTime - 45.5 + later, 0.7);
+            if (level == 2) {
+                EXPECT_NEAR(sight.secondsOfSceneDate, centreTime - 45.5 + later, 0.7);
+            }
             EXPECT_NEAR(sight.lookAngle, 23.8, 0.3);
             // Ahead: the look has the velocity's direction.
             const double ahead = sight.look[0] * sight.velocity[0] + sight.look[1] * sight.velocity[1] +
