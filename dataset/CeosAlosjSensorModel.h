@@ -14,9 +14,9 @@
 // the ellipsoid (GRS80; WGS 84 differs by a tenth of a millimetre).  Line
 // times come from the image records' time tags (Levels 1A and 1B1); a
 // Level 1B2 point is seen when the satellite looks at it under the view's
-// along-track angle from its nadir (0 for nadir views, 23.8 degrees ahead or behind for
-// PRISM's forward and backward views).  Attitude, alignment and matrix
-// records are not used.
+// along-track angle from its nadir (0 for nadir views, 23.8 degrees ahead
+// or behind for PRISM's forward and backward views).  Attitude, alignment
+// and matrix records are not used.
 //
 // On first use the model checks the product: the satellite 600 to 800 km
 // above the ellipsoid, the look angle at the raster's centre within 2

@@ -59,7 +59,7 @@ TEST(SensorModel, PointsAtEveryHeightLieOnTheSatellitesRayAndTheInverseFindsThem
             CeosAlosjLineOfSight centre;
             ASSERT_EQ(product->GetLineOfSight(band, width / 2, height / 2, &centre), ALOSJ_SENSOR_OK);
             EXPECT_NEAR(centre.satelliteHeight, 691650, 50);
-            EXPECT_LT(centre.lookAngle, 0.5);
+            EXPECT_LT(centre.lookAngle, 0.01);
             EXPECT_EQ(centre.time.year * 10000 + centre.time.month * 100 + centre.time.day, 20061013);
             EXPECT_NEAR(centre.secondsOfSceneDate, 6312.345, 0.001);
             const double speed = std::sqrt(centre.velocity[0] * centre.velocity[0] +
