@@ -25,6 +25,7 @@
 #include "ceosalosj_export.h"
 #include "dataset/CeosAlosjAcquisition.h"
 #include "dataset/CeosAlosjGeolocation.h"
+#include "dataset/CeosAlosjSensorModel.h"
 #include "files/CeosAlosjSummaryFile.h"
 #include "host/HostFileSystem.h"
 #include "host/HostReport.h"
@@ -205,6 +206,24 @@ public:
     /// The image file (index as in GetImageFileName) whose byte a raster
     /// position shows, or -1.
     long GetImageFileIndexAt(int band, double pixel, double line);
+    /// @}
+
+    /// @name Geolocation at a height (CeosAlosjSensorModel.h)
+    /// Positions as above; heights in metres above the ellipsoid.
+    /// @{
+    /// Latitude and longitude (degrees) of the point at height that a
+    /// raster position shows.
+    CeosAlosjSensorStatus PixelHeightToLatLon(int band, double pixel, double line, double height, double* latitude,
+                                              double* longitude);
+    /// The raster position that shows the point at latitude, longitude and
+    /// height, to within 0.001 pixel.  With ALOSJ_SENSOR_OUTSIDE the
+    /// position reached beyond the raster's edge is stored all the same.
+    CeosAlosjSensorStatus LatLonHeightToPixel(int band, double latitude, double longitude, double height,
+                                              double* pixel, double* line);
+    /// The time, the satellite's position and velocity and the look
+    /// direction with which a raster position was imaged (every position of
+    /// a Level 1A or 1B1 row shares the row's time).
+    CeosAlosjSensorStatus GetLineOfSight(int band, double pixel, double line, CeosAlosjLineOfSight* sight);
     /// @}
 
     /// @name PRISM Level 1B1 sensor-model exports

@@ -82,6 +82,32 @@ struct CEOSALOSJ_NO_EXPORT RowLayout {
     std::vector<BandLayout> bands;   // by image file index otherwise
 };
 
+/// One state vector of the orbit: seconds from the start of the scene's
+/// date, Earth-fixed position (metres) and velocity (metres per second).
+struct CEOSALOSJ_NO_EXPORT OrbitSample {
+    double time = 0;
+    double position[3] = {};
+    double velocity[3] = {};
+};
+
+/// The line-of-sight model's inputs and each band's checks
+/// (DatasetSensorModel.cpp), made on first use.
+struct CEOSALOSJ_NO_EXPORT SensorModelInputs {
+    bool made = false;
+    std::vector<OrbitSample> orbit;  // empty without a usable orbit
+    bool hasDate = false;
+    int32_t year = 0, month = 0, day = 0;  // the scene's date
+    double centreTime = NAN;               // the scene centre, seconds of that date
+    bool warned = false;
+    struct Band {
+        bool checked = false;
+        int status = 0;            // a CeosAlosjSensorStatus
+        double firstLineTime = 0;  // Levels 1A and 1B1: line k's time is firstLineTime + k·lineInterval
+        double lineInterval = 0;
+    };
+    std::vector<Band> bands;
+};
+
 struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     State() = default;
     ~State();
@@ -132,6 +158,8 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     std::vector<std::vector<GeolocationUnit>> geolocation;
     std::vector<std::vector<const GeolocationUnit*>> usableGeolocation;
     bool geolocationMade = false;
+
+    SensorModelInputs sensorModel;
 
     RowLayout rowLayout;
     /// The scene width (GetSceneWidth) and the layout of band's rows, made on

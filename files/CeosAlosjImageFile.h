@@ -117,6 +117,9 @@ public:
     /// (milliseconds and microseconds of its prefix); −1.0 when the file
     /// holds no line or its prefix cannot be read (which is reported).
     double GetEndScanTime();
+    /// The lines whose prefix the file really holds (the last one's is
+    /// GetEndScanTime's), at most the descriptor's record count.
+    long GetLinesPresent() { return LinesPresent(); }
     /// @}
 
     /// @name Many lines at once

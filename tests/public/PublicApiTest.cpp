@@ -60,6 +60,12 @@ TEST(PublicApi, DatasetReadsAProductGivenWithNativeSeparators) {
     for (int column = 0; column < 250; ++column)
         ASSERT_EQ(row[column], ImagePixel(product.image, 0, 2, 30 + column)) << "column " << column;
     EXPECT_EQ(row[250], 0xEE);  // nothing written past the scene width
+    // The writer's placeholder polynomials: geolocation at a height says so.
+    double latitude = 0, longitude = 0, pixel = 0, line = 0;
+    CeosAlosjLineOfSight sight;
+    EXPECT_EQ(dataset.PixelHeightToLatLon(0, 10, 2, 500, &latitude, &longitude), ALOSJ_SENSOR_NO_POLYNOMIALS);
+    EXPECT_EQ(dataset.LatLonHeightToPixel(0, 35.1, 138.6, 500, &pixel, &line), ALOSJ_SENSOR_NO_POLYNOMIALS);
+    EXPECT_EQ(dataset.GetLineOfSight(0, 10, 2, &sight), ALOSJ_SENSOR_NO_POLYNOMIALS);
     EXPECT_EQ(dataset.FileClose(), 0);
     EXPECT_TRUE(capture.reports().empty()) << capture.Summary().front();
 }
