@@ -16,7 +16,7 @@ alosj=build/tools/alosj
 out=${1:-build/demo}
 mkdir -p "$out"
 # Only what an earlier run of this script wrote is replaced.
-rm -rf "$out/product" "$out/scene.tif" "$out/map.tif" "$out/quicklook.png"
+rm -rf "$out/product" "$out/scene.tif" "$out/scene.qml" "$out/map.tif" "$out/map.qml" "$out/quicklook.png"
 
 echo "== alosj sample $out/product"
 "$alosj" sample "$out/product"
