@@ -256,10 +256,12 @@ void MakeInputs(CeosAlosjDataset::State& s) {
     if (s.supplementalFile) {
         const AlosjSupplementalFileAncillary8& record = s.supplementalFile->Ancillary8();
         for (const AlosjStateVectorBlock* block : {&record.firstBlock, &record.secondBlock}) {
-            if (!block->samples || FrameNamed(block->title) != Frame::EarthFixed) continue;
+            if (!block->samples || !block->samples->entries || FrameNamed(block->title) != Frame::EarthFixed)
+                continue;
             std::vector<OrbitSample> orbit;
             for (int32_t k = 0; k < block->samples->count; ++k) {
                 const AlosjStateVectorEntry& e = block->samples->entries[k];
+                if (!e.time) continue;  // an entry whose time record could not be made
                 OrbitSample o;
                 o.time = secondsOf(e.time->year, e.time->month, e.time->day,
                                    e.time->hour * 3600.0 + e.time->minute * 60.0 + e.time->seconds);
@@ -456,15 +458,25 @@ private:
 
 }  // namespace
 
+namespace {
+
+/// The line of sight of a raster position, through a model of the band made
+/// ready (its checks passed).
+CeosAlosjSensorStatus SightAt(CeosAlosjDataset& dataset, CeosAlosjDataset::State& s, int band, double pixel,
+                              double line, Sight& sight) {
+    if (!std::isfinite(pixel) || !std::isfinite(line)) return ALOSJ_SENSOR_BAD_REQUEST;
+    SensorModel model(dataset, s, band);
+    const CeosAlosjSensorStatus status = model.Ready();
+    return status != ALOSJ_SENSOR_OK ? status : model.SightOf(pixel, line, sight);
+}
+
+}  // namespace
+
 CeosAlosjSensorStatus CeosAlosjDataset::PixelHeightToLatLon(int band, double pixel, double line, double height,
                                                             double* latitude, double* longitude) {
-    if (!latitude || !longitude || !std::isfinite(pixel) || !std::isfinite(line) || !std::isfinite(height))
-        return ALOSJ_SENSOR_BAD_REQUEST;
-    SensorModel model(*this, *d, band);
-    CeosAlosjSensorStatus status = model.Ready();
-    if (status != ALOSJ_SENSOR_OK) return status;
+    if (!latitude || !longitude || !std::isfinite(height)) return ALOSJ_SENSOR_BAD_REQUEST;
     Sight sight;
-    status = model.SightOf(pixel, line, sight);
+    const CeosAlosjSensorStatus status = SightAt(*this, *d, band, pixel, line, sight);
     if (status != ALOSJ_SENSOR_OK) return status;
     Vec point;
     if (!PointAtHeight(sight.satellite, Unit(sight.ground - sight.satellite), height, point))
@@ -520,12 +532,9 @@ CeosAlosjSensorStatus CeosAlosjDataset::LatLonHeightToPixel(int band, double lat
 
 CeosAlosjSensorStatus CeosAlosjDataset::GetLineOfSight(int band, double pixel, double line,
                                                        CeosAlosjLineOfSight* out) {
-    if (!out || !std::isfinite(pixel) || !std::isfinite(line)) return ALOSJ_SENSOR_BAD_REQUEST;
-    SensorModel model(*this, *d, band);
-    CeosAlosjSensorStatus status = model.Ready();
-    if (status != ALOSJ_SENSOR_OK) return status;
+    if (!out) return ALOSJ_SENSOR_BAD_REQUEST;
     Sight sight;
-    status = model.SightOf(pixel, line, sight);
+    const CeosAlosjSensorStatus status = SightAt(*this, *d, band, pixel, line, sight);
     if (status != ALOSJ_SENSOR_OK) return status;
     CeosAlosjLineOfSight result;
     result.secondsOfSceneDate = sight.time;
