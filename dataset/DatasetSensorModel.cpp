@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dataset/DatasetState.h"
+#include "host/CivilDays.h"
 #include "host/terr.h"
 
 namespace {
@@ -100,26 +101,14 @@ bool PointAtHeight(const Vec& s, const Vec& u, double h, Vec& point) {
     return true;
 }
 
-/// Days from 1970-01-01 of a civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, long long m, long long d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
+using civil_days::DaysFromCivil;
 
-void CivilFromDays(long long z, int32_t& year, int32_t& month, int32_t& day) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    day = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int32_t>(yoe + era * 400 + (month <= 2));
+void CivilFromDays(long long days, int32_t& year, int32_t& month, int32_t& day) {
+    long long y, m, d;
+    civil_days::CivilFromDays(days, y, m, d);
+    year = static_cast<int32_t>(y);
+    month = static_cast<int32_t>(m);
+    day = static_cast<int32_t>(d);
 }
 
 bool PlausibleDate(int32_t year, int32_t month, int32_t day) {

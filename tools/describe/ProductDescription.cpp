@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "host/CivilDays.h"
+
 namespace fs = std::filesystem;
 
 namespace alosjdescribe {
@@ -62,26 +64,8 @@ void Append(std::string& text, const std::string& more) {
     text += (text.empty() ? "" : "; ") + more;
 }
 
-/// Days since 1970-01-01 of a civil date, and back.
-long long DaysFromCivil(long long y, long long m, long long d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-void CivilFromDays(long long z, long long& y, long long& m, long long& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = yoe + era * 400 + (m <= 2);
-}
+using civil_days::CivilFromDays;
+using civil_days::DaysFromCivil;
 
 /// A time of the exports: null when missing, ISO 8601 when it is a date,
 /// else its fields as they are.
