@@ -370,12 +370,6 @@ int RunExport(const ExportOptions& options) {
 
     GdalSession gdal;
     const bool cog = options.format == "COG";
-    std::unique_ptr<WarpGrid> grid;
-    if (options.warp) {
-        if (options.radiance) throw Failure(kExitUsage, "--radiance and --warp: warp the digital numbers, whose "
-                                                        "scale and offset give radiance");
-        grid = std::make_unique<WarpGrid>(PlanWarp(product, options.warpCrs));
-    }
     const HeightChoice choice{options.height, options.heightValue, options.dem, options.demEllipsoidal};
     std::unique_ptr<Dem> dem;
     std::unique_ptr<HeightPlacement> onHeights;
@@ -397,6 +391,23 @@ int RunExport(const ExportOptions& options) {
                                : Metres(choice.height) + " m above the ellipsoid";
         onHeights->footprint = Footprint(product, &choice, dem.get()).dump();
     }
+    std::unique_ptr<WarpGrid> grid;
+    if (options.warp) {
+        if (options.radiance) throw Failure(kExitUsage, "--radiance and --warp: warp the digital numbers, whose "
+                                                        "scale and offset give radiance");
+        OutlinePlacer place;
+        if (onHeights)
+            place = [&](double x, double y, double& latitude, double& longitude) {
+                SurfacePoint point;
+                if (PlaceOnSurface(product.Dataset(), bands.front(), x, y, choice, dem.get(), point) != ALOSJ_SENSOR_OK)
+                    return false;
+                latitude = point.latitude;
+                longitude = point.longitude;
+                return true;
+            };
+        grid = std::make_unique<WarpGrid>(PlanWarp(product, options.warpCrs, place));
+    }
+
     ProgressBar bar("export", options.progress, options.product.quiet);
     // The output is written under a temporary name beside it and takes its
     // name only when complete.

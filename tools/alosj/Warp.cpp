@@ -151,7 +151,7 @@ TransformPtr Transformation(const OGRSpatialReference& from, const OGRSpatialRef
 
 }  // namespace
 
-WarpGrid PlanWarp(Product& product, const std::string& crs) {
+WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer& place) {
     CeosAlosjDataset& d = product.Dataset();
     const double width = static_cast<double>(product.Width()), height = static_cast<double>(product.Height());
     double centreLat, centreLon;
@@ -180,7 +180,8 @@ WarpGrid PlanWarp(Product& product, const std::string& crs) {
             const double x = side == 0 ? f * width : side == 1 ? width : side == 2 ? (1 - f) * width : 0.0;
             const double y = side == 0 ? 0.0 : side == 1 ? f * height : side == 2 ? height : (1 - f) * height;
             double lat, lon;
-            if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK || !toMap->Transform(1, &lon, &lat))
+            const bool placed = place ? place(x, y, lat, lon) : d.PixelToLatLon(0, x, y, &lat, &lon) == ALOSJ_LOCATE_OK;
+            if (!placed || !toMap->Transform(1, &lon, &lat))
                 throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline cannot be placed");
             minX = std::min(minX, lon);
             maxX = std::max(maxX, lon);

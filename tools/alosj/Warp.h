@@ -4,6 +4,7 @@
 // within GDAL's approximation of at most kWarpMaxErrorPixels.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,10 @@ struct WarpGrid {
 /// with the product's nominal ground sample distance (PRISM 2.5 m, AVNIR-2
 /// 10 m), its edges on whole multiples of it.  Throws a usage Failure for a
 /// CRS GDAL does not know, a Failure for a product without polynomials.
-WarpGrid PlanWarp(Product& product, const std::string& crs);
+/// `place` (when given) places the raster's outline instead of the
+/// polynomials: a raster position (pixel, line) → latitude, longitude.
+using OutlinePlacer = std::function<bool(double pixel, double line, double& latitude, double& longitude)>;
+WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer& place = {});
 
 /// The heights a warp places the raster on (WarpInto): one height, or a
 /// DEM's (Heights.h), by the line-of-sight model.
