@@ -125,9 +125,7 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     double shift;
     if (!shift_->At(x, y, shift))
         throw Failure(kExitFailure, "--dem " + path + ": its heights are above " + datum_ +
-                                        ", and PROJ cannot turn them into heights above the ellipsoid (" +
-                                        GdalSession::LastError() +
-                                        "); install the geoid's grid (Debian: proj-data, egm96_15.gtx) or, for a "
+                                        ", and PROJ finds no way to heights above the ellipsoid; install the geoid's grid (Debian: proj-data, egm96_15.gtx) or, for a "
                                         "DEM of heights above the ellipsoid, give --dem-ellipsoidal");
 }
 
