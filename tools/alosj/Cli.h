@@ -50,6 +50,10 @@ struct ExportOptions {
     bool warp = false;             // onto a map grid by the processor's geolocation
     std::string warpCrs;           // empty: the UTM zone of the scene centre on WGS 84
     std::string resampling = "cubic";  // GDAL's warp resampling
+    bool height = false;               // --height: warp onto heightValue by the line-of-sight model
+    double heightValue = 0.0;          // metres above the ellipsoid
+    std::string dem;                   // --dem: warp onto this DEM by the line-of-sight model
+    bool demEllipsoidal = false;       // the DEM holds heights above the ellipsoid
 };
 
 struct QuicklookOptions {
@@ -69,6 +73,10 @@ struct LocateOptions {
     std::vector<double> latLon;  // LAT LON, or empty
     int band = 1;                // from 1
     bool json = false;
+    bool height = false;         // --height: at heightValue by the line-of-sight model
+    double heightValue = 0.0;    // metres above the ellipsoid
+    std::string dem;             // --dem: on this DEM by the line-of-sight model
+    bool demEllipsoidal = false;
 };
 
 struct StacOptions {

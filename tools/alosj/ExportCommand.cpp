@@ -7,6 +7,7 @@
 // streamed GeoTIFF in a temporary file beside the output.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <filesystem>
@@ -18,7 +19,9 @@
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
 
+#include "tools/alosj/Footprint.h"
 #include "tools/alosj/Gdal.h"
+#include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 #include "tools/alosj/Warp.h"
@@ -57,7 +60,8 @@ CPLStringList ItemList(const alosjdescribe::MetadataItems& items) {
 /// map-projected, in the grid's projection; the library's answers about the
 /// product's own raster grid (size, pixel sizes, corner, projection,
 /// direction) are left out, its answers about the product kept.
-void DescribeWarped(const WarpGrid& grid, const std::string& resampling, alosjdescribe::MetadataItems& metadata,
+void DescribeWarped(const WarpGrid& grid, const std::string& resampling, const std::string& placedOn,
+                    const std::string& footprint, alosjdescribe::MetadataItems& metadata,
                     alosjdescribe::MetadataItems& queries) {
     int north = 0;
     const char* method = grid.crs.GetAttrValue("PROJECTION");
@@ -77,6 +81,8 @@ void DescribeWarped(const WarpGrid& grid, const std::string& resampling, alosjde
     }
     items.emplace_back("WARP_CRS", grid.crsText);
     items.emplace_back("WARP_RESAMPLING", resampling);
+    if (!placedOn.empty()) items.emplace_back("WARP_HEIGHT", placedOn);
+    if (!footprint.empty()) items.emplace_back(kWarpFootprintItem, footprint);
     metadata = std::move(items);
     const std::vector<std::string> ofTheRawGrid = {
         "GetSceneWidth",      "GetSceneHeight",   "GetXPixelSize",   "GetYPixelSize", "GetUpperLeftCornerNorthing",
@@ -89,12 +95,21 @@ void DescribeWarped(const WarpGrid& grid, const std::string& resampling, alosjde
                   queries.end());
 }
 
+/// How a warp places the raster on heights: the heights, what they are in
+/// words, and the footprint they give (GeoJSON text).
+struct HeightPlacement {
+    WarpHeights heights;
+    std::string words;
+    std::string footprint;
+};
+
 /// Writes the raster into a new GeoTIFF at path, as the digital numbers or
-/// (`radiance`) as Float32 radiance, or (`grid`) warped onto a map grid;
-/// progress runs from 0 to `share`.
-void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
+/// (`radiance`) as Float32 radiance, or (`grid`) warped onto a map grid, on
+/// `placement`'s heights when given; progress runs from 0 to `share`.  The
+/// result: output pixels the DEM gave no height.
+long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
                    CPLStringList& creation, bool radiance, const WarpGrid* grid, const std::string& resampling,
-                   ProgressBar& bar, double share) {
+                   const HeightPlacement* placement, ProgressBar& bar, double share) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) throw Failure(kExitFailure, "GDAL has no GTiff driver");
     const long width = grid ? grid->width : product.Width(), height = grid ? grid->height : product.Height();
@@ -115,7 +130,9 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         Georeference(*out, description.GetPlacement());
     }
     alosjdescribe::MetadataItems metadata = description.Metadata(), queries = description.Queries();
-    if (grid) DescribeWarped(*grid, resampling, metadata, queries);
+    if (grid)
+        DescribeWarped(*grid, resampling, placement ? placement->words : "", placement ? placement->footprint : "",
+                       metadata, queries);
     out->SetMetadata(ItemList(metadata).List());
     out->SetMetadata(ItemList(queries).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
@@ -146,12 +163,13 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     }
 
     if (grid) {
-        WarpInto(product, bands, *grid, *out, resampling, bar, 0.0, share);
+        const long uncovered =
+            WarpInto(product, bands, *grid, *out, resampling, bar, 0.0, share, placement ? &placement->heights : nullptr);
         CPLErrorReset();
         out.reset();  // closing writes the directory
         if (CPLGetLastErrorType() >= CE_Failure)
             throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
-        return;
+        return uncovered;
     }
 
     // A tile-row of every band at a time, read with the library's
@@ -194,6 +212,7 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     out.reset();  // closing writes the directory
     if (CPLGetLastErrorType() >= CE_Failure)
         throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
+    return 0;
 }
 
 /// Rows of each shown band read for the style's stretch, spread over the scene.
@@ -279,6 +298,29 @@ std::string StylePath(const std::string& output) {
     return std::filesystem::path(output).replace_extension(".qml").string();
 }
 
+/// Heights --height takes (metres): beyond them no ground lies.
+constexpr double kMostHeight = 100000.0;
+
+std::string Metres(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+/// Refuses --height and --dem for a product whose line-of-sight model
+/// fails its checks, with the reason.
+void CheckLineOfSight(Product& product, const std::vector<int>& bands, const std::string& option) {
+    for (int band : bands) {
+        CeosAlosjLineOfSight sight;
+        const CeosAlosjSensorStatus status = product.Dataset().GetLineOfSight(
+            band, product.Width() / 2.0, product.Height() / 2.0, &sight);
+        if (status != ALOSJ_SENSOR_OK)
+            throw Failure(kExitFailure, product.VolumePath() + ": " + option +
+                                            " needs the line-of-sight model, which this product cannot give: " +
+                                            SensorStatusText(status));
+    }
+}
+
 /// Refuses what the output's name or the compression options would make
 /// something else than asked for.
 void CheckOutputOptions(const ExportOptions& options) {
@@ -328,12 +370,44 @@ int RunExport(const ExportOptions& options) {
 
     GdalSession gdal;
     const bool cog = options.format == "COG";
+    const HeightChoice choice{options.height, options.heightValue, options.dem, options.demEllipsoidal};
+    std::unique_ptr<Dem> dem;
+    std::unique_ptr<HeightPlacement> onHeights;
+    if (choice.Given()) {
+        if (!options.warp)
+            throw Failure(kExitUsage, std::string(choice.constant ? "--height" : "--dem") +
+                                          " places a warped raster: give --warp too");
+        if (choice.constant && !(std::fabs(choice.height) <= kMostHeight))
+            throw Failure(kExitUsage, "--height: metres above the ellipsoid, from -" + std::to_string(kMostHeight) +
+                                          " to " + std::to_string(kMostHeight));
+        CheckLineOfSight(product, bands, choice.constant ? "--height" : "--dem");
+        if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal);
+        onHeights = std::make_unique<HeightPlacement>();
+        onHeights->heights.height = choice.constant ? choice.height : CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;
+        onHeights->heights.dem = dem.get();
+        onHeights->heights.product = ProductOptions{product.VolumePath(), product.Ccd(), true};
+        onHeights->words = dem ? "the DEM " + std::filesystem::path(choice.dem).filename().string() +
+                                     ", heights above " + dem->Datum()
+                               : Metres(choice.height) + " m above the ellipsoid";
+        onHeights->footprint = Footprint(product, &choice, dem.get()).dump();
+    }
     std::unique_ptr<WarpGrid> grid;
     if (options.warp) {
         if (options.radiance) throw Failure(kExitUsage, "--radiance and --warp: warp the digital numbers, whose "
                                                         "scale and offset give radiance");
-        grid = std::make_unique<WarpGrid>(PlanWarp(product, options.warpCrs));
+        OutlinePlacer place;
+        if (onHeights)
+            place = [&](double x, double y, double& latitude, double& longitude) {
+                SurfacePoint point;
+                if (PlaceOnSurface(product.Dataset(), bands.front(), x, y, choice, dem.get(), point) != ALOSJ_SENSOR_OK)
+                    return false;
+                latitude = point.latitude;
+                longitude = point.longitude;
+                return true;
+            };
+        grid = std::make_unique<WarpGrid>(PlanWarp(product, options.warpCrs, place));
     }
+
     ProgressBar bar("export", options.progress, options.product.quiet);
     // The output is written under a temporary name beside it and takes its
     // name only when complete.
@@ -355,19 +429,20 @@ int RunExport(const ExportOptions& options) {
     // Bands are samples of their own meaning, never RGB(A): without this,
     // four Byte bands become red, green, blue and alpha.
     creation.SetNameValue("PHOTOMETRIC", "MINISBLACK");
+    long uncovered = 0;
     if (!cog) {
         // Horizontal differencing: of integers, or of floating point samples.
         if (compressed) creation.SetNameValue("PREDICTOR", options.radiance ? "3" : "2");
-        StreamGeoTiff(product, bands, output.path(), creation, options.radiance, grid.get(), options.resampling, bar,
-                      1.0);
+        uncovered = StreamGeoTiff(product, bands, output.path(), creation, options.radiance, grid.get(),
+                                  options.resampling, onHeights.get(), bar, 1.0);
     } else {
         // The COG driver copies from a finished dataset: stream into a
         // quickly compressed GeoTIFF first, then let it rearrange that.
         OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
         if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
         if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
-        StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(), options.resampling, bar,
-                      0.5);
+        uncovered = StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(),
+                                  options.resampling, onHeights.get(), bar, 0.5);
         std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
             GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
         GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
@@ -399,11 +474,15 @@ int RunExport(const ExportOptions& options) {
     PublishOutput(style.path(), stylePath, options.overwrite, "alosj export");
     style.Keep();
     bar.Finish();
+    if (uncovered > 0 && !options.product.quiet)
+        std::cerr << "alosj: warning: " << uncovered << " output pixel(s) lie where the DEM gives no height; "
+                  << "they are placed at the ellipsoid (" << Metres(CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT) << " m)\n";
     std::string placed = "not placed";
     if (placement.kind == Placement::Kind::GeoTransform) placed = placement.crsText;
     if (placement.kind == Placement::Kind::Gcps)
         placed = std::to_string(placement.gcps.size()) + " GCPs in " + placement.crsText;
     if (grid) placed = "warped onto " + grid->crsText + " by the processor's geolocation";
+    if (onHeights) placed = "warped onto " + grid->crsText + " by the line-of-sight model on " + onHeights->words;
     std::cout << "Wrote " << options.output << " (" << (cog ? "COG" : "GeoTIFF") << ", "
               << (grid ? grid->width : product.Width()) << " x " << (grid ? grid->height : product.Height())
               << " pixels, " << bands.size() << " band(s), " << placed << ") and its QGIS style " << stylePath

@@ -92,6 +92,18 @@ int Run(int argc, char** argv) {
     exportCommand->add_option("--resampling", exportOptions.resampling,
                               "resampling of --warp: near, bilinear, cubic (default), cubicspline, lanczos")
         ->check(CLI::IsMember({"near", "bilinear", "cubic", "cubicspline", "lanczos"}));
+    CLI::Option* exportHeight =
+        exportCommand->add_option("--height", exportOptions.heightValue,
+                                  "with --warp: place the raster on this height (metres above the WGS 84 "
+                                  "ellipsoid) by the line-of-sight model");
+    CLI::Option* exportDem =
+        exportCommand->add_option("--dem", exportOptions.dem,
+                                  "with --warp: place the raster on this DEM (any raster GDAL reads; heights above "
+                                  "EGM96 unless its CRS says otherwise) by the line-of-sight model");
+    exportHeight->excludes(exportDem);
+    exportCommand->add_flag("--dem-ellipsoidal", exportOptions.demEllipsoidal,
+                            "the DEM holds heights above the ellipsoid, not the geoid")
+        ->needs(exportDem);
     exportCommand->add_flag("--radiance", exportOptions.radiance,
                             "write Float32 radiance (W m-2 sr-1 um-1) instead of the digital numbers; "
                             "Levels 1B1 and 1B2");
@@ -124,6 +136,15 @@ int Run(int argc, char** argv) {
     pixelOption->excludes(latLonOption);
     locateCommand->add_option("--band", locate.band, "the band, from 1 (default 1)")->check(CLI::Range(1, 4));
     locateCommand->add_flag("--json", locate.json, "print one JSON object");
+    CLI::Option* locateHeight = locateCommand->add_option(
+        "--height", locate.heightValue,
+        "at this height (metres above the WGS 84 ellipsoid), by the line-of-sight model");
+    CLI::Option* locateDem = locateCommand->add_option(
+        "--dem", locate.dem, "on this DEM (heights above EGM96 unless its CRS says otherwise), by the line-of-sight model");
+    locateHeight->excludes(locateDem);
+    locateCommand->add_flag("--dem-ellipsoidal", locate.demEllipsoidal,
+                            "the DEM holds heights above the ellipsoid, not the geoid")
+        ->needs(locateDem);
 
     alosj::StacOptions stac;
     CLI::App* stacCommand =
@@ -184,6 +205,8 @@ int Run(int argc, char** argv) {
     }
 
     exportOptions.warp = warpOption->count() > 0;
+    exportOptions.height = exportHeight->count() > 0;
+    locate.height = locateHeight->count() > 0;
     info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
         locate.product.quiet = stac.product.quiet = convert.product.quiet = sample.quiet = quiet;
     try {

@@ -10,6 +10,7 @@
 
 #include <gdal_priv.h>
 
+#include "tools/alosj/Footprint.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
 
@@ -29,50 +30,6 @@ const char* const kExtensions[] = {
     "https://stac-extensions.github.io/raster/v1.1.0/schema.json",
     "https://stac-extensions.github.io/processing/v1.2.0/schema.json",
 };
-
-/// Points along each edge of the raster that make the footprint.
-constexpr int kFootprintSteps = 8;
-
-/// A longitude in [-180, 180], as GeoJSON wants it.
-double Wrapped(double longitude) { return longitude > 180 ? longitude - 360 : longitude < -180 ? longitude + 360 : longitude; }
-
-/// The footprint: the raster's outline placed by the processor's
-/// polynomials, or by the scene's corners; counter-clockwise, closed.  Null
-/// when neither places it on the Earth (see alosjdescribe::IsPlaceOnEarth
-/// and CornerProblem).
-json Footprint(Product& product) {
-    CeosAlosjDataset& d = product.Dataset();
-    const double width = static_cast<double>(product.Width()), height = static_cast<double>(product.Height());
-    json ring = json::array();
-    bool placed = true;
-    // Upper-left, down the left edge, along the bottom, up the right, back
-    // along the top: counter-clockwise on the ground for a north-up scene.
-    for (int side = 0; side < 4 && placed; ++side)
-        for (int k = 0; k < kFootprintSteps; ++k) {
-            const double f = static_cast<double>(k) / kFootprintSteps;
-            const double x = side == 0 ? 0 : side == 1 ? f * width : side == 2 ? width : (1 - f) * width;
-            const double y = side == 0 ? f * height : side == 1 ? height : side == 2 ? (1 - f) * height : 0;
-            double lat, lon;
-            if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK || !alosjdescribe::IsPlaceOnEarth(lat, lon)) {
-                placed = false;
-                break;
-            }
-            ring.push_back({Wrapped(lon), lat});
-        }
-    if (!placed) {
-        if (!alosjdescribe::CornerProblem(d).empty()) return nullptr;
-        ring = json::array();
-        using Query = void (CeosAlosjDataset::*)(double*, double*) const;
-        for (Query corner : {&CeosAlosjDataset::GetULCornerLatLon, &CeosAlosjDataset::GetLLCornerLatLon,
-                             &CeosAlosjDataset::GetLRCornerLatLon, &CeosAlosjDataset::GetURCornerLatLon}) {
-            double lat, lon;
-            (d.*corner)(&lat, &lon);
-            ring.push_back({Wrapped(lon), lat});
-        }
-    }
-    ring.push_back(ring.front());
-    return {{"type", "Polygon"}, {"coordinates", json::array({ring})}};
-}
 
 json BoundingBox(const json& geometry) {
     double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
@@ -315,6 +272,16 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
         }
     }
     item["assets"] = files;
+    // A raster warped onto a height or a DEM carries the outline it was
+    // placed by: the Item's footprint is where that raster shows the scene.
+    if (pathOf.count("image")) {
+        const char* placed = OpenAssetRaster(pathOf["image"])->GetMetadataItem(kWarpFootprintItem);
+        const json footprint = placed ? json::parse(placed, nullptr, false) : json();
+        if (footprint.is_object() && footprint.value("type", "") == "Polygon") {
+            item["geometry"] = footprint;
+            item["bbox"] = BoundingBox(footprint);
+        }
+    }
     return item;
 }
 

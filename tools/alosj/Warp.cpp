@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include <gdal_alg.h>
 #include <gdalwarper.h>
 
 #include "tools/alosj/Gdal.h"
+#include "tools/alosj/SightGrid.h"
 
 namespace alosj {
 
@@ -144,7 +151,7 @@ TransformPtr Transformation(const OGRSpatialReference& from, const OGRSpatialRef
 
 }  // namespace
 
-WarpGrid PlanWarp(Product& product, const std::string& crs) {
+WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer& place) {
     CeosAlosjDataset& d = product.Dataset();
     const double width = static_cast<double>(product.Width()), height = static_cast<double>(product.Height());
     double centreLat, centreLon;
@@ -173,7 +180,8 @@ WarpGrid PlanWarp(Product& product, const std::string& crs) {
             const double x = side == 0 ? f * width : side == 1 ? width : side == 2 ? (1 - f) * width : 0.0;
             const double y = side == 0 ? 0.0 : side == 1 ? f * height : side == 2 ? height : (1 - f) * height;
             double lat, lon;
-            if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK || !toMap->Transform(1, &lon, &lat))
+            const bool placed = place ? place(x, y, lat, lon) : d.PixelToLatLon(0, x, y, &lat, &lon) == ALOSJ_LOCATE_OK;
+            if (!placed || !toMap->Transform(1, &lon, &lat))
                 throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline cannot be placed");
             minX = std::min(minX, lon);
             maxX = std::max(maxX, lon);
@@ -206,6 +214,43 @@ WarpGrid PlanWarp(Product& product, const std::string& crs) {
 
 namespace {
 
+/// Warp options from the product's rows into `out`: the source bands
+/// `bands` (0-based) into the output bands `outBands` (1-based), 0 no data
+/// on both sides; the transformer is the caller's to set and destroy.
+struct WarpOptions {
+    GDALWarpOptions* o;
+    WarpOptions(GDALDataset& source, GDALDataset& out, const std::vector<int>& bands, const std::vector<int>& outBands,
+                const std::string& resampling) {
+        o = GDALCreateWarpOptions();
+        o->hSrcDS = GDALDataset::ToHandle(&source);
+        o->hDstDS = GDALDataset::ToHandle(&out);
+        o->nBandCount = static_cast<int>(bands.size());
+        o->panSrcBands = static_cast<int*>(CPLMalloc(sizeof(int) * bands.size()));
+        o->panDstBands = static_cast<int*>(CPLMalloc(sizeof(int) * bands.size()));
+        o->padfSrcNoDataReal = static_cast<double*>(CPLCalloc(bands.size(), sizeof(double)));
+        o->padfDstNoDataReal = static_cast<double*>(CPLCalloc(bands.size(), sizeof(double)));
+        for (size_t k = 0; k < bands.size(); ++k) {
+            o->panSrcBands[k] = bands[k] + 1;
+            o->panDstBands[k] = outBands[k];
+        }
+        o->eResampleAlg = resampling == "near"          ? GRA_NearestNeighbour
+                          : resampling == "bilinear"    ? GRA_Bilinear
+                          : resampling == "cubicspline" ? GRA_CubicSpline
+                          : resampling == "lanczos"     ? GRA_Lanczos
+                                                        : GRA_Cubic;
+        o->dfWarpMemoryLimit = kWarpMemoryBytes;
+        o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "INIT_DEST", "0");
+        // Grid chunks that reach past the scene: find the source by a grid of samples.
+        o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "SAMPLE_GRID", "YES");
+    }
+    ~WarpOptions() {
+        o->pTransformerArg = nullptr;  // the caller's to destroy
+        GDALDestroyWarpOptions(o);
+    }
+    WarpOptions(const WarpOptions&) = delete;
+    WarpOptions& operator=(const WarpOptions&) = delete;
+};
+
 /// One pass of the warper: the source bands `bands` (0-based) into the
 /// output bands `outBands` (1-based), placed by the polynomials of `band`.
 void WarpPass(Product& product, ProductRows& source, int band, const std::vector<int>& bands,
@@ -226,36 +271,10 @@ void WarpPass(Product& product, ProductRows& source, int band, const std::vector
         ~Release() { GDALDestroyApproxTransformer(approximate); }
     } release{approximate};
 
-    GDALWarpOptions* options = GDALCreateWarpOptions();
-    struct Options {
-        GDALWarpOptions* o;
-        ~Options() {
-            o->pTransformerArg = nullptr;  // ours to destroy
-            GDALDestroyWarpOptions(o);
-        }
-    } owned{options};
-    options->hSrcDS = GDALDataset::ToHandle(&source);
-    options->hDstDS = GDALDataset::ToHandle(&out);
-    options->nBandCount = static_cast<int>(bands.size());
-    options->panSrcBands = static_cast<int*>(CPLMalloc(sizeof(int) * bands.size()));
-    options->panDstBands = static_cast<int*>(CPLMalloc(sizeof(int) * bands.size()));
-    options->padfSrcNoDataReal = static_cast<double*>(CPLCalloc(bands.size(), sizeof(double)));
-    options->padfDstNoDataReal = static_cast<double*>(CPLCalloc(bands.size(), sizeof(double)));
-    for (size_t k = 0; k < bands.size(); ++k) {
-        options->panSrcBands[k] = bands[k] + 1;
-        options->panDstBands[k] = outBands[k];
-    }
-    options->eResampleAlg = resampling == "near"          ? GRA_NearestNeighbour
-                            : resampling == "bilinear"    ? GRA_Bilinear
-                            : resampling == "cubicspline" ? GRA_CubicSpline
-                            : resampling == "lanczos"     ? GRA_Lanczos
-                                                          : GRA_Cubic;
-    options->dfWarpMemoryLimit = kWarpMemoryBytes;
+    WarpOptions owned(source, out, bands, outBands, resampling);
+    GDALWarpOptions* options = owned.o;
     options->pfnTransformer = GDALApproxTransform;
     options->pTransformerArg = approximate;
-    options->papszWarpOptions = CSLSetNameValue(options->papszWarpOptions, "INIT_DEST", "0");
-    // Grid chunks that reach past the scene: find the source by a grid of samples.
-    options->papszWarpOptions = CSLSetNameValue(options->papszWarpOptions, "SAMPLE_GRID", "YES");
     void* scaled = GDALCreateScaledProgress(from, to, &ProgressBar::GdalCallback, &bar);
     options->pfnProgress = GDALScaledProgress;
     options->pProgressArg = scaled;
@@ -268,10 +287,309 @@ void WarpPass(Product& product, ProductRows& source, int band, const std::vector
     if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
 }
 
+/// Threads that each open the product once and keep it, running jobs given
+/// to all of them at once (a dataset is used by one thread at a time; its
+/// reports go to the thread's own watch).
+class ProductWorkers {
+public:
+    ProductWorkers(const ProductOptions& options, size_t count) : products_(count), busy_(count) {
+        for (size_t w = 0; w < count; ++w)
+            threads_.emplace_back([this, w, options] { Serve(w, options); });
+        Wait();  // opened
+    }
+    ~ProductWorkers() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+    size_t Count() const { return products_.size(); }
+    Product& ProductOf(size_t w) { return *products_[w]; }
+
+    /// Starts job(w, product) on every thread.
+    void Start(std::function<void(size_t, Product&)> job) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = std::move(job);
+        busy_ = products_.size();
+        ++generation_;
+        wake_.notify_all();
+    }
+    /// Waits for the job; rethrows the first failure.
+    void Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return busy_ == 0; });
+        if (error_) {
+            std::exception_ptr error = error_;
+            error_ = nullptr;
+            std::rethrow_exception(error);
+        }
+    }
+    void RunOnAll(std::function<void(size_t, Product&)> job) {
+        Start(std::move(job));
+        Wait();
+    }
+
+private:
+    void Serve(size_t w, ProductOptions options) {
+        CPLPushErrorHandler(CPLQuietErrorHandler);  // as GdalSession does on the main thread
+        std::unique_lock<std::mutex> lock(mutex_);
+        unsigned long seen = generation_;
+        lock.unlock();
+        Finish([&] { products_[w] = std::make_unique<Product>(options); });
+        for (;;) {
+            lock.lock();
+            wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+            if (stop_) break;
+            seen = generation_;
+            const std::function<void(size_t, Product&)> job = job_;
+            lock.unlock();
+            Finish([&] {
+                if (!products_[w]) throw Failure(kExitFailure, "the product could not be opened again");
+                job(w, *products_[w]);
+            });
+        }
+        lock.unlock();
+        products_[w].reset();  // on the thread that opened it
+        CPLPopErrorHandler();
+    }
+    template <typename F>
+    void Finish(F f) {
+        std::exception_ptr error;
+        try {
+            f();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (error && !error_) error_ = error;
+        if (--busy_ == 0) done_.notify_all();
+    }
+
+    std::vector<std::unique_ptr<Product>> products_;
+    size_t busy_;  // threads still at the job (at first: opening)
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::function<void(size_t, Product&)> job_;
+    unsigned long generation_ = 0;
+    bool stop_ = false;
+    std::exception_ptr error_;
+};
+
+/// Output rows warped at a time by one thread (a row of the GeoTIFF's tiles).
+constexpr int kStripRows = 256;
+
+/// A strip of the grid → raster positions on the heights under its pixels.
+struct HeightTransform {
+    const SightGrid* sights = nullptr;
+    const float* heights = nullptr;  // null: `height` everywhere
+    double height = 0.0;
+    int top = 0, width = 0, rows = 0;
+};
+
+int TransformOnHeights(void* arg, int dstToSrc, int count, double* x, double* y, double*, int* success) {
+    const auto* t = static_cast<const HeightTransform*>(arg);
+    std::fill(success, success + count, FALSE);
+    if (!dstToSrc) return FALSE;  // the warper asks the other way only
+    for (int i = 0; i < count; ++i) {
+        double h = t->height;
+        if (t->heights) {
+            const int c = std::clamp(static_cast<int>(std::floor(x[i])), 0, t->width - 1);
+            const int r = std::clamp(static_cast<int>(std::floor(y[i])), 0, t->rows - 1);
+            const float value = t->heights[static_cast<size_t>(r) * t->width + c];
+            h = std::isfinite(value) ? value : CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;
+        }
+        double pixel, line;
+        if (!t->sights->Source(x[i], y[i] + t->top, h, pixel, line)) continue;
+        x[i] = pixel;
+        y[i] = line;
+        success[i] = TRUE;
+    }
+    return TRUE;
+}
+
+/// A warped strip waiting to be written.
+struct Strip {
+    std::vector<unsigned char> pixels;  // band after band
+    long uncovered = 0;
+};
+
+long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+                   const std::string& resampling, ProgressBar& bar, double from, double to,
+                   const WarpHeights& heights) {
+    // The passes: AVNIR-2 bands below Level 1B2 each by their own model.
+    const alosjdescribe::ProductDescription& d = product.Description();
+    const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
+    struct Pass {
+        int band;
+        std::vector<int> bands, outBands;
+        std::unique_ptr<SightGrid> sights;
+    };
+    std::vector<Pass> passes;
+    if (!perBand || bands.size() < 2) {
+        Pass pass{bands.empty() ? 0 : bands.front(), bands, {}, nullptr};
+        for (size_t k = 0; k < bands.size(); ++k) pass.outBands.push_back(static_cast<int>(k) + 1);
+        passes.push_back(std::move(pass));
+    } else {
+        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}, nullptr});
+    }
+
+    const GridFrame frame{&grid.crs, grid.geoTransform, grid.width, grid.height};
+    double lowest = heights.height, highest = heights.height;
+    GridShift shift;
+    if (heights.dem) {
+        shift = heights.dem->ShiftOver(frame);
+        lowest = highest = CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;  // where the DEM has none
+        double least, most;
+        if (heights.dem->RangeOver(frame, least, most)) {
+            lowest = std::min(lowest, least);
+            highest = std::max(highest, most);
+        }
+    }
+    const size_t threads = static_cast<size_t>(std::max(1, CPLGetNumCPUs()));
+    ProductWorkers workers(heights.product, threads);
+    std::vector<CeosAlosjDataset*> datasets;
+    for (size_t w = 0; w < workers.Count(); ++w) datasets.push_back(&workers.ProductOf(w).Dataset());
+    const ParallelRunner run = [&](const std::function<void(size_t)>& job) {
+        workers.RunOnAll([&](size_t w, Product&) { job(w); });
+    };
+    for (Pass& pass : passes) {
+        try {
+            pass.sights = std::make_unique<SightGrid>(product.Dataset(), datasets, run, pass.band, grid.crs,
+                                                      grid.geoTransform, grid.width, grid.height, lowest, highest);
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model cannot place the grid: " +
+                                            e.what());
+        }
+        if (pass.sights->CheckedError() > kWarpMaxErrorPixels)
+            throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model varies too fast over the "
+                                            "grid to be interpolated within " + std::to_string(kWarpMaxErrorPixels) +
+                                            " pixel");
+    }
+
+    // Strips of the grid, warped by every thread, written here in order;
+    // no thread runs more than a few strips ahead of the writing.
+    const int strips = (grid.height + kStripRows - 1) / kStripRows;
+    const int count = static_cast<int>(bands.size());
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<int, Strip> ready;
+    int taken = 0, written = 0;
+    bool failed = false;
+    const int ahead = static_cast<int>(threads) + 2;
+    workers.Start([&](size_t, Product& mine) {
+        try {
+            ProductRows source(mine);
+            std::unique_ptr<Dem::Strips> dem;
+            if (heights.dem) dem = std::make_unique<Dem::Strips>(*heights.dem, frame, shift);
+            GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("MEM");
+            std::vector<float> stripHeights;
+            for (;;) {
+                int k;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return failed || taken >= strips || taken - written < ahead; });
+                    if (failed || taken >= strips) return;
+                    k = taken++;
+                }
+                const int top = k * kStripRows, rows = std::min(kStripRows, grid.height - top);
+                if (dem) dem->Read(top, rows, stripHeights);
+                std::unique_ptr<GDALDataset, GdalDatasetCloser> target(
+                    memory->Create("", grid.width, rows, count, GDT_Byte, nullptr));
+                if (!target) throw Failure(kExitFailure, "cannot make a strip: " + GdalSession::LastError());
+                for (const Pass& pass : passes) {
+                    HeightTransform transform;
+                    transform.sights = pass.sights.get();
+                    transform.heights = dem ? stripHeights.data() : nullptr;
+                    transform.height = heights.height;
+                    transform.top = top;
+                    transform.width = grid.width;
+                    transform.rows = rows;
+                    WarpOptions options(source, *target, pass.bands, pass.outBands, resampling);
+                    // The grid has about the raster's resolution: a strip's
+                    // source window, tall for the scene's turn and relief,
+                    // must not widen the kernel as if it were downsampled.
+                    options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
+                    options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
+                    options.o->pfnTransformer = TransformOnHeights;
+                    options.o->pTransformerArg = &transform;
+                    GDALWarpOperation operation;
+                    CPLErr err = operation.Initialize(options.o);
+                    if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, rows);
+                    mine.CheckReports("reading rows to warp");
+                    if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+                }
+                Strip strip;
+                strip.pixels.resize(static_cast<size_t>(grid.width) * rows * count);
+                if (target->RasterIO(GF_Read, 0, 0, grid.width, rows, strip.pixels.data(), grid.width, rows, GDT_Byte,
+                                     count, nullptr, 0, 0, 0, nullptr) != CE_None)
+                    throw Failure(kExitFailure, "cannot read a warped strip: " + GdalSession::LastError());
+                // Pixels that show the scene without a height from the DEM.
+                if (dem)
+                    for (size_t i = 0; i < stripHeights.size(); ++i)
+                        if (!std::isfinite(stripHeights[i]) && strip.pixels[i] != 0) ++strip.uncovered;
+                std::lock_guard<std::mutex> lock(mutex);
+                ready.emplace(k, std::move(strip));
+                changed.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex);
+            failed = true;
+            changed.notify_all();
+            throw;
+        }
+    });
+    long uncovered = 0;
+    try {
+        for (int k = 0; k < strips; ++k) {
+            Strip strip;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return failed || ready.count(k) > 0; });
+                if (failed) break;
+                strip = std::move(ready[k]);
+                ready.erase(k);
+            }
+            const int top = k * kStripRows, rows = std::min(kStripRows, grid.height - top);
+            uncovered += strip.uncovered;
+            CPLErrorReset();
+            CPLErr err = out.RasterIO(GF_Write, 0, top, grid.width, rows, strip.pixels.data(), grid.width, rows,
+                                      GDT_Byte, count, nullptr, 0, 0, 0, nullptr);
+            if (err == CE_None) out.FlushCache(false);
+            if (err != CE_None || CPLGetLastErrorType() >= CE_Failure)
+                throw Failure(kExitFailure, "cannot write the warped raster: " + GdalSession::LastError());
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++written;
+                changed.notify_all();
+            }
+            bar.Update(from + (to - from) * (k + 1) / strips);
+        }
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            failed = true;
+            changed.notify_all();
+        }
+        try {
+            workers.Wait();
+        } catch (...) {
+        }
+        throw;
+    }
+    workers.Wait();
+    return uncovered;
+}
+
 }  // namespace
 
-void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
-              const std::string& resampling, ProgressBar& bar, double from, double to) {
+long WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+              const std::string& resampling, ProgressBar& bar, double from, double to, const WarpHeights* heights) {
+    if (heights) return WarpOnHeights(product, bands, grid, out, resampling, bar, from, to, *heights);
     ProductRows source(product);
     // AVNIR-2 bands below Level 1B2 have polynomials of their own: each is
     // placed by its own, in a pass of its own.  The others share one set.
@@ -279,13 +597,16 @@ void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& g
     const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
     std::vector<int> outBands;
     for (size_t k = 0; k < bands.size(); ++k) outBands.push_back(static_cast<int>(k) + 1);
-    if (!perBand || bands.size() < 2)
-        return WarpPass(product, source, bands.empty() ? 0 : bands.front(), bands, outBands, grid, out, resampling,
-                        bar, from, to);
+    if (!perBand || bands.size() < 2) {
+        WarpPass(product, source, bands.empty() ? 0 : bands.front(), bands, outBands, grid, out, resampling, bar,
+                 from, to);
+        return 0;
+    }
     const double step = (to - from) / static_cast<double>(bands.size());
     for (size_t k = 0; k < bands.size(); ++k)
         WarpPass(product, source, bands[k], {bands[k]}, {outBands[k]}, grid, out, resampling, bar,
                  from + step * static_cast<double>(k), from + step * static_cast<double>(k + 1));
+    return 0;
 }
 
 }  // namespace alosj

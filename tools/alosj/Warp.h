@@ -4,12 +4,14 @@
 // within GDAL's approximation of at most kWarpMaxErrorPixels.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "tools/alosj/Heights.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 
@@ -33,12 +35,29 @@ struct WarpGrid {
 /// with the product's nominal ground sample distance (PRISM 2.5 m, AVNIR-2
 /// 10 m), its edges on whole multiples of it.  Throws a usage Failure for a
 /// CRS GDAL does not know, a Failure for a product without polynomials.
-WarpGrid PlanWarp(Product& product, const std::string& crs);
+/// `place` (when given) places the raster's outline instead of the
+/// polynomials: a raster position (pixel, line) → latitude, longitude.
+using OutlinePlacer = std::function<bool(double pixel, double line, double& latitude, double& longitude)>;
+WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer& place = {});
+
+/// The heights a warp places the raster on (WarpInto): one height, or a
+/// DEM's (Heights.h), by the line-of-sight model.
+struct WarpHeights {
+    double height = 0.0;  // metres above the ellipsoid, without a DEM
+    Dem* dem = nullptr;
+    ProductOptions product;  // the product, opened once more by each thread
+};
 
 /// Warps `bands` (0-based) of the product into `out`, a dataset of the grid
 /// with as many bands; `resampling` is GDAL's name ("near", "bilinear",
-/// "cubic", …).  Progress runs from `from` to `to`.
-void WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
-              const std::string& resampling, ProgressBar& bar, double from, double to);
+/// "cubic", …).  Progress runs from `from` to `to`.  Without `heights` the
+/// polynomials place the raster (on their reference surface); with them,
+/// the line-of-sight model places it on the height or the DEM, every core
+/// warping strips of the grid, and the result is the number of output
+/// pixels that show the scene where the DEM gives no height (placed at the
+/// polynomials' reference height).
+long WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+              const std::string& resampling, ProgressBar& bar, double from, double to,
+              const WarpHeights* heights = nullptr);
 
 }  // namespace alosj

@@ -1,0 +1,106 @@
+// The heights a product is placed on: one height for the scene, or a DEM.
+//
+// A DEM is any raster GDAL reads with a geotransform and a CRS.  Its values
+// are heights above the EGM96 geoid when its CRS has no vertical part (as
+// SRTM, AW3D30 and the Copernicus DEMs are delivered), above what its
+// vertical part says otherwise, or above the ellipsoid when the user says
+// so; PROJ turns them into heights above the ellipsoid (the geoid's grid,
+// egm96_15.gtx, must be installed: PROJ is never allowed to leave the geoid
+// out).  Heights between the DEM's pixel centres are bilinear; a point the
+// DEM does not cover (outside it, or a nodata pixel among the four) has none.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include "tools/alosj/Gdal.h"
+
+namespace alosj {
+
+/// What `--height H`, `--dem DEM` and `--dem-ellipsoidal` asked for.
+struct HeightChoice {
+    bool constant = false;  // --height
+    double height = 0.0;    // metres above the ellipsoid
+    std::string dem;        // --dem
+    bool ellipsoidal = false;
+    bool Given() const { return constant || !dem.empty(); }
+};
+
+/// Heights above the geoid or another vertical datum → above the ellipsoid.
+class VerticalShift;
+
+/// A map grid's pixels: `geoTransform` in `crs`.
+struct GridFrame {
+    const OGRSpatialReference* crs = nullptr;
+    const double* geoTransform = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+/// The DEM's height above the ellipsoid minus its value (the geoid's
+/// undulation) on a lattice of a map grid, interpolated between nodes.
+struct GridShift {
+    int step = 1;
+    int columns = 0, rows = 0;
+    std::vector<double> values;
+    double At(double column, double row) const;
+};
+
+class Dem {
+public:
+    /// Opens the DEM; throws a usage Failure for one GDAL cannot read or
+    /// place, a Failure when PROJ cannot convert its heights.
+    Dem(const std::string& path, bool ellipsoidal);
+    ~Dem();
+
+    const std::string& Path() const { return path_; }
+    /// What the DEM's values are heights above, in words.
+    const std::string& Datum() const { return datum_; }
+
+    /// The height above the ellipsoid at a latitude and longitude (WGS 84,
+    /// degrees); false where the DEM does not cover it.  One thread.
+    bool HeightAt(double latitude, double longitude, double& height);
+
+    /// The lowest and highest heights above the ellipsoid the DEM gives
+    /// over the grid; false when it gives none there.
+    bool RangeOver(const GridFrame& grid, double& lowest, double& highest);
+    /// The shift from the DEM's values to heights above the ellipsoid over
+    /// the grid.
+    GridShift ShiftOver(const GridFrame& grid);
+
+    /// Heights above the ellipsoid of the grid's rows top to top + rows - 1
+    /// at their pixels' centres (NaN where the DEM does not cover them),
+    /// read through a dataset of its own: one Strips per thread.
+    class Strips {
+    public:
+        Strips(const Dem& dem, const GridFrame& grid, const GridShift& shift);
+        ~Strips();
+        void Read(int top, int rows, std::vector<float>& heights);
+
+    private:
+        const Dem& dem_;
+        GridFrame grid_;
+        const GridShift& shift_;
+        std::unique_ptr<GDALDataset, GdalDatasetCloser> dataset_;
+    };
+
+private:
+    std::string path_;
+    std::string datum_;
+    std::string horizontalWkt_;
+    OGRSpatialReference horizontal_;
+    double geoTransform_[6] = {};
+    double inverse_[6] = {};
+    bool hasNoData_ = false;
+    double noData_ = 0;
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> dataset_;
+    std::unique_ptr<OGRCoordinateTransformation> fromGeographic_;  // WGS 84 → the DEM's horizontal CRS
+    std::unique_ptr<VerticalShift> shift_;
+};
+
+}  // namespace alosj
