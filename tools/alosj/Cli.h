@@ -71,6 +71,13 @@ struct LocateOptions {
     bool json = false;
 };
 
+struct RpcOptions {
+    ProductOptions product;
+    std::string output;  // NAME_RPC.TXT or NAME.RPB; empty: the _RPC.TXT form on stdout
+    int band = 1;        // from 1
+    bool overwrite = false;
+};
+
 struct StacOptions {
     ProductOptions product;
     std::vector<std::string> assets;  // files made from the product: .tif, .png, .json
@@ -115,6 +122,7 @@ int RunSensorModel(const SensorModelOptions& options);
 int RunSample(const SampleOptions& options);
 int RunLocate(const LocateOptions& options);
 int RunStac(const StacOptions& options);
+int RunRpc(const RpcOptions& options);
 int RunConvert(const ConvertOptions& options);
 int RunBatch(const BatchOptions& options);
 int RunCatalog(const CatalogOptions& options);
