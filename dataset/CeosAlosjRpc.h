@@ -22,7 +22,7 @@
 // layers) give the residuals.  A model is offered while its largest residual
 // stays within CEOSALOSJ_RPC_MOST_RESIDUAL; otherwise, and when the
 // line-of-sight model cannot answer, the band has none and a warning says
-// why.  Fits are made once per band and height range and kept.
+// why (not for a band without polynomials, which has no geolocation at all).  Fits are made once per band and height range and kept.
 #pragma once
 
 #include "dataset/CeosAlosjSensorModel.h"

@@ -227,7 +227,10 @@ CeosAlosjRpcStatus CeosAlosjDataset::GetRpc(int band, double lowestHeight, doubl
     kept.fits.push_back(Fit(*this, band, lowestHeight, highestHeight));
     const CeosAlosjRpcFit& made = kept.fits.back();
     char message[512];
-    if (made.status == ALOSJ_RPC_NO_SENSOR_MODEL && !kept.sensorWarned) {
+    // A band without polynomials has no geolocation at all, which its
+    // placement already tells; every other failure is worth a word.
+    if (made.status == ALOSJ_RPC_NO_SENSOR_MODEL && made.sensorStatus != ALOSJ_SENSOR_NO_POLYNOMIALS &&
+        !kept.sensorWarned) {
         kept.sensorWarned = true;
         std::snprintf(message, sizeof message, "Band %d has no RPC model: %s", band + 1,
                       SensorProblem(made.sensorStatus));

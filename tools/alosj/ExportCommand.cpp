@@ -115,7 +115,16 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         Georeference(*out, description.GetPlacement());
     }
     alosjdescribe::MetadataItems metadata = description.Metadata(), queries = description.Queries();
-    if (grid) DescribeWarped(*grid, resampling, metadata, queries);
+    if (grid) {
+        DescribeWarped(*grid, resampling, metadata, queries);
+    } else {
+        // The raster as the product has it: beside its GCPs, the RPC model
+        // of its first band (GDAL writes it into the GeoTIFF), and its
+        // residuals.
+        const CeosAlosjRpcFit fit = description.Rpc(description.RpcPerBand() ? bands.front() : 0);
+        if (fit.offered) out->SetMetadata(ItemList(alosjdescribe::RpcMetadata(fit.rpc)).List(), alosjdescribe::kRpcDomain);
+        for (const auto& item : alosjdescribe::RpcResidualItems(fit)) metadata.push_back(item);
+    }
     out->SetMetadata(ItemList(metadata).List());
     out->SetMetadata(ItemList(queries).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);

@@ -796,7 +796,7 @@ std::string RpcProblem(const CeosAlosjRpcFit& fit) {
 std::string RpcFileText(const CeosAlosjRpc& rpc, bool rpb) {
     char number[40];
     auto exact = [&](double value) {
-        std::snprintf(number, sizeof number, "%+.15e", value);
+        std::snprintf(number, sizeof number, "%+.16e", value);
         return std::string(number);
     };
     std::string text;
