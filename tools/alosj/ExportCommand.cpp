@@ -135,7 +135,12 @@ void StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[k]];
         band->SetDescription(meaning.description.c_str());
         band->SetColorInterpretation(meaning.colour);
-        band->SetMetadata(ItemList(description.BandMetadata(bands[k])).List());
+        alosjdescribe::MetadataItems bandItems = description.BandMetadata(bands[k]);
+        // Bands whose RPC models are their own tell their residuals, as the driver's do.
+        if (!grid && description.RpcPerBand())
+            for (const auto& item : alosjdescribe::RpcResidualItems(description.Rpc(bands[k])))
+                bandItems.push_back(item);
+        band->SetMetadata(ItemList(bandItems).List());
         band->SetMetadata(ItemList(description.BandImagery(bands[k])).List(), alosjdescribe::kImageryDomain);
         if (radiance) {
             band->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
