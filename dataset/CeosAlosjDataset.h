@@ -25,6 +25,7 @@
 #include "ceosalosj_export.h"
 #include "dataset/CeosAlosjAcquisition.h"
 #include "dataset/CeosAlosjGeolocation.h"
+#include "dataset/CeosAlosjRpc.h"
 #include "dataset/CeosAlosjSensorModel.h"
 #include "files/CeosAlosjSummaryFile.h"
 #include "host/HostFileSystem.h"
@@ -224,6 +225,18 @@ public:
     /// direction with which a raster position was imaged (every position of
     /// a Level 1A or 1B1 row shares the row's time).
     CeosAlosjSensorStatus GetLineOfSight(int band, double pixel, double line, CeosAlosjLineOfSight* sight);
+    /// @}
+
+    /// @name RPC models (CeosAlosjRpc.h)
+    /// One per band; PRISM's CCDs assembled side by side are one band.
+    /// @{
+    /// The band's RPC00B model fitted over heights -500 m to 9000 m, made on
+    /// first use and kept; *fit holds the residuals also when no model is
+    /// offered (the status says why; a warning was reported).
+    CeosAlosjRpcStatus GetRpc(int band, CeosAlosjRpcFit* fit);
+    /// The same over a height range of the caller's (e.g. a DEM's), metres
+    /// above the ellipsoid, lowestHeight < highestHeight.
+    CeosAlosjRpcStatus GetRpc(int band, double lowestHeight, double highestHeight, CeosAlosjRpcFit* fit);
     /// @}
 
     /// @name PRISM Level 1B1 sensor-model exports

@@ -108,6 +108,13 @@ struct CEOSALOSJ_NO_EXPORT SensorModelInputs {
     std::vector<Band> bands;
 };
 
+/// The RPC models fitted so far (DatasetRpc.cpp): one per band and height
+/// range asked for.
+struct CEOSALOSJ_NO_EXPORT RpcFits {
+    std::vector<CeosAlosjRpcFit> fits;
+    bool sensorWarned = false;  // the line-of-sight model's failure was reported
+};
+
 struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     State() = default;
     ~State();
@@ -160,6 +167,7 @@ struct CEOSALOSJ_NO_EXPORT CeosAlosjDataset::State {
     bool geolocationMade = false;
 
     SensorModelInputs sensorModel;
+    RpcFits rpcFits;
 
     RowLayout rowLayout;
     /// The scene width (GetSceneWidth) and the layout of band's rows, made on

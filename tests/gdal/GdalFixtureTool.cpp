@@ -5,6 +5,9 @@
 //   ceosalosj_gdal_fixture product <name> <directory>   prints the volume directory path
 //   ceosalosj_gdal_fixture rows <volume> <output> [ccd] every band's rows, band after band
 //   ceosalosj_gdal_fixture describe <volume>            the library's answers as JSON
+//   ceosalosj_gdal_fixture locate <volume> <band> <height> <x> <y> ...
+//       [latitude, longitude] of each raster position (0, 0 the top-left
+//       corner) at the height by the line-of-sight model, as JSON
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -79,9 +82,29 @@ int Describe(const std::string& volume) {
     return 0;
 }
 
+int Locate(const std::vector<std::string>& args) {
+    auto product = OpenProduct(args[1], 0);
+    if (!product) return 1;
+    const int band = std::atoi(args[2].c_str()) - 1;
+    const double height = std::atof(args[3].c_str());
+    nlohmann::json points = nlohmann::json::array();
+    for (size_t k = 4; k + 1 < args.size(); k += 2) {
+        double latitude = 0, longitude = 0;
+        const CeosAlosjSensorStatus status = product->PixelHeightToLatLon(
+            band, std::atof(args[k].c_str()), std::atof(args[k + 1].c_str()), height, &latitude, &longitude);
+        if (status != ALOSJ_SENSOR_OK) {
+            std::cerr << "position " << args[k] << " " << args[k + 1] << ": status " << status << "\n";
+            return 1;
+        }
+        points.push_back({latitude, longitude});
+    }
+    std::cout << points.dump() << "\n";
+    return 0;
+}
+
 int Usage() {
     std::cerr << "usage: ceosalosj_gdal_fixture names | product <name> <directory> | "
-                 "rows <volume> <output> [ccd] | describe <volume>\n";
+                 "rows <volume> <output> [ccd] | describe <volume> | locate <volume> <band> <height> <x> <y> ...\n";
     return 2;
 }
 
@@ -103,5 +126,6 @@ int main(int argc, char** argv) {
     if ((args.size() == 3 || args.size() == 4) && args[0] == "rows")
         return Rows(args[1], args[2], args.size() == 4 ? std::atol(args[3].c_str()) : 0);
     if (args.size() == 2 && args[0] == "describe") return Describe(args[1]);
+    if (args.size() >= 6 && args.size() % 2 == 0 && args[0] == "locate") return Locate(args);
     return Usage();
 }

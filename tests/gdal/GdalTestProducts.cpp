@@ -133,6 +133,10 @@ ProductRecipe Prism1B1WithPolynomials() {
     return ceoswriter::SampleScene({ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny}).Product();
 }
 
+ProductRecipe Avnir21B1WithPolynomials() {
+    return ceoswriter::SampleScene({ceoswriter::Sensor::Avnir2, 1, ceoswriter::SampleSize::Tiny}).Product();
+}
+
 struct Named {
     const char* name;
     ProductRecipe (*make)();
@@ -157,6 +161,7 @@ const Named kProducts[] = {
     {"avnir2-1b1-offsets", Avnir21B1Offsets},
     {"avnir2-1a", Avnir21A},
     {"prism-1b1-polynomials", Prism1B1WithPolynomials},
+    {"avnir2-1b1-polynomials", Avnir21B1WithPolynomials},
 };
 
 }  // namespace

@@ -532,6 +532,123 @@ class PythonBindingsTest(ProductTestCase):
         numpy.testing.assert_array_equal(expected[:, 3:14, 7:27], window)
 
 
+class RpcTest(ProductTestCase):
+    """RPC models fitted to the line-of-sight model, as GDAL uses them."""
+
+    HEIGHTS = (-200.0, 1500.0, 6000.0)
+
+    def library_points(self, product, band, height, positions):
+        """[latitude, longitude] of raster positions (0, 0 the top-left corner) at a height."""
+        words = [str(v) for position in positions for v in position]
+        result = run(FIXTURE, "locate", product.volume, band, height, *words)
+        self.assertEqual(0, result.returncode, result.stderr)
+        return json.loads(result.stdout)
+
+    def assert_gdal_finds(self, path, product, band=1):
+        """gdaltransform -rpc takes the model's ground points back to their positions."""
+        dataset = gdal.Open(path)
+        width, height = dataset.RasterXSize, dataset.RasterYSize
+        positions = [(0.5, 0.5), (width * 0.3, height * 0.6), (width - 0.5, height - 0.5)]
+        for h in self.HEIGHTS:
+            points = self.library_points(product, band, h, positions)
+            result = subprocess.run(["gdaltransform", "-rpc", "-to", "RPC_HEIGHT=%r" % h, "-i", path],
+                                    input="".join("%r %r\n" % (lon, lat) for lat, lon in points),
+                                    capture_output=True, text=True, timeout=120)
+            self.assertEqual(0, result.returncode, result.stderr)
+            found = [tuple(map(float, line.split()[:2])) for line in result.stdout.splitlines()]
+            self.assertEqual(len(positions), len(found), result.stdout)
+            for (x, y), (gx, gy) in zip(positions, found):
+                self.assertLess(abs(gx - x), 0.05, (path, h, x, y, gx, gy))
+                self.assertLess(abs(gy - y), 0.05, (path, h, x, y, gx, gy))
+
+    def assert_same_model(self, expected, got):
+        """The same model; the ground box (MIN_LONG …) is optional, GeoTIFF's RPC tag has no place for it."""
+        expected = {k: v for k, v in expected.items() if not k.startswith(("MIN_", "MAX_"))}
+        got = {k: v for k, v in got.items() if not k.startswith(("MIN_", "MAX_"))}
+        self.assertEqual(sorted(expected), sorted(got))
+        for key, value in expected.items():
+            numpy.testing.assert_allclose([float(v) for v in got[key].split()],
+                                          [float(v) for v in value.split()], rtol=1e-14, err_msg=key)
+
+    def test_raw_product_exports_and_side_files_carry_the_model_gdal_and_rasterio_use(self):
+        product = self.product("prism-1b1-polynomials")
+        raw = gdal.Open(product.volume)
+        rpc = raw.GetMetadata("RPC")
+        self.assertEqual("-1", rpc["ERR_BIAS"])
+        self.assertEqual(20, len(rpc["LINE_NUM_COEFF"].split()))
+        self.assertIn("RPC", raw.GetMetadataDomainList())
+        self.assertLess(float(raw.GetMetadataItem("RPC_RESIDUAL_MAX_PIXELS")), 0.05)
+        self.assertLess(float(raw.GetMetadataItem("RPC_RESIDUAL_RMS_PIXELS")), 0.01)
+        self.assert_gdal_finds(product.volume, product)
+
+        with rasterio.open(product.volume) as dataset:
+            rpcs = dataset.rpcs
+        self.assertIsNotNone(rpcs)
+        self.assertEqual(float(rpc["LINE_OFF"]), rpcs.line_off)
+        self.assertEqual(float(rpc["HEIGHT_SCALE"]), rpcs.height_scale)
+        self.assertEqual([float(v) for v in rpc["SAMP_NUM_COEFF"].split()], list(rpcs.samp_num_coeff))
+
+        # gdalwarp orthorectifies the raw product by them at a height.
+        warped = self.output("warped.tif")
+        result = run("gdalwarp", "-q", "-rpc", "-to", "RPC_HEIGHT=1000", "-t_srs", "EPSG:4326", product.volume, warped)
+        self.assertEqual(0, result.returncode, result.stderr)
+        info = self.gdalinfo_json(warped)
+        (west, north), (east, south) = info["cornerCoordinates"]["upperLeft"], info["cornerCoordinates"]["lowerRight"]
+        self.assertLess(abs(west - float(rpc["MIN_LONG"])), 0.01)
+        self.assertLess(abs(east - float(rpc["MAX_LONG"])), 0.01)
+        self.assertLess(abs(north - float(rpc["MAX_LAT"])), 0.01)
+        self.assertLess(abs(south - float(rpc["MIN_LAT"])), 0.01)
+
+        # The exports, GeoTIFF and COG, carry it in the file beside their GCPs.
+        if ALOSJ:
+            for form in ("GTiff", "COG"):
+                path = self.output("export-%s.tif" % form)
+                result = run(ALOSJ, "export", product.volume, path, "--format", form)
+                self.assertEqual(0, result.returncode, result.stderr)
+                exported = gdal.Open(path)
+                self.assertEqual([path], exported.GetFileList()[:1])
+                self.assertGreater(exported.GetGCPCount(), 4)
+                self.assert_same_model(rpc, exported.GetMetadata("RPC"))
+                self.assertEqual(raw.GetMetadataItem("RPC_CHECK_POINTS"), exported.GetMetadataItem("RPC_CHECK_POINTS"))
+            self.assert_gdal_finds(self.output("export-GTiff.tif"), product)
+
+            # alosj rpc's files, beside a raster of the product's size, are read as the same model.
+            for side in ("copy_RPC.TXT", "copy.RPB"):
+                for leftover in os.listdir(self.output("")):
+                    if leftover.startswith("copy"):
+                        os.remove(self.output(leftover))
+                gdal.GetDriverByName("GTiff").Create(self.output("copy.tif"), raw.RasterXSize, raw.RasterYSize, 1)
+                result = run(ALOSJ, "rpc", product.volume, "-o", self.output(side))
+                self.assertEqual(0, result.returncode, result.stderr)
+                copy = gdal.Open(self.output("copy.tif"))
+                self.assertIn(self.output(side), copy.GetFileList())
+                self.assert_same_model(rpc, copy.GetMetadata("RPC"))
+
+    def test_avnir2_bands_carry_their_own_model(self):
+        product = self.product("avnir2-1b1-polynomials")
+        dataset = gdal.Open(product.volume)
+        self.assertEqual(dataset.GetMetadata("RPC"), dataset.GetRasterBand(1).GetMetadata("RPC"))
+        band = dataset.GetRasterBand(3)
+        self.assertIn("RPC", band.GetMetadataDomainList())
+        self.assertIsNotNone(band.GetMetadataItem("RPC_RESIDUAL_MAX_PIXELS"))
+        # Band 3's model, made a raster's own, takes band 3's ground points home.
+        own = gdal.GetDriverByName("MEM").Create("", dataset.RasterXSize, dataset.RasterYSize)
+        own.SetMetadata(band.GetMetadata("RPC"), "RPC")
+        positions = [(2.5, 3.5), (dataset.RasterXSize - 4.25, dataset.RasterYSize - 6.75)]
+        for h in self.HEIGHTS:
+            transformer = gdal.Transformer(own, None, ["METHOD=RPC", "RPC_HEIGHT=%r" % h])
+            for (x, y), (lat, lon) in zip(positions, self.library_points(product, 3, h, positions)):
+                ok, (gx, gy, _) = transformer.TransformPoint(1, lon, lat, 0)
+                self.assertTrue(ok)
+                self.assertLess(abs(gx - x), 0.05, (h, x, y, gx, gy))
+                self.assertLess(abs(gy - y), 0.05, (h, x, y, gx, gy))
+        # The raw product without polynomials has no model, and says nothing of it.
+        plain = gdal.Open(self.product("avnir2-1b1").volume)
+        gdal.ErrorReset()
+        self.assertIsNone(plain.GetMetadata("RPC") or None)
+        self.assertEqual("", gdal.GetLastErrorMsg())
+
+
 class FailureTest(ProductTestCase):
     def assertGdalError(self, result):
         # A GDAL error: the tool fails by its exit code, not by a signal.

@@ -79,6 +79,13 @@ struct LocateOptions {
     bool demEllipsoidal = false;
 };
 
+struct RpcOptions {
+    ProductOptions product;
+    std::string output;  // NAME_RPC.TXT or NAME.RPB; empty: the _RPC.TXT form on stdout
+    int band = 1;        // from 1
+    bool overwrite = false;
+};
+
 struct StacOptions {
     ProductOptions product;
     std::vector<std::string> assets;  // files made from the product: .tif, .png, .json
@@ -123,6 +130,7 @@ int RunSensorModel(const SensorModelOptions& options);
 int RunSample(const SampleOptions& options);
 int RunLocate(const LocateOptions& options);
 int RunStac(const StacOptions& options);
+int RunRpc(const RpcOptions& options);
 int RunConvert(const ConvertOptions& options);
 int RunBatch(const BatchOptions& options);
 int RunCatalog(const CatalogOptions& options);

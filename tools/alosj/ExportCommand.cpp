@@ -130,9 +130,17 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         Georeference(*out, description.GetPlacement());
     }
     alosjdescribe::MetadataItems metadata = description.Metadata(), queries = description.Queries();
-    if (grid)
+    if (grid) {
         DescribeWarped(*grid, resampling, placement ? placement->words : "", placement ? placement->footprint : "",
                        metadata, queries);
+    } else {
+        // The raster as the product has it: beside its GCPs, the RPC model
+        // of its first band (GDAL writes it into the GeoTIFF), and its
+        // residuals.
+        const CeosAlosjRpcFit fit = description.Rpc(description.RpcPerBand() ? bands.front() : 0);
+        if (fit.offered) out->SetMetadata(ItemList(alosjdescribe::RpcMetadata(fit.rpc)).List(), alosjdescribe::kRpcDomain);
+        for (const auto& item : alosjdescribe::RpcResidualItems(fit)) metadata.push_back(item);
+    }
     out->SetMetadata(ItemList(metadata).List());
     out->SetMetadata(ItemList(queries).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
@@ -143,7 +151,12 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[k]];
         band->SetDescription(meaning.description.c_str());
         band->SetColorInterpretation(meaning.colour);
-        band->SetMetadata(ItemList(description.BandMetadata(bands[k])).List());
+        alosjdescribe::MetadataItems bandItems = description.BandMetadata(bands[k]);
+        // Bands whose RPC models are their own tell their residuals, as the driver's do.
+        if (!grid && description.RpcPerBand())
+            for (const auto& item : alosjdescribe::RpcResidualItems(description.Rpc(bands[k])))
+                bandItems.push_back(item);
+        band->SetMetadata(ItemList(bandItems).List());
         band->SetMetadata(ItemList(description.BandImagery(bands[k])).List(), alosjdescribe::kImageryDomain);
         if (radiance) {
             band->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());

@@ -146,6 +146,16 @@ int Run(int argc, char** argv) {
                             "the DEM holds heights above the ellipsoid, not the geoid")
         ->needs(locateDem);
 
+    alosj::RpcOptions rpc;
+    CLI::App* rpcCommand = app.add_subcommand(
+        "rpc", "a band's RPC model (RPC00B, fitted to the line-of-sight model for heights -500 to 9000 m) as "
+               "the _RPC.TXT or .RPB file GDAL reads beside a raster");
+    AddProductOptions(rpcCommand, rpc.product);
+    rpcCommand->add_option("-o,--output", rpc.output,
+                           "NAME_RPC.TXT or NAME.RPB (default: the _RPC.TXT form on stdout)");
+    rpcCommand->add_option("--band", rpc.band, "the band, from 1 (default 1)")->check(CLI::Range(1, 4));
+    rpcCommand->add_flag("--overwrite", rpc.overwrite, "replace the output when it exists");
+
     alosj::StacOptions stac;
     CLI::App* stacCommand =
         app.add_subcommand("stac", "a STAC 1.0.0 Item for the product (eo, view, sat, projection, raster, "
@@ -208,7 +218,7 @@ int Run(int argc, char** argv) {
     exportOptions.height = exportHeight->count() > 0;
     locate.height = locateHeight->count() > 0;
     info.product.quiet = exportOptions.product.quiet = quicklook.product.quiet = sensorModel.product.quiet =
-        locate.product.quiet = stac.product.quiet = convert.product.quiet = sample.quiet = quiet;
+        locate.product.quiet = rpc.product.quiet = stac.product.quiet = convert.product.quiet = sample.quiet = quiet;
     try {
         if (*infoCommand) return alosj::RunInfo(info);
         if (*exportCommand) return alosj::RunExport(exportOptions);
@@ -217,6 +227,7 @@ int Run(int argc, char** argv) {
         if (*sampleCommand) return alosj::RunSample(sample);
         if (*locateCommand) return alosj::RunLocate(locate);
         if (*stacCommand) return alosj::RunStac(stac);
+        if (*rpcCommand) return alosj::RunRpc(rpc);
         if (*convertCommand) return alosj::RunConvert(convert);
         if (*batchCommand) return alosj::RunBatch(batch);
         if (*catalogCommand) return alosj::RunCatalog(catalog);

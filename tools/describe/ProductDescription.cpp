@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -654,7 +655,150 @@ json ProductDescription::InfoJson(const std::string& volumePath) const {
     }
     placement["warning"] = p.warning.empty() ? json(nullptr) : json(p.warning);
     info["georeferencing"] = placement;
+
+    // Each band's RPC model (one for a PRISM raster), with its residuals.
+    json rpcs = json::array();
+    for (int band = 0; band < (RpcPerBand() ? static_cast<int>(bands_.size()) : 1); ++band) {
+        const CeosAlosjRpcFit fit = Rpc(band);
+        json model = nullptr;
+        if (fit.offered) {
+            model = json::object();
+            for (const auto& [key, value] : RpcMetadata(fit.rpc)) {
+                if (value.find(' ') == std::string::npos) {
+                    model[key] = std::strtod(value.c_str(), nullptr);
+                    continue;
+                }
+                json values = json::array();
+                for (const char* c = value.c_str(); *c;) {
+                    char* end = nullptr;
+                    values.push_back(std::strtod(c, &end));
+                    c = end;
+                }
+                model[key] = values;
+            }
+        }
+        const bool fitted = fit.checkPoints > 0;
+        rpcs.push_back({{"band", band + 1},
+                        {"offered", fit.offered},
+                        {"problem", fit.offered ? json(nullptr) : json(RpcProblem(fit))},
+                        {"heightRange", {fit.lowestHeight, fit.highestHeight}},
+                        {"residualRmsPixels", fitted ? number(fit.rmsResidual) : json(nullptr)},
+                        {"residualMaxPixels", fitted ? number(fit.maxResidual) : json(nullptr)},
+                        {"checkPoints", fit.checkPoints},
+                        {"model", model}});
+    }
+    info["rpcs"] = rpcs;
     return info;
+}
+
+// ------------------------------------------------------------------- RPC --
+
+CeosAlosjRpcFit ProductDescription::Rpc(int band) const {
+    CeosAlosjRpcFit fit;
+    dataset_.GetRpc(band, &fit);
+    return fit;
+}
+
+namespace {
+
+struct RpcValue {
+    const char* key;      // GDAL's metadata item
+    const char* rpbName;  // in an .RPB file
+    double CeosAlosjRpc::*value;
+};
+constexpr RpcValue kRpcValues[] = {{"ERR_BIAS", "errBias", &CeosAlosjRpc::errorBias},
+                                   {"ERR_RAND", "errRand", &CeosAlosjRpc::errorRandom},
+                                   {"LINE_OFF", "lineOffset", &CeosAlosjRpc::lineOffset},
+                                   {"SAMP_OFF", "sampOffset", &CeosAlosjRpc::sampleOffset},
+                                   {"LAT_OFF", "latOffset", &CeosAlosjRpc::latitudeOffset},
+                                   {"LONG_OFF", "longOffset", &CeosAlosjRpc::longitudeOffset},
+                                   {"HEIGHT_OFF", "heightOffset", &CeosAlosjRpc::heightOffset},
+                                   {"LINE_SCALE", "lineScale", &CeosAlosjRpc::lineScale},
+                                   {"SAMP_SCALE", "sampScale", &CeosAlosjRpc::sampleScale},
+                                   {"LAT_SCALE", "latScale", &CeosAlosjRpc::latitudeScale},
+                                   {"LONG_SCALE", "longScale", &CeosAlosjRpc::longitudeScale},
+                                   {"HEIGHT_SCALE", "heightScale", &CeosAlosjRpc::heightScale}};
+struct RpcCoefficients {
+    const char* key;
+    const char* rpbName;
+    const double* (*of)(const CeosAlosjRpc&);
+};
+constexpr RpcCoefficients kRpcCoefficients[] = {
+    {"LINE_NUM_COEFF", "lineNumCoef", [](const CeosAlosjRpc& r) -> const double* { return r.lineNumerator; }},
+    {"LINE_DEN_COEFF", "lineDenCoef", [](const CeosAlosjRpc& r) -> const double* { return r.lineDenominator; }},
+    {"SAMP_NUM_COEFF", "sampNumCoef", [](const CeosAlosjRpc& r) -> const double* { return r.sampleNumerator; }},
+    {"SAMP_DEN_COEFF", "sampDenCoef", [](const CeosAlosjRpc& r) -> const double* { return r.sampleDenominator; }}};
+
+}  // namespace
+
+MetadataItems RpcMetadata(const CeosAlosjRpc& rpc) {
+    MetadataItems items;
+    for (const RpcValue& v : kRpcValues) items.emplace_back(v.key, Number(rpc.*v.value));
+    for (const RpcCoefficients& c : kRpcCoefficients) {
+        std::string values;
+        for (int k = 0; k < CEOSALOSJ_RPC_TERMS; ++k) values += (k ? " " : "") + Number(c.of(rpc)[k]);
+        items.emplace_back(c.key, values);
+    }
+    items.emplace_back("MIN_LONG", Number(rpc.minLongitude));
+    items.emplace_back("MIN_LAT", Number(rpc.minLatitude));
+    items.emplace_back("MAX_LONG", Number(rpc.maxLongitude));
+    items.emplace_back("MAX_LAT", Number(rpc.maxLatitude));
+    return items;
+}
+
+MetadataItems RpcResidualItems(const CeosAlosjRpcFit& fit) {
+    if (fit.checkPoints <= 0) return {};
+    return {{"RPC_RESIDUAL_RMS_PIXELS", Number(fit.rmsResidual)},
+            {"RPC_RESIDUAL_MAX_PIXELS", Number(fit.maxResidual)},
+            {"RPC_CHECK_POINTS", std::to_string(fit.checkPoints)}};
+}
+
+std::string RpcProblem(const CeosAlosjRpcFit& fit) {
+    char text[160];
+    switch (fit.status) {
+        case ALOSJ_RPC_OK: return "";
+        case ALOSJ_RPC_NO_SENSOR_MODEL:
+            switch (fit.sensorStatus) {
+                case ALOSJ_SENSOR_NO_POLYNOMIALS: return "the band has no usable geolocation polynomials";
+                case ALOSJ_SENSOR_NO_ORBIT: return "the orbit is missing or does not span the scene's lines";
+                case ALOSJ_SENSOR_NO_TIMES: return "the lines' times cannot be read";
+                case ALOSJ_SENSOR_ALTITUDE_CHECK: return "the line-of-sight model failed its altitude check";
+                case ALOSJ_SENSOR_LOOK_ANGLE_CHECK: return "the line-of-sight model failed its look angle check";
+                case ALOSJ_SENSOR_RAY_CHECK: return "the line-of-sight model failed its ray check";
+                default: return "the line-of-sight model gives no ground point for a position of the raster";
+            }
+        case ALOSJ_RPC_NOT_CLOSE:
+            std::snprintf(text, sizeof text,
+                          "the fitted model is %.3g pixel off the line-of-sight model at a check point, more than "
+                          "%g",
+                          fit.maxResidual, CEOSALOSJ_RPC_MOST_RESIDUAL);
+            return text;
+        default: return "the product cannot be asked for one";
+    }
+}
+
+std::string RpcFileText(const CeosAlosjRpc& rpc, bool rpb) {
+    char number[40];
+    auto exact = [&](double value) {
+        std::snprintf(number, sizeof number, "%+.16e", value);
+        return std::string(number);
+    };
+    std::string text;
+    if (!rpb) {
+        for (const RpcValue& v : kRpcValues) text += std::string(v.key) + ": " + exact(rpc.*v.value) + "\n";
+        for (const RpcCoefficients& c : kRpcCoefficients)
+            for (int k = 0; k < CEOSALOSJ_RPC_TERMS; ++k)
+                text += std::string(c.key) + "_" + std::to_string(k + 1) + ": " + exact(c.of(rpc)[k]) + "\n";
+        return text;
+    }
+    text = "satId = \"ALOS\";\nbandId = \"P\";\nSpecId = \"RPC00B\";\nBEGIN_GROUP = IMAGE\n";
+    for (const RpcValue& v : kRpcValues) text += std::string("\t") + v.rpbName + " = " + exact(rpc.*v.value) + ";\n";
+    for (const RpcCoefficients& c : kRpcCoefficients) {
+        text += std::string("\t") + c.rpbName + " = (\n";
+        for (int k = 0; k < CEOSALOSJ_RPC_TERMS; ++k)
+            text += "\t\t\t" + exact(c.of(rpc)[k]) + (k + 1 < CEOSALOSJ_RPC_TERMS ? ",\n" : ");\n");
+    }
+    return text + "END_GROUP = IMAGE\nEND;\n";
 }
 
 // ---------------------------------------------------------- sensor model --

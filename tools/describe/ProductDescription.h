@@ -156,6 +156,14 @@ public:
     const std::string& SceneCenterTime() const { return centerTime_; }
     const std::string& SceneEndTime() const { return endTime_; }
 
+    /// The RPC model fitted to band's line-of-sight model over heights
+    /// -500 m to 9000 m (CeosAlosjDataset::GetRpc: made when first asked
+    /// for, then kept; the library warns when none is offered).
+    CeosAlosjRpcFit Rpc(int band) const;
+    /// The bands whose RPC models are their own, so that each band carries
+    /// one: AVNIR-2's (each has its own polynomials); a PRISM raster is one.
+    bool RpcPerBand() const { return bands_.size() > 1; }
+
     /// The `alosj info --json` document (alosjInfoVersion 1).
     nlohmann::ordered_json InfoJson(const std::string& volumePath) const;
 
@@ -185,6 +193,21 @@ private:
     std::string centerTime_;
     std::string endTime_;
 };
+
+/// GDAL's metadata domain of RPC models.
+constexpr const char* kRpcDomain = "RPC";
+
+/// GDAL's RPC metadata items of a model (LINE_OFF … MAX_LAT).
+MetadataItems RpcMetadata(const CeosAlosjRpc& rpc);
+/// A fit's residuals at its check points, as default-domain items
+/// (RPC_RESIDUAL_RMS_PIXELS, RPC_RESIDUAL_MAX_PIXELS, RPC_CHECK_POINTS);
+/// none without a fit.
+MetadataItems RpcResidualItems(const CeosAlosjRpcFit& fit);
+/// Why a band has no RPC model; "" when it has one.
+std::string RpcProblem(const CeosAlosjRpcFit& fit);
+/// The model as the text of a file GDAL reads beside a raster: "name_RPC.TXT"
+/// (KEY: value lines) or "name.RPB" (rpb).
+std::string RpcFileText(const CeosAlosjRpc& rpc, bool rpb);
 
 /// The metadata domain of the library's query answers.
 constexpr const char* kQueryDomain = "ALOSJ";

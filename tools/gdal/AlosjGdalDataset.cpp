@@ -221,8 +221,39 @@ void AlosjGdalDataset::Describe(int ccdNumber) {
         }
     }
     hasSensorModel_ = alosjdescribe::HasSensorModel(p);
+    rpcs_.resize(static_cast<size_t>(nBands));
+    description_ = std::move(description);
     // What the description set is the driver's own, not a change to save.
     nPamFlags &= ~GPF_DIRTY;
+}
+
+char** AlosjGdalDataset::Rpc(int band) {
+    if (band < 0 || band >= static_cast<int>(rpcs_.size())) return nullptr;
+    BandRpc& rpc = rpcs_[static_cast<size_t>(band)];
+    std::lock_guard<std::mutex> lock(productMutex_);
+    if (!rpc.made) {
+        rpc.made = true;
+        CeosAlosjRpcFit fit;
+        {
+            LibraryReportScope reports;
+            fit = description_->Rpc(band);
+            reports.Emit(CE_Warning, CPLE_AppDefined, kErrorPrefix);
+        }
+        rpc.offered = fit.offered;
+        if (fit.offered)
+            for (const auto& [name, value] : alosjdescribe::RpcMetadata(fit.rpc))
+                rpc.items.SetNameValue(name.c_str(), value.c_str());
+        // The residuals are the driver's own items, not a change to save.
+        const int dirty = nPamFlags & GPF_DIRTY;
+        for (const auto& [name, value] : alosjdescribe::RpcResidualItems(fit)) {
+            if (band == 0) GDALPamDataset::SetMetadataItem(name.c_str(), value.c_str());
+            if (description_->RpcPerBand())
+                static_cast<AlosjGdalRasterBand*>(GetRasterBand(band + 1))
+                    ->GDALPamRasterBand::SetMetadataItem(name.c_str(), value.c_str());
+        }
+        nPamFlags = (nPamFlags & ~GPF_DIRTY) | dirty;
+    }
+    return rpc.offered ? rpc.items.List() : nullptr;
 }
 
 CPLStringList* AlosjGdalDataset::SensorModel() {
@@ -315,8 +346,15 @@ const GDAL_GCP* AlosjGdalDataset::GetGCPs() { return gcps_.empty() ? GDALPamData
 
 char** AlosjGdalDataset::GetMetadataDomainList() {
     return BuildMetadataDomainList(GDALPamDataset::GetMetadataDomainList(), TRUE, alosjdescribe::kQueryDomain,
-                                   hasSensorModel_ ? alosjdescribe::kSensorModelDomain : nullptr, nullptr);
+                                   hasSensorModel_ ? alosjdescribe::kSensorModelDomain : nullptr,
+                                   Rpc(0) ? alosjdescribe::kRpcDomain : nullptr, nullptr);
 }
+
+namespace {
+
+bool IsDefaultDomain(const char* domain) { return !domain || !*domain; }
+
+}  // namespace
 
 char** AlosjGdalDataset::GetMetadata(const char* domain) {
     if (domain && EQUAL(domain, alosjdescribe::kQueryDomain)) return queryMetadata_.List();
@@ -324,13 +362,43 @@ char** AlosjGdalDataset::GetMetadata(const char* domain) {
         CPLStringList* model = SensorModel();
         return model ? model->List() : nullptr;
     }
+    if (domain && EQUAL(domain, alosjdescribe::kRpcDomain)) return Rpc(0);
+    if (IsDefaultDomain(domain)) Rpc(0);  // its residuals are default items
     return GDALPamDataset::GetMetadata(domain);
 }
 
 const char* AlosjGdalDataset::GetMetadataItem(const char* name, const char* domain) {
     if (domain && EQUAL(domain, alosjdescribe::kQueryDomain)) return queryMetadata_.FetchNameValue(name);
     if (domain && EQUAL(domain, alosjdescribe::kSensorModelDomain)) return nullptr;  // one document, no items
+    if (domain && EQUAL(domain, alosjdescribe::kRpcDomain)) return CSLFetchNameValue(Rpc(0), name);
+    if (IsDefaultDomain(domain) && name && STARTS_WITH_CI(name, "RPC_")) Rpc(0);
     return GDALPamDataset::GetMetadataItem(name, domain);
+}
+
+char** AlosjGdalRasterBand::GetMetadataDomainList() {
+    auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+    const bool own = dataset->description_->RpcPerBand() && dataset->Rpc(nBand - 1);
+    return BuildMetadataDomainList(GDALPamRasterBand::GetMetadataDomainList(), TRUE,
+                                   own ? alosjdescribe::kRpcDomain : nullptr, nullptr);
+}
+
+char** AlosjGdalRasterBand::GetMetadata(const char* domain) {
+    auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+    if (dataset->description_->RpcPerBand()) {
+        if (domain && EQUAL(domain, alosjdescribe::kRpcDomain)) return dataset->Rpc(nBand - 1);
+        if (IsDefaultDomain(domain)) dataset->Rpc(nBand - 1);  // its residuals are default items
+    }
+    return GDALPamRasterBand::GetMetadata(domain);
+}
+
+const char* AlosjGdalRasterBand::GetMetadataItem(const char* name, const char* domain) {
+    auto* dataset = static_cast<AlosjGdalDataset*>(poDS);
+    if (dataset->description_->RpcPerBand()) {
+        if (domain && EQUAL(domain, alosjdescribe::kRpcDomain))
+            return CSLFetchNameValue(dataset->Rpc(nBand - 1), name);
+        if (IsDefaultDomain(domain) && name && STARTS_WITH_CI(name, "RPC_")) dataset->Rpc(nBand - 1);
+    }
+    return GDALPamRasterBand::GetMetadataItem(name, domain);
 }
 
 AlosjGdalRasterBand::AlosjGdalRasterBand(AlosjGdalDataset* dataset, int band, const std::string& description,

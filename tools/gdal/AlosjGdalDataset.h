@@ -22,6 +22,9 @@
 #include "ogr_spatialref.h"
 
 class CeosAlosjDataset;
+namespace alosjdescribe {
+class ProductDescription;
+}
 
 namespace alosjgdal {
 
@@ -73,6 +76,10 @@ private:
     /// Takes placement, metadata and band meaning from the shared description.
     void Describe(int ccdNumber);
     CPLStringList* SensorModel();
+    /// The RPC items of band (0-based), fitted when first asked for, null
+    /// when none is offered; the residuals are added to the default domain
+    /// of the dataset (band 0) and of the band (bands of their own models).
+    char** Rpc(int band);
 
     std::unique_ptr<CeosAlosjDataset> product_;
     /// One thread at a time in the library's dataset.
@@ -91,6 +98,13 @@ private:
     bool hasSensorModel_ = false;
     bool sensorModelMade_ = false;
     CPLStringList sensorModel_;
+    std::unique_ptr<alosjdescribe::ProductDescription> description_;
+    struct BandRpc {
+        bool made = false;
+        bool offered = false;
+        CPLStringList items;
+    };
+    std::vector<BandRpc> rpcs_;
 };
 
 class AlosjGdalRasterBand final : public GDALPamRasterBand {
@@ -110,6 +124,9 @@ public:
                      GDALRasterIOExtraArg* extra) override;
     double GetNoDataValue(int* success = nullptr) override;
     GDALColorInterp GetColorInterpretation() override;
+    char** GetMetadataDomainList() override;
+    char** GetMetadata(const char* domain = "") override;
+    const char* GetMetadataItem(const char* name, const char* domain = "") override;
 
     static constexpr int kBlockRows = 256;
     /// The most bytes one row band holds.
