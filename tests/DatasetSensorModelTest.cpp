@@ -252,7 +252,8 @@ SampleOptions VolcanoView(View view, SampleSize size = SampleSize::Tiny) {
 
 }  // namespace
 
-// A forward view rendered over the volcano: read at the height of the
+// A forward view rendered over the volcano, in sensor geometry and
+// geocoded on the ellipsoid: read at the height of the
 // terrain the writer traced each pixel's ray onto, the line-of-sight model
 // finds the ground point the pixel shows, the summit among them; the
 // polynomials alone (height 0) put the summit where its ray meets the
@@ -267,52 +268,59 @@ TEST(SensorModel, AForwardViewOverReliefPlacesEachPixelOnTheGroundItShows) {
         ASSERT_TRUE(small.GroundToPixel(summit.latitude, summit.longitude, summit.height, column, row));
         EXPECT_TRUE(column > 0 && column < small.Width() - 1 && row > 0 && row < small.Height() - 1);
     }
-    const SampleScene scene(VolcanoView(View::Forward));
-    TempDir dir;
-    const ProductFiles files = WriteProduct(dir.path(), scene.Product());
-    ReportCapture reports;
-    auto product = OpenAndRead(files.volume);
-    ASSERT_EQ(product->GetObservationMode(), MISSION_F);
-    double summitColumn, summitRow;
-    ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, summitColumn, summitRow));
-    ASSERT_TRUE(summitColumn > 0 && summitColumn < scene.Width() - 1 && summitRow > 0 && summitRow < scene.Height() - 1);
-    // The writer's truth agrees with itself: that pixel shows the summit.
-    const GroundPoint shown = scene.PixelGround(summitColumn, summitRow);
-    EXPECT_LT(Apart(shown.latitude, shown.longitude, shown.height, summit.latitude, summit.longitude, summit.height),
-              0.05);
+    for (int level : {1, 2}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        SampleOptions options = VolcanoView(View::Forward);
+        options.level = level;
+        const SampleScene scene(options);
+        TempDir dir;
+        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
+        ReportCapture reports;
+        auto product = OpenAndRead(files.volume);
+        ASSERT_EQ(product->GetObservationMode(), MISSION_F);
+        double summitColumn, summitRow;
+        ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, summitColumn, summitRow));
+        ASSERT_TRUE(summitColumn > 0 && summitColumn < scene.Width() - 1 && summitRow > 0 &&
+                    summitRow < scene.Height() - 1);
+        // The writer's truth agrees with itself: that pixel shows the summit.
+        const GroundPoint shown = scene.PixelGround(summitColumn, summitRow);
+        EXPECT_LT(
+            Apart(shown.latitude, shown.longitude, shown.height, summit.latitude, summit.longitude, summit.height),
+            0.05);
 
-    const double width = scene.Width(), height = scene.Height();
-    const std::pair<double, double> pixels[] = {{summitColumn, summitRow}, {0, 0}, {width - 1, height - 1},
-                                                {width / 3, height * 0.7}, {width * 0.8, 3}};
-    for (const auto& [column, row] : pixels) {
-        const GroundPoint truth = scene.PixelGround(column, row);
-        double latitude, longitude;
-        ASSERT_EQ(product->PixelHeightToLatLon(0, column + 0.5, row + 0.5, truth.height, &latitude, &longitude),
-                  ALOSJ_SENSOR_OK);
-        // A twentieth of a 2.5 m pixel.
-        EXPECT_LT(Apart(latitude, longitude, truth.height, truth.latitude, truth.longitude, truth.height), 0.125)
-            << column << " " << row << " at " << truth.height << " m";
-        double pixel, line;
-        ASSERT_EQ(product->LatLonHeightToPixel(0, truth.latitude, truth.longitude, truth.height, &pixel, &line),
-                  ALOSJ_SENSOR_OK);
-        EXPECT_NEAR(pixel, column + 0.5, 0.05) << row;
-        EXPECT_NEAR(line, row + 0.5, 0.05) << column;
+        const double width = scene.Width(), height = scene.Height();
+        const std::pair<double, double> pixels[] = {{summitColumn, summitRow}, {0, 0}, {width - 1, height - 1},
+                                                    {width / 3, height * 0.7}, {width * 0.8, 3}};
+        for (const auto& [column, row] : pixels) {
+            const GroundPoint truth = scene.PixelGround(column, row);
+            double latitude, longitude;
+            ASSERT_EQ(product->PixelHeightToLatLon(0, column + 0.5, row + 0.5, truth.height, &latitude, &longitude),
+                      ALOSJ_SENSOR_OK);
+            // A twentieth of a 2.5 m pixel.
+            EXPECT_LT(Apart(latitude, longitude, truth.height, truth.latitude, truth.longitude, truth.height), 0.125)
+                << column << " " << row << " at " << truth.height << " m";
+            double pixel, line;
+            ASSERT_EQ(product->LatLonHeightToPixel(0, truth.latitude, truth.longitude, truth.height, &pixel, &line),
+                      ALOSJ_SENSOR_OK);
+            EXPECT_NEAR(pixel, column + 0.5, 0.05) << row;
+            EXPECT_NEAR(line, row + 0.5, 0.05) << column;
+        }
+
+        // Height-blind, the summit's pixel lies where its ray meets the ellipsoid.
+        CeosAlosjLineOfSight sight;
+        ASSERT_EQ(product->GetLineOfSight(0, summitColumn + 0.5, summitRow + 0.5, &sight), ALOSJ_SENSOR_OK);
+        EXPECT_NEAR(sight.lookAngle, 23.8, 0.1);
+        double latitude0, longitude0;
+        ASSERT_EQ(product->PixelToLatLon(0, summitColumn + 0.5, summitRow + 0.5, &latitude0, &longitude0),
+                  ALOSJ_LOCATE_OK);
+        const double up[3] = {std::cos(latitude0 * kDeg) * std::cos(longitude0 * kDeg),
+                              std::cos(latitude0 * kDeg) * std::sin(longitude0 * kDeg), std::sin(latitude0 * kDeg)};
+        const double incidence = std::acos(-(sight.look[0] * up[0] + sight.look[1] * up[1] + sight.look[2] * up[2]));
+        const double parallax = Apart(latitude0, longitude0, 0.0, summit.latitude, summit.longitude, 0.0);
+        EXPECT_GT(parallax, 1500.0);
+        EXPECT_NEAR(parallax, summit.height * std::tan(incidence), 0.01 * parallax);
+        EXPECT_TRUE(reports.reports().empty()) << reports.Summary().front();
     }
-
-    // Height-blind, the summit's pixel lies where its ray meets the ellipsoid.
-    CeosAlosjLineOfSight sight;
-    ASSERT_EQ(product->GetLineOfSight(0, summitColumn + 0.5, summitRow + 0.5, &sight), ALOSJ_SENSOR_OK);
-    EXPECT_NEAR(sight.lookAngle, 23.8, 0.1);
-    double latitude0, longitude0;
-    ASSERT_EQ(product->PixelToLatLon(0, summitColumn + 0.5, summitRow + 0.5, &latitude0, &longitude0),
-              ALOSJ_LOCATE_OK);
-    const double up[3] = {std::cos(latitude0 * kDeg) * std::cos(longitude0 * kDeg),
-                          std::cos(latitude0 * kDeg) * std::sin(longitude0 * kDeg), std::sin(latitude0 * kDeg)};
-    const double incidence = std::acos(-(sight.look[0] * up[0] + sight.look[1] * up[1] + sight.look[2] * up[2]));
-    const double parallax = Apart(latitude0, longitude0, 0.0, summit.latitude, summit.longitude, 0.0);
-    EXPECT_GT(parallax, 1500.0);
-    EXPECT_NEAR(parallax, summit.height * std::tan(incidence), 0.01 * parallax);
-    EXPECT_TRUE(reports.reports().empty()) << reports.Summary().front();
 }
 
 // The forward and backward views of one orbit see the summit: their rays

@@ -101,7 +101,8 @@ int RunSample(const SampleOptions& options) {
     sample.place = options.place == "volcano" ? ceoswriter::Place::Volcano : ceoswriter::Place::Coast;
     const bool prism = sample.sensor == ceoswriter::Sensor::Prism;
     if (!prism && (options.triplet || !options.view.empty()))
-        throw Failure(kExitUsage, "--view and --triplet are for PRISM, whose three telescopes look ahead, down and back");
+        throw Failure(kExitUsage,
+                      "--view and --triplet are for PRISM, whose three telescopes look ahead, down and back");
     if (prism && options.pointing)
         throw Failure(kExitUsage, "--pointing is for AVNIR-2; PRISM's views are chosen with --view");
     if (options.triplet && !options.view.empty())

@@ -1032,7 +1032,10 @@ SampleScene::SampleScene(const SampleOptions& options) {
     auto pick = [&](int tiny, int small, int full) {
         return options.size == SampleSize::Tiny ? tiny : options.size == SampleSize::Small ? small : full;
     };
-    const char mode = !g->prism ? 'A' : options.view == View::Forward ? 'F' : options.view == View::Backward ? 'B' : 'N';
+    const char mode = !g->prism                         ? 'A'
+                      : options.view == View::Forward  ? 'F'
+                      : options.view == View::Backward ? 'B'
+                                                       : 'N';
 
     ProductRecipe product = g->prism ? PrismProduct(options.level, mode) : Avnir2Product(options.level);
     const int files = product.ImageCount();
@@ -1172,8 +1175,8 @@ SampleScene::SampleScene(const SampleOptions& options) {
     const long long centreMicros = std::llround(centreSecond * 1e6);
     const int seconds = static_cast<int>(centreMicros / 1000000);
     char centreTimeText[32];
-    std::snprintf(centreTimeText, sizeof centreTimeText, "%04d%02d%02d%02d%02d%02d%06lld", kYear, kMonth, kDay,
-                  seconds / 3600, seconds / 60 % 60, seconds % 60, centreMicros % 1000000);
+    std::snprintf(centreTimeText, sizeof centreTimeText, "%04d%02d%02d%02d%02d%02d%06d", kYear, kMonth, kDay,
+                  seconds / 3600, seconds / 60 % 60, seconds % 60, static_cast<int>(centreMicros % 1000000));
     leader.sceneCenterTime = centreTimeText;
     leader.sceneDate = "13Oct06";
     char pointingText[16];
