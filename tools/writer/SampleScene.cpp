@@ -228,6 +228,15 @@ class Terrain {
 public:
     explicit Terrain(double spacing) : spacing_(spacing), slots_(kSlots) {}
 
+    /// Height at (u, v): the four nodes around it interpolated.
+    double Height(double u, double v) const {
+        const double fx = u / spacing_, fy = v / spacing_;
+        const double x0 = std::floor(fx), y0 = std::floor(fy);
+        const int32_t i = static_cast<int32_t>(x0), j = static_cast<int32_t>(y0);
+        const double tx = fx - x0, ty = fy - y0;
+        return Mix(Mix(Node(i, j), Node(i + 1, j), tx), Mix(Node(i, j + 1), Node(i + 1, j + 1), tx), ty);
+    }
+
     /// Height and its slope (dh/du, dh/dv) at (u, v).
     void Sample(double u, double v, double& height, double& slopeU, double& slopeV) const {
         const double fx = u / spacing_, fy = v / spacing_;
@@ -636,40 +645,39 @@ double TrueHeight(double u, double v) {
     return Elevation(u, v, CoastNorthing(u), RiverEasting(v)) + SampleScene::GeoidUndulation(latitude, longitude);
 }
 
-/// The height at which a ray first meets the terrain.  probe(h, terrain,
-/// rate) gives the terrain's height under the ray's point at height h and
-/// its rate of change with h.  Newton's iteration from the seed (the
-/// neighbouring pixel's height) converges where the terrain's slope along
-/// the ray is gentler than the ray; where it is not (a grazing ray, a slope
-/// hidden behind a ridge) or the iteration stalls, the ray is followed down
-/// from above the highest terrain to its first point below the ground, and
-/// the crossing is found by bisection.
+/// The height at which a ray first meets the terrain.  probe(h) gives the
+/// terrain's height under the ray's point at height h.  Secant steps from
+/// the seed (e.g. a neighbour's height) converge where the terrain's
+/// slope along the ray is gentler than the ray; where it is not (a grazing
+/// ray, a slope hidden behind a ridge) or the iteration stalls, the ray is
+/// followed down from above the highest terrain to its first point below
+/// the ground, and the crossing is found by bisection.
 template <class Probe>
 double TraceHeight(const Probe& probe, double seed) {
-    double h = std::clamp(seed, kLowestGround, kHighestGround);
+    double h0 = std::clamp(seed, kLowestGround, kHighestGround);
+    double f0 = probe(h0) - h0;
+    if (std::fabs(f0) < kHeightTolerance) return h0;
+    double h1 = std::clamp(h0 + f0, kLowestGround, kHighestGround);  // a first step to the terrain's height
     for (int i = 0; i < 12; ++i) {
-        double terrain, rate;
-        probe(h, terrain, rate);
-        const double misfit = terrain - h;
-        if (std::fabs(misfit) < kHeightTolerance) return h;
+        const double f1 = probe(h1) - h1;
+        if (std::fabs(f1) < kHeightTolerance) return h1;
+        // The terrain's rate of change along the ray, with height.
+        const double rate = 1.0 + (f1 - f0) / (h1 - h0);
         if (!(rate < 0.9)) break;  // the ray grazes the slope
-        h = std::clamp(h + misfit / (1.0 - rate), kLowestGround, kHighestGround);
+        h0 = h1, f0 = f1;
+        h1 = std::clamp(h1 + f1 / (1.0 - rate), kLowestGround, kHighestGround);
     }
     double above = kHighestGround, below = kLowestGround;
-    for (double step = kHighestGround - 10.0; step > kLowestGround; step -= 10.0) {
-        double terrain, rate;
-        probe(step, terrain, rate);
-        if (terrain >= step) {
-            below = step;
+    for (double h = kHighestGround - 10.0; h > kLowestGround; h -= 10.0) {
+        if (probe(h) >= h) {
+            below = h;
             break;
         }
-        above = step;
+        above = h;
     }
     for (int i = 0; i < 40 && above - below > kHeightTolerance; ++i) {
         const double middle = (above + below) / 2.0;
-        double terrain, rate;
-        probe(middle, terrain, rate);
-        (terrain >= middle ? below : above) = middle;
+        (probe(middle) >= middle ? below : above) = middle;
     }
     return (above + below) / 2.0;
 }
@@ -705,12 +713,15 @@ struct SampleScene::Geometry {
     double gridEasting = 0, gridNorthing = 0;
 
     // For rendering: every `nodeStep` pixels the ray's landscape position
-    // as a quadratic in height (u = u[0] + u[1] h + u[2] h²), interpolated
-    // between the nodes; the geoid as a linear map of the landscape to
-    // latitude and longitude; the terrain's heights on a lattice; the last
-    // traced height, the next pixel's first guess.
+    // as a quadratic in height (u = u[0] + u[1] h + u[2] h²) and the height
+    // where it meets the terrain, interpolated between the nodes (the
+    // heights as each pixel's first guess, so that a pixel's value never
+    // depends on which was rendered before); the geoid as a linear map of
+    // the landscape to latitude and longitude; the terrain's heights on a
+    // lattice.
     struct Node {
         double u[3], v[3];
+        double height;
     };
     static constexpr int kNodeStep = 32;
     double nodeColumn0 = 0, nodeRow0 = 0;
@@ -718,7 +729,6 @@ struct SampleScene::Geometry {
     std::vector<Node> nodes;
     double geoidLatitude[3] = {}, geoidLongitude[3] = {};  // value at origin, per u, per v
     std::unique_ptr<Terrain> terrain;                    // nodes two pixels apart
-    mutable double lastHeight = 0;
 
     // ---------------------------------------------------------- sensor --
 
@@ -815,14 +825,9 @@ struct SampleScene::Geometry {
         Vec3 from, look;
         GroundPoint point{NAN, NAN, NAN};
         if (!PixelRay(column, row, from, look)) return point;
-        auto probe = [&](double h, double& terrain, double& rate) {
-            double u, v, u1, v1;
-            if (!RayAt(from, look, h, u, v) || !RayAt(from, look, h + 0.5, u1, v1)) {
-                terrain = h, rate = 0;
-                return;
-            }
-            terrain = TrueHeight(u, v);
-            rate = (TrueHeight(u1, v1) - terrain) / 0.5;
+        auto probe = [&](double h) {
+            double u, v;
+            return RayAt(from, look, h, u, v) ? TrueHeight(u, v) : h;
         };
         double u, v;
         point.height = TraceHeight(probe, 0.0);
@@ -889,6 +894,16 @@ struct SampleScene::Geometry {
         geoidLatitude[2] = (la - latitude) / 1000.0, geoidLongitude[2] = (lo - longitude) / 1000.0;
         geoidLatitude[0] = latitude - u0 * geoidLatitude[1] - v0 * geoidLatitude[2];
         geoidLongitude[0] = longitude - u0 * geoidLongitude[1] - v0 * geoidLongitude[2];
+        for (Node& n : nodes) n.height = TraceHeight([&](double h) { return TerrainUnder(n.u, n.v, h); }, 0.0);
+    }
+
+    /// The terrain's height (lattice and geoid) under the point at height h
+    /// of the ray with landscape position (qu, qv) as quadratics in height.
+    double TerrainUnder(const double qu[3], const double qv[3], double h) const {
+        const double x = qu[0] + h * (qu[1] + h * qu[2]), y = qv[0] + h * (qv[1] + h * qv[2]);
+        const double latitude = geoidLatitude[0] + x * geoidLatitude[1] + y * geoidLatitude[2];
+        const double longitude = geoidLongitude[0] + x * geoidLongitude[1] + y * geoidLongitude[2];
+        return terrain->Height(x, y) + SampleScene::GeoidUndulation(latitude, longitude);
     }
 
     /// The landscape position raster pixel (column, row) shows, traced on
@@ -908,17 +923,8 @@ struct SampleScene::Geometry {
             qu[k] = Mix(Mix(a.u[k], b.u[k], tx), Mix(c.u[k], d.u[k], tx), ty);
             qv[k] = Mix(Mix(a.v[k], b.v[k], tx), Mix(c.v[k], d.v[k], tx), ty);
         }
-        auto probe = [&](double h, double& ground, double& rate) {
-            const double x = qu[0] + h * (qu[1] + h * qu[2]), y = qv[0] + h * (qv[1] + h * qv[2]);
-            double slopeU, slopeV;
-            terrain->Sample(x, y, ground, slopeU, slopeV);
-            const double latitude = geoidLatitude[0] + x * geoidLatitude[1] + y * geoidLatitude[2];
-            const double longitude = geoidLongitude[0] + x * geoidLongitude[1] + y * geoidLongitude[2];
-            ground += SampleScene::GeoidUndulation(latitude, longitude);
-            rate = slopeU * (qu[1] + 2.0 * h * qu[2]) + slopeV * (qv[1] + 2.0 * h * qv[2]);
-        };
-        const double h = TraceHeight(probe, lastHeight);
-        lastHeight = h;
+        const double seed = Mix(Mix(a.height, b.height, tx), Mix(c.height, d.height, tx), ty);
+        const double h = TraceHeight([&](double height) { return TerrainUnder(qu, qv, height); }, seed);
         u = qu[0] + h * (qu[1] + h * qu[2]);
         v = qv[0] + h * (qv[1] + h * qv[2]);
     }
@@ -1144,7 +1150,8 @@ SampleScene::SampleScene(const SampleOptions& options) {
     {
         const StateVector s = g->Satellite(centreTime);
         double u, v;
-        g->RayAt({s.x, s.y, s.z}, g->Look(OrbitalFrame(s), (g->width - 1) / 2.0), 0.0, u, v);
+        if (!g->RayAt({s.x, s.y, s.z}, g->Look(OrbitalFrame(s), (g->width - 1) / 2.0), 0.0, u, v))
+            throw std::runtime_error("sample geometry: the centre ray misses the Earth");
         g->gridEasting = std::round((g->landEasting + u) * 1000.0) / 1000.0;
         g->gridNorthing = std::round((g->landNorthing + v) * 1000.0) / 1000.0;
     }
