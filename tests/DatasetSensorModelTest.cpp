@@ -259,14 +259,21 @@ SampleOptions VolcanoView(View view, SampleSize size = SampleSize::Tiny) {
 // polynomials alone (height 0) put the summit where its ray meets the
 // ellipsoid, its parallax of about 3.9 km × tan(26.6°) away.
 TEST(SensorModel, AForwardViewOverReliefPlacesEachPixelOnTheGroundItShows) {
-    // Even the small scenes show the summit and its slopes.
-    const GroundPoint summit = SampleScene::Summit();
+    // The small scenes show the summit (over the volcano) and the plain a
+    // few metres above the sea, some 40 m above the ellipsoid (at the coast).
+    const GroundPoint summit = SampleScene::Summit(), plain = SampleScene::PlainPoint();
     ASSERT_GT(summit.height, 3500.0);
-    {
-        const SampleScene small(VolcanoView(View::Forward, SampleSize::Small));
+    EXPECT_NEAR(plain.height - SampleScene::GeoidUndulation(plain.latitude, plain.longitude), 10.0, 5.0);
+    for (const auto& [options, landmark] : {std::pair{VolcanoView(View::Forward, SampleSize::Small), summit},
+                                           std::pair{SampleOptions{Sensor::Prism, 1, SampleSize::Small}, plain}}) {
+        const SampleScene small(options);
         double column, row;
-        ASSERT_TRUE(small.GroundToPixel(summit.latitude, summit.longitude, summit.height, column, row));
+        ASSERT_TRUE(small.GroundToPixel(landmark.latitude, landmark.longitude, landmark.height, column, row));
         EXPECT_TRUE(column > 0 && column < small.Width() - 1 && row > 0 && row < small.Height() - 1);
+        const GroundPoint shown = small.PixelGround(column, row);
+        EXPECT_LT(Apart(shown.latitude, shown.longitude, shown.height, landmark.latitude, landmark.longitude,
+                        landmark.height),
+                  0.05);
     }
     for (int level : {1, 2}) {
         SCOPED_TRACE("level " + std::to_string(level));
@@ -336,9 +343,16 @@ TEST(SensorModel, ForwardAndBackwardRaysOfTheSummitMeetAtIt) {
         TempDir dir;
         const ProductFiles files = WriteProduct(dir.path(), scene.Product());
         auto product = OpenAndRead(files.volume);
-        double column, row;
+        double column, row, satellite[3];
         ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, column, row));
-        ASSERT_EQ(product->GetLineOfSight(0, column + 0.5, row + 0.5, &sights[k++]), ALOSJ_SENSOR_OK);
+        ASSERT_EQ(product->GetLineOfSight(0, column + 0.5, row + 0.5, &sights[k]), ALOSJ_SENSOR_OK);
+        // The orbit's state vectors give the satellite where it was.
+        scene.SatelliteAt(column, row, satellite);
+        EXPECT_LT(std::sqrt(std::pow(sights[k].position[0] - satellite[0], 2) +
+                            std::pow(sights[k].position[1] - satellite[1], 2) +
+                            std::pow(sights[k].position[2] - satellite[2], 2)),
+                  0.5);
+        ++k;
     }
     const CeosAlosjLineOfSight& f = sights[0];
     const CeosAlosjLineOfSight& b = sights[1];

@@ -274,7 +274,7 @@ TEST(CliSample, ATripletOverTheVolcanoWithItsDem) {
             for (double row : {0.0, scene.Height() - 1.0}) {
                 const ceoswriter::GroundPoint ground = scene.PixelGround(column, row);
                 double easting, northing;
-                ceoswriter::GeographicToUtm(ground.latitude, ground.longitude, 54, true, easting, northing);
+                ceoswriter::GeographicToUtm(ground.latitude, ground.longitude, SampleScene::kUtmZone, true, easting, northing);
                 EXPECT_GT(easting, transform[0]);
                 EXPECT_LT(easting, transform[0] + raster->GetRasterXSize() * transform[1]);
                 EXPECT_LT(northing, transform[3]);
@@ -297,7 +297,7 @@ TEST(CliSample, ATripletOverTheVolcanoWithItsDem) {
     // on the crater's slope.
     const ceoswriter::GroundPoint summit = SampleScene::Summit();
     double easting, northing;
-    ceoswriter::GeographicToUtm(summit.latitude, summit.longitude, 54, true, easting, northing);
+    ceoswriter::GeographicToUtm(summit.latitude, summit.longitude, SampleScene::kUtmZone, true, easting, northing);
     const int x = static_cast<int>((easting - transform[0]) / transform[1]);
     const int y = static_cast<int>((northing - transform[3]) / transform[5]);
     float value = 0;

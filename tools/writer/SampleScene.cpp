@@ -1024,7 +1024,7 @@ GroundPoint Landmark(double u, double v) {
 }  // namespace
 
 GroundPoint SampleScene::Summit() { return Landmark(kVolcanoU, kVolcanoV); }
-GroundPoint SampleScene::PlainPoint() { return Landmark(-4000.0, -600.0); }
+GroundPoint SampleScene::PlainPoint() { return Landmark(-3000.0, -700.0); }
 
 SampleScene::SampleScene(const SampleOptions& options) {
     auto g = std::make_shared<Geometry>();
