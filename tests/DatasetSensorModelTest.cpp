@@ -231,3 +231,146 @@ TEST(SensorModel, ForwardViewsLookAheadAndTheirParallaxFollowsTheirAngle) {
         }
     }
 }
+
+namespace {
+
+/// Metres between two points given by latitude, longitude and height.
+double Apart(double latitude0, double longitude0, double height0, double latitude1, double longitude1,
+             double height1) {
+    double p[3], q[3];
+    EarthFixed(latitude0, longitude0, height0, p);
+    EarthFixed(latitude1, longitude1, height1, q);
+    return std::sqrt(std::pow(p[0] - q[0], 2) + std::pow(p[1] - q[1], 2) + std::pow(p[2] - q[2], 2));
+}
+
+SampleOptions VolcanoView(View view, SampleSize size = SampleSize::Tiny) {
+    SampleOptions options{Sensor::Prism, 1, size};
+    options.view = view;
+    options.place = Place::Volcano;
+    return options;
+}
+
+}  // namespace
+
+// A forward view rendered over the volcano, in sensor geometry and
+// geocoded on the ellipsoid: read at the height of the
+// terrain the writer traced each pixel's ray onto, the line-of-sight model
+// finds the ground point the pixel shows, the summit among them; the
+// polynomials alone (height 0) put the summit where its ray meets the
+// ellipsoid, its parallax of about 3.9 km × tan(26.6°) away.
+TEST(SensorModel, AForwardViewOverReliefPlacesEachPixelOnTheGroundItShows) {
+    // The small scenes show the summit (over the volcano) and the plain a
+    // few metres above the sea, some 40 m above the ellipsoid (at the coast).
+    const GroundPoint summit = SampleScene::Summit(), plain = SampleScene::PlainPoint();
+    ASSERT_GT(summit.height, 3500.0);
+    EXPECT_NEAR(plain.height - SampleScene::GeoidUndulation(plain.latitude, plain.longitude), 10.0, 5.0);
+    for (const auto& [options, landmark] : {std::pair{VolcanoView(View::Forward, SampleSize::Small), summit},
+                                           std::pair{SampleOptions{Sensor::Prism, 1, SampleSize::Small}, plain}}) {
+        const SampleScene small(options);
+        double column, row;
+        ASSERT_TRUE(small.GroundToPixel(landmark.latitude, landmark.longitude, landmark.height, column, row));
+        EXPECT_TRUE(column > 0 && column < small.Width() - 1 && row > 0 && row < small.Height() - 1);
+        const GroundPoint shown = small.PixelGround(column, row);
+        EXPECT_LT(Apart(shown.latitude, shown.longitude, shown.height, landmark.latitude, landmark.longitude,
+                        landmark.height),
+                  0.05);
+    }
+    for (int level : {1, 2}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        SampleOptions options = VolcanoView(View::Forward);
+        options.level = level;
+        const SampleScene scene(options);
+        TempDir dir;
+        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
+        ReportCapture reports;
+        auto product = OpenAndRead(files.volume);
+        ASSERT_EQ(product->GetObservationMode(), MISSION_F);
+        double summitColumn, summitRow;
+        ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, summitColumn, summitRow));
+        ASSERT_TRUE(summitColumn > 0 && summitColumn < scene.Width() - 1 && summitRow > 0 &&
+                    summitRow < scene.Height() - 1);
+        // The writer's truth agrees with itself: that pixel shows the summit.
+        const GroundPoint shown = scene.PixelGround(summitColumn, summitRow);
+        EXPECT_LT(
+            Apart(shown.latitude, shown.longitude, shown.height, summit.latitude, summit.longitude, summit.height),
+            0.05);
+
+        const double width = scene.Width(), height = scene.Height();
+        const std::pair<double, double> pixels[] = {{summitColumn, summitRow}, {0, 0}, {width - 1, height - 1},
+                                                    {width / 3, height * 0.7}, {width * 0.8, 3}};
+        for (const auto& [column, row] : pixels) {
+            const GroundPoint truth = scene.PixelGround(column, row);
+            double latitude, longitude;
+            ASSERT_EQ(product->PixelHeightToLatLon(0, column + 0.5, row + 0.5, truth.height, &latitude, &longitude),
+                      ALOSJ_SENSOR_OK);
+            // A twentieth of a 2.5 m pixel.
+            EXPECT_LT(Apart(latitude, longitude, truth.height, truth.latitude, truth.longitude, truth.height), 0.125)
+                << column << " " << row << " at " << truth.height << " m";
+            double pixel, line;
+            ASSERT_EQ(product->LatLonHeightToPixel(0, truth.latitude, truth.longitude, truth.height, &pixel, &line),
+                      ALOSJ_SENSOR_OK);
+            EXPECT_NEAR(pixel, column + 0.5, 0.05) << row;
+            EXPECT_NEAR(line, row + 0.5, 0.05) << column;
+        }
+
+        // Height-blind, the summit's pixel lies where its ray meets the ellipsoid.
+        CeosAlosjLineOfSight sight;
+        ASSERT_EQ(product->GetLineOfSight(0, summitColumn + 0.5, summitRow + 0.5, &sight), ALOSJ_SENSOR_OK);
+        EXPECT_NEAR(sight.lookAngle, 23.8, 0.1);
+        double latitude0, longitude0;
+        ASSERT_EQ(product->PixelToLatLon(0, summitColumn + 0.5, summitRow + 0.5, &latitude0, &longitude0),
+                  ALOSJ_LOCATE_OK);
+        const double up[3] = {std::cos(latitude0 * kDeg) * std::cos(longitude0 * kDeg),
+                              std::cos(latitude0 * kDeg) * std::sin(longitude0 * kDeg), std::sin(latitude0 * kDeg)};
+        const double incidence = std::acos(-(sight.look[0] * up[0] + sight.look[1] * up[1] + sight.look[2] * up[2]));
+        const double parallax = Apart(latitude0, longitude0, 0.0, summit.latitude, summit.longitude, 0.0);
+        EXPECT_GT(parallax, 1500.0);
+        EXPECT_NEAR(parallax, summit.height * std::tan(incidence), 0.01 * parallax);
+        EXPECT_TRUE(reports.reports().empty()) << reports.Summary().front();
+    }
+}
+
+// The forward and backward views of one orbit see the summit: their rays
+// through the pixels showing it meet there, within 2 m.
+TEST(SensorModel, ForwardAndBackwardRaysOfTheSummitMeetAtIt) {
+    const GroundPoint summit = SampleScene::Summit();
+    double summitPoint[3];
+    EarthFixed(summit.latitude, summit.longitude, summit.height, summitPoint);
+    CeosAlosjLineOfSight sights[2];
+    int k = 0;
+    for (View view : {View::Forward, View::Backward}) {
+        const SampleScene scene(VolcanoView(view));
+        TempDir dir;
+        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
+        auto product = OpenAndRead(files.volume);
+        double column, row, satellite[3];
+        ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, column, row));
+        ASSERT_EQ(product->GetLineOfSight(0, column + 0.5, row + 0.5, &sights[k]), ALOSJ_SENSOR_OK);
+        // The orbit's state vectors give the satellite where it was.
+        scene.SatelliteAt(column, row, satellite);
+        EXPECT_LT(std::sqrt(std::pow(sights[k].position[0] - satellite[0], 2) +
+                            std::pow(sights[k].position[1] - satellite[1], 2) +
+                            std::pow(sights[k].position[2] - satellite[2], 2)),
+                  0.5);
+        ++k;
+    }
+    const CeosAlosjLineOfSight& f = sights[0];
+    const CeosAlosjLineOfSight& b = sights[1];
+    // Seen about 90 s apart, from about 600 km apart.
+    EXPECT_NEAR(b.secondsOfSceneDate - f.secondsOfSceneDate, 90.0, 2.0);
+    // The points of closest approach of the two rays.
+    const double w[3] = {f.position[0] - b.position[0], f.position[1] - b.position[1], f.position[2] - b.position[2]};
+    auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+    const double a = dot(f.look, b.look), d = dot(f.look, w), e = dot(b.look, w);
+    const double s = (a * e - d) / (1 - a * a), t = (e - a * d) / (1 - a * a);
+    double pf[3], pb[3];
+    for (int i = 0; i < 3; ++i) {
+        pf[i] = f.position[i] + s * f.look[i];
+        pb[i] = b.position[i] + t * b.look[i];
+    }
+    EXPECT_LT(std::sqrt(std::pow(pf[0] - pb[0], 2) + std::pow(pf[1] - pb[1], 2) + std::pow(pf[2] - pb[2], 2)), 2.0);
+    const double middle[3] = {(pf[0] + pb[0]) / 2, (pf[1] + pb[1]) / 2, (pf[2] + pb[2]) / 2};
+    EXPECT_LT(std::sqrt(std::pow(middle[0] - summitPoint[0], 2) + std::pow(middle[1] - summitPoint[1], 2) +
+                        std::pow(middle[2] - summitPoint[2], 2)),
+              2.0);
+}

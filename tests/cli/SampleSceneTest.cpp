@@ -229,3 +229,111 @@ TEST(CliSample, WritesAProductThatReadsBackAsTheSceneAndRefusesToOverwriteIt) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("already holds a product"), std::string::npos) << run.err;
 }
+
+// alosj sample --triplet: the three PRISM views of one orbit over the
+// volcano, each labelled with its view and showing the scene the writer
+// renders for it; --dem-out: the terrain beneath all three as a GeoTIFF in
+// UTM with EGM96 heights, the summit's height among them.  AVNIR-2 points
+// across the track with --pointing.
+TEST(CliSample, ATripletOverTheVolcanoWithItsDem) {
+    testing_support::TempDir dir;
+    const std::string out = dir.File("triplet"), dem = dir.File("dem.tif");
+    cli_support::RunResult run =
+        RunAlosj({"sample", out, "--triplet", "--size", "tiny", "--place", "volcano", "--dem-out", dem});
+    ASSERT_EQ(run.status, 0) << run.err;
+    cli_support::Raster raster = cli_support::OpenRaster(dem);
+    ASSERT_TRUE(raster);
+    double transform[6];
+    ASSERT_EQ(raster->GetGeoTransform(transform), CE_None);
+    const struct {
+        ceoswriter::View view;
+        const char* name;
+        MissionType mode;
+        const char* letter;
+    } views[] = {{ceoswriter::View::Nadir, "nadir", MISSION_N, "N"},
+                 {ceoswriter::View::Forward, "forward", MISSION_F, "F"},
+                 {ceoswriter::View::Backward, "backward", MISSION_B, "B"}};
+    for (const auto& v : views) {
+        const std::string volume = out + "/" + v.name + "/VOL-ALPSM" + v.letter + "038862710-O1B1__A";
+        EXPECT_NE(run.out.find(volume), std::string::npos) << run.out;
+        OpenedProduct product(volume);
+        EXPECT_EQ(product->GetObservationMode(), v.mode) << v.name;
+        SampleOptions options;
+        options.size = SampleSize::Tiny;
+        options.view = v.view;
+        options.place = ceoswriter::Place::Volcano;
+        const SampleScene scene(options);
+        ASSERT_EQ(product->GetSceneWidth(), scene.Width());
+        for (long row : {0L, static_cast<long>(scene.Height()) / 2}) {
+            const std::vector<unsigned char> read = product.Row(0, row);
+            for (long x = 0; x < scene.Width(); x += 7)
+                ASSERT_EQ(read[x], scene.RasterPixel(0, x, row)) << v.name << " " << row << " " << x;
+        }
+        // The DEM holds every ground point the view shows.
+        for (double column : {0.0, scene.Width() - 1.0})
+            for (double row : {0.0, scene.Height() - 1.0}) {
+                const ceoswriter::GroundPoint ground = scene.PixelGround(column, row);
+                double easting, northing;
+                ceoswriter::GeographicToUtm(ground.latitude, ground.longitude, SampleScene::kUtmZone, true, easting, northing);
+                EXPECT_GT(easting, transform[0]);
+                EXPECT_LT(easting, transform[0] + raster->GetRasterXSize() * transform[1]);
+                EXPECT_LT(northing, transform[3]);
+                EXPECT_GT(northing, transform[3] + raster->GetRasterYSize() * transform[5]);
+            }
+    }
+
+    // UTM 54 north with EGM96 heights, Float32, DEFLATE with the
+    // floating-point predictor.
+    const OGRSpatialReference* crs = raster->GetSpatialRef();
+    ASSERT_NE(crs, nullptr);
+    EXPECT_TRUE(crs->IsCompound());
+    EXPECT_STREQ(crs->GetAuthorityCode("PROJCS"), "32654");
+    EXPECT_STREQ(crs->GetAuthorityCode("VERT_CS"), "5773");
+    EXPECT_EQ(raster->GetRasterBand(1)->GetRasterDataType(), GDT_Float32);
+    EXPECT_STREQ(raster->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+    EXPECT_STREQ(raster->GetMetadataItem("PREDICTOR", "IMAGE_STRUCTURE"), "3");
+    // At the summit the height above the geoid: the ellipsoidal height less
+    // the undulation (about 40 m), within what 10 m between samples allows
+    // on the crater's slope.
+    const ceoswriter::GroundPoint summit = SampleScene::Summit();
+    double easting, northing;
+    ceoswriter::GeographicToUtm(summit.latitude, summit.longitude, SampleScene::kUtmZone, true, easting, northing);
+    const int x = static_cast<int>((easting - transform[0]) / transform[1]);
+    const int y = static_cast<int>((northing - transform[3]) / transform[5]);
+    float value = 0;
+    ASSERT_EQ(raster->GetRasterBand(1)->RasterIO(GF_Read, x, y, 1, 1, &value, 1, 1, GDT_Float32, 0, 0, nullptr),
+              CE_None);
+    const double undulation = SampleScene::GeoidUndulation(summit.latitude, summit.longitude);
+    EXPECT_NEAR(undulation, 40.0, 3.0);
+    EXPECT_NEAR(value, summit.height - undulation, 8.0);
+    EXPECT_NEAR(value, SampleScene::HeightAboveGeoid(transform[0] + (x + 0.5) * transform[1],
+                                                     transform[3] + (y + 0.5) * transform[5]),
+                0.001);
+
+    // AVNIR-2 looking 30 degrees across the track: the header's pointing,
+    // the look of the line of sight and the odd detectors' longer stagger.
+    const std::string pointed = dir.File("pointed");
+    run = RunAlosj({"sample", pointed, "--sensor", "avnir2", "--size", "tiny", "--pointing", "30"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    OpenedProduct product(pointed + "/VOL-ALAV2A038862710-O1B1__A");
+    EXPECT_EQ(product->GetStaggerPixelShift(), 6);
+    CeosAlosjLineOfSight sight;
+    ASSERT_EQ(product->GetLineOfSight(0, product->GetSceneWidth() / 2.0, product->GetSceneHeight() / 2.0, &sight),
+              ALOSJ_SENSOR_OK);
+    EXPECT_NEAR(sight.lookAngle, 30.0, 0.05);
+    SampleOptions options;
+    options.sensor = Sensor::Avnir2;
+    options.size = SampleSize::Tiny;
+    options.pointing = 30.0;
+    const SampleScene scene(options);
+    for (long row = 0; row < scene.Height(); row += 11)
+        for (int band = 0; band < 4; ++band) {
+            const std::vector<unsigned char> read = product.Row(band, row);
+            for (long x = 0; x < scene.Width(); ++x)
+                ASSERT_EQ(read[x], scene.RasterPixel(band, x, row)) << band << " " << row << " " << x;
+        }
+
+    // Views are PRISM's, pointing AVNIR-2's.
+    EXPECT_EQ(RunAlosj({"sample", dir.File("x"), "--pointing", "10"}).status, 2);
+    EXPECT_EQ(RunAlosj({"sample", dir.File("y"), "--sensor", "avnir2", "--view", "forward"}).status, 2);
+}

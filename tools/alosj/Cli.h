@@ -7,6 +7,7 @@
 // written), 2 wrong usage.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -119,7 +120,12 @@ struct SampleOptions {
     std::string directory;
     std::string sensor = "prism";  // prism, avnir2
     std::string level = "1B1";     // 1A, 1B1, 1B2
-    std::string size = "small";    // small, full
+    std::string size = "small";    // tiny, small, full
+    std::string view;              // nadir (default), forward, backward: PRISM
+    bool triplet = false;          // the three views into DIR/nadir, DIR/forward, DIR/backward
+    std::optional<double> pointing;  // AVNIR-2, degrees across the track
+    std::string place = "coast";   // coast, volcano
+    std::string demOut;            // a DEM GeoTIFF of the terrain under the scene
     bool quiet = false;
 };
 

@@ -204,8 +204,18 @@ int Run(int argc, char** argv) {
         ->check(CLI::IsMember({"prism", "avnir2"}, CLI::ignore_case));
     sampleCommand->add_option("--level", sample.level, "1A, 1B1 (default) or 1B2")
         ->check(CLI::IsMember({"1A", "1B1", "1B2"}, CLI::ignore_case));
-    sampleCommand->add_option("--size", sample.size, "small (default, seconds) or full (the real scene size)")
-        ->check(CLI::IsMember({"small", "full"}, CLI::ignore_case));
+    sampleCommand->add_option("--size", sample.size, "small (default, seconds), full (the real scene size) or tiny")
+        ->check(CLI::IsMember({"tiny", "small", "full"}, CLI::ignore_case));
+    sampleCommand->add_option("--view", sample.view, "PRISM's view: nadir (default), forward or backward")
+        ->check(CLI::IsMember({"nadir", "forward", "backward"}, CLI::ignore_case));
+    sampleCommand->add_flag("--triplet", sample.triplet,
+                            "PRISM: the three views of one scene, into DIR/nadir, DIR/forward and DIR/backward");
+    sampleCommand->add_option("--pointing", sample.pointing, "AVNIR-2's pointing across the track, degrees (default 0)")
+        ->check(CLI::Range(-44.0, 44.0));
+    sampleCommand->add_option("--place", sample.place, "the scene's centre: coast (default) or volcano (the summit)")
+        ->check(CLI::IsMember({"coast", "volcano"}, CLI::ignore_case));
+    sampleCommand->add_option("--dem-out", sample.demOut,
+                              "also write the terrain under the scene as a GeoTIFF DEM (heights above EGM96)");
 
     alosj::RemoveTemporariesOnSignals();
     try {
