@@ -275,7 +275,8 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
     // A raster warped onto a height or a DEM carries the outline it was
     // placed by: the Item's footprint is where that raster shows the scene.
     if (pathOf.count("image")) {
-        const char* placed = OpenAssetRaster(pathOf["image"])->GetMetadataItem(kWarpFootprintItem);
+        const RasterPtr image = OpenAssetRaster(pathOf["image"]);  // owns the item's text
+        const char* placed = image->GetMetadataItem(kWarpFootprintItem);
         const json footprint = placed ? json::parse(placed, nullptr, false) : json();
         if (footprint.is_object() && footprint.value("type", "") == "Polygon") {
             item["geometry"] = footprint;
