@@ -14,12 +14,16 @@
 #   5. alosj export --warp of the full-size PRISM 1B1 sample against gdalwarp
 #      of its four-corner placement onto the same grid (bench/warp.sh; set
 #      CEOSALOSJ_BENCH_WARP=0 to leave it out);
-#   6. alosj batch over an archive of four full-size products (directories,
+#   6. alosj export --warp --dem of the full-size forward-view PRISM 1B1
+#      sample on its DEM against gdalwarp with the product's RPC model onto
+#      the same grid, and where each puts the survey targets (bench/ortho.sh;
+#      set CEOSALOSJ_BENCH_ORTHO=0 to leave it out);
+#   7. alosj batch over an archive of four full-size products (directories,
 #      a .zip, a .tar): products per minute with --jobs 1 and --jobs 2, peak
 #      memory per job and of the whole batch, and the time of a second run
 #      that skips every product (bench/archive.sh, about 3 GB more scratch
 #      space; set CEOSALOSJ_BENCH_ARCHIVE=0 to leave it out);
-#   7. throughput: the default export against gdal_translate with the same
+#   8. throughput: the default export against gdal_translate with the same
 #      creation options, GetRows against cat, and reads through the GDAL
 #      driver in windows against strips (bench/throughput.sh; set
 #      CEOSALOSJ_BENCH_THROUGHPUT=0 to leave it out).
@@ -230,6 +234,7 @@ stage() {
   fi
 }
 stage CEOSALOSJ_BENCH_WARP "map-projected export" warp.sh
+stage CEOSALOSJ_BENCH_ORTHO "orthorectification on a DEM" ortho.sh
 stage CEOSALOSJ_BENCH_ARCHIVE "an archive through alosj batch" archive.sh
 stage CEOSALOSJ_BENCH_THROUGHPUT "throughput" throughput.sh
 echo >&2

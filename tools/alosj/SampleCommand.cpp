@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <cpl_string.h>
@@ -71,6 +73,14 @@ void WriteDem(const std::string& path, double minEasting, double minNorthing, do
         throw Failure(kExitFailure, path + ": cannot georeference the DEM: " + GdalSession::LastError());
     GDALRasterBand* band = dem->GetRasterBand(1);
     band->SetDescription("height above the EGM96 geoid");
+    // The true places of the survey targets the images show (DN 1 discs
+    // 20 m across): latitude, longitude, height above the ellipsoid.
+    for (const auto& [key, point] : {std::pair{"TARGET_SUMMIT", ceoswriter::SampleScene::Summit()},
+                                     std::pair{"TARGET_PLAIN", ceoswriter::SampleScene::PlainPoint()}}) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%.9f %.9f %.3f", point.latitude, point.longitude, point.height);
+        dem->SetMetadataItem(key, text);
+    }
     band->SetUnitType("metre");
     std::vector<float> row(static_cast<size_t>(width));
     for (int y = 0; y < height; ++y) {

@@ -32,6 +32,11 @@ constexpr double kOriginLongitude = 138.6530;
 constexpr int kZone = 54;
 // The volcano's centre, metres east and north of the origin.
 constexpr double kVolcanoU = 6800.0, kVolcanoV = 24000.0;
+/// Survey targets: dark discs painted on the ground (landscape metres) at
+/// the volcano's summit and on the plain, for checking where orthoimages
+/// put them.
+constexpr double kPlainU = -3000.0, kPlainV = -700.0;
+constexpr double kTargetRadius = 10.0;
 
 // Time of the scene centre: 13 October 2006, 01:45:12.345 UTC (10:45 local),
 // a descending daytime pass; the sun stands 45 degrees high in azimuth 160.
@@ -934,6 +939,9 @@ struct SampleScene::Geometry {
     uint8_t Value(int band, double column, double row, int file, int detector) const {
         double u, v;
         Trace(column, row, u, v);
+        if (std::hypot(u - kVolcanoU, v - kVolcanoV) < kTargetRadius ||
+            std::hypot(u - kPlainU, v - kPlainV) < kTargetRadius)
+            return 1;  // a survey target, darker than any ground
         const GroundSample ground = Surface(u, v, *terrain);
         const Reflectance& r = ground.reflectance;
         double dn;
@@ -1024,7 +1032,7 @@ GroundPoint Landmark(double u, double v) {
 }  // namespace
 
 GroundPoint SampleScene::Summit() { return Landmark(kVolcanoU, kVolcanoV); }
-GroundPoint SampleScene::PlainPoint() { return Landmark(-3000.0, -700.0); }
+GroundPoint SampleScene::PlainPoint() { return Landmark(kPlainU, kPlainV); }
 
 SampleScene::SampleScene(const SampleOptions& options) {
     auto g = std::make_shared<Geometry>();

@@ -125,7 +125,8 @@ public:
     static double EllipsoidalHeight(double latitude, double longitude);
     /// Landmarks on the terrain (heights above the ellipsoid): the
     /// volcano's summit, the apex of its cone (in its summit crater), and a
-    /// point on the coastal plain west of the river.
+    /// point on the coastal plain west of the river.  Each is the centre of
+    /// a survey target, a disc 20 m across that every band shows as DN 1.
     static GroundPoint Summit();
     static GroundPoint PlainPoint();
     static constexpr int kUtmZone = 54;
