@@ -1,6 +1,7 @@
 // alosj rpc and the RPC models in alosj info --json: the library's fits,
 // band by band, in the _RPC.TXT and .RPB forms and the JSON; refused with
 // the reason when the line-of-sight model fails its checks.
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -96,6 +97,12 @@ TEST(CliRpc, WritesEachBandsModelAndRefusesAProductWhoseOrbitFailsItsCheck) {
     const cli_support::RunResult wrong = RunAlosj({"rpc", files.volume, "-o", dir.path() + "/scene.txt"});
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("_RPC.TXT or NAME.RPB"), std::string::npos) << wrong.err;
+    // Nothing is written inside the product's directory, even where GDAL
+    // would look for it.
+    const std::string beside = files.directory + "/IMG-01_RPC.TXT";
+    const cli_support::RunResult inside = RunAlosj({"rpc", files.volume, "-o", beside});
+    EXPECT_EQ(inside.status, 2) << inside.err;
+    EXPECT_FALSE(std::filesystem::exists(beside));
 
     // State vectors 5000 km up: no model, and the check that failed is named.
     ceoswriter::ProductRecipe high = scene.Product();

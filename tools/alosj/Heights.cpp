@@ -29,6 +29,8 @@ OGRSpatialReference Wgs84(int epsg) {
     return crs;
 }
 
+}  // namespace
+
 std::string WktOf(const OGRSpatialReference& crs) {
     char* text = nullptr;
     crs.exportToWkt(&text);
@@ -36,8 +38,6 @@ std::string WktOf(const OGRSpatialReference& crs) {
     CPLFree(text);
     return wkt;
 }
-
-}  // namespace
 
 class VerticalShift {
 public:
@@ -149,7 +149,7 @@ bool Dem::HeightAt(double latitude, double longitude, double& height) {
     if (across == 1) values[1] = values[0], values[3] = values[2];
     if (down == 1) values[2] = values[0], values[3] = values[1];
     for (double value : values)
-        if (!std::isfinite(value) || (hasNoData_ && value == noData_)) return false;
+        if (!PlausibleDemHeight(value) || (hasNoData_ && value == noData_)) return false;
     const double fu = std::clamp(u - c, 0.0, 1.0), fv = std::clamp(v - r, 0.0, 1.0);
     const double value = (1 - fv) * ((1 - fu) * values[0] + fu * values[1]) + fv * ((1 - fu) * values[2] + fu * values[3]);
     double shift = 0;
@@ -200,10 +200,12 @@ bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
             const double v = inverse_[3] + x * inverse_[4] + y * inverse_[5];
             minU = std::min(minU, u), maxU = std::max(maxU, u), minV = std::min(minV, v), maxV = std::max(maxV, v);
         }
-    const int left = std::max(0, static_cast<int>(std::floor(minU)) - 1);
-    const int top = std::max(0, static_cast<int>(std::floor(minV)) - 1);
-    const int right = std::min(dataset_->GetRasterXSize(), static_cast<int>(std::ceil(maxU)) + 1);
-    const int bottom = std::min(dataset_->GetRasterYSize(), static_cast<int>(std::ceil(maxV)) + 1);
+    if (!(std::isfinite(minU) && std::isfinite(minV) && std::isfinite(maxU) && std::isfinite(maxV))) return false;
+    const double columns = dataset_->GetRasterXSize(), rowsOfDem = dataset_->GetRasterYSize();
+    const int left = static_cast<int>(std::clamp(std::floor(minU) - 1, 0.0, columns));
+    const int top = static_cast<int>(std::clamp(std::floor(minV) - 1, 0.0, rowsOfDem));
+    const int right = static_cast<int>(std::clamp(std::ceil(maxU) + 1, 0.0, columns));
+    const int bottom = static_cast<int>(std::clamp(std::ceil(maxV) + 1, 0.0, rowsOfDem));
     if (!(left < right && top < bottom)) return false;
     lowest = HUGE_VAL;
     highest = -HUGE_VAL;
@@ -216,7 +218,7 @@ bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
             throw Failure(kExitFailure, "--dem " + path_ + ": cannot read: " + GdalSession::LastError());
         for (size_t i = 0; i < static_cast<size_t>(width) * count; ++i) {
             const double value = rows[i];
-            if (!std::isfinite(value) || (hasNoData_ && value == noData_)) continue;
+            if (!PlausibleDemHeight(value) || (hasNoData_ && value == noData_)) continue;
             lowest = std::min(lowest, value);
             highest = std::max(highest, value);
         }
@@ -249,8 +251,7 @@ void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
     double stripTransform[6] = {gt[0] + gt[2] * top, gt[1], gt[2], gt[3] + gt[5] * top, gt[4], gt[5]};
     strip->SetGeoTransform(stripTransform);
     strip->GetRasterBand(1)->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
-    const std::string gridWkt = WktOf(*grid_.crs);
-    void* exact = GDALCreateGenImgProjTransformer3(dem_.horizontalWkt_.c_str(), dem_.geoTransform_, gridWkt.c_str(),
+    void* exact = GDALCreateGenImgProjTransformer3(dem_.horizontalWkt_.c_str(), dem_.geoTransform_, grid_.wkt.c_str(),
                                                    stripTransform);
     if (!exact) throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot be placed on the grid: " +
                                                 GdalSession::LastError());
@@ -293,11 +294,13 @@ void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
         err = strip->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, rows, heights.data(), width, rows, GDT_Float32,
                                                 0, 0, nullptr);
     if (err != CE_None) throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot read: " + GdalSession::LastError());
-    if (shift_.values.empty()) return;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < width; ++c) {
             float& h = heights[static_cast<size_t>(r) * width + c];
-            if (std::isfinite(h)) h = static_cast<float>(h + shift_.At(c + 0.5, top + r + 0.5));
+            if (!PlausibleDemHeight(h))
+                h = std::numeric_limits<float>::quiet_NaN();
+            else if (!shift_.values.empty())
+                h = static_cast<float>(h + shift_.At(c + 0.5, top + r + 0.5));
         }
 }
 

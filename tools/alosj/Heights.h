@@ -10,6 +10,8 @@
 // DEM does not cover (outside it, or a nodata pixel among the four) has none.
 #pragma once
 
+#include <cmath>
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -35,12 +37,24 @@ struct HeightChoice {
 class VerticalShift;
 
 /// A map grid's pixels: `geoTransform` in `crs`.
+/// A CRS as WKT (empty when it has none).
+std::string WktOf(const OGRSpatialReference& crs);
+
 struct GridFrame {
     const OGRSpatialReference* crs = nullptr;
     const double* geoTransform = nullptr;
     int width = 0;
     int height = 0;
+    std::string wkt;  // crs as WKT, made once: threads share the frame, never the CRS object
 };
+
+/// Heights (metres) a DEM may hold: values beyond are fill the DEM does not
+/// flag (-32768, -3.4e38 …) and count as no height.
+constexpr double kLowestDemHeight = -1000.0;
+constexpr double kHighestDemHeight = 9000.0;
+inline bool PlausibleDemHeight(double value) {
+    return std::isfinite(value) && value >= kLowestDemHeight && value <= kHighestDemHeight;
+}
 
 /// The DEM's height above the ellipsoid minus its value (the geoid's
 /// undulation) on a lattice of a map grid, interpolated between nodes.

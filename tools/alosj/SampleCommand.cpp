@@ -121,6 +121,9 @@ int RunSample(const SampleOptions& options) {
         const std::string ending = LowerCaseEnding(options.demOut);
         if (ending != ".tif" && ending != ".tiff")
             throw Failure(kExitUsage, options.demOut + ": --dem-out writes a GeoTIFF; name it .tif or .tiff");
+        std::error_code error;
+        if (fs::exists(options.demOut, error))
+            throw Failure(kExitFailure, options.demOut + ": already exists; choose another name");
     }
     sample.pointing = options.pointing.value_or(0.0);
     sample.view = options.view == "forward"    ? ceoswriter::View::Forward

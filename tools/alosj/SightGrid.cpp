@@ -11,6 +11,8 @@ namespace {
 /// Lattice steps tried, coarsest first (grid pixels).
 constexpr int kCoarsestStep = 128;
 constexpr int kFinestStep = 8;
+/// Nodes (positions times layers) a lattice may hold: 128 MB of them.
+constexpr double kMostNodes = 8.0e6;
 /// Height layers at most this far apart (metres).
 constexpr double kLayerSpacing = 1000.0;
 /// Check points: about this many cells across and down.
@@ -45,6 +47,8 @@ SightGrid::SightGrid(CeosAlosjDataset& dataset, const std::vector<CeosAlosjDatas
     geographic.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     toGeographic_.reset(OGRCreateCoordinateTransformation(&crs, &geographic));
     if (!toGeographic_) throw std::runtime_error("the grid's CRS cannot be transformed to latitude and longitude");
+    if (!(std::isfinite(lowest) && std::isfinite(highest)) || highest - lowest > 20000.0)
+        throw std::runtime_error("the heights to place the raster on span more than 20 km");
     if (!(highest > lowest)) highest = lowest + 1.0;
     const int gaps = std::max(1, static_cast<int>(std::ceil((highest - lowest) / kLayerSpacing)));
     for (int k = 0; k <= gaps; ++k) layers_.push_back(lowest + (highest - lowest) * k / gaps);
@@ -67,6 +71,10 @@ SightGrid::SightGrid(CeosAlosjDataset& dataset, const std::vector<CeosAlosjDatas
             Fill(workers, run);
         checkedError_ = Check(dataset);
         if (checkedError_ <= kSightGridTolerance || step_ / 2 < kFinestStep) break;
+        // A finer lattice would hold more nodes than memory should: the
+        // caller refuses a lattice that stays too coarse.
+        const double finerNodes = (width_ / (step_ / 2.0) + 2) * (height_ / (step_ / 2.0) + 2) * layers_.size();
+        if (finerNodes > kMostNodes) break;
     }
 }
 
@@ -75,9 +83,16 @@ void SightGrid::Fill(const std::vector<CeosAlosjDataset*>& datasets, const Paral
     rows_ = (height_ + step_ - 1) / step_ + 1;
     const size_t layerSize = static_cast<size_t>(columns_) * static_cast<size_t>(rows_) * 2;
     nodes_.assign(layerSize * layers_.size(), NAN);
-    // Rows of nodes shared out among the datasets' threads.
+    // Rows of nodes shared out among the datasets' threads, each with its
+    // own copy of the transformation (made here: a transformation is not
+    // shared between threads, not even to be copied).
+    std::vector<std::unique_ptr<OGRCoordinateTransformation>> transformations;
+    for (size_t w = 0; w < datasets.size(); ++w) {
+        transformations.emplace_back(toGeographic_->Clone());
+        if (!transformations.back()) throw std::runtime_error("cannot copy the grid's transformation to geographic");
+    }
     auto fillRows = [&](size_t worker) {
-        std::unique_ptr<OGRCoordinateTransformation> toGeographic(toGeographic_->Clone());
+        OGRCoordinateTransformation* toGeographic = transformations[worker].get();
         CeosAlosjDataset& dataset = *datasets[worker];
         std::vector<double> xs(static_cast<size_t>(columns_)), ys(static_cast<size_t>(columns_));
         std::vector<int> converted(static_cast<size_t>(columns_));

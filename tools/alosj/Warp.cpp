@@ -1,6 +1,7 @@
 #include "tools/alosj/Warp.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
@@ -293,18 +294,26 @@ void WarpPass(Product& product, ProductRows& source, int band, const std::vector
 class ProductWorkers {
 public:
     ProductWorkers(const ProductOptions& options, size_t count) : products_(count), busy_(count) {
-        for (size_t w = 0; w < count; ++w)
-            threads_.emplace_back([this, w, options] { Serve(w, options); });
-        Wait();  // opened
-    }
-    ~ProductWorkers() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
+        unstarted_ = count;
+        try {
+            threads_.reserve(count);
+            for (size_t w = 0; w < count; ++w) {
+                threads_.emplace_back([this, w, options] { Serve(w, options); });
+                --unstarted_;
+            }
+            Wait();  // opened
+        } catch (...) {
+            // A product that does not open again, or a thread not started:
+            // the threads end before the failure goes on.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                busy_ -= unstarted_;
+            }
+            Stop();
+            throw;
         }
-        wake_.notify_all();
-        for (std::thread& t : threads_) t.join();
     }
+    ~ProductWorkers() { Stop(); }
     size_t Count() const { return products_.size(); }
     Product& ProductOf(size_t w) { return *products_[w]; }
 
@@ -332,6 +341,15 @@ public:
     }
 
 private:
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+    }
     void Serve(size_t w, ProductOptions options) {
         CPLPushErrorHandler(CPLQuietErrorHandler);  // as GdalSession does on the main thread
         std::unique_lock<std::mutex> lock(mutex_);
@@ -369,6 +387,7 @@ private:
 
     std::vector<std::unique_ptr<Product>> products_;
     size_t busy_;  // threads still at the job (at first: opening)
+    size_t unstarted_ = 0;  // threads not (yet) started
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
@@ -436,7 +455,7 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
         for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}, nullptr});
     }
 
-    const GridFrame frame{&grid.crs, grid.geoTransform, grid.width, grid.height};
+    const GridFrame frame{&grid.crs, grid.geoTransform, grid.width, grid.height, WktOf(grid.crs)};
     double lowest = heights.height, highest = heights.height;
     GridShift shift;
     if (heights.dem) {
@@ -448,7 +467,11 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
             highest = std::max(highest, most);
         }
     }
-    const size_t threads = static_cast<size_t>(std::max(1, CPLGetNumCPUs()));
+    // Every core (or GDAL_NUM_THREADS), at most 16: each thread holds the
+    // product, strips in flight and a DEM strip.
+    const char* wanted = CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+    const int cores = EQUAL(wanted, "ALL_CPUS") ? CPLGetNumCPUs() : std::atoi(wanted);
+    const size_t threads = static_cast<size_t>(std::clamp(cores, 1, 16));
     ProductWorkers workers(heights.product, threads);
     std::vector<CeosAlosjDataset*> datasets;
     for (size_t w = 0; w < workers.Count(); ++w) datasets.push_back(&workers.ProductOf(w).Dataset());

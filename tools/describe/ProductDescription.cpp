@@ -791,7 +791,7 @@ std::string RpcFileText(const CeosAlosjRpc& rpc, bool rpb) {
                 text += std::string(c.key) + "_" + std::to_string(k + 1) + ": " + exact(c.of(rpc)[k]) + "\n";
         return text;
     }
-    text = "satId = \"ALOS\";\nbandId = \"P\";\nSpecId = \"RPC00B\";\nBEGIN_GROUP = IMAGE\n";
+    text = "satId = \"ALOS\";\nBEGIN_GROUP = IMAGE\n";
     for (const RpcValue& v : kRpcValues) text += std::string("\t") + v.rpbName + " = " + exact(rpc.*v.value) + ";\n";
     for (const RpcCoefficients& c : kRpcCoefficients) {
         text += std::string("\t") + c.rpbName + " = (\n";

@@ -231,8 +231,7 @@ char** AlosjGdalDataset::Rpc(int band) {
     if (band < 0 || band >= static_cast<int>(rpcs_.size())) return nullptr;
     BandRpc& rpc = rpcs_[static_cast<size_t>(band)];
     std::lock_guard<std::mutex> lock(productMutex_);
-    if (!rpc.made) {
-        rpc.made = true;
+    if (!rpc.made) try {
         CeosAlosjRpcFit fit;
         {
             LibraryReportScope reports;
@@ -252,6 +251,11 @@ char** AlosjGdalDataset::Rpc(int band) {
                     ->GDALPamRasterBand::SetMetadataItem(name.c_str(), value.c_str());
         }
         nPamFlags = (nPamFlags & ~GPF_DIRTY) | dirty;
+        rpc.made = true;
+    } catch (const std::exception& e) {  // no exception may reach GDAL's callers
+        rpc.offered = false;
+        CPLError(CE_Warning, CPLE_OutOfMemory, "%sno RPC model for band %d: %s", kErrorPrefix, band + 1, e.what());
+        return nullptr;
     }
     return rpc.offered ? rpc.items.List() : nullptr;
 }
