@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <filesystem>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -25,6 +26,7 @@
 #include "tools/alosj/CogLayout.h"
 #include "tools/alosj/Footprint.h"
 #include "tools/alosj/Gdal.h"
+#include "tools/alosj/Overview.h"
 #include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
@@ -281,89 +283,120 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
 /// Tiles of a COG, and the rows read at a time to write them.
 constexpr int kCogTileSize = 512;
 
-/// The raster as GDAL reads it to reduce overviews: each tile-row is read
-/// from the product when GDAL first asks for it, in order, and written into
-/// the full-resolution GeoTIFF then, so that the pixels are read once for
-/// both.  Reading failures are kept for the caller (GDAL's code is not
-/// unwound by exceptions).
-class StreamedRaster : public GDALDataset {
-public:
-    StreamedRaster(RowReader& reader, GDALDataset& full, const std::string& path, ProgressBar& bar, double share)
-        : reader_(reader), full_(full), path_(path), bar_(bar), share_(share) {
-        nRasterXSize = full.GetRasterXSize();
-        nRasterYSize = full.GetRasterYSize();
-        for (int k = 1; k <= full.GetRasterCount(); ++k) SetBand(k, new Band(this, k));
-    }
-    /// Tile-rows written into the full resolution, and all of them.
-    int Written() const { return written_; }
-    int TileRows() const { return (nRasterYSize + kCogTileSize - 1) / kCogTileSize; }
-    const std::string& Failed() const { return failed_; }
+/// Writes `rows` rows from `top` of every band of `out`, laid out row after
+/// row, each row band after band (as AverageReduction has them), and has
+/// GDAL compress and write the complete tiles.
+template <class T>
+void WriteInterleavedRows(GDALDataset& out, GDALDataType type, long top, long rows, T* data, const std::string& path) {
+    const int width = out.GetRasterXSize(), count = out.GetRasterCount();
+    const GSpacing pixel = sizeof(T);
+    if (out.RasterIO(GF_Write, 0, static_cast<int>(top), width, static_cast<int>(rows), data, width,
+                     static_cast<int>(rows), type, count, nullptr, pixel, pixel * width * count, pixel * width,
+                     nullptr) != CE_None)
+        throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
+    CPLErrorReset();
+    out.FlushCache(false);
+    if (CPLGetLastErrorType() >= CE_Failure)
+        throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
+}
 
-private:
-    class Band : public GDALRasterBand {
-    public:
-        Band(StreamedRaster* raster, int band) {
-            poDS = raster;
-            nBand = band;
-            eDataType = raster->reader_.Type();
-            nRasterXSize = raster->nRasterXSize;
-            nRasterYSize = raster->nRasterYSize;
-            nBlockXSize = raster->nRasterXSize;
-            nBlockYSize = kCogTileSize;
-        }
-        CPLErr IReadBlock(int, int tileRow, void* data) override {
-            return static_cast<StreamedRaster*>(poDS)->Serve(nBand, tileRow, data);
-        }
-        double GetNoDataValue(int* has) override {
-            if (has) *has = TRUE;
-            return static_cast<StreamedRaster*>(poDS)->reader_.NoData();
-        }
-    };
-
-    CPLErr Serve(int band, int tileRow, void* data) {
-        const long top = static_cast<long>(tileRow) * kCogTileSize;
-        const long rows = std::min<long>(kCogTileSize, nRasterYSize - top);
-        const size_t plane = static_cast<size_t>(nRasterXSize) * static_cast<size_t>(rows) * reader_.PixelBytes();
-        if (loaded_ != tileRow) {
-            loaded_ = -1;
-            buffer_.resize(plane * static_cast<size_t>(nBands));
-            try {
-                reader_.Read(top, rows, buffer_.data());
-                if (tileRow == written_) {
-                    WriteRows(full_, reader_, top, rows, buffer_.data(), path_);
-                    ++written_;
-                    bar_.Update(share_ * static_cast<double>(top + rows) / nRasterYSize);
-                }
-            } catch (const Failure& failure) {
-                failed_ = failure.what();
-                CPLError(CE_Failure, CPLE_AppDefined, "%s", failed_.c_str());
-                return CE_Failure;
-            }
-            loaded_ = tileRow;
-        }
-        const size_t blockPlane = static_cast<size_t>(nRasterXSize) * kCogTileSize * reader_.PixelBytes();
-        std::memcpy(data, buffer_.data() + plane * static_cast<size_t>(band - 1), plane);
-        std::memset(static_cast<unsigned char*>(data) + plane, 0, blockPlane - plane);
-        return CE_None;
-    }
-
-    RowReader& reader_;
-    GDALDataset& full_;
-    std::string path_;
-    ProgressBar& bar_;
-    double share_;
-    std::vector<unsigned char> buffer_;
-    int loaded_ = -1;
-    int written_ = 0;
-    std::string failed_;
+/// An overview being written: its GeoTIFF, how it is reduced from the next
+/// larger level, and its reduced rows not yet written.
+template <class T>
+struct OverviewLevel {
+    GDALDataset* out;
+    AverageReduction<T> reduction;
+    std::vector<T> pending;
+    long written = 0;
 };
+
+/// Reduces `count` rows of the full resolution, band after band as
+/// RowReader::Read gives them, into every overview in turn, each level from
+/// the one before as GDAL's COG driver does; the reduced rows wait in the
+/// levels' `pending`.
+template <class T>
+void ReduceRows(std::vector<OverviewLevel<T>>& levels, const T* rows, long count, int bands, int width) {
+    // Band after band becomes row after row, each row band after band.
+    std::vector<T> given, made;
+    if (bands > 1) {
+        given.resize(static_cast<size_t>(count) * width * bands);
+        for (long r = 0; r < count; ++r)
+            for (int k = 0; k < bands; ++k)
+                std::copy_n(rows + (k * static_cast<size_t>(count) + r) * width, width,
+                            given.data() + (r * bands + k) * static_cast<size_t>(width));
+        rows = given.data();
+    }
+    for (OverviewLevel<T>& level : levels) {
+        made.clear();
+        count = level.reduction.Push(rows, count, made);
+        if (count == 0) break;
+        level.pending.insert(level.pending.end(), made.begin(), made.end());
+        // The rows this level makes are the next level's to reduce.
+        made.swap(given);
+        rows = given.data();
+    }
+}
+
+/// Writes the overviews' pending rows that complete a tile-row or the level.
+template <class T>
+void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, const std::string& path) {
+    for (OverviewLevel<T>& level : levels) {
+        const long rows = static_cast<long>(level.pending.size() / (static_cast<size_t>(level.reduction.Bands()) *
+                                                                   static_cast<size_t>(level.reduction.Width())));
+        if (rows >= kCogTileSize || (rows > 0 && level.written + rows == level.reduction.Height())) {
+            WriteInterleavedRows(*level.out, type, level.written, rows, level.pending.data(), path);
+            level.written += rows;
+            level.pending.clear();
+        }
+    }
+}
+
+/// Reads the raster a tile-row at a time and writes each into `full` while
+/// a worker reduces the one before into the overviews (ReduceRows), whose
+/// rows are written a tile-row at a time.
+template <class T>
+void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDataset*>& overviews,
+                  const std::string& path, ProgressBar& bar, double share) {
+    const int width = full.GetRasterXSize(), height = full.GetRasterYSize(), bands = full.GetRasterCount();
+    std::vector<OverviewLevel<T>> levels;
+    for (size_t i = 0; i < overviews.size(); ++i) {
+        const int fromWidth = i == 0 ? width : overviews[i - 1]->GetRasterXSize();
+        const int fromHeight = i == 0 ? height : overviews[i - 1]->GetRasterYSize();
+        levels.push_back({overviews[i],
+                          AverageReduction<T>(bands, fromWidth, fromHeight, overviews[i]->GetRasterXSize(),
+                                              overviews[i]->GetRasterYSize()),
+                          {}, 0});
+    }
+    const size_t tileRow = static_cast<size_t>(width) * kCogTileSize * static_cast<size_t>(bands);
+    std::array<std::vector<T>, 2> buffers = {std::vector<T>(tileRow), std::vector<T>(tileRow)};
+    // Declared last: on the way out, the worker is waited for before what it uses goes.
+    std::future<void> reducing;
+    for (long top = 0, turn = 0; top < height; top += kCogTileSize, turn ^= 1) {
+        const long rows = std::min<long>(kCogTileSize, height - top);
+        T* buffer = buffers[turn].data();
+        reader.Read(top, rows, buffer);
+        WriteRows(full, reader, top, rows, buffer, path);
+        if (reducing.valid()) {
+            reducing.get();
+            WritePending(levels, reader.Type(), path);
+        }
+        if (!levels.empty())
+            reducing = std::async(std::launch::async,
+                                  [&levels, buffer, rows, bands, width] { ReduceRows(levels, buffer, rows, bands, width); });
+        bar.Update(share * static_cast<double>(top + rows) / height);
+    }
+    if (reducing.valid()) {
+        reducing.get();
+        WritePending(levels, reader.Type(), path);
+    }
+}
 
 /// Writes the raster as a COG at `path` in one pass over its rows: each
 /// tile-row is read once, compressed into a full-resolution GeoTIFF
-/// (CreateDescribed) and reduced into overview GeoTIFFs, by GDAL's own
-/// overview code as the COG driver reduces them, both beside the output;
-/// their compressed tiles are then laid out as a COG (LayOutCog).
-/// Temporaries are removed on every path.
+/// (CreateDescribed) and reduced into overview GeoTIFFs (AverageReduction,
+/// the averages GDAL's COG driver makes), both beside the output; their
+/// compressed tiles are then laid out as a COG (LayOutCog).  Temporaries
+/// are removed on every path.
 void StreamCog(Product& product, const std::vector<int>& bands, const std::string& path, const std::string& output,
                CPLStringList& creation, bool radiance, ProgressBar& bar) {
     RowReader reader(product, bands, radiance);
@@ -386,6 +419,7 @@ void StreamCog(Product& product, const std::vector<int>& bands, const std::strin
     std::unique_ptr<GDALDataset, GdalDatasetCloser> full =
         CreateDescribed(product, bands, fullFile.path(), creation, radiance, nullptr, "", nullptr);
     std::vector<std::unique_ptr<GDALDataset, GdalDatasetCloser>> overviews;
+    std::vector<GDALDataset*> overviewSets;
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     for (const auto& [w, h] : sizes) {
         overviewFiles.push_back(std::make_unique<OutputFile>(CreateUniqueFileBeside(output, ".tif")));
@@ -393,34 +427,12 @@ void StreamCog(Product& product, const std::vector<int>& bands, const std::strin
                                               static_cast<int>(bands.size()), reader.Type(), creation.List()));
         if (!overviews.back())
             throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
+        overviewSets.push_back(overviews.back().get());
     }
-
-    StreamedRaster source(reader, *full, output, bar, 0.9);
-    std::vector<GDALRasterBand*> sourceBands;
-    std::vector<std::vector<GDALRasterBand*>> overviewBands(bands.size());
-    std::vector<GDALRasterBand**> overviewsOfBand;
-    for (size_t k = 0; k < bands.size(); ++k) {
-        sourceBands.push_back(source.GetRasterBand(static_cast<int>(k) + 1));
-        for (auto& overview : overviews) overviewBands[k].push_back(overview->GetRasterBand(static_cast<int>(k) + 1));
-        overviewsOfBand.push_back(overviewBands[k].data());
-    }
-    CPLErrorReset();
-    const CPLErr reduced =
-        sizes.empty() ? CE_None
-                      : GDALRegenerateOverviewsMultiBand(static_cast<int>(bands.size()), sourceBands.data(),
-                                                         static_cast<int>(sizes.size()), overviewsOfBand.data(),
-                                                         "AVERAGE", GDALDummyProgress, nullptr, nullptr);
-    if (!source.Failed().empty()) throw Failure(kExitFailure, source.Failed());
-    if (reduced != CE_None)
-        throw Failure(kExitFailure, output + ": cannot make the overviews: " + GdalSession::LastError());
-    // Without overviews (a raster of one tile), or if GDAL left rows unread.
-    std::vector<unsigned char> buffer;
-    for (int tileRow = source.Written(); tileRow < source.TileRows(); ++tileRow) {
-        const long top = static_cast<long>(tileRow) * kCogTileSize, rows = std::min<long>(kCogTileSize, height - top);
-        buffer.resize(static_cast<size_t>(width) * static_cast<size_t>(rows) * bands.size() * reader.PixelBytes());
-        reader.Read(top, rows, buffer.data());
-        WriteRows(*full, reader, top, rows, buffer.data(), output);
-    }
+    if (radiance)
+        StreamLevels<float>(reader, *full, overviewSets, output, bar, 0.9);
+    else
+        StreamLevels<unsigned char>(reader, *full, overviewSets, output, bar, 0.9);
     Close(full, output);
     std::vector<std::string> levels = {fullFile.path()};
     for (size_t i = 0; i < overviews.size(); ++i) {
