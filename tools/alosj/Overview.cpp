@@ -28,7 +28,22 @@ template <class T>
 AverageReduction<T>::AverageReduction(int bands, int width, int height, int toWidth, int toHeight)
     : bands_(bands), width_(width), height_(height), toWidth_(toWidth), toHeight_(toHeight),
       xRatio_(static_cast<double>(width) / toWidth), yRatio_(static_cast<double>(height) / toHeight) {
-    for (int i = 0; i < toWidth; ++i) columns_.push_back(SpanOf(i, xRatio_, width));
+    std::vector<Span> columns;
+    for (int i = 0; i < toWidth; ++i) {
+        columns.push_back(SpanOf(i, xRatio_, width));
+        span_ = std::max(span_, columns.back().end - columns.back().first);
+    }
+    // Every footprint as wide as the widest, those nearer the right edge
+    // than that moved left, the pixels outside a footprint weighing nought.
+    for (const Span& span : columns) {
+        const int from = std::min(span.first, width - span_);
+        firsts_.push_back(from);
+        for (int x = from; x < from + span_; ++x)
+            shares_.push_back(x < span.first || x >= span.end ? 0.0
+                              : x == span.first                 ? span.firstWeight
+                              : x + 1 == span.end               ? span.lastWeight
+                                                                : 1.0);
+    }
 }
 
 template <class T>
@@ -44,33 +59,54 @@ typename AverageReduction<T>::Span AverageReduction<T>::SpanOf(int i, double rat
     return span;
 }
 
+/// Adds `row`'s weighted sums over the reduced pixels' footprints, `span`
+/// pixels each from first[i] on with shares[i × span + k] (0 past a
+/// footprint's end, which adds nought to any sum), into total and weight,
+/// times the row's own share.
+template <int kSpan, class T>
+void AddRow(const T* row, const std::vector<int>& first, const std::vector<double>& shares, int span, double rowShare,
+            double* total, double* weight, unsigned char* any) {
+    const int n = kSpan > 0 ? kSpan : span;
+    for (size_t i = 0; i < first.size(); ++i) {
+        const T* pixel = row + first[i];
+        const double* share = shares.data() + i * static_cast<size_t>(n);
+        double lineTotal = 0, lineWeight = 0;
+        for (int k = 0; k < n; ++k) {
+            const bool counts = Valid(pixel[k]);
+            lineTotal += (counts ? pixel[k] : T{0}) * share[k];
+            lineWeight += counts ? share[k] : 0.0;
+        }
+        total[i] += lineTotal * rowShare;
+        weight[i] += lineWeight * rowShare;
+        any[i] |= lineWeight > 0;  // a footprint's own pixels weigh more than nought
+    }
+}
+
 template <class T>
 void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
     const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
-    for (int band = 0; band < bands_; ++band)
-        for (const Span& columns : columns_) {
-            double total = 0, weight = 0;
-            bool any = false;
-            for (int y = rows.first; y < rows.end; ++y) {
-                const T* row = kept_.data() + static_cast<size_t>(y - first_) * rowValues +
-                               static_cast<size_t>(band) * static_cast<size_t>(width_);
-                double lineTotal = 0, lineWeight = 0;
-                for (int x = columns.first; x < columns.end; ++x) {
-                    const T value = row[x];
-                    if (!Valid(value)) continue;
-                    any = true;
-                    const double share = x == columns.first ? columns.firstWeight
-                                         : x + 1 == columns.end ? columns.lastWeight
-                                                                : 1.0;
-                    lineTotal += value * share;
-                    lineWeight += share;
-                }
-                const double share = y == rows.first ? rows.firstWeight : y + 1 == rows.end ? rows.lastWeight : 1.0;
-                total += lineTotal * share;
-                weight += lineWeight * share;
-            }
-            made.push_back(any ? Average(total, weight, T{}) : NoData<T>());
+    // Row by row of the footprint, every reduced pixel's sum and weight
+    // grow in GDAL's order: each row's weighted sum, times the row's share.
+    std::vector<double> total(static_cast<size_t>(toWidth_)), weight(static_cast<size_t>(toWidth_));
+    std::vector<unsigned char> any(static_cast<size_t>(toWidth_));
+    for (int band = 0; band < bands_; ++band) {
+        std::fill(total.begin(), total.end(), 0.0);
+        std::fill(weight.begin(), weight.end(), 0.0);
+        std::fill(any.begin(), any.end(), 0);
+        for (int y = rows.first; y < rows.end; ++y) {
+            const T* row = kept_.data() + static_cast<size_t>(y - first_) * rowValues +
+                           static_cast<size_t>(band) * static_cast<size_t>(width_);
+            const double rowShare = y == rows.first ? rows.firstWeight : y + 1 == rows.end ? rows.lastWeight : 1.0;
+            if (span_ == 2)
+                AddRow<2>(row, firsts_, shares_, span_, rowShare, total.data(), weight.data(), any.data());
+            else if (span_ == 3)
+                AddRow<3>(row, firsts_, shares_, span_, rowShare, total.data(), weight.data(), any.data());
+            else
+                AddRow<0>(row, firsts_, shares_, span_, rowShare, total.data(), weight.data(), any.data());
         }
+        for (size_t i = 0; i < total.size(); ++i)
+            made.push_back(any[i] ? Average(total[i], weight[i], T{}) : NoData<T>());
+    }
 }
 
 template <class T>

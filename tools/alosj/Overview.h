@@ -44,7 +44,9 @@ private:
 
     int bands_, width_, height_, toWidth_, toHeight_;
     double xRatio_, yRatio_;
-    std::vector<Span> columns_;
+    int span_ = 1;                // pixels across the widest footprint
+    std::vector<int> firsts_;     // the first pixel of each footprint, widened to span_
+    std::vector<double> shares_;  // span_ shares of the pixels from each first
     std::vector<T> kept_;  // rows first_ on
     long first_ = 0;
     long next_ = 0;        // the next reduced row
