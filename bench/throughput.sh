@@ -60,7 +60,7 @@ best export.alosj "$alosj" -q export --overwrite "$prism" "$t/out/alosj.tif"
 best export.gdal gdal_translate -q "${creation[@]}" "$t/out/plain.tif" "$t/out/gdal.tif"
 best cog.alosj "$alosj" -q export --overwrite --format COG "$prism" "$t/out/alosj-cog.tif"
 best cog.gdal gdal_translate -q -of COG -co COMPRESS=DEFLATE -co LEVEL=1 -co PREDICTOR=YES -co NUM_THREADS=ALL_CPUS \
-  -co BLOCKSIZE=512 -co BIGTIFF=IF_SAFER "$t/out/plain.tif" "$t/out/gdal-cog.tif"
+  -co BLOCKSIZE=512 -co BIGTIFF=IF_SAFER -co RESAMPLING=AVERAGE "$t/out/plain.tif" "$t/out/gdal-cog.tif"
 "$alosj" -q export --overwrite --level 6 "$prism" "$t/out/level6.tif" >/dev/null
 echo "size.default $(stat -c %s "$t/out/alosj.tif") 0" >>"$t/results.txt"
 echo "size.level6 $(stat -c %s "$t/out/level6.tif") 0" >>"$t/results.txt"
