@@ -3,14 +3,18 @@
 //
 // Rows are streamed: each row of every band is read through GetRow and
 // written with RasterIO, and every complete tile-row is flushed before the
-// next, so the memory used does not grow with the scene.  A COG is made from such a
-// streamed GeoTIFF in a temporary file beside the output.
+// next, so the memory used does not grow with the scene.  A COG is
+// written in the same single pass: the rows go to a full-resolution GeoTIFF
+// and into its overviews at once, whose compressed tiles are then laid out
+// as a COG; a warped COG is made by GDAL's COG driver from a warped GeoTIFF.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <filesystem>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -19,8 +23,10 @@
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
 
+#include "tools/alosj/CogLayout.h"
 #include "tools/alosj/Footprint.h"
 #include "tools/alosj/Gdal.h"
+#include "tools/alosj/Overview.h"
 #include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
@@ -103,13 +109,84 @@ struct HeightPlacement {
     std::string footprint;
 };
 
-/// Writes the raster into a new GeoTIFF at path, as the digital numbers or
-/// (`radiance`) as Float32 radiance, or (`grid`) warped onto a map grid, on
-/// `placement`'s heights when given; progress runs from 0 to `share`.  The
-/// result: output pixels the DEM gave no height.
-long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
-                   CPLStringList& creation, bool radiance, const WarpGrid* grid, const std::string& resampling,
-                   const HeightPlacement* placement, ProgressBar& bar, double share) {
+/// Tile-rows of the bands, read with the library's multi-row reads (few
+/// large reads per image file), as digital numbers or (`radiance`) as
+/// Float32 radiance, DN 0 (dummy pixels, fill) none.
+class RowReader {
+public:
+    RowReader(Product& product, const std::vector<int>& bands, bool radiance)
+        : product_(product), bands_(bands), radiance_(radiance) {
+        if (!radiance) return;
+        for (int b : bands) {
+            const alosjdescribe::BandMeaning& meaning = product.Description().Bands()[b];
+            std::array<float, 256> table;
+            table[0] = std::numeric_limits<float>::quiet_NaN();
+            for (int dn = 1; dn < 256; ++dn) table[dn] = static_cast<float>(meaning.gain * dn + meaning.offset);
+            radianceOf_.push_back(table);
+        }
+    }
+    GDALDataType Type() const { return radiance_ ? GDT_Float32 : GDT_Byte; }
+    size_t PixelBytes() const { return radiance_ ? sizeof(float) : 1; }
+    /// What stands for no data: 0, or NaN radiance.
+    double NoData() const { return radiance_ ? std::numeric_limits<double>::quiet_NaN() : 0.0; }
+
+    /// Rows top to top + rows - 1 of every band, band after band, into
+    /// `into` (rows × width × PixelBytes() bytes a band).  A failed read is
+    /// a Failure naming the product.
+    void Read(long top, long rows, void* into) {
+        const size_t plane = static_cast<size_t>(product_.Width()) * static_cast<size_t>(rows);
+        bytes_.resize(plane * bands_.size());
+        unsigned char* numbers = radiance_ ? bytes_.data() : static_cast<unsigned char*>(into);
+        for (size_t k = 0; k < bands_.size(); ++k)
+            product_.Dataset().GetRows(bands_[k], static_cast<unsigned long>(top), static_cast<unsigned long>(rows),
+                                       numbers + k * plane);
+        product_.CheckReports("reading rows " + std::to_string(top) + " to " + std::to_string(top + rows - 1));
+        if (!radiance_) return;
+        float* values = static_cast<float*>(into);
+        for (size_t k = 0; k < bands_.size(); ++k) {
+            const std::array<float, 256>& table = radianceOf_[k];
+            for (size_t i = k * plane; i < (k + 1) * plane; ++i) values[i] = table[numbers[i]];
+        }
+    }
+
+private:
+    Product& product_;
+    std::vector<int> bands_;
+    bool radiance_;
+    std::vector<std::array<float, 256>> radianceOf_;
+    std::vector<unsigned char> bytes_;
+};
+
+/// Writes `rows` rows from `top` of every band, as RowReader::Read gives
+/// them, into `out` and has GDAL compress and write the complete tiles.
+void WriteRows(GDALDataset& out, const RowReader& reader, long top, long rows, void* data, const std::string& path) {
+    const int width = out.GetRasterXSize(), count = out.GetRasterCount();
+    const GSpacing pixel = static_cast<GSpacing>(reader.PixelBytes());
+    if (out.RasterIO(GF_Write, 0, static_cast<int>(top), width, static_cast<int>(rows), data, width,
+                     static_cast<int>(rows), reader.Type(), count, nullptr, pixel, pixel * width,
+                     pixel * width * rows, nullptr) != CE_None)
+        throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
+    CPLErrorReset();
+    out.FlushCache(false);
+    if (CPLGetLastErrorType() >= CE_Failure)
+        throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
+}
+
+/// Closes `out`, which writes its directory; a failure names `path`.
+void Close(std::unique_ptr<GDALDataset, GdalDatasetCloser>& out, const std::string& path) {
+    CPLErrorReset();
+    out.reset();
+    if (CPLGetLastErrorType() >= CE_Failure)
+        throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
+}
+
+/// A new GeoTIFF at path, `width` × `height`, with the bands' placement,
+/// metadata and meaning as the GDAL driver gives them: the raster as the
+/// product has it, or (`grid`) warped onto a map grid, on `placement`'s
+/// heights when given.
+std::unique_ptr<GDALDataset, GdalDatasetCloser> CreateDescribed(
+    Product& product, const std::vector<int>& bands, const std::string& path, CPLStringList& creation,
+    bool radiance, const WarpGrid* grid, const std::string& resampling, const HeightPlacement* placement) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) throw Failure(kExitFailure, "GDAL has no GTiff driver");
     const long width = grid ? grid->width : product.Width(), height = grid ? grid->height : product.Height();
@@ -119,7 +196,6 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         creation.List()));
     if (!out) throw Failure(kExitFailure, path + ": cannot create: " + GdalSession::LastError());
 
-    // Placement, metadata and band meaning as the GDAL driver gives them.
     const alosjdescribe::ProductDescription& description = product.Description();
     if (grid) {
         double geoTransform[6];
@@ -144,8 +220,6 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     out->SetMetadata(ItemList(metadata).List());
     out->SetMetadata(ItemList(queries).List(), alosjdescribe::kQueryDomain);
     out->SetMetadata(ItemList(description.Imagery()).List(), alosjdescribe::kImageryDomain);
-    // Radiance of each band's digital numbers, DN 0 (dummy pixels, fill) none.
-    std::vector<std::array<float, 256>> radianceOf(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k) {
         GDALRasterBand* band = out->GetRasterBand(k + 1);
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[k]];
@@ -161,9 +235,6 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
         if (radiance) {
             band->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
             band->SetUnitType(alosjdescribe::kRadianceUnit);
-            radianceOf[k][0] = std::numeric_limits<float>::quiet_NaN();
-            for (int dn = 1; dn < 256; ++dn)
-                radianceOf[k][dn] = static_cast<float>(meaning.gain * dn + meaning.offset);
         } else {
             band->SetNoDataValue(0);  // dummy pixels and fill
             // Levels 1B1 and 1B2: scale and offset give radiance from the DN.
@@ -174,58 +245,202 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
             }
         }
     }
+    return out;
+}
 
+/// Writes the raster into a new GeoTIFF at path (CreateDescribed);
+/// progress runs from 0 to `share`.  The result: output pixels the DEM gave
+/// no height.
+long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
+                   CPLStringList& creation, bool radiance, const WarpGrid* grid, const std::string& resampling,
+                   const HeightPlacement* placement, ProgressBar& bar, double share) {
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> out =
+        CreateDescribed(product, bands, path, creation, radiance, grid, resampling, placement);
     if (grid) {
         const long uncovered =
             WarpInto(product, bands, *grid, *out, resampling, bar, 0.0, share, placement ? &placement->heights : nullptr);
-        CPLErrorReset();
-        out.reset();  // closing writes the directory
-        if (CPLGetLastErrorType() >= CE_Failure)
-            throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
+        Close(out, path);
         return uncovered;
     }
 
-    // A tile-row of every band at a time, read with the library's
-    // multi-row reads (few large reads per image file), goes to GDAL, which
-    // compresses and writes the tiles when it is flushed: memory stays at one
-    // tile-row per band of our own plus the same in GDAL's cache.
-    const size_t rowBytes = static_cast<size_t>(width);
-    std::vector<unsigned char> buffer(rowBytes * std::min<long>(kTileSize, height) * static_cast<size_t>(count));
-    std::vector<float> radianceRows(radiance ? buffer.size() : 0);
+    // A tile-row of every band at a time goes to GDAL, which compresses and
+    // writes the tiles when it is flushed: memory stays at one tile-row per
+    // band of our own plus the same in GDAL's cache.
+    RowReader reader(product, bands, radiance);
+    const long width = product.Width(), height = product.Height();
+    std::vector<unsigned char> buffer(static_cast<size_t>(width) * std::min<long>(kTileSize, height) * bands.size() *
+                                      reader.PixelBytes());
     for (long top = 0; top < height; top += kTileSize) {
         const long rows = std::min<long>(kTileSize, height - top);
-        const size_t plane = rowBytes * static_cast<size_t>(rows);
-        for (int k = 0; k < count; ++k)
-            product.Dataset().GetRows(bands[k], static_cast<unsigned long>(top), static_cast<unsigned long>(rows),
-                                      buffer.data() + static_cast<size_t>(k) * plane);
-        if (radiance)
-            for (int k = 0; k < count; ++k) {
-                const size_t start = static_cast<size_t>(k) * plane;
-                const std::array<float, 256>& table = radianceOf[k];
-                for (size_t i = start; i < start + plane; ++i) radianceRows[i] = table[buffer[i]];
-            }
-        const CPLErr written =
-            radiance ? out->RasterIO(GF_Write, 0, static_cast<int>(top), static_cast<int>(width), static_cast<int>(rows),
-                                     radianceRows.data(), static_cast<int>(width), static_cast<int>(rows), GDT_Float32,
-                                     count, nullptr, sizeof(float), static_cast<GSpacing>(width * sizeof(float)),
-                                     static_cast<GSpacing>(plane * sizeof(float)), nullptr)
-                     : out->RasterIO(GF_Write, 0, static_cast<int>(top), static_cast<int>(width), static_cast<int>(rows),
-                                     buffer.data(), static_cast<int>(width), static_cast<int>(rows), GDT_Byte, count,
-                                     nullptr, 1, width, static_cast<GSpacing>(plane), nullptr);
-        if (written != CE_None) throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
-        // A failed read aborts the export; the unfinished output is removed.
-        product.CheckReports("reading rows " + std::to_string(top) + " to " + std::to_string(top + rows - 1));
-        CPLErrorReset();
-        out->FlushCache(false);
-        if (CPLGetLastErrorType() >= CE_Failure)
-            throw Failure(kExitFailure, path + ": cannot write: " + GdalSession::LastError());
+        reader.Read(top, rows, buffer.data());
+        WriteRows(*out, reader, top, rows, buffer.data(), path);
         bar.Update(share * static_cast<double>(top + rows) / static_cast<double>(height));
     }
-    CPLErrorReset();
-    out.reset();  // closing writes the directory
-    if (CPLGetLastErrorType() >= CE_Failure)
-        throw Failure(kExitFailure, path + ": cannot finish writing: " + GdalSession::LastError());
+    Close(out, path);
     return 0;
+}
+
+/// Tiles of a COG, and the rows read at a time to write them.
+constexpr int kCogTileSize = 512;
+
+/// Writes `rows` rows from `top` of every band of `out`, laid out row after
+/// row, each row band after band (as AverageReduction has them), and has
+/// GDAL compress and write the complete tiles.
+template <class T>
+void WriteInterleavedRows(GDALDataset& out, GDALDataType type, long top, long rows, T* data, const std::string& path) {
+    const int width = out.GetRasterXSize(), count = out.GetRasterCount();
+    const GSpacing pixel = sizeof(T);
+    if (out.RasterIO(GF_Write, 0, static_cast<int>(top), width, static_cast<int>(rows), data, width,
+                     static_cast<int>(rows), type, count, nullptr, pixel, pixel * width * count, pixel * width,
+                     nullptr) != CE_None)
+        throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
+    CPLErrorReset();
+    out.FlushCache(false);
+    if (CPLGetLastErrorType() >= CE_Failure)
+        throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
+}
+
+/// An overview being written: its GeoTIFF, how it is reduced from the next
+/// larger level, and its reduced rows not yet written.
+template <class T>
+struct OverviewLevel {
+    GDALDataset* out;
+    AverageReduction<T> reduction;
+    std::vector<T> pending;
+    long written = 0;
+};
+
+/// Reduces `count` rows of the full resolution, band after band as
+/// RowReader::Read gives them, into every overview in turn, each level from
+/// the one before as GDAL's COG driver does; the reduced rows wait in the
+/// levels' `pending`.
+template <class T>
+void ReduceRows(std::vector<OverviewLevel<T>>& levels, const T* rows, long count, int bands, int width) {
+    // Band after band becomes row after row, each row band after band.
+    std::vector<T> given, made;
+    if (bands > 1) {
+        given.resize(static_cast<size_t>(count) * width * bands);
+        for (long r = 0; r < count; ++r)
+            for (int k = 0; k < bands; ++k)
+                std::copy_n(rows + (k * static_cast<size_t>(count) + r) * width, width,
+                            given.data() + (r * bands + k) * static_cast<size_t>(width));
+        rows = given.data();
+    }
+    for (OverviewLevel<T>& level : levels) {
+        made.clear();
+        count = level.reduction.Push(rows, count, made);
+        if (count == 0) break;
+        level.pending.insert(level.pending.end(), made.begin(), made.end());
+        // The rows this level makes are the next level's to reduce.
+        made.swap(given);
+        rows = given.data();
+    }
+}
+
+/// Writes the overviews' pending rows that complete a tile-row or the level.
+template <class T>
+void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, const std::string& path) {
+    for (OverviewLevel<T>& level : levels) {
+        const long rows = static_cast<long>(level.pending.size() / (static_cast<size_t>(level.reduction.Bands()) *
+                                                                   static_cast<size_t>(level.reduction.Width())));
+        if (rows >= kCogTileSize || (rows > 0 && level.written + rows == level.reduction.Height())) {
+            WriteInterleavedRows(*level.out, type, level.written, rows, level.pending.data(), path);
+            level.written += rows;
+            level.pending.clear();
+        }
+    }
+}
+
+/// Reads the raster a tile-row at a time and writes each into `full` while
+/// a worker reduces the one before into the overviews (ReduceRows), whose
+/// rows are written a tile-row at a time.
+template <class T>
+void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDataset*>& overviews,
+                  const std::string& path, ProgressBar& bar, double share) {
+    const int width = full.GetRasterXSize(), height = full.GetRasterYSize(), bands = full.GetRasterCount();
+    std::vector<OverviewLevel<T>> levels;
+    for (size_t i = 0; i < overviews.size(); ++i) {
+        const int fromWidth = i == 0 ? width : overviews[i - 1]->GetRasterXSize();
+        const int fromHeight = i == 0 ? height : overviews[i - 1]->GetRasterYSize();
+        levels.push_back({overviews[i],
+                          AverageReduction<T>(bands, fromWidth, fromHeight, overviews[i]->GetRasterXSize(),
+                                              overviews[i]->GetRasterYSize()),
+                          {}, 0});
+    }
+    const size_t tileRow = static_cast<size_t>(width) * kCogTileSize * static_cast<size_t>(bands);
+    std::array<std::vector<T>, 2> buffers = {std::vector<T>(tileRow), std::vector<T>(tileRow)};
+    // Declared last: on the way out, the worker is waited for before what it uses goes.
+    std::future<void> reducing;
+    for (long top = 0, turn = 0; top < height; top += kCogTileSize, turn ^= 1) {
+        const long rows = std::min<long>(kCogTileSize, height - top);
+        T* buffer = buffers[turn].data();
+        reader.Read(top, rows, buffer);
+        WriteRows(full, reader, top, rows, buffer, path);
+        if (reducing.valid()) {
+            reducing.get();
+            WritePending(levels, reader.Type(), path);
+        }
+        if (!levels.empty())
+            reducing = std::async(std::launch::async,
+                                  [&levels, buffer, rows, bands, width] { ReduceRows(levels, buffer, rows, bands, width); });
+        bar.Update(share * static_cast<double>(top + rows) / height);
+    }
+    if (reducing.valid()) {
+        reducing.get();
+        WritePending(levels, reader.Type(), path);
+    }
+}
+
+/// Writes the raster as a COG at `path` in one pass over its rows: each
+/// tile-row is read once, compressed into a full-resolution GeoTIFF
+/// (CreateDescribed) and reduced into overview GeoTIFFs (AverageReduction,
+/// the averages GDAL's COG driver makes), both beside the output; their
+/// compressed tiles are then laid out as a COG (LayOutCog).  Temporaries
+/// are removed on every path.
+void StreamCog(Product& product, const std::vector<int>& bands, const std::string& path, const std::string& output,
+               CPLStringList& creation, bool radiance, ProgressBar& bar) {
+    RowReader reader(product, bands, radiance);
+    const long width = product.Width(), height = product.Height();
+    // The levels' sizes as GDAL's COG driver makes them: halved until one
+    // tile holds the smallest.
+    std::vector<std::pair<int, int>> sizes;
+    for (long w = width, h = height; w > kCogTileSize || h > kCogTileSize;) {
+        w = std::max(1L, w / 2);
+        h = std::max(1L, h / 2);
+        sizes.emplace_back(static_cast<int>(w), static_cast<int>(h));
+    }
+    // Every level in classic TIFF, unless together they might pass 4 GB.
+    double bytes = static_cast<double>(width) * height * static_cast<double>(bands.size() * reader.PixelBytes());
+    for (const auto& [w, h] : sizes) bytes += static_cast<double>(w) * h * static_cast<double>(bands.size() * reader.PixelBytes());
+    creation.SetNameValue("BIGTIFF", bytes > 4.0e9 ? "YES" : "NO");
+
+    OutputFile fullFile(CreateUniqueFileBeside(output, ".tif"));
+    std::vector<std::unique_ptr<OutputFile>> overviewFiles;
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> full =
+        CreateDescribed(product, bands, fullFile.path(), creation, radiance, nullptr, "", nullptr);
+    std::vector<std::unique_ptr<GDALDataset, GdalDatasetCloser>> overviews;
+    std::vector<GDALDataset*> overviewSets;
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+    for (const auto& [w, h] : sizes) {
+        overviewFiles.push_back(std::make_unique<OutputFile>(CreateUniqueFileBeside(output, ".tif")));
+        overviews.emplace_back(driver->Create(overviewFiles.back()->path().c_str(), w, h,
+                                              static_cast<int>(bands.size()), reader.Type(), creation.List()));
+        if (!overviews.back())
+            throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
+        overviewSets.push_back(overviews.back().get());
+    }
+    if (radiance)
+        StreamLevels<float>(reader, *full, overviewSets, output, bar, 0.9);
+    else
+        StreamLevels<unsigned char>(reader, *full, overviewSets, output, bar, 0.9);
+    Close(full, output);
+    std::vector<std::string> levels = {fullFile.path()};
+    for (size_t i = 0; i < overviews.size(); ++i) {
+        Close(overviews[i], output);
+        levels.push_back(overviewFiles[i]->path());
+    }
+    LayOutCog(levels, path, output);
+    bar.Update(1.0);
 }
 
 /// Rows of each shown band read for the style's stretch, spread over the scene.
@@ -350,6 +565,31 @@ void CheckOutputOptions(const ExportOptions& options) {
                                       " levels run from 1 to " + std::to_string(most));
 }
 
+/// Has GDAL's COG driver copy the finished GeoTIFF `staging` into a COG at
+/// `path`; progress runs from half to the end.
+void CopyAsCog(const std::string& staging, const std::string& path, const ExportOptions& options,
+               const std::string& level, ProgressBar& bar) {
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
+        GDALDataset::Open(staging.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
+    if (!source || !driver)
+        throw Failure(kExitFailure, options.output + ": cannot make a COG: " + GdalSession::LastError());
+    CPLStringList cogOptions;
+    cogOptions.SetNameValue("COMPRESS", options.compress.c_str());
+    if (options.compress != "NONE") cogOptions.SetNameValue("PREDICTOR", "YES");
+    if (options.compress == "DEFLATE" || options.compress == "ZSTD") cogOptions.SetNameValue("LEVEL", level.c_str());
+    cogOptions.SetNameValue("NUM_THREADS", "ALL_CPUS");
+    cogOptions.SetNameValue("BLOCKSIZE", std::to_string(kCogTileSize).c_str());
+    cogOptions.SetNameValue("RESAMPLING", "AVERAGE");
+    cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");
+    void* scaled = GDALCreateScaledProgress(0.5, 1.0, &ProgressBar::GdalCallback, &bar);
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> copy(
+        driver->CreateCopy(path.c_str(), source.get(), FALSE, cogOptions.List(), GDALScaledProgress, scaled));
+    GDALDestroyScaledProgress(scaled);
+    if (!copy) throw Failure(kExitFailure, options.output + ": cannot write the COG: " + GdalSession::LastError());
+    Close(copy, options.output);
+}
+
 }  // namespace
 
 int RunExport(const ExportOptions& options) {
@@ -442,42 +682,27 @@ int RunExport(const ExportOptions& options) {
     // Bands are samples of their own meaning, never RGB(A): without this,
     // four Byte bands become red, green, blue and alpha.
     creation.SetNameValue("PHOTOMETRIC", "MINISBLACK");
+    // Horizontal differencing: of integers, or of floating point samples.
+    if (compressed) creation.SetNameValue("PREDICTOR", options.radiance ? "3" : "2");
     long uncovered = 0;
     if (!cog) {
-        // Horizontal differencing: of integers, or of floating point samples.
-        if (compressed) creation.SetNameValue("PREDICTOR", options.radiance ? "3" : "2");
         uncovered = StreamGeoTiff(product, bands, output.path(), creation, options.radiance, grid.get(),
                                   options.resampling, onHeights.get(), bar, 1.0);
     } else {
-        // The COG driver copies from a finished dataset: stream into a
-        // quickly compressed GeoTIFF first, then let it rearrange that.
-        OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
-        if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
-        if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
-        uncovered = StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(),
-                                  options.resampling, onHeights.get(), bar, 0.5);
-        std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
-            GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-        GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
-        if (!source || !driver)
-            throw Failure(kExitFailure, options.output + ": cannot make a COG: " + GdalSession::LastError());
-        CPLStringList cogOptions;
-        cogOptions.SetNameValue("COMPRESS", options.compress.c_str());
-        if (compressed) cogOptions.SetNameValue("PREDICTOR", "YES");
-        if (options.compress == "DEFLATE" || options.compress == "ZSTD") cogOptions.SetNameValue("LEVEL", level.c_str());
-        cogOptions.SetNameValue("NUM_THREADS", "ALL_CPUS");
-        cogOptions.SetNameValue("BLOCKSIZE", "512");
-        cogOptions.SetNameValue("RESAMPLING", "AVERAGE");
-        cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");
-        void* scaled = GDALCreateScaledProgress(0.5, 1.0, &ProgressBar::GdalCallback, &bar);
-        std::unique_ptr<GDALDataset, GdalDatasetCloser> copy(driver->CreateCopy(
-            output.path().c_str(), source.get(), FALSE, cogOptions.List(), GDALScaledProgress, scaled));
-        GDALDestroyScaledProgress(scaled);
-        if (!copy) throw Failure(kExitFailure, options.output + ": cannot write the COG: " + GdalSession::LastError());
-        CPLErrorReset();
-        copy.reset();
-        if (CPLGetLastErrorType() >= CE_Failure)
-            throw Failure(kExitFailure, options.output + ": cannot finish writing: " + GdalSession::LastError());
+        if (grid) {
+            // A warp is written as a GeoTIFF first, which GDAL's COG driver
+            // then rearranges.
+            OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
+            if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
+            if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
+            uncovered = StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(),
+                                      options.resampling, onHeights.get(), bar, 0.5);
+            CopyAsCog(staging.path(), output.path(), options, level, bar);
+        } else {
+            creation.SetNameValue("BLOCKXSIZE", std::to_string(kCogTileSize).c_str());
+            creation.SetNameValue("BLOCKYSIZE", std::to_string(kCogTileSize).c_str());
+            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar);
+        }
     }
     // The QGIS style beside it, written whole before either takes its name.
     OutputFile style(CreateUniqueFileBeside(stylePath, ".qml"));
