@@ -95,10 +95,14 @@ class OrthorectificationTest(unittest.TestCase):
 
         pixel = gdal.Open(on_dem).GetGeoTransform()[1]
         x, y, height = true_place(dem, key, on_dem)
+        places = []
         for path in (on_dem, by_rpc):
             found = find_target(path)
             self.assertIsNotNone(found, f"{path}: no target")
             self.assertLess(math.hypot(found[0] - x, found[1] - y), pixel, f"{path}: {found} vs true {(x, y)}")
+            places.append(found)
+        # alosj's model and gdalwarp with the driver's RPCs agree.
+        self.assertLess(math.hypot(places[0][0] - places[1][0], places[0][1] - places[1][1]), pixel)
 
         # Without heights the target lies where its ray meets the ellipsoid:
         # about tan(26 degrees) x its height away (23.8 degrees from the
