@@ -22,6 +22,10 @@ constexpr double kParallaxProbe = 100.0;
 /// lighter three-way mode is used (bytes).
 constexpr int kBlockSize = 5;
 constexpr double kFullModeBytes = 96.0 * 1024 * 1024;
+/// The window (samples) and least standard deviation (DN) of the detail
+/// a match needs.
+constexpr int kTextureWindow = 11;
+constexpr double kTextureLimit = 1.0;
 constexpr float kNoHeight = std::numeric_limits<float>::quiet_NaN();
 
 OGRSpatialReference Wgs84(int epsg) {
@@ -76,6 +80,22 @@ struct Lattice {
         return std::isfinite(position[0]);
     }
 };
+
+/// Where a patch shows enough detail to match: the standard deviation of
+/// the samples around a pixel above what the sensor's noise alone gives
+/// (saturated snow shows none), and nothing missing there.  The window
+/// reaches a little beyond SGBM's, so that a small uniform mark (a survey
+/// target) is still matched by its edges.
+cv::Mat Textured(const cv::Mat& patch) {
+    cv::Mat value, mean, meanSquare;
+    patch.convertTo(value, CV_32F);
+    const cv::Size window(kTextureWindow, kTextureWindow);
+    cv::boxFilter(value, mean, CV_32F, window);
+    cv::boxFilter(value.mul(value), meanSquare, CV_32F, window);
+    cv::Mat nearMissing;
+    cv::dilate(patch == 0, nearMissing, cv::Mat::ones(kTextureWindow, kTextureWindow, CV_8U));
+    return (meanSquare - mean.mul(mean) > kTextureLimit * kTextureLimit) & (nearMissing == 0);
+}
 
 }  // namespace
 
@@ -314,6 +334,7 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         /*speckleRange=*/2, volume < kFullModeBytes ? cv::StereoSGBM::MODE_SGBM : cv::StereoSGBM::MODE_SGBM_3WAY);
     cv::Mat disparity;
     sgbm->compute(left, right, disparity);
+    const cv::Mat textured = Textured(left), texturedRight = Textured(right);
 
     // Intersect each matched pixel's rays; bin the points into the tile's cells.
     std::vector<double> X, Y, Z;
@@ -324,10 +345,11 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         const unsigned char* l = left.ptr<unsigned char>(y);
         const unsigned char* rr = right.ptr<unsigned char>(y);
         for (int x = 0; x < width; ++x) {
-            if (d[x] < minDisparity * 16 || l[x] == 0) continue;
+            if (d[x] < minDisparity * 16 || l[x] == 0 || !textured.at<unsigned char>(y, x)) continue;
             const double xb = x - d[x] / 16.0;
             const int nearest = static_cast<int>(std::lround(xb));
-            if (nearest < 0 || nearest >= width || rr[nearest] == 0) continue;
+            if (nearest < 0 || nearest >= width || rr[nearest] == 0 || !texturedRight.at<unsigned char>(y, nearest))
+                continue;
             double sa[3], la[3], sb[3], lb[3];
             if (!latticeA.Ray(x, y, sa, la) || !latticeB.Ray(xb, y, sb, lb)) continue;
             double w0[3] = {sa[0] - sb[0], sa[1] - sb[1], sa[2] - sb[2]};
