@@ -22,8 +22,8 @@ constexpr double kParallaxProbe = 100.0;
 /// lighter three-way mode is used (bytes).
 constexpr int kBlockSize = 5;
 constexpr double kFullModeBytes = 96.0 * 1024 * 1024;
-/// The window (samples) and least standard deviation (DN) of the detail
-/// a match needs.
+/// The window (samples) and least strength (DN, root mean square) of the
+/// detail a match needs.
 constexpr int kTextureWindow = 11;
 constexpr double kTextureLimit = 1.0;
 constexpr float kNoHeight = std::numeric_limits<float>::quiet_NaN();
@@ -81,20 +81,21 @@ struct Lattice {
     }
 };
 
-/// Where a patch shows enough detail to match: the standard deviation of
-/// the samples around a pixel above what the sensor's noise alone gives
-/// (saturated snow shows none), and nothing missing there.  The window
-/// reaches a little beyond SGBM's, so that a small uniform mark (a survey
-/// target) is still matched by its edges.
+/// Where a patch shows enough detail to match: the samples' departures
+/// from their local mean (what is left of them once smooth shading is taken
+/// away) stronger than the sensor's noise alone gives, over a window a
+/// little wider than SGBM's, so that a small uniform mark (a survey target)
+/// is still matched by its edges; saturated snow and smooth slopes of snow
+/// show none.  Nothing missing may be near.
 cv::Mat Textured(const cv::Mat& patch) {
-    cv::Mat value, mean, meanSquare;
+    cv::Mat value, local, detail, energy;
     patch.convertTo(value, CV_32F);
-    const cv::Size window(kTextureWindow, kTextureWindow);
-    cv::boxFilter(value, mean, CV_32F, window);
-    cv::boxFilter(value.mul(value), meanSquare, CV_32F, window);
+    cv::boxFilter(value, local, CV_32F, cv::Size(kBlockSize, kBlockSize));
+    detail = value - local;
+    cv::boxFilter(detail.mul(detail), energy, CV_32F, cv::Size(kTextureWindow, kTextureWindow));
     cv::Mat nearMissing;
     cv::dilate(patch == 0, nearMissing, cv::Mat::ones(kTextureWindow, kTextureWindow, CV_8U));
-    return (meanSquare - mean.mul(mean) > kTextureLimit * kTextureLimit) & (nearMissing == 0);
+    return (energy > kTextureLimit * kTextureLimit) & (nearMissing == 0);
 }
 
 }  // namespace
