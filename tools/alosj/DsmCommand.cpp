@@ -319,7 +319,7 @@ int RunDsm(const DsmOptions& options) {
     // Fine pass: every pair in tiles, fused.
     const double agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
     const int across = (grid.width + kTileCells - 1) / kTileCells, down = (grid.height + kTileCells - 1) / kTileCells;
-    std::mutex writing;
+    std::mutex writing, geoidLock;
     std::atomic<long> matched{0}, filled{0};
     std::vector<double> gapSums(pairs.size(), 0.0);
     std::vector<long> pairMatched(pairs.size(), 0);
@@ -380,9 +380,12 @@ int RunDsm(const DsmOptions& options) {
                             where.push_back(c);
                         }
                     if (!xs.empty()) {
-                        std::vector<double> unused(xs.size(), 0.0);
-                        if (!matcher.ToGeographic(xs, ys) || !toGeoid->Transform(xs.size(), xs.data(), ys.data(), zs.data()))
-                            throw Failure(kExitFailure, "--geoid: PROJ cannot convert the heights to EGM96");
+                        bool converted = matcher.ToGeographic(xs, ys);
+                        {
+                            std::lock_guard<std::mutex> lock(geoidLock);  // one transformation for all threads
+                            converted = converted && toGeoid->Transform(xs.size(), xs.data(), ys.data(), zs.data());
+                        }
+                        if (!converted) throw Failure(kExitFailure, "--geoid: PROJ cannot convert the heights to EGM96");
                         for (size_t k = 0; k < where.size(); ++k) heights[where[k]] = static_cast<float>(zs[k]);
                     }
                 }
