@@ -129,7 +129,19 @@ struct SampleOptions {
     bool quiet = false;
 };
 
+struct DsmOptions {
+    std::vector<std::string> products;  // two or three PRISM views of one scene
+    std::string output;                 // the DSM GeoTIFF; NAME_relief.png beside it
+    double resolution = 0;              // metres; 0: 5 (twice PRISM's sample distance)
+    std::string crs;                    // empty: the UTM zone of the scene
+    bool geoid = false;                 // heights above EGM96 instead of the ellipsoid
+    bool progress = false;
+    bool overwrite = false;
+    bool quiet = false;
+};
+
 int RunInfo(const InfoOptions& options);
+int RunDsm(const DsmOptions& options);
 int RunExport(const ExportOptions& options);
 int RunQuicklook(const QuicklookOptions& options);
 int RunSensorModel(const SensorModelOptions& options);

@@ -217,6 +217,24 @@ int Run(int argc, char** argv) {
     sampleCommand->add_option("--dem-out", sample.demOut,
                               "also write the terrain under the scene as a GeoTIFF DEM (heights above EGM96)");
 
+#ifdef ALOSJ_WITH_DSM
+    alosj::DsmOptions dsm;
+    CLI::App* dsmCommand = app.add_subcommand(
+        "dsm", "a surface model (GeoTIFF: height, agreeing pairs) and its shaded relief (PNG) from two or three "
+               "PRISM views of one scene");
+    dsmCommand->add_option("products", dsm.products, "two or three products: forward, nadir, backward views")
+        ->required()
+        ->expected(2, 3);
+    dsmCommand->add_option("-o,--output", dsm.output, "the DSM GeoTIFF (NAME_relief.png is written beside it)")
+        ->required();
+    dsmCommand->add_option("--resolution", dsm.resolution, "cell size in metres (default 5)")
+        ->check(CLI::Range(1.0, 1000.0));
+    dsmCommand->add_option("--crs", dsm.crs, "the grid's projected CRS (default: the scene's UTM zone on WGS 84)");
+    dsmCommand->add_flag("--geoid", dsm.geoid, "heights above the EGM96 geoid (default: above the ellipsoid)");
+    dsmCommand->add_flag("--progress", dsm.progress, "a progress bar even when stderr is no terminal");
+    dsmCommand->add_flag("--overwrite", dsm.overwrite, "replace the outputs when they exist");
+#endif
+
     alosj::RemoveTemporariesOnSignals();
     try {
         app.parse(argc, argv);
@@ -241,6 +259,10 @@ int Run(int argc, char** argv) {
         if (*convertCommand) return alosj::RunConvert(convert);
         if (*batchCommand) return alosj::RunBatch(batch);
         if (*catalogCommand) return alosj::RunCatalog(catalog);
+#ifdef ALOSJ_WITH_DSM
+        dsm.quiet = quiet;
+        if (*dsmCommand) return alosj::RunDsm(dsm);
+#endif
     } catch (const alosj::Failure& failure) {
         std::cerr << "alosj: " << failure.what() << "\n";
         return failure.status();

@@ -403,7 +403,11 @@ GroundSample Surface(double u, double v, const Terrain& terrain) {
     if (v - coast < 55.0 + 20.0 * ValueNoise(u / 80.0, 1.0, 83)) return {kSand, 1.0};
 
     if (height > 3250.0 + 80.0 * Fbm(u, v, 300.0, 2, 89)) return {kSnow, shade};
-    if (height > 2300.0) return {Scale(kVolcanicRock, 0.85 + 0.3 * ValueNoise(u / 60.0, v / 60.0, 97)), shade};
+    if (height > 2300.0) {  // lava flows and scoria: patches of tens of metres, blocks of a few
+        const double flows = 0.85 + 0.3 * ValueNoise(u / 60.0, v / 60.0, 97);
+        const double blocks = 0.8 + 0.25 * Fbm(u, v, 12.0, 3, 131) + 0.3 * ValueNoise(u / 4.0, v / 4.0, 137);
+        return {Scale(kVolcanicRock, flows * blocks), shade};
+    }
 
     // Towns fray into their fields: scattered houses at the edge.
     const double town = TownWeight(u, v) + 0.9 * Fbm(u, v, 900.0, 3, 101);

@@ -1,0 +1,449 @@
+// alosj dsm: a surface model from two or three PRISM views of one scene.
+//
+// The products are checked to see one scene (imaged within minutes, from
+// different directions, overlapping).  A coarse pass over the widest pair
+// (images averaged down 16 times, every height from -500 to 9000 m) finds
+// the heights each tile of the output must search; the fine pass matches
+// every pair in tiles (Stereo.h), every core a tile at a time, and fuses a
+// cell's pair heights by their median.  The DSM's second band counts the
+// pairs that agree with the fused height.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include <gdal_priv.h>
+#include <gdal_utils.h>
+#include <ogr_geometry.h>
+
+#include "tools/alosj/Cli.h"
+#include "tools/alosj/Gdal.h"
+#include "tools/alosj/Product.h"
+#include "tools/alosj/Progress.h"
+#include "tools/alosj/Stereo.h"
+
+namespace alosj {
+
+namespace {
+
+constexpr double kPrismGsd = 2.5;
+constexpr double kMostSecondsApart = 600;
+constexpr int kCoarseFactor = 16;
+constexpr double kLowestHeight = -500, kHighestHeight = 9000;
+constexpr int kTileCells = 128, kCoarseTileCells = 48;
+constexpr float kNoData = -32768.0f;
+
+std::string Format(const char* format, double a, double b = 0, double c = 0) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+/// Seconds since 1970 of a UTC time.
+double EpochSeconds(const CeosAlosjUtcTime& t) {
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    return static_cast<double>(timegm(&tm)) + t.seconds;
+}
+
+struct View {
+    ProductOptions options;
+    std::string id;
+    double angle = 0;  // along the track, degrees: + ahead
+    double time = 0;   // seconds since 1970 at the centre
+    std::string Name() const { return angle > 10 ? "forward" : angle < -10 ? "backward" : "nadir"; }
+};
+
+View Inspect(const ProductOptions& options) {
+    Product product(options);
+    if (product.SensorName() != "PRISM")
+        throw Failure(kExitUsage, options.product + ": a " + product.SensorName() + " product; dsm needs PRISM views");
+    CeosAlosjLineOfSight sight;
+    const CeosAlosjSensorStatus status =
+        product.Dataset().GetLineOfSight(0, product.Width() / 2.0, product.Height() / 2.0, &sight);
+    if (status != ALOSJ_SENSOR_OK || !sight.time.valid)
+        throw Failure(kExitFailure, options.product + ": no line-of-sight model (status " + std::to_string(status) + ")");
+    const double speed = std::sqrt(sight.velocity[0] * sight.velocity[0] + sight.velocity[1] * sight.velocity[1] +
+                                   sight.velocity[2] * sight.velocity[2]);
+    const double along =
+        (sight.look[0] * sight.velocity[0] + sight.look[1] * sight.velocity[1] + sight.look[2] * sight.velocity[2]) /
+        speed;
+    View view;
+    view.options = options;
+    view.id = ItemId(product);
+    view.angle = std::asin(std::clamp(along, -1.0, 1.0)) * 180 / M_PI;
+    view.time = EpochSeconds(sight.time);
+    return view;
+}
+
+/// The product's outline placed on height h, in the grid's CRS.
+std::unique_ptr<OGRPolygon> Outline(Product& product, double h, OGRCoordinateTransformation& toMap) {
+    constexpr int kSteps = 16;
+    auto ring = std::make_unique<OGRLinearRing>();
+    const double w = product.Width(), l = product.Height();
+    for (int side = 0; side < 4; ++side)
+        for (int k = 0; k < kSteps; ++k) {
+            const double f = static_cast<double>(k) / kSteps;
+            const double p = side == 0 ? f * w : side == 1 ? w : side == 2 ? (1 - f) * w : 0;
+            const double q = side == 0 ? 0 : side == 1 ? f * l : side == 2 ? l : (1 - f) * l;
+            double lat, lon;
+            if (product.Dataset().PixelHeightToLatLon(0, p, q, h, &lat, &lon) != ALOSJ_SENSOR_OK) return nullptr;
+            double x = lon, y = lat;
+            if (!toMap.Transform(1, &x, &y)) return nullptr;
+            ring->addPoint(x, y);
+        }
+    ring->closeRings();
+    auto polygon = std::make_unique<OGRPolygon>();
+    polygon->addRingDirectly(ring.release());
+    return polygon;
+}
+
+/// Runs work(tile index) for every tile on every core; `done` is called
+/// on this thread as tiles finish.
+void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>& work,
+                 const std::function<StereoMatcher*()>& makeMatcher, ProgressBar& bar, double from, double to) {
+    const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(tiles)));
+    std::atomic<size_t> next{0}, finished{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t)
+        pool.emplace_back([&] {
+            try {
+                std::unique_ptr<StereoMatcher> matcher(makeMatcher());
+                for (size_t i; (i = next++) < tiles;) {
+                    work(i, *matcher);
+                    const size_t count = ++finished;
+                    std::lock_guard<std::mutex> lock(mutex);
+                    bar.Update(from + (to - from) * static_cast<double>(count) / static_cast<double>(tiles));
+                }
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!failure) failure = std::current_exception();
+                next = tiles;
+            }
+        });
+    for (std::thread& thread : pool) thread.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+int RunDsm(const DsmOptions& options) {
+    GdalSession session;
+    if (options.products.size() < 2 || options.products.size() > 3)
+        throw Failure(kExitUsage, "dsm takes two or three products");
+
+    // Which views, and are they one scene?
+    std::vector<View> views;
+    for (const std::string& path : options.products) {
+        ProductOptions product;
+        product.product = path;
+        product.quiet = options.quiet;
+        views.push_back(Inspect(product));
+    }
+    std::sort(views.begin(), views.end(), [](const View& a, const View& b) { return a.angle > b.angle; });
+    for (size_t i = 0; i + 1 < views.size(); ++i) {
+        if (views[i].angle - views[i + 1].angle < 5)
+            throw Failure(kExitUsage, views[i].id + " and " + views[i + 1].id +
+                                          " look the same way: two views of one direction give no heights");
+    }
+    for (const View& a : views)
+        for (const View& b : views)
+            if (std::fabs(a.time - b.time) > kMostSecondsApart)
+                throw Failure(kExitUsage, a.id + " and " + b.id + " were imaged " +
+                                              Format("%.0f", std::fabs(a.time - b.time)) +
+                                              " s apart: not the same pass over one scene");
+    std::vector<std::pair<size_t, size_t>> pairs{{0, views.size() - 1}};
+    if (views.size() == 3) {
+        pairs.emplace_back(0, 1);
+        pairs.emplace_back(1, 2);
+    }
+    std::vector<ProductOptions> products;
+    for (const View& view : views) products.push_back(view.options);
+
+    // The grid's CRS: given, or the UTM zone of the first view's centre.
+    Product first(products[0]);
+    MapGrid grid;
+    grid.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    if (!options.crs.empty()) {
+        if (grid.crs.SetFromUserInput(options.crs.c_str()) != OGRERR_NONE || !grid.crs.IsProjected())
+            throw Failure(kExitUsage, "--crs " + options.crs + ": not a projected CRS GDAL knows");
+    } else {
+        double lat, lon;
+        first.Dataset().PixelToLatLon(0, first.Width() / 2.0, first.Height() / 2.0, &lat, &lon);
+        const int zone = std::clamp(static_cast<int>(std::floor((lon + 180) / 6)) + 1, 1, 60);
+        grid.crs.importFromEPSG((lat >= 0 ? 32600 : 32700) + zone);
+    }
+    OGRSpatialReference geographic;
+    geographic.importFromEPSG(4326);
+    geographic.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> toMap(OGRCreateCoordinateTransformation(&geographic, &grid.crs));
+    if (!toMap) throw Failure(kExitUsage, "--crs: PROJ cannot convert WGS 84 into it");
+
+    // Where all views overlap at some height between sea level and 8000 m.
+    std::vector<std::unique_ptr<Product>> opened;
+    for (size_t i = 1; i < products.size(); ++i) opened.push_back(std::make_unique<Product>(products[i]));
+    OGREnvelope extent;
+    bool overlap = false;
+    for (double h = 0; h <= 8000; h += 1000) {
+        std::unique_ptr<OGRGeometry> common(Outline(first, h, *toMap));
+        for (auto& product : opened) {
+            std::unique_ptr<OGRPolygon> outline = Outline(*product, h, *toMap);
+            if (!common || !outline) {
+                common.reset();
+                break;
+            }
+            common.reset(common->Intersection(outline.get()));
+        }
+        if (!common || common->IsEmpty()) continue;
+        OGREnvelope envelope;
+        common->getEnvelope(&envelope);
+        extent.Merge(envelope);
+        overlap = true;
+    }
+    opened.clear();
+    if (!overlap) throw Failure(kExitUsage, "the products do not overlap: not one scene");
+
+    const double resolution = options.resolution > 0 ? options.resolution : 2 * kPrismGsd;
+    const double sample = std::min(kPrismGsd, resolution / 2);
+    if (!options.quiet) {
+        std::cerr << "alosj dsm: " << views.size() << " views imaged within "
+                  << Format("%.0f", views.back().time - views.front().time) << " s:";
+        for (const View& view : views)
+            std::cerr << " " << view.Name() << " " << view.id << Format(" (%+.1f deg)", view.angle);
+        std::cerr << "\n  pairs:";
+        for (auto [a, b] : pairs) std::cerr << " " << views[a].Name() << "-" << views[b].Name();
+        std::cerr << Format("\n  overlap %.1f x %.1f km, cells of %g m", (extent.MaxX - extent.MinX) / 1000,
+                            (extent.MaxY - extent.MinY) / 1000, resolution)
+                  << Format(", images sampled every %g m\n", sample);
+    }
+    ProgressBar bar("dsm", options.progress, options.quiet);
+
+    // Coarse pass: the widest pair, every height.
+    const double coarseSample = kCoarseFactor * kPrismGsd;
+    MapGrid coarse;
+    coarse.crs = grid.crs;
+    coarse.geoTransform[0] = std::floor(extent.MinX / coarseSample) * coarseSample;
+    coarse.geoTransform[3] = std::ceil(extent.MaxY / coarseSample) * coarseSample;
+    coarse.geoTransform[1] = coarseSample;
+    coarse.geoTransform[5] = -coarseSample;
+    coarse.width = static_cast<int>(std::ceil((extent.MaxX - coarse.geoTransform[0]) / coarseSample));
+    coarse.height = static_cast<int>(std::ceil((coarse.geoTransform[3] - extent.MinY) / coarseSample));
+    std::vector<float> coarseHeights(static_cast<size_t>(coarse.width) * coarse.height, NAN);
+    const int coarseAcross = (coarse.width + kCoarseTileCells - 1) / kCoarseTileCells;
+    const int coarseDown = (coarse.height + kCoarseTileCells - 1) / kCoarseTileCells;
+    ForEachTile(
+        static_cast<size_t>(coarseAcross) * coarseDown,
+        [&](size_t i, StereoMatcher& matcher) {
+            TileBox tile;
+            tile.column = static_cast<int>(i % coarseAcross) * kCoarseTileCells;
+            tile.row = static_cast<int>(i / coarseAcross) * kCoarseTileCells;
+            tile.columns = std::min(kCoarseTileCells, coarse.width - tile.column);
+            tile.rows = std::min(kCoarseTileCells, coarse.height - tile.row);
+            const TileHeights found =
+                matcher.Match(pairs[0].first, pairs[0].second, tile, coarseSample, kLowestHeight, kHighestHeight);
+            for (int r = 0; r < tile.rows; ++r)
+                for (int c = 0; c < tile.columns; ++c)
+                    coarseHeights[static_cast<size_t>(tile.row + r) * coarse.width + tile.column + c] =
+                        found.heights[static_cast<size_t>(r) * tile.columns + c];
+        },
+        [&] { return new StereoMatcher(products, coarse, kPrismGsd); }, bar, 0.0, 0.1);
+
+    // The fine grid: what the coarse pass found heights on.
+    int cMin = coarse.width, cMax = -1, rMin = coarse.height, rMax = -1;
+    for (int r = 0; r < coarse.height; ++r)
+        for (int c = 0; c < coarse.width; ++c)
+            if (std::isfinite(coarseHeights[static_cast<size_t>(r) * coarse.width + c])) {
+                cMin = std::min(cMin, c);
+                cMax = std::max(cMax, c);
+                rMin = std::min(rMin, r);
+                rMax = std::max(rMax, r);
+            }
+    if (cMax < 0) throw Failure(kExitFailure, "no part of the views could be matched");
+    grid.geoTransform[0] = std::floor((coarse.geoTransform[0] + (cMin - 1) * coarseSample) / resolution) * resolution;
+    grid.geoTransform[3] = std::ceil((coarse.geoTransform[3] - (rMin - 1) * coarseSample) / resolution) * resolution;
+    grid.geoTransform[1] = resolution;
+    grid.geoTransform[5] = -resolution;
+    grid.width = static_cast<int>(
+        std::ceil((coarse.geoTransform[0] + (cMax + 2) * coarseSample - grid.geoTransform[0]) / resolution));
+    grid.height = static_cast<int>(
+        std::ceil((grid.geoTransform[3] - (coarse.geoTransform[3] - (rMax + 2) * coarseSample)) / resolution));
+
+    // The output, written under a temporary name.
+    OutputFile output(CreateUniqueFileBeside(options.output, ".tif"));
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    const char* createOptions[] = {"TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=3", "BIGTIFF=IF_SAFER", nullptr};
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> dsm(gtiff->Create(
+        output.path().c_str(), grid.width, grid.height, 2, GDT_Float32, const_cast<char**>(createOptions)));
+    if (!dsm) throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+    OGRSpatialReference stated;
+    if (options.geoid) {
+        OGRSpatialReference vertical;
+        vertical.importFromEPSG(5773);
+        stated.SetCompoundCS((std::string(grid.crs.GetName()) + " + EGM96 height").c_str(), &grid.crs, &vertical);
+    } else {
+        stated = grid.crs;  // GeoTIFF has no ellipsoidal vertical CRS: HEIGHTS says so
+    }
+    dsm->SetSpatialRef(&stated);
+    dsm->SetGeoTransform(grid.geoTransform);
+    dsm->SetMetadataItem("HEIGHTS", options.geoid ? "above the EGM96 geoid" : "above the WGS 84 ellipsoid");
+    dsm->GetRasterBand(1)->SetDescription("height");
+    dsm->GetRasterBand(1)->SetUnitType("m");
+    dsm->GetRasterBand(1)->SetNoDataValue(kNoData);
+    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");
+    dsm->GetRasterBand(2)->SetNoDataValue(0);
+
+    std::unique_ptr<OGRCoordinateTransformation> toGeoid;
+    if (options.geoid) {
+        OGRSpatialReference ellipsoidal, geoid;
+        ellipsoidal.importFromEPSG(4979);
+        geoid.SetFromUserInput("EPSG:4326+5773");
+        ellipsoidal.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        geoid.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        OGRCoordinateTransformationOptions transformOptions;
+        transformOptions.SetBallparkAllowed(false);
+        toGeoid.reset(OGRCreateCoordinateTransformation(&ellipsoidal, &geoid, transformOptions));
+        if (!toGeoid) throw Failure(kExitFailure, "--geoid: PROJ cannot find the EGM96 geoid (egm96_15.gtx)");
+    }
+
+    // Fine pass: every pair in tiles, fused.
+    const double agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
+    const int across = (grid.width + kTileCells - 1) / kTileCells, down = (grid.height + kTileCells - 1) / kTileCells;
+    std::mutex writing, geoidLock;
+    std::atomic<long> matched{0}, filled{0};
+    std::vector<double> gapSums(pairs.size(), 0.0);
+    std::vector<long> pairMatched(pairs.size(), 0);
+    ForEachTile(
+        static_cast<size_t>(across) * down,
+        [&](size_t i, StereoMatcher& matcher) {
+            TileBox tile;
+            tile.column = static_cast<int>(i % across) * kTileCells;
+            tile.row = static_cast<int>(i / across) * kTileCells;
+            tile.columns = std::min(kTileCells, grid.width - tile.column);
+            tile.rows = std::min(kTileCells, grid.height - tile.row);
+            // The heights the coarse pass found around the tile.
+            const double x0 = grid.geoTransform[0] + tile.column * resolution;
+            const double y0 = grid.geoTransform[3] - tile.row * resolution;
+            const int c0 = static_cast<int>(std::floor((x0 - coarse.geoTransform[0]) / coarseSample)) - 2;
+            const int r0 = static_cast<int>(std::floor((coarse.geoTransform[3] - y0) / coarseSample)) - 2;
+            const int c1 = c0 + static_cast<int>(std::ceil(tile.columns * resolution / coarseSample)) + 4;
+            const int r1 = r0 + static_cast<int>(std::ceil(tile.rows * resolution / coarseSample)) + 4;
+            float lowest = INFINITY, highest = -INFINITY;
+            for (int r = std::max(0, r0); r <= std::min(coarse.height - 1, r1); ++r)
+                for (int c = std::max(0, c0); c <= std::min(coarse.width - 1, c1); ++c) {
+                    const float h = coarseHeights[static_cast<size_t>(r) * coarse.width + c];
+                    if (!std::isfinite(h)) continue;
+                    lowest = std::min(lowest, h);
+                    highest = std::max(highest, h);
+                }
+            std::vector<float> heights(static_cast<size_t>(tile.columns) * tile.rows, kNoData);
+            std::vector<float> agreeing(heights.size(), 0.0f);
+            if (lowest <= highest) {
+                const double slack = 60 + 0.15 * (highest - lowest);
+                std::vector<TileHeights> found;
+                for (size_t p = 0; p < pairs.size(); ++p)
+                    found.push_back(matcher.Match(pairs[p].first, pairs[p].second, tile, sample, lowest - slack,
+                                                  highest + slack));
+                std::vector<float> values;
+                long tileFilled = 0;
+                for (size_t c = 0; c < heights.size(); ++c) {
+                    values.clear();
+                    for (const TileHeights& f : found) values.push_back(f.heights[c]);
+                    std::vector<float> sorted = values;
+                    const float fused = Median(sorted);
+                    if (!std::isfinite(fused)) continue;
+                    int agree = 0;
+                    for (float v : values) agree += std::isfinite(v) && std::fabs(v - fused) <= agreement;
+                    if (agree == 0) continue;
+                    heights[c] = fused;
+                    agreeing[c] = static_cast<float>(agree);
+                    ++tileFilled;
+                }
+                if (toGeoid) {
+                    std::vector<double> xs, ys, zs;
+                    std::vector<size_t> where;
+                    for (size_t c = 0; c < heights.size(); ++c)
+                        if (heights[c] != kNoData) {
+                            xs.push_back(x0 + (static_cast<double>(c % tile.columns) + 0.5) * resolution);
+                            ys.push_back(y0 - (static_cast<double>(c / tile.columns) + 0.5) * resolution);
+                            zs.push_back(heights[c]);
+                            where.push_back(c);
+                        }
+                    if (!xs.empty()) {
+                        bool converted = matcher.ToGeographic(xs, ys);
+                        {
+                            std::lock_guard<std::mutex> lock(geoidLock);  // one transformation for all threads
+                            converted = converted && toGeoid->Transform(xs.size(), xs.data(), ys.data(), zs.data());
+                        }
+                        if (!converted) throw Failure(kExitFailure, "--geoid: PROJ cannot convert the heights to EGM96");
+                        for (size_t k = 0; k < where.size(); ++k) heights[where[k]] = static_cast<float>(zs[k]);
+                    }
+                }
+                filled += tileFilled;
+                std::lock_guard<std::mutex> lock(writing);
+                for (size_t p = 0; p < pairs.size(); ++p) {
+                    gapSums[p] += found[p].gapSum;
+                    pairMatched[p] += found[p].matched;
+                    matched += found[p].matched;
+                }
+            }
+            std::lock_guard<std::mutex> lock(writing);
+            if (dsm->GetRasterBand(1)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
+                                                heights.data(), tile.columns, tile.rows, GDT_Float32, 0, 0) != CE_None ||
+                dsm->GetRasterBand(2)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
+                                                agreeing.data(), tile.columns, tile.rows, GDT_Float32, 0, 0) != CE_None)
+                throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+        },
+        [&] { return new StereoMatcher(products, grid, kPrismGsd); }, bar, 0.1, 0.95);
+
+    // A shaded relief beside it.
+    const std::string reliefPath = options.output.substr(0, options.output.size() - LowerCaseEnding(options.output).size()) + "_relief.png";
+    OutputFile relief(CreateUniqueFileBeside(reliefPath, ".png"));
+    {
+        const char* demArguments[] = {"-of", "MEM", "-compute_edges", "-b", "1", nullptr};
+        GDALDEMProcessingOptions* demOptions = GDALDEMProcessingOptionsNew(const_cast<char**>(demArguments), nullptr);
+        int usageError = 0;
+        std::unique_ptr<GDALDataset, GdalDatasetCloser> shaded(GDALDataset::FromHandle(GDALDEMProcessing(
+            "", GDALDataset::ToHandle(dsm.get()), "hillshade", nullptr, demOptions, &usageError)));
+        GDALDEMProcessingOptionsFree(demOptions);
+        GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
+        std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
+            shaded && png ? png->CreateCopy(relief.path().c_str(), shaded.get(), FALSE, nullptr, nullptr, nullptr)
+                          : nullptr);
+        if (!written) throw Failure(kExitFailure, reliefPath + ": cannot be written: " + GdalSession::LastError());
+    }
+    VSIUnlink((relief.path() + ".aux.xml").c_str());
+    CPLErrorReset();
+    GDALClose(dsm.release());
+    if (CPLGetLastErrorType() == CE_Failure)
+        throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+    bar.Update(1.0);
+    bar.Finish();
+    PublishOutput(output.path(), options.output, options.overwrite, "alosj dsm");
+    output.Keep();
+    PublishOutput(relief.path(), reliefPath, options.overwrite, "alosj dsm");
+    relief.Keep();
+    if (!options.quiet) {
+        std::cerr << Format("alosj dsm: %.0f x %.0f cells, %.1f %% with a height", grid.width, grid.height,
+                            100.0 * static_cast<double>(filled) / (static_cast<double>(grid.width) * grid.height));
+        for (size_t p = 0; p < pairs.size(); ++p)
+            std::cerr << "; " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name()
+                      << Format(" %.0f points, mean ray gap %.2f m", static_cast<double>(pairMatched[p]),
+                                pairMatched[p] ? gapSums[p] / static_cast<double>(pairMatched[p]) : 0.0);
+        std::cerr << "\n";
+    }
+    std::cout << options.output << "\n" << reliefPath << "\n";
+    return 0;
+}
+
+}  // namespace alosj
