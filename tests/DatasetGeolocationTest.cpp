@@ -16,13 +16,11 @@ TEST(Geolocation, PolynomialsGiveTheRenderedGeometryAndTheInverseUndoesThemAcros
                                    {Sensor::Avnir2, 1, SampleSize::Tiny},
                                    {Sensor::Avnir2, 2, SampleSize::Tiny}};
     for (const SampleOptions& kind : kinds) {
-        SCOPED_TRACE(std::string(kind.sensor == Sensor::Prism ? "PRISM" : "AVNIR-2") + " level " +
-                     std::to_string(kind.level));
-        const SampleScene scene(kind);
-        TempDir dir;
-        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
-        ReportCapture reports;
-        auto product = OpenAndRead(files.volume);
+        const OpenedSample sample(kind);
+        SCOPED_TRACE(sample.Name());
+        const SampleScene& scene = sample.scene;
+        const ReportCapture& reports = sample.reports;
+        CeosAlosjDataset* const product = sample.product.get();
         const double width = product->GetSceneWidth(), height = product->GetSceneHeight();
         // Every column (the PRISM CCD seams among them) on a few rows, and
         // the raster's corners.

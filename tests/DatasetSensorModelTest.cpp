@@ -44,13 +44,10 @@ TEST(SensorModel, PointsAtEveryHeightLieOnTheSatellitesRayAndTheInverseFindsThem
                                    {Sensor::Avnir2, 1, SampleSize::Tiny},
                                    {Sensor::Avnir2, 2, SampleSize::Tiny}};
     for (const SampleOptions& kind : kinds) {
-        SCOPED_TRACE(std::string(kind.sensor == Sensor::Prism ? "PRISM" : "AVNIR-2") + " level " +
-                     std::to_string(kind.level));
-        const SampleScene scene(kind);
-        TempDir dir;
-        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
-        ReportCapture reports;
-        auto product = OpenAndRead(files.volume);
+        const OpenedSample sample(kind);
+        SCOPED_TRACE(sample.Name());
+        const ReportCapture& reports = sample.reports;
+        CeosAlosjDataset* const product = sample.product.get();
         const double width = product->GetSceneWidth(), height = product->GetSceneHeight();
         for (int band = 0; band < product->GetNumOfLayers(); band += 3) {
             // The sample is a nadir view from 691.65 km: over the raster's
@@ -279,11 +276,10 @@ TEST(SensorModel, AForwardViewOverReliefPlacesEachPixelOnTheGroundItShows) {
         SCOPED_TRACE("level " + std::to_string(level));
         SampleOptions options = VolcanoView(View::Forward);
         options.level = level;
-        const SampleScene scene(options);
-        TempDir dir;
-        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
-        ReportCapture reports;
-        auto product = OpenAndRead(files.volume);
+        const OpenedSample sample(options);
+        const SampleScene& scene = sample.scene;
+        const ReportCapture& reports = sample.reports;
+        CeosAlosjDataset* const product = sample.product.get();
         ASSERT_EQ(product->GetObservationMode(), MISSION_F);
         double summitColumn, summitRow;
         ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, summitColumn, summitRow));
@@ -339,10 +335,9 @@ TEST(SensorModel, ForwardAndBackwardRaysOfTheSummitMeetAtIt) {
     CeosAlosjLineOfSight sights[2];
     int k = 0;
     for (View view : {View::Forward, View::Backward}) {
-        const SampleScene scene(VolcanoView(view));
-        TempDir dir;
-        const ProductFiles files = WriteProduct(dir.path(), scene.Product());
-        auto product = OpenAndRead(files.volume);
+        const OpenedSample sample(VolcanoView(view));
+        const SampleScene& scene = sample.scene;
+        CeosAlosjDataset* const product = sample.product.get();
         double column, row, satellite[3];
         ASSERT_TRUE(scene.GroundToPixel(summit.latitude, summit.longitude, summit.height, column, row));
         ASSERT_EQ(product->GetLineOfSight(0, column + 0.5, row + 0.5, &sights[k]), ALOSJ_SENSOR_OK);

@@ -13,6 +13,17 @@ std::unique_ptr<CeosAlosjDataset> OpenAndRead(const std::string& volume, long cc
     return dataset;
 }
 
+OpenedSample::OpenedSample(const ceoswriter::SampleOptions& sample)
+    : options(sample),
+      scene(sample),
+      files(ceoswriter::WriteProduct(dir.path(), scene.Product())),
+      product(OpenAndRead(files.volume)) {}
+
+std::string OpenedSample::Name() const {
+    return std::string(options.sensor == ceoswriter::Sensor::Prism ? "PRISM" : "AVNIR-2") + " level " +
+           std::to_string(options.level);
+}
+
 std::vector<unsigned char> Row(CeosAlosjDataset& dataset, int band, unsigned long row) {
     const long width = dataset.GetSceneWidth();
     constexpr size_t kGuard = 64;

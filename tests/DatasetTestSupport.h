@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "dataset/CeosAlosjDataset.h"
+#include "tools/writer/SampleScene.h"
 
 namespace testing_support {
 
@@ -18,6 +19,21 @@ struct WrittenProduct {
 
     explicit WrittenProduct(const ceoswriter::ProductRecipe& product)
         : recipe(product), files(ceoswriter::WriteProduct(dir.path(), product)) {}
+};
+
+/// One of the writer's sample scenes written and opened, its reports
+/// captured from the start: the writer's geometry beside the dataset on it.
+struct OpenedSample {
+    explicit OpenedSample(const ceoswriter::SampleOptions& options);
+    /// "PRISM level 1", for test traces.
+    std::string Name() const;
+
+    ceoswriter::SampleOptions options;
+    ceoswriter::SampleScene scene;
+    TempDir dir;
+    ceoswriter::ProductFiles files;
+    ReportCapture reports;
+    std::unique_ptr<CeosAlosjDataset> product;
 };
 
 /// FileOpen and FileRead on a new dataset; ccd >= 0 opens one PRISM CCD file.
