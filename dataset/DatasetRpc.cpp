@@ -224,6 +224,18 @@ CeosAlosjRpcStatus CeosAlosjDataset::GetRpc(int band, double lowestHeight, doubl
             *fit = made;
             return fit->status;
         }
+    // A band keeps the fit over the default heights and the latest over a
+    // caller's own: one trying range after range holds no more.
+    const bool ownRange =
+        lowestHeight != CEOSALOSJ_RPC_LOWEST_HEIGHT || highestHeight != CEOSALOSJ_RPC_HIGHEST_HEIGHT;
+    if (ownRange)
+        kept.fits.erase(std::remove_if(kept.fits.begin(), kept.fits.end(),
+                                       [&](const CeosAlosjRpcFit& made) {
+                                           return made.band == band &&
+                                                  (made.lowestHeight != CEOSALOSJ_RPC_LOWEST_HEIGHT ||
+                                                   made.highestHeight != CEOSALOSJ_RPC_HIGHEST_HEIGHT);
+                                       }),
+                        kept.fits.end());
     kept.fits.push_back(Fit(*this, band, lowestHeight, highestHeight));
     const CeosAlosjRpcFit& made = kept.fits.back();
     char message[512];

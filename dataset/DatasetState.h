@@ -108,8 +108,8 @@ struct CEOSALOSJ_NO_EXPORT SensorModelInputs {
     std::vector<Band> bands;
 };
 
-/// The RPC models fitted so far (DatasetRpc.cpp): one per band and height
-/// range asked for.
+/// The RPC models fitted so far (DatasetRpc.cpp): per band, over the
+/// default heights and over the latest range a caller asked for.
 struct CEOSALOSJ_NO_EXPORT RpcFits {
     std::vector<CeosAlosjRpcFit> fits;
     bool sensorWarned = false;  // the line-of-sight model's failure was reported
