@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <numeric>
 
 #include <cpl_error.h>
@@ -69,6 +70,19 @@ void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
 }
 
 // ------------------------------------------------------------------ finding --
+
+void RefuseOutputInProduct(const std::string& output, const Product& product) {
+    const std::string& volume = product.VolumePath();
+    if (output.empty() || volume.rfind("/vsi", 0) == 0) return;
+    namespace fs = std::filesystem;
+    std::error_code directoryError, outputError;
+    const fs::path directory = fs::weakly_canonical(fs::absolute(volume).parent_path(), directoryError);
+    const fs::path target = fs::weakly_canonical(fs::absolute(output), outputError);
+    if (directoryError || outputError) return;
+    if (std::mismatch(directory.begin(), directory.end(), target.begin(), target.end()).first == directory.end())
+        throw Failure(kExitUsage, output + " lies inside the product's directory " + directory.string() +
+                                      "; nothing is written inside a product");
+}
 
 std::string FindVolumeDirectoryFile(const std::string& given) {
     alosjdescribe::MountGdalVirtualFileSystems();

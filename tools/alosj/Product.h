@@ -88,6 +88,11 @@ private:
     size_t reportsSeen_ = 0;
 };
 
+/// Refuses, as a usage Failure, an output path inside the directory of the
+/// product's files: nothing is ever written among them.  Products inside
+/// archives or other virtual file systems are never written to anyway.
+void RefuseOutputInProduct(const std::string& output, const Product& product);
+
 /// 0-based bands from a list such as "1,3", "2-4" or "Layer_1"; empty for
 /// every band.  Throws a usage Failure for a band the product lacks.
 /// The product's STAC Item id and the name of its directory in a batch:

@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
-
-namespace fs = std::filesystem;
 
 namespace alosj {
 
@@ -18,21 +15,6 @@ namespace {
 bool EndsWith(std::string text, const std::string& ending) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
-
-/// Nothing is written inside the product's directory (a raw product's
-/// directory is the driver's; its RPCs come from the driver already).
-void RefuseOutputInProduct(const std::string& output, Product& product) {
-    const std::string volume = product.VolumePath();
-    if (output.empty() || volume.rfind("/vsi", 0) == 0) return;
-    std::error_code error;
-    const fs::path directory = fs::weakly_canonical(fs::absolute(volume).parent_path(), error);
-    const fs::path target = fs::weakly_canonical(fs::absolute(output), error);
-    if (error) return;
-    const auto [end, at] = std::mismatch(directory.begin(), directory.end(), target.begin(), target.end());
-    if (end == directory.end())
-        throw Failure(kExitUsage, output + " lies inside the product's directory " + directory.string() +
-                                      "; nothing is written inside a product");
 }
 
 }  // namespace
