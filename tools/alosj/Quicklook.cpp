@@ -47,13 +47,16 @@ QuicklookReduction::QuicklookReduction(const alosjdescribe::ProductDescription& 
 }
 
 void QuicklookReduction::Add(const unsigned char* row, Sums& sums) const {
+    // Zeros add nothing to a sum: the row's sums are taken without a branch.
     for (int i = 0; i < outWidth_; ++i) {
         const long stop = std::min(width_, std::max(columnStart_[i] + 1, columnStart_[i + 1]));
-        for (long c = columnOf_[i]; c < stop; ++c)
-            if (row[c]) {
-                sums.sum[i] += row[c];
-                ++sums.samples[i];
-            }
+        uint32_t sum = 0, samples = 0;
+        for (long c = columnOf_[i]; c < stop; ++c) {
+            sum += row[c];
+            samples += row[c] != 0;
+        }
+        sums.sum[i] += sum;
+        sums.samples[i] += samples;
     }
 }
 
@@ -70,7 +73,7 @@ void QuicklookReduction::Push(int band, long top, long rows, const unsigned char
         for (int j = made_[k]; j < outHeight_ && firstRow_[j] <= r; ++j) {
             if (r >= endRow_[j]) continue;
             while (open.size() <= static_cast<size_t>(j - made_[k]))
-                open.push_back({std::vector<double>(static_cast<size_t>(outWidth_)),
+                open.push_back({std::vector<uint64_t>(static_cast<size_t>(outWidth_)),
                                 std::vector<uint32_t>(static_cast<size_t>(outWidth_))});
             Add(row, open[static_cast<size_t>(j - made_[k])]);
         }
@@ -80,7 +83,9 @@ void QuicklookReduction::Push(int band, long top, long rows, const unsigned char
             unsigned char* out = preview_.data() + (k * outHeight_ + made_[k]) * static_cast<size_t>(outWidth_);
             for (int i = 0; i < outWidth_; ++i) {
                 const uint32_t n = sums.samples[i];
-                out[i] = n ? static_cast<unsigned char>(std::clamp(std::lround(sums.sum[i] / n), 1L, 255L)) : 0;
+                out[i] = n ? static_cast<unsigned char>(
+                                 std::clamp(std::lround(static_cast<double>(sums.sum[i]) / n), 1L, 255L))
+                           : 0;
             }
             open.pop_front();
             ++made_[k];

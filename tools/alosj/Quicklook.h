@@ -53,7 +53,7 @@ public:
 
 private:
     struct Sums {
-        std::vector<double> sum;
+        std::vector<uint64_t> sum;
         std::vector<uint32_t> samples;
     };
     void Add(const unsigned char* row, Sums& sums) const;
