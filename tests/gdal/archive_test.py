@@ -58,6 +58,38 @@ def tree_state(root):
     return state
 
 
+def expected_quicklook(volume, size):
+    """The quicklook of a product as GDAL's driver reads it, reduced and
+    stretched here: the mean of the non-zero pixels each preview pixel
+    covers, then each band from its 2nd percentile over the widest 2nd to
+    98th percentile span (a scene larger than size × size, whose blocks do
+    not overlap)."""
+    dataset = gdal.Open(volume)
+    colours = {dataset.GetRasterBand(b).GetColorInterpretation(): b for b in range(1, dataset.RasterCount + 1)}
+    shown = [colours[c] for c in (gdal.GCI_RedBand, gdal.GCI_GreenBand, gdal.GCI_BlueBand) if c in colours]
+    shown = shown if len(shown) == 3 else [1]
+    width, height = dataset.RasterXSize, dataset.RasterYSize
+    out_width, out_height = (max(1, int(numpy.floor(n * size / max(width, height) + 0.5))) for n in (width, height))
+    columns = [int(i * width / out_width) for i in range(out_width)]
+    rows = [int(j * height / out_height) for j in range(out_height)]
+    planes = []
+    for band in shown:
+        pixels = dataset.GetRasterBand(band).ReadAsArray().astype(numpy.float64)
+        sums = numpy.add.reduceat(numpy.add.reduceat(pixels, rows, axis=0), columns, axis=1)
+        counts = numpy.add.reduceat(numpy.add.reduceat((pixels > 0).astype(numpy.int64), rows, axis=0), columns, axis=1)
+        means = numpy.clip(numpy.floor(sums / numpy.maximum(counts, 1) + 0.5), 1, 255)
+        planes.append(numpy.where(counts > 0, means, 0))
+
+    def percentile(plane, fraction):
+        histogram = numpy.bincount(plane.astype(numpy.int64).ravel(), minlength=256)[1:]
+        return 1 + int(numpy.argmax(numpy.cumsum(histogram) >= fraction * histogram.sum()))
+
+    lows = [percentile(p, 0.02) for p in planes]
+    span = max([1] + [percentile(p, 0.98) - low for p, low in zip(planes, lows)])
+    return numpy.array([numpy.where(p > 0, numpy.clip(numpy.floor(1.0 + 254.0 * (p - low) / span + 0.5), 1, 255), 0)
+                        for p, low in zip(planes, lows)], dtype=numpy.uint8)
+
+
 class Archive:
     """A mixed archive: a product deep in directories, one in a zip, one in a
     tar, and a damaged one (an image file cut short) in a tar.gz."""
@@ -227,6 +259,77 @@ class BatchTest(ArchiveTestCase):
         broken = copy.deepcopy(collection)
         broken["extent"]["temporal"]["interval"] = {"from": "to"}
         self.assertNotEqual([], stac_schemas.errors(broken, stac_schemas.core_schema("collection")))
+
+    def assert_same_raster(self, expected, made, what):
+        """The same size, bands, pixels, metadata and overviews."""
+        a, b = gdal.Open(expected), gdal.Open(made)
+        self.assertEqual((a.RasterXSize, a.RasterYSize, a.RasterCount), (b.RasterXSize, b.RasterYSize, b.RasterCount),
+                         what)
+        self.assertEqual(a.ReadRaster(), b.ReadRaster(), what)
+        self.assertEqual(a.GetMetadata(), b.GetMetadata(), what)
+        for n in range(1, a.RasterCount + 1):
+            levels = [(band.GetOverview(i) for i in range(band.GetOverviewCount())) for band in
+                      (a.GetRasterBand(n), b.GetRasterBand(n))]
+            for x, y in zip(*[list(l) for l in levels], strict=True):
+                self.assertEqual((x.XSize, x.YSize, x.ReadRaster()), (y.XSize, y.YSize, y.ReadRaster()), what)
+
+    def test_a_conversion_opens_the_product_once_and_makes_what_the_commands_make(self):
+        # The product is opened once per conversion, and once per product in
+        # a batch; its outputs are what export, quicklook and stac make.
+        counting = dict(os.environ, ALOSJ_REPORT_OPENS="1")
+        products = {"prism": os.path.join(self.archive.sources, "2006", "10", "prism-1b1"),
+                    "avnir2": os.path.join(self.archive.sources, "avnir2-1b2.zip")}
+        for name, product in products.items():
+            for options in ([], ["--warp"]):
+                out = os.path.join(self.work, name + "".join(options))
+                result = subprocess.run([ALOSJ, "-q", "convert", product, "--out", out, *options],
+                                        capture_output=True, text=True, timeout=300, env=counting)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assertEqual(["alosj: products opened: 1"], result.stderr.splitlines(), (name, options))
+                line = json.loads(result.stdout)
+                self.assertEqual("converted", line["status"])
+                image, quicklook = line["outputs"][:2]
+                alone = os.path.join(self.work, "alone-" + name + "".join(options))
+                os.makedirs(alone)
+                exported = os.path.join(alone, "export.tif")
+                result = run(ALOSJ, "-q", "export", product, exported, "--format", "COG", *options)
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assert_same_raster(exported, image, (name, options))
+                with open(exported[:-4] + ".qml") as a, open(image[:-4] + ".qml") as b:
+                    self.assertEqual(a.read(), b.read())
+                result = run(ALOSJ, "-q", "quicklook", product, os.path.join(alone, "quicklook.png"))
+                self.assertEqual(0, result.returncode, result.stderr)
+                self.assert_same_raster(os.path.join(alone, "quicklook.png"), quicklook, (name, options))
+                # Which is the reduction and stretch of the pixels GDAL's driver reads.
+                small = os.path.join(alone, "small.png")
+                self.assertEqual(0, run(ALOSJ, "-q", "quicklook", product, small, "--size", "150").returncode)
+                made = gdal.Open(small).ReadAsArray()
+                numpy.testing.assert_array_equal(expected_quicklook(line["source"], 150), made.reshape(-1, *made.shape[-2:]))
+
+                # The Item is alosj stac's of the same assets, with what
+                # convert adds: its processing, the Collection, relative hrefs.
+                with open(line["outputs"][-1]) as f:
+                    item = json.load(f)
+                assets = [p for p in line["outputs"] if p.endswith((".tif", ".png", ".json"))][:-1]
+                result = run(ALOSJ, "-q", "stac", product, *[a for p in assets for a in ("--asset", p)])
+                self.assertEqual(0, result.returncode, result.stderr)
+                stac = json.loads(result.stdout)
+                self.assertEqual(3 if name == "prism" else 2, len(item["assets"]))
+                for key in ("processing:lineage", "processing:expression"):
+                    self.assertIn(key, item["properties"])
+                    del item["properties"][key]
+                del item["collection"], item["links"], stac["links"]
+                for asset in item["assets"].values():
+                    asset["href"] = os.path.normpath(os.path.join(os.path.dirname(line["outputs"][-1]), asset["href"]))
+                self.assertEqual(stac, item, (name, options))
+
+        # A batch opens nothing itself; each conversion, its product once
+        # (the damaged one once more, to name it in its line).
+        result = subprocess.run([ALOSJ, "-q", "batch", self.archive.sources, "--out", self.out, "--jobs", "2"],
+                                capture_output=True, text=True, timeout=300, env=counting)
+        self.assertEqual(1, result.returncode, result.stderr)
+        opens = [l for l in result.stderr.splitlines() if "opened" in l]
+        self.assertEqual(["alosj: products opened: %d" % n for n in (0, 1, 1, 1, 2)], sorted(opens))
 
 
 TEMPORARY = re.compile(r"\.alosj-([0-9a-f]{16}|lock)")

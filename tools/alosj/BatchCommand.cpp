@@ -33,8 +33,10 @@
 #include <cpl_string.h>
 #include <cpl_vsi.h>
 
+#include "tools/alosj/Export.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
+#include "tools/alosj/Quicklook.h"
 #include "tools/describe/VirtualFileSystems.h"
 
 extern char** environ;
@@ -51,19 +53,6 @@ const char* const kCollectionFile = "collection.json";
 const char* const kItemsFile = "items.json";
 constexpr size_t kChildTextLimit = 1 << 20;
 const char* const kLockSuffix = ".alosj-lock";  // OUT/<id>.alosj-lock, OUT/.alosj-lock
-
-/// Discards what a subcommand prints on stdout while it lives: convert's
-/// stdout carries its JSON line alone.
-class StdoutSilenced {
-public:
-    StdoutSilenced() : previous_(std::cout.rdbuf(nullptr)) {}
-    ~StdoutSilenced() { std::cout.rdbuf(previous_); }
-    StdoutSilenced(const StdoutSilenced&) = delete;
-    StdoutSilenced& operator=(const StdoutSilenced&) = delete;
-
-private:
-    std::streambuf* previous_;
-};
 
 double PeakMemoryMb(const struct rusage& usage) { return static_cast<double>(usage.ru_maxrss) / 1024.0; }
 
@@ -319,17 +308,14 @@ void EndWithParent() {
 }
 
 int ConvertProduct(const ConvertOptions& options, json& line) {
-    ProductOptions productOptions = options.product;
-    std::string source, id;
-    bool sensorModel = false;
-    {
-        Product product(productOptions);
-        source = product.VolumePath();
-        line["source"] = source;
-        id = ItemId(product);
-        line["id"] = id;
-        sensorModel = alosjdescribe::HasSensorModel(product.Dataset());
-    }
+    const ProductOptions& productOptions = options.product;
+    // The product is opened and decoded once: every output is made from it.
+    Product product(productOptions);
+    const std::string source = product.VolumePath();
+    line["source"] = source;
+    const std::string id = ItemId(product);
+    line["id"] = id;
+    const bool sensorModel = alosjdescribe::HasSensorModel(product.Dataset());
     RefuseOutputInside(options.out, productOptions.product);
     RefuseOutputInside(options.out, source);
     const Outputs outputs = PlanOutputs(options.out, id, sensorModel);
@@ -370,27 +356,29 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
     if (complete && !differences.empty()) line["redone"] = "made with other options (" + differences + ")";
     // A stale Item must not vouch for outputs being rewritten.
     fs::remove(outputs.item, error);
-    {
-        StdoutSilenced silenced;
-        ExportOptions exportOptions;
-        exportOptions.product = productOptions;
-        exportOptions.output = outputs.image;
-        exportOptions.format = "COG";
-        exportOptions.overwrite = true;
-        exportOptions.warp = options.warp;
-        RunExport(exportOptions);
-        QuicklookOptions quicklook;
-        quicklook.product = productOptions;
-        quicklook.output = outputs.quicklook;
-        RunQuicklook(quicklook);
-    }
-    Product product(productOptions);
+    GdalSession gdal;
+    // One pass over the rows makes the COG, its overviews and the
+    // quicklook; a warp reads the rows its own way, so the quicklook (of
+    // the raster as the product has it) then reads them in a pass of its own.
+    ExportOptions exportOptions;
+    exportOptions.product = productOptions;
+    exportOptions.output = outputs.image;
+    exportOptions.format = "COG";
+    exportOptions.overwrite = true;
+    exportOptions.warp = options.warp;
+    QuicklookReduction quicklook(product.Description(), product.Width(), product.Height(),
+                                 QuicklookOptions().size);
+    ExportProduct(product, exportOptions,
+                  [&](int band, long top, long rows, const unsigned char* data) {
+                      quicklook.Push(band, top, rows, data);
+                  });
+    if (options.warp) ReduceQuicklook(product, quicklook, nullptr);
+    quicklook.Write(outputs.quicklook);
     if (!outputs.sensorModel.empty()) {
         const json model = alosjdescribe::SensorModelJson(product.Dataset(), product.VolumePath());
         product.CheckReports("exporting the sensor model");
         WriteJsonFile(outputs.sensorModel, model);
     }
-    GdalSession gdal;
     json item = StacItem(product, outputs.Assets(), outputs.item, CollectionId(options.out));
     item["properties"]["processing:lineage"] =
         std::string("Converted by alosj ") + ALOSJ_VERSION + " from " + source + (options.warp ? ", map-projected" : "");
@@ -483,6 +471,7 @@ std::pair<std::string, std::string> KnownItemId(const ProductOptions& options) {
         const std::string volume = FindVolumeDirectoryFile(options.product);
         const ReportWatch quiet(true);
         CeosAlosjDataset d(volume.c_str());
+        CountProductOpen();
         if (d.FileOpen(nullptr) < 0) return {"", volume};
         d.FileRead();
         CeosAlosjAcquisition a;

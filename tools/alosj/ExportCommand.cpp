@@ -24,12 +24,14 @@
 #include <ogr_spatialref.h>
 
 #include "tools/alosj/CogLayout.h"
+#include "tools/alosj/Export.h"
 #include "tools/alosj/Footprint.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Overview.h"
 #include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
+#include "tools/alosj/Quicklook.h"
 #include "tools/alosj/Warp.h"
 
 namespace alosj {
@@ -114,8 +116,10 @@ struct HeightPlacement {
 /// Float32 radiance, DN 0 (dummy pixels, fill) none.
 class RowReader {
 public:
-    RowReader(Product& product, const std::vector<int>& bands, bool radiance)
-        : product_(product), bands_(bands), radiance_(radiance) {
+    /// `seen` (when given) is shown the digital numbers of every band read,
+    /// each band once however often `bands` names it.
+    RowReader(Product& product, const std::vector<int>& bands, bool radiance, RowsSeen seen = {})
+        : product_(product), bands_(bands), radiance_(radiance), seen_(std::move(seen)) {
         if (!radiance) return;
         for (int b : bands) {
             const alosjdescribe::BandMeaning& meaning = product.Description().Bands()[b];
@@ -141,6 +145,11 @@ public:
             product_.Dataset().GetRows(bands_[k], static_cast<unsigned long>(top), static_cast<unsigned long>(rows),
                                        numbers + k * plane);
         product_.CheckReports("reading rows " + std::to_string(top) + " to " + std::to_string(top + rows - 1));
+        if (seen_)
+            for (size_t k = 0; k < bands_.size(); ++k)
+                if (std::find(bands_.begin(), bands_.begin() + static_cast<long>(k), bands_[k]) ==
+                    bands_.begin() + static_cast<long>(k))
+                    seen_(bands_[k], top, rows, numbers + k * plane);
         if (!radiance_) return;
         float* values = static_cast<float*>(into);
         for (size_t k = 0; k < bands_.size(); ++k) {
@@ -153,6 +162,7 @@ private:
     Product& product_;
     std::vector<int> bands_;
     bool radiance_;
+    RowsSeen seen_;
     std::vector<std::array<float, 256>> radianceOf_;
     std::vector<unsigned char> bytes_;
 };
@@ -250,10 +260,10 @@ std::unique_ptr<GDALDataset, GdalDatasetCloser> CreateDescribed(
 
 /// Writes the raster into a new GeoTIFF at path (CreateDescribed);
 /// progress runs from 0 to `share`.  The result: output pixels the DEM gave
-/// no height.
+/// no height.  Without `grid`, `seen` is shown the rows read (RowReader).
 long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::string& path,
                    CPLStringList& creation, bool radiance, const WarpGrid* grid, const std::string& resampling,
-                   const HeightPlacement* placement, ProgressBar& bar, double share) {
+                   const HeightPlacement* placement, ProgressBar& bar, double share, const RowsSeen& seen) {
     std::unique_ptr<GDALDataset, GdalDatasetCloser> out =
         CreateDescribed(product, bands, path, creation, radiance, grid, resampling, placement);
     if (grid) {
@@ -266,7 +276,7 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
     // A tile-row of every band at a time goes to GDAL, which compresses and
     // writes the tiles when it is flushed: memory stays at one tile-row per
     // band of our own plus the same in GDAL's cache.
-    RowReader reader(product, bands, radiance);
+    RowReader reader(product, bands, radiance, seen);
     const long width = product.Width(), height = product.Height();
     std::vector<unsigned char> buffer(static_cast<size_t>(width) * std::min<long>(kTileSize, height) * bands.size() *
                                       reader.PixelBytes());
@@ -396,10 +406,10 @@ void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDa
 /// (CreateDescribed) and reduced into overview GeoTIFFs (AverageReduction,
 /// the averages GDAL's COG driver makes), both beside the output; their
 /// compressed tiles are then laid out as a COG (LayOutCog).  Temporaries
-/// are removed on every path.
+/// are removed on every path.  `seen` is shown the rows read (RowReader).
 void StreamCog(Product& product, const std::vector<int>& bands, const std::string& path, const std::string& output,
-               CPLStringList& creation, bool radiance, ProgressBar& bar) {
-    RowReader reader(product, bands, radiance);
+               CPLStringList& creation, bool radiance, ProgressBar& bar, const RowsSeen& seen) {
+    RowReader reader(product, bands, radiance, seen);
     const long width = product.Width(), height = product.Height();
     // The levels' sizes as GDAL's COG driver makes them: halved until one
     // tile holds the smallest.
@@ -458,24 +468,60 @@ std::vector<int> ShownBands(const alosjdescribe::ProductDescription& description
     return {1};
 }
 
+/// The rows of the bands a QGIS style shows that its stretch counts:
+/// kStretchRows rows spread over the scene, taken from a pass over the
+/// rows (Push) or read for the style alone (ReadRows).
+class StretchRows {
+public:
+    StretchRows(Product& product, const std::vector<int>& bands)
+        : shown_(ShownBands(product.Description(), bands)), histograms_(shown_.size()),
+          step_(std::max(1L, product.Height() / kStretchRows)), width_(product.Width()) {
+        for (int k : shown_) bands_.push_back(bands[static_cast<size_t>(k) - 1]);
+    }
+    /// The bands shown (1-based, of the output).
+    const std::vector<int>& Shown() const { return shown_; }
+
+    void Push(int band, long top, long rows, const unsigned char* data) {
+        for (size_t k = 0; k < bands_.size(); ++k) {
+            if (bands_[k] != band) continue;
+            for (long r = FirstCounted(top); r < top + rows; r += step_) {
+                const unsigned char* row = data + static_cast<size_t>(r - top) * static_cast<size_t>(width_);
+                for (long c = 0; c < width_; ++c) ++histograms_[k][row[c]];
+            }
+        }
+    }
+    void ReadRows(Product& product) {
+        std::vector<unsigned char> row(static_cast<size_t>(width_));
+        for (size_t k = 0; k < bands_.size(); ++k)
+            for (long r = step_ / 2; r < product.Height(); r += step_) {
+                unsigned char* data = row.data();
+                product.Dataset().GetRow(bands_[k], static_cast<unsigned long>(r), 0, &data);
+                for (unsigned char v : row) ++histograms_[k][v];
+            }
+        product.CheckReports("reading rows for the display stretch");
+    }
+    DisplayStretch Stretch() const { return StretchOf(histograms_); }
+
+private:
+    /// The first row counted from `top` on: step / 2, step / 2 + step, ...
+    long FirstCounted(long top) const {
+        const long first = step_ / 2;
+        return top <= first ? first : first + (top - first + step_ - 1) / step_ * step_;
+    }
+    std::vector<int> shown_;
+    std::vector<int> bands_;  // the product's bands shown
+    std::vector<std::array<uint64_t, 256>> histograms_;
+    long step_, width_;
+};
+
 /// The QGIS layer style (.qml) of the output: QGIS puts bands 1, 2, 3 on
 /// red, green and blue whatever their colours, so the style says which band
 /// is which, stretched as the quicklook stretches (StretchOf), from rows
-/// spread over the scene.
-std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radiance) {
+/// spread over the scene (StretchRows).
+std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radiance, const StretchRows& rows) {
     const alosjdescribe::ProductDescription& description = product.Description();
-    const std::vector<int> shown = ShownBands(description, bands);
-    std::vector<std::array<uint64_t, 256>> histograms(shown.size());
-    std::vector<unsigned char> row(static_cast<size_t>(product.Width()));
-    const long step = std::max(1L, product.Height() / kStretchRows);
-    for (size_t k = 0; k < shown.size(); ++k)
-        for (long r = step / 2; r < product.Height(); r += step) {
-            unsigned char* data = row.data();
-            product.Dataset().GetRow(bands[shown[k] - 1], static_cast<unsigned long>(r), 0, &data);
-            for (unsigned char v : row) ++histograms[k][v];
-        }
-    product.CheckReports("reading rows for the display stretch");
-    const DisplayStretch stretch = StretchOf(histograms);
+    const std::vector<int>& shown = rows.Shown();
+    const DisplayStretch stretch = rows.Stretch();
 
     auto number = [](double value) {
         char text[32];
@@ -592,14 +638,9 @@ void CopyAsCog(const std::string& staging, const std::string& path, const Export
 
 }  // namespace
 
-int RunExport(const ExportOptions& options) {
+std::string ExportProduct(Product& product, const ExportOptions& options, const RowsSeen& seen) {
     CheckOutputOptions(options);
-    std::error_code error;
     const std::string stylePath = StylePath(options.output);
-    for (const std::string& path : {options.output, stylePath})
-        if (!options.overwrite && std::filesystem::exists(path, error))
-            throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
-    Product product(options.product);
     if (product.Dataset().GetNumOfBytesPerPixel() != 1)
         throw Failure(kExitFailure, product.VolumePath() + ": " +
                                         std::to_string(product.Dataset().GetNumOfBytesPerPixel()) +
@@ -685,9 +726,16 @@ int RunExport(const ExportOptions& options) {
     // Horizontal differencing: of integers, or of floating point samples.
     if (compressed) creation.SetNameValue("PREDICTOR", options.radiance ? "3" : "2");
     long uncovered = 0;
+    // The style's stretch counts rows of the pass over the raster's rows;
+    // a warp, whose reads are the warper's, has them read for it.
+    StretchRows stretchRows(product, bands);
+    const RowsSeen seenAlso = [&](int band, long top, long rows, const unsigned char* data) {
+        stretchRows.Push(band, top, rows, data);
+        if (seen) seen(band, top, rows, data);
+    };
     if (!cog) {
         uncovered = StreamGeoTiff(product, bands, output.path(), creation, options.radiance, grid.get(),
-                                  options.resampling, onHeights.get(), bar, 1.0);
+                                  options.resampling, onHeights.get(), bar, 1.0, seenAlso);
     } else {
         if (grid) {
             // A warp is written as a GeoTIFF first, which GDAL's COG driver
@@ -696,17 +744,18 @@ int RunExport(const ExportOptions& options) {
             if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
             if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
             uncovered = StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(),
-                                      options.resampling, onHeights.get(), bar, 0.5);
+                                      options.resampling, onHeights.get(), bar, 0.5, seenAlso);
             CopyAsCog(staging.path(), output.path(), options, level, bar);
         } else {
             creation.SetNameValue("BLOCKXSIZE", std::to_string(kCogTileSize).c_str());
             creation.SetNameValue("BLOCKYSIZE", std::to_string(kCogTileSize).c_str());
-            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar);
+            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar, seenAlso);
         }
     }
+    if (grid) stretchRows.ReadRows(product);
     // The QGIS style beside it, written whole before either takes its name.
     OutputFile style(CreateUniqueFileBeside(stylePath, ".qml"));
-    WriteTextInto(style.path(), QgisStyle(product, bands, options.radiance), stylePath);
+    WriteTextInto(style.path(), QgisStyle(product, bands, options.radiance, stretchRows), stylePath);
     PublishOutput(output.path(), options.output, options.overwrite, "alosj export");
     output.Keep();
     PublishOutput(style.path(), stylePath, options.overwrite, "alosj export");
@@ -721,10 +770,20 @@ int RunExport(const ExportOptions& options) {
         placed = std::to_string(placement.gcps.size()) + " GCPs in " + placement.crsText;
     if (grid) placed = "warped onto " + grid->crsText + " by the processor's geolocation";
     if (onHeights) placed = "warped onto " + grid->crsText + " by the line-of-sight model on " + onHeights->words;
-    std::cout << "Wrote " << options.output << " (" << (cog ? "COG" : "GeoTIFF") << ", "
-              << (grid ? grid->width : product.Width()) << " x " << (grid ? grid->height : product.Height())
-              << " pixels, " << bands.size() << " band(s), " << placed << ") and its QGIS style " << stylePath
-              << "\n";
+    return options.output + " (" + (cog ? "COG" : "GeoTIFF") + ", " +
+           std::to_string(grid ? grid->width : product.Width()) + " x " +
+           std::to_string(grid ? grid->height : product.Height()) + " pixels, " + std::to_string(bands.size()) +
+           " band(s), " + placed + ") and its QGIS style " + stylePath;
+}
+
+int RunExport(const ExportOptions& options) {
+    CheckOutputOptions(options);
+    std::error_code error;
+    for (const std::string& path : {options.output, StylePath(options.output)})
+        if (!options.overwrite && std::filesystem::exists(path, error))
+            throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
+    Product product(options.product);
+    std::cout << "Wrote " << ExportProduct(product, options, {}) << "\n";
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // alosj: look at, export and make ALOS PRISM and AVNIR-2 Level 1 products.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -8,6 +9,7 @@
 
 #include "tools/alosj/Cli.h"
 #include "tools/alosj/Gdal.h"
+#include "tools/alosj/Product.h"
 
 namespace {
 
@@ -47,7 +49,12 @@ int Run(int argc, char** argv);
 
 }  // namespace
 
-int main(int argc, char** argv) { return FinishStdout(Run(argc, argv)); }
+int main(int argc, char** argv) {
+    const int status = FinishStdout(Run(argc, argv));
+    const char* report = std::getenv(alosj::kReportOpensVariable);
+    if (report && *report) std::cerr << "alosj: products opened: " << alosj::ProductOpens() << "\n";
+    return status;
+}
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "tools/alosj/Product.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <numeric>
@@ -68,6 +69,18 @@ void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
     if (!report || report->severity < CEOSALOSJ_SEVERITY_FAILURE) return;
     if (watch->count_++ == 0) watch->first_ = CeosAlosjReportText(report);
 }
+
+// ------------------------------------------------------------------ opening --
+
+namespace {
+std::atomic<long> productOpens{0};
+}  // namespace
+
+void CountProductOpen() { ++productOpens; }
+
+long ProductOpens() { return productOpens.load(); }
+
+const char* const kReportOpensVariable = "ALOSJ_REPORT_OPENS";
 
 // ------------------------------------------------------------------ finding --
 
@@ -151,6 +164,7 @@ Product::Product(const ProductOptions& options) : ccd_(options.ccd) {
     dataset_ = ccd_ > 0 ? std::make_unique<CeosAlosjDataset>(volumePath_.c_str(), ccd_)
                         : std::make_unique<CeosAlosjDataset>(volumePath_.c_str());
     CeosAlosjDataset& d = *dataset_;
+    CountProductOpen();
     if (d.FileOpen(nullptr) < 0)
         throw Unreadable(volumePath_, "not a readable volume directory file" +
                                           (watch_->Count() ? ": " + watch_->First() : std::string()));

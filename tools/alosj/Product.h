@@ -40,6 +40,15 @@ private:
     CeosAlosjReportScope scope_;
 };
 
+/// Counts a volume directory file opened and its product decoded (every
+/// place alosj opens a CeosAlosjDataset calls it); ProductOpens() tells how
+/// many so far.  With ALOSJ_REPORT_OPENS set, alosj says the count on
+/// stderr as it ends (kReportOpensVariable), so that a test can tell how
+/// often a command opens its product.
+void CountProductOpen();
+long ProductOpens();
+extern const char* const kReportOpensVariable;
+
 /// The volume directory file a path names: the path itself, or the single
 /// file in a directory whose name contains VOL-ALPSM or VOL-ALAV2.  Throws
 /// Failure otherwise.
