@@ -196,3 +196,34 @@ TEST(CliErrors, StdoutThatCannotBeWrittenFails) {
             << joined << ": " << run.err;
     }
 }
+
+// Nothing is written among a product's files, whichever way the output's
+// path reaches their directory; the directory is left as it was.
+TEST(CliErrors, OutputsInsideTheProductsDirectoryAreRefused) {
+    namespace fs = std::filesystem;
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "p", ceoswriter::PrismProduct(1));
+    fs::create_directory_symlink(files.directory, dir.File("link"));
+    auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(files.directory))
+            names.push_back(entry.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    const std::vector<std::vector<std::string>> commands = {
+        {"export", files.volume, files.directory + "/out.tif"},
+        {"export", files.volume, dir.File("link/sub/out.tif")},
+        {"quicklook", files.volume, dir.File("link/look.png")},
+        {"stac", files.volume, "-o", files.directory + "/item.json"},
+    };
+    for (const auto& args : commands) {
+        const RunResult run = RunAlosj(args);
+        EXPECT_EQ(run.status, 2) << args[0] << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, "lies inside the product's directory")) << args[0] << ": " << run.err;
+    }
+    EXPECT_EQ(listing(), before);
+    // Beside the product, the same commands write.
+    EXPECT_EQ(RunAlosj({"export", files.volume, dir.File("out.tif")}).status, 0);
+}

@@ -783,6 +783,7 @@ int RunExport(const ExportOptions& options) {
         if (!options.overwrite && std::filesystem::exists(path, error))
             throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
     Product product(options.product);
+    RefuseOutputInProduct(options.output, product);
     std::cout << "Wrote " << ExportProduct(product, options, {}) << "\n";
     return 0;
 }

@@ -15,6 +15,7 @@ int RunQuicklook(const QuicklookOptions& options) {
     if (LowerCaseEnding(options.output) != ".png")
         throw Failure(kExitUsage, options.output + ": alosj quicklook writes PNG files, named .png");
     Product product(options.product);
+    RefuseOutputInProduct(options.output, product);
     QuicklookReduction quicklook(product.Description(), product.Width(), product.Height(), options.size);
     ProgressBar bar("quicklook", false, options.product.quiet);
     ReduceQuicklook(product, quicklook, &bar);

@@ -290,6 +290,7 @@ int RunStac(const StacOptions& options) {
     for (const std::string& path : options.assets)
         if (!fs::is_regular_file(path)) throw Failure(kExitFailure, path + ": no such file");
     Product product(options.product);
+    RefuseOutputInProduct(options.output, product);
     GdalSession gdal;
     const json item = StacItem(product, options.assets, options.output, "");
     if (item["geometry"].is_null() && !options.product.quiet)
