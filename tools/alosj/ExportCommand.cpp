@@ -4,9 +4,9 @@
 // Rows are streamed: each row of every band is read through GetRow and
 // written with RasterIO, and every complete tile-row is flushed before the
 // next, so the memory used does not grow with the scene.  A COG is
-// written in the same single pass: the rows go to a full-resolution GeoTIFF
-// and into its overviews at once, whose compressed tiles are then laid out
-// as a COG; a warped COG is made by GDAL's COG driver from a warped GeoTIFF.
+// written in the same single pass: the rows are compressed into the full
+// resolution's tiles and reduced into its overviews' at once, and the
+// tiles are then laid out as a COG; a warped COG is made by GDAL's COG driver from a warped GeoTIFF.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -300,11 +300,11 @@ void WriteInterleavedRows(GDALDataset& out, GDALDataType type, long top, long ro
         throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
 }
 
-/// An overview being written: its GeoTIFF, how it is reduced from the next
+/// An overview being written: its tiles, how it is reduced from the next
 /// larger level, and its reduced rows not yet written.
 template <class T>
 struct OverviewLevel {
-    GDALDataset* out;
+    CogTiles* out;
     AverageReduction<T> reduction;
     std::vector<T> pending;
     long written = 0;
@@ -344,27 +344,29 @@ void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, cons
         const long rows = static_cast<long>(level.pending.size() / (static_cast<size_t>(level.reduction.Bands()) *
                                                                    static_cast<size_t>(level.reduction.Width())));
         if (rows >= kCogTileSize || (rows > 0 && level.written + rows == level.reduction.Height())) {
-            WriteInterleavedRows(*level.out, type, level.written, rows, level.pending.data(), path);
+            level.out->Append(static_cast<int>(rows), [&](GDALDataset& out) {
+                WriteInterleavedRows(out, type, 0, rows, level.pending.data(), path);
+            });
             level.written += rows;
             level.pending.clear();
         }
     }
 }
 
-/// Reads the raster a tile-row at a time and writes each into `full` while
-/// a worker reduces the one before into the overviews (ReduceRows), whose
-/// rows are written a tile-row at a time.
+/// Reads the raster a tile-row at a time and compresses each into `full`
+/// while a worker reduces the one before into the overviews (ReduceRows),
+/// whose rows are compressed a tile-row at a time.
 template <class T>
-void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDataset*>& overviews,
+void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*>& overviews, int bands,
                   const std::string& path, ProgressBar& bar, double share) {
-    const int width = full.GetRasterXSize(), height = full.GetRasterYSize(), bands = full.GetRasterCount();
+    const int width = full.Width(), height = full.Height();
     std::vector<OverviewLevel<T>> levels;
     for (size_t i = 0; i < overviews.size(); ++i) {
-        const int fromWidth = i == 0 ? width : overviews[i - 1]->GetRasterXSize();
-        const int fromHeight = i == 0 ? height : overviews[i - 1]->GetRasterYSize();
+        const int fromWidth = i == 0 ? width : overviews[i - 1]->Width();
+        const int fromHeight = i == 0 ? height : overviews[i - 1]->Height();
         levels.push_back({overviews[i],
-                          AverageReduction<T>(bands, fromWidth, fromHeight, overviews[i]->GetRasterXSize(),
-                                              overviews[i]->GetRasterYSize()),
+                          AverageReduction<T>(bands, fromWidth, fromHeight, overviews[i]->Width(),
+                                              overviews[i]->Height()),
                           {}, 0});
     }
     const size_t tileRow = static_cast<size_t>(width) * kCogTileSize * static_cast<size_t>(bands);
@@ -375,7 +377,7 @@ void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDa
         const long rows = std::min<long>(kCogTileSize, height - top);
         T* buffer = buffers[turn].data();
         reader.Read(top, rows, buffer);
-        WriteRows(full, reader, top, rows, buffer, path);
+        full.Append(static_cast<int>(rows), [&](GDALDataset& out) { WriteRows(out, reader, 0, rows, buffer, path); });
         if (reducing.valid()) {
             reducing.get();
             WritePending(levels, reader.Type(), path);
@@ -391,55 +393,75 @@ void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDa
     }
 }
 
+/// A GDAL in-memory file, removed when done with.
+struct MemoryFile {
+    explicit MemoryFile(std::string name) : path(std::move(name)) {}
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    ~MemoryFile() { VSIUnlink(path.c_str()); }
+    const std::string path;
+};
+
 /// Writes the raster as a COG at `path` in one pass over its rows: each
-/// tile-row is read once, compressed into a full-resolution GeoTIFF
-/// (CreateDescribed) and reduced into overview GeoTIFFs (AverageReduction,
-/// the averages GDAL's COG driver makes), both beside the output; their
-/// compressed tiles are then laid out as a COG (LayOutCog).  Temporaries
-/// are removed on every path.
+/// tile-row is read once, compressed into the full resolution's tiles and
+/// reduced into the overviews' (AverageReduction, the averages GDAL's COG
+/// driver makes), each level's tiles in a file beside the output
+/// (CogTiles), their tags from GeoTIFFs without tiles in memory
+/// (CreateDescribed); then they are laid out as a COG (LayOutCog), the full
+/// resolution's tiles staying where they are where the file system allows.
+/// Temporaries are removed on every path.
 void StreamCog(Product& product, const std::vector<int>& bands, const std::string& path, const std::string& output,
                CPLStringList& creation, bool radiance, ProgressBar& bar) {
     RowReader reader(product, bands, radiance);
     const long width = product.Width(), height = product.Height();
+    const int count = static_cast<int>(bands.size());
     // The levels' sizes as GDAL's COG driver makes them: halved until one
     // tile holds the smallest.
-    std::vector<std::pair<int, int>> sizes;
+    std::vector<std::pair<int, int>> sizes = {{static_cast<int>(width), static_cast<int>(height)}};
     for (long w = width, h = height; w > kCogTileSize || h > kCogTileSize;) {
         w = std::max(1L, w / 2);
         h = std::max(1L, h / 2);
         sizes.emplace_back(static_cast<int>(w), static_cast<int>(h));
     }
     // Every level in classic TIFF, unless together they might pass 4 GB.
-    double bytes = static_cast<double>(width) * height * static_cast<double>(bands.size() * reader.PixelBytes());
+    double bytes = 0;
     for (const auto& [w, h] : sizes) bytes += static_cast<double>(w) * h * static_cast<double>(bands.size() * reader.PixelBytes());
     creation.SetNameValue("BIGTIFF", bytes > 4.0e9 ? "YES" : "NO");
 
-    OutputFile fullFile(CreateUniqueFileBeside(output, ".tif"));
-    std::vector<std::unique_ptr<OutputFile>> overviewFiles;
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> full =
-        CreateDescribed(product, bands, fullFile.path(), creation, radiance, nullptr, "", nullptr);
-    std::vector<std::unique_ptr<GDALDataset, GdalDatasetCloser>> overviews;
-    std::vector<GDALDataset*> overviewSets;
+    // Each level's tags, from a GeoTIFF in memory with no tile written.
+    CPLStringList tagged(creation);
+    tagged.SetNameValue("SPARSE_OK", "YES");
+    tagged.SetNameValue("NUM_THREADS", nullptr);
+    std::vector<std::unique_ptr<MemoryFile>> tags;
+    std::vector<std::unique_ptr<OutputFile>> files;
+    std::vector<std::unique_ptr<CogTiles>> tiles;
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
-    for (const auto& [w, h] : sizes) {
-        overviewFiles.push_back(std::make_unique<OutputFile>(CreateUniqueFileBeside(output, ".tif")));
-        overviews.emplace_back(driver->Create(overviewFiles.back()->path().c_str(), w, h,
-                                              static_cast<int>(bands.size()), reader.Type(), creation.List()));
-        if (!overviews.back())
-            throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
-        overviewSets.push_back(overviews.back().get());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const auto [w, h] = sizes[i];
+        char name[96];
+        std::snprintf(name, sizeof name, "/vsimem/alosj-cog-%p-%zu.tif", static_cast<void*>(&tags), i);
+        tags.push_back(std::make_unique<MemoryFile>(name));
+        std::unique_ptr<GDALDataset, GdalDatasetCloser> level =
+            i == 0 ? CreateDescribed(product, bands, name, tagged, radiance, nullptr, "", nullptr)
+                   : std::unique_ptr<GDALDataset, GdalDatasetCloser>(
+                         driver->Create(name, w, h, count, reader.Type(), tagged.List()));
+        if (!level) throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
+        Close(level, output);
+        files.push_back(std::make_unique<OutputFile>(CreateUniqueFileBeside(output, ".tif")));
+        tiles.push_back(std::make_unique<CogTiles>(files.back()->path(), w, h, count, reader.Type(), creation, output));
     }
+    std::vector<CogTiles*> overviews;
+    for (size_t i = 1; i < tiles.size(); ++i) overviews.push_back(tiles[i].get());
     if (radiance)
-        StreamLevels<float>(reader, *full, overviewSets, output, bar, 0.9);
+        StreamLevels<float>(reader, *tiles[0], overviews, count, output, bar, 0.9);
     else
-        StreamLevels<unsigned char>(reader, *full, overviewSets, output, bar, 0.9);
-    Close(full, output);
-    std::vector<std::string> levels = {fullFile.path()};
-    for (size_t i = 0; i < overviews.size(); ++i) {
-        Close(overviews[i], output);
-        levels.push_back(overviewFiles[i]->path());
+        StreamLevels<unsigned char>(reader, *tiles[0], overviews, count, output, bar, 0.9);
+    std::vector<CogLevelParts> levels;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        tiles[i]->Close();
+        levels.push_back({tags[i]->path, tiles[i].get()});
     }
-    LayOutCog(levels, path, output);
+    if (LayOutCog(levels, path, output)) files[0]->Keep();  // the full resolution's file became the COG
     bar.Update(1.0);
 }
 
