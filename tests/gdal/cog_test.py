@@ -1,5 +1,5 @@
-"""alosj export --format COG: one pass over the rows gives a COG that GDAL's
-validator accepts, whose full resolution is the GeoTIFF export's, whose
+"""alosj export --format COG: one pass over the rows (or over the warped
+raster's) gives a COG that GDAL's validator accepts, whose full resolution is the GeoTIFF export's, whose
 overviews are those GDAL's COG driver reduces from that GeoTIFF, and whose
 metadata are the GeoTIFF export's; a write cut short leaves nothing behind.
 
@@ -79,9 +79,10 @@ class CogExport(unittest.TestCase):
         return os.path.join(directory, name)
 
     def test_cog_is_valid_and_equals_the_geotiff_and_gdals_overviews(self):
-        for name, extra in (("prism-1b1", []), ("avnir2-1b2", ["--radiance"])):
+        for name, extra in (("prism-1b1", []), ("avnir2-1b2", ["--radiance"]), ("prism-1b1", ["--warp"])):
             with self.subTest(product=name, extra=extra):
-                tiff, cog, driver_cog = (self.out(name + suffix) for suffix in (".tif", "-cog.tif", "-gdal.tif"))
+                tiff, cog, driver_cog = (self.out(name + "".join(extra) + suffix)
+                                         for suffix in (".tif", "-cog.tif", "-gdal.tif"))
                 for path, form in ((tiff, "GTiff"), (cog, "COG")):
                     result = run(ALOSJ, "-q", "export", self.products[name], path, "--format", form, *extra)
                     self.assertEqual(0, result.returncode, result.stderr)

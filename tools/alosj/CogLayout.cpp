@@ -251,6 +251,9 @@ CogTiles::~CogTiles() {
 void CogTiles::Append(int rows, const std::function<void(GDALDataset&)>& fill) {
     const Failing fail{name_};
     if (rows <= 0 || written_ + rows > height_) fail("rows past the level's height");
+    // The tiles of a tile-row follow those of the one above: whole tile-rows only.
+    const int tileRows = std::atoi(creation_.FetchNameValueDef("BLOCKYSIZE", "0"));
+    if (tileRows <= 0 || written_ % tileRows != 0) fail("rows that begin within a tile-row");
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) fail("GDAL has no GTiff driver");
     {

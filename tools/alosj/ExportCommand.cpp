@@ -6,7 +6,8 @@
 // next, so the memory used does not grow with the scene.  A COG is
 // written in the same single pass: the rows are compressed into the full
 // resolution's tiles and reduced into its overviews' at once, and the
-// tiles are then laid out as a COG; a warped COG is made by GDAL's COG driver from a warped GeoTIFF.
+// tiles are then laid out as a COG; a warp is written as a GeoTIFF first
+// and read again into a COG the same way.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -134,6 +135,14 @@ public:
     /// `into` (rows × width × PixelBytes() bytes a band).  A failed read is
     /// a Failure naming the product.
     void Read(long top, long rows, void* into) {
+        if (warped_) {
+            const int width = warped_->GetRasterXSize();
+            if (warped_->RasterIO(GF_Read, 0, static_cast<int>(top), width, static_cast<int>(rows), into, width,
+                                  static_cast<int>(rows), GDT_Byte, static_cast<int>(bands_.size()), nullptr, 0, 0, 0,
+                                  nullptr) != CE_None)
+                throw Failure(kExitFailure, "cannot read the warped raster again: " + GdalSession::LastError());
+            return;
+        }
         const size_t plane = static_cast<size_t>(product_.Width()) * static_cast<size_t>(rows);
         bytes_.resize(plane * bands_.size());
         unsigned char* numbers = radiance_ ? bytes_.data() : static_cast<unsigned char*>(into);
@@ -149,10 +158,15 @@ public:
         }
     }
 
+    /// Reads the rows from `warped` (digital numbers warped onto a grid, the
+    /// bands in order) instead of the product.
+    void ReadWarped(GDALDataset* warped) { warped_ = warped; }
+
 private:
     Product& product_;
     std::vector<int> bands_;
     bool radiance_;
+    GDALDataset* warped_ = nullptr;
     std::vector<std::array<float, 256>> radianceOf_;
     std::vector<unsigned char> bytes_;
 };
@@ -337,19 +351,23 @@ void ReduceRows(std::vector<OverviewLevel<T>>& levels, const T* rows, long count
     }
 }
 
-/// Writes the overviews' pending rows that complete a tile-row or the level.
+/// Compresses the overviews' pending rows that make whole tile-rows, or
+/// complete the level; the rest wait.
 template <class T>
 void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, const std::string& path) {
     for (OverviewLevel<T>& level : levels) {
-        const long rows = static_cast<long>(level.pending.size() / (static_cast<size_t>(level.reduction.Bands()) *
-                                                                   static_cast<size_t>(level.reduction.Width())));
-        if (rows >= kCogTileSize || (rows > 0 && level.written + rows == level.reduction.Height())) {
-            level.out->Append(static_cast<int>(rows), [&](GDALDataset& out) {
-                WriteInterleavedRows(out, type, 0, rows, level.pending.data(), path);
-            });
-            level.written += rows;
-            level.pending.clear();
-        }
+        const size_t rowValues =
+            static_cast<size_t>(level.reduction.Bands()) * static_cast<size_t>(level.reduction.Width());
+        const long pending = static_cast<long>(level.pending.size() / rowValues);
+        const long rows = level.written + pending == level.reduction.Height() ? pending
+                                                                              : pending / kCogTileSize * kCogTileSize;
+        if (rows == 0) continue;
+        level.out->Append(static_cast<int>(rows), [&](GDALDataset& out) {
+            WriteInterleavedRows(out, type, 0, rows, level.pending.data(), path);
+        });
+        level.written += rows;
+        level.pending.erase(level.pending.begin(),
+                            level.pending.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(rows) * rowValues));
     }
 }
 
@@ -358,7 +376,7 @@ void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, cons
 /// whose rows are compressed a tile-row at a time.
 template <class T>
 void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*>& overviews, int bands,
-                  const std::string& path, ProgressBar& bar, double share) {
+                  const std::string& path, ProgressBar& bar, double from, double to) {
     const int width = full.Width(), height = full.Height();
     std::vector<OverviewLevel<T>> levels;
     for (size_t i = 0; i < overviews.size(); ++i) {
@@ -385,13 +403,22 @@ void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*
         if (!levels.empty())
             reducing = std::async(std::launch::async,
                                   [&levels, buffer, rows, bands, width] { ReduceRows(levels, buffer, rows, bands, width); });
-        bar.Update(share * static_cast<double>(top + rows) / height);
+        bar.Update(from + (to - from) * static_cast<double>(top + rows) / height);
     }
     if (reducing.valid()) {
         reducing.get();
         WritePending(levels, reader.Type(), path);
     }
 }
+
+/// A raster warped onto a grid and written (StreamGeoTiff), to be read
+/// again for a COG.
+struct WarpedRows {
+    GDALDataset* dataset;
+    const WarpGrid* grid;
+    std::string resampling;
+    const HeightPlacement* placement;
+};
 
 /// A GDAL in-memory file, removed when done with.
 struct MemoryFile {
@@ -411,9 +438,11 @@ struct MemoryFile {
 /// resolution's tiles staying where they are where the file system allows.
 /// Temporaries are removed on every path.
 void StreamCog(Product& product, const std::vector<int>& bands, const std::string& path, const std::string& output,
-               CPLStringList& creation, bool radiance, ProgressBar& bar) {
+               CPLStringList& creation, bool radiance, ProgressBar& bar, const WarpedRows* warped) {
     RowReader reader(product, bands, radiance);
-    const long width = product.Width(), height = product.Height();
+    if (warped) reader.ReadWarped(warped->dataset);
+    const long width = warped ? warped->grid->width : product.Width();
+    const long height = warped ? warped->grid->height : product.Height();
     const int count = static_cast<int>(bands.size());
     // The levels' sizes as GDAL's COG driver makes them: halved until one
     // tile holds the smallest.
@@ -442,7 +471,9 @@ void StreamCog(Product& product, const std::vector<int>& bands, const std::strin
         std::snprintf(name, sizeof name, "/vsimem/alosj-cog-%p-%zu.tif", static_cast<void*>(&tags), i);
         tags.push_back(std::make_unique<MemoryFile>(name));
         std::unique_ptr<GDALDataset, GdalDatasetCloser> level =
-            i == 0 ? CreateDescribed(product, bands, name, tagged, radiance, nullptr, "", nullptr)
+            i == 0 ? (warped ? CreateDescribed(product, bands, name, tagged, radiance, warped->grid, warped->resampling,
+                                               warped->placement)
+                             : CreateDescribed(product, bands, name, tagged, radiance, nullptr, "", nullptr))
                    : std::unique_ptr<GDALDataset, GdalDatasetCloser>(
                          driver->Create(name, w, h, count, reader.Type(), tagged.List()));
         if (!level) throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
@@ -452,10 +483,11 @@ void StreamCog(Product& product, const std::vector<int>& bands, const std::strin
     }
     std::vector<CogTiles*> overviews;
     for (size_t i = 1; i < tiles.size(); ++i) overviews.push_back(tiles[i].get());
+    const double from = warped ? 0.5 : 0.0;
     if (radiance)
-        StreamLevels<float>(reader, *tiles[0], overviews, count, output, bar, 0.9);
+        StreamLevels<float>(reader, *tiles[0], overviews, count, output, bar, from, 0.95);
     else
-        StreamLevels<unsigned char>(reader, *tiles[0], overviews, count, output, bar, 0.9);
+        StreamLevels<unsigned char>(reader, *tiles[0], overviews, count, output, bar, from, 0.95);
     std::vector<CogLevelParts> levels;
     for (size_t i = 0; i < tiles.size(); ++i) {
         tiles[i]->Close();
@@ -587,31 +619,6 @@ void CheckOutputOptions(const ExportOptions& options) {
                                       " levels run from 1 to " + std::to_string(most));
 }
 
-/// Has GDAL's COG driver copy the finished GeoTIFF `staging` into a COG at
-/// `path`; progress runs from half to the end.
-void CopyAsCog(const std::string& staging, const std::string& path, const ExportOptions& options,
-               const std::string& level, ProgressBar& bar) {
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
-        GDALDataset::Open(staging.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
-    if (!source || !driver)
-        throw Failure(kExitFailure, options.output + ": cannot make a COG: " + GdalSession::LastError());
-    CPLStringList cogOptions;
-    cogOptions.SetNameValue("COMPRESS", options.compress.c_str());
-    if (options.compress != "NONE") cogOptions.SetNameValue("PREDICTOR", "YES");
-    if (options.compress == "DEFLATE" || options.compress == "ZSTD") cogOptions.SetNameValue("LEVEL", level.c_str());
-    cogOptions.SetNameValue("NUM_THREADS", "ALL_CPUS");
-    cogOptions.SetNameValue("BLOCKSIZE", std::to_string(kCogTileSize).c_str());
-    cogOptions.SetNameValue("RESAMPLING", "AVERAGE");
-    cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");
-    void* scaled = GDALCreateScaledProgress(0.5, 1.0, &ProgressBar::GdalCallback, &bar);
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> copy(
-        driver->CreateCopy(path.c_str(), source.get(), FALSE, cogOptions.List(), GDALScaledProgress, scaled));
-    GDALDestroyScaledProgress(scaled);
-    if (!copy) throw Failure(kExitFailure, options.output + ": cannot write the COG: " + GdalSession::LastError());
-    Close(copy, options.output);
-}
-
 }  // namespace
 
 int RunExport(const ExportOptions& options) {
@@ -712,18 +719,27 @@ int RunExport(const ExportOptions& options) {
                                   options.resampling, onHeights.get(), bar, 1.0);
     } else {
         if (grid) {
-            // A warp is written as a GeoTIFF first, which GDAL's COG driver
-            // then rearranges.
+            // A warp is written as a GeoTIFF first (the warper writes strips
+            // as its threads finish them), then read again a tile-row at a
+            // time into the COG as a product's rows are.
             OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
-            if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
-            if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
-            uncovered = StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(),
+            CPLStringList fast(creation);
+            if (options.compress == "DEFLATE") fast.SetNameValue("ZLEVEL", "1");
+            if (options.compress == "ZSTD") fast.SetNameValue("ZSTD_LEVEL", "1");
+            uncovered = StreamGeoTiff(product, bands, staging.path(), fast, options.radiance, grid.get(),
                                       options.resampling, onHeights.get(), bar, 0.5);
-            CopyAsCog(staging.path(), output.path(), options, level, bar);
+            std::unique_ptr<GDALDataset, GdalDatasetCloser> warped(
+                GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+            if (!warped) throw Failure(kExitFailure, options.output + ": cannot read the warped raster again: " +
+                                                         GdalSession::LastError());
+            const WarpedRows rows{warped.get(), grid.get(), options.resampling, onHeights.get()};
+            creation.SetNameValue("BLOCKXSIZE", std::to_string(kCogTileSize).c_str());
+            creation.SetNameValue("BLOCKYSIZE", std::to_string(kCogTileSize).c_str());
+            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar, &rows);
         } else {
             creation.SetNameValue("BLOCKXSIZE", std::to_string(kCogTileSize).c_str());
             creation.SetNameValue("BLOCKYSIZE", std::to_string(kCogTileSize).c_str());
-            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar);
+            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar, nullptr);
         }
     }
     // The QGIS style beside it, written whole before either takes its name.
