@@ -28,6 +28,31 @@ T NoData() {
     return std::numeric_limits<T>::has_quiet_NaN ? std::numeric_limits<T>::quiet_NaN() : T{0};
 }
 
+/// Each reduced pixel from its sum and weight (Average), no data where it
+/// weighs nought.
+template <class T>
+void Averages(const double* total, const double* weight, size_t count, T* into) {
+    for (size_t i = 0; i < count; ++i) into[i] = weight[i] > 0 ? Average(total[i], weight[i], T{}) : NoData<T>();
+}
+
+#if defined(__SSE2__)
+/// The same for bytes, two divisions at a time.
+template <>
+void Averages(const double* total, const double* weight, size_t count, unsigned char* into) {
+    const __m128d half = _mm_set1_pd(0.5);
+    size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        // Truncated towards zero, as the conversion to a byte is.
+        const __m128i v = _mm_cvttpd_epi32(
+            _mm_add_pd(_mm_div_pd(_mm_loadu_pd(total + i), _mm_loadu_pd(weight + i)), half));
+        const int values[2] = {_mm_cvtsi128_si32(v), _mm_cvtsi128_si32(_mm_srli_si128(v, 4))};
+        for (int k = 0; k < 2; ++k)
+            into[i + k] = !(weight[i + k] > 0) ? 0 : values[k] == 0 ? 1 : static_cast<unsigned char>(values[k]);
+    }
+    for (; i < count; ++i) into[i] = weight[i] > 0 ? Average(total[i], weight[i], static_cast<unsigned char>(0)) : 0;
+}
+#endif
+
 }  // namespace
 
 template <class T>
@@ -215,8 +240,9 @@ void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
                     AddRow<0, 0>(row, first, shares, span_, n, rowShare, t, w);
             }
         }
-        for (size_t i = 0; i < count; ++i)
-            made.push_back(weight[i] > 0 ? Average(total[i], weight[i], T{}) : NoData<T>());
+        const size_t at = made.size();
+        made.resize(at + count);
+        Averages(total.data(), weight.data(), count, made.data() + at);
     }
 }
 
