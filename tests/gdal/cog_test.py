@@ -166,6 +166,21 @@ class CogExport(unittest.TestCase):
             numpy.testing.assert_array_equal(theirs.GetRasterBand(k).ReadAsArray(),
                                              ours.GetRasterBand(k).ReadAsArray())
 
+    def test_a_warp_is_the_same_whatever_the_number_of_workers(self):
+        # Strips of the grid are warped by as many workers as GDAL_NUM_THREADS
+        # says and written in order: one worker or three, the same raster.
+        outputs = []
+        for threads in ("1", "3"):
+            path = self.out(f"warp-{threads}.tif")
+            result = subprocess.run([ALOSJ, "-q", "export", self.products["prism-1b1"], path, "--warp"],
+                                    capture_output=True, text=True, timeout=300,
+                                    env=dict(os.environ, GDAL_NUM_THREADS=threads))
+            self.assertEqual(0, result.returncode, result.stderr)
+            warped = gdal.Open(path)
+            outputs.append(warped.GetRasterBand(1).ReadAsArray())
+        self.assertGreater(numpy.count_nonzero(outputs[0]), outputs[0].size // 4)
+        numpy.testing.assert_array_equal(outputs[0], outputs[1])
+
     def test_a_cog_cut_short_leaves_neither_output_nor_temporaries(self):
         cog = self.out("cut.tif")
         directory = os.path.dirname(cog)

@@ -241,6 +241,9 @@ struct WarpOptions {
                                                         : GRA_Cubic;
         o->dfWarpMemoryLimit = kWarpMemoryBytes;
         o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "INIT_DEST", "0");
+        // One thread per warper, whatever GDAL_NUM_THREADS says: the workers
+        // are the threads, and GDAL cannot share our transformers among its own.
+        o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "NUM_THREADS", "1");
         // Grid chunks that reach past the scene: find the source by a grid of samples.
         o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "SAMPLE_GRID", "YES");
     }
