@@ -6,6 +6,13 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cpl_vsi.h>
+#include <gdal_priv.h>
+
 #include "tools/alosj/Cli.h"
 
 namespace alosj {
@@ -17,11 +24,6 @@ constexpr uint16_t kTileOffsets = 324;
 constexpr uint16_t kTileByteCounts = 325;
 constexpr uint16_t kLong = 4;
 constexpr uint16_t kLong8 = 16;
-
-/// What follows the TIFF header in GDAL's COGs: the layout it promises.
-const std::string kGhostText =
-    "LAYOUT=IFDS_BEFORE_DATA\nBLOCK_ORDER=ROW_MAJOR\nBLOCK_LEADER=SIZE_AS_UINT4\n"
-    "BLOCK_TRAILER=LAST_4_BYTES_REPEATED\nKNOWN_INCOMPATIBLE_EDITION=NO\n ";
 
 size_t TypeBytes(uint16_t type) {
     switch (type) {
@@ -42,7 +44,6 @@ struct Entry {
 
 /// One level: its tags but the tiles' places, and where its tiles lie in its file.
 struct Level {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, &std::fclose};
     std::vector<Entry> entries;
     std::vector<uint64_t> offsets, counts;
 };
@@ -88,11 +89,10 @@ std::vector<uint64_t> Numbers(const Entry& entry, const Failing& fail) {
     return numbers;
 }
 
-Level ReadLevel(const std::string& path, bool& big, bool first, const Failing& fail) {
+/// The IFD of the TIFF in `file` (named `path`): its tags, and where its
+/// tiles lie in it.
+Level ReadLevel(std::FILE* file, const std::string& path, bool& big, bool first, const Failing& fail) {
     Level level;
-    level.file.reset(std::fopen(path.c_str(), "rb"));
-    if (!level.file) fail("cannot open " + path);
-    std::FILE* file = level.file.get();
     unsigned char magic[4];
     ReadAt(file, 0, magic, 4, fail);
     const uint16_t one = 1;
@@ -148,7 +148,8 @@ Entry NumbersEntry(uint16_t tag, bool big, const std::vector<uint64_t>& numbers)
 
 class Output {
 public:
-    Output(const std::string& path, const Failing& fail) : file_(std::fopen(path.c_str(), "wb")), fail_(fail) {
+    Output(const std::string& path, const char* mode, const Failing& fail)
+        : file_(std::fopen(path.c_str(), mode)), fail_(fail) {
         if (!file_) fail("cannot create " + path);
         std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
     }
@@ -180,23 +181,149 @@ private:
     uint64_t at_ = 0;
 };
 
+/// The ghost text: the layout GDAL's COGs promise.
+const std::string kGhostText =
+    "LAYOUT=IFDS_BEFORE_DATA\nBLOCK_ORDER=ROW_MAJOR\nBLOCK_LEADER=SIZE_AS_UINT4\n"
+    "BLOCK_TRAILER=LAST_4_BYTES_REPEATED\nKNOWN_INCOMPATIBLE_EDITION=NO\n ";
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+/// The IFD of the GeoTIFF at `path` (a GDAL file name: /vsimem/ too).
+Level ReadTags(const std::string& path, bool& big, bool first, const Failing& fail) {
+    vsi_l_offset length = 0;
+    GByte* bytes = VSIGetMemFileBuffer(path.c_str(), &length, FALSE);
+    if (bytes) {
+        File file(fmemopen(bytes, static_cast<size_t>(length), "rb"), &std::fclose);
+        if (!file) fail("cannot read " + path);
+        return ReadLevel(file.get(), path, big, first, fail);
+    }
+    File file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) fail("cannot open " + path);
+    return ReadLevel(file.get(), path, big, first, fail);
+}
+
+/// Copies `bytes` bytes of `from` from its start to `out`.
+void CopyFile(const std::string& from, uint64_t bytes, Output& out, const Failing& fail) {
+    File file(std::fopen(from.c_str(), "rb"), &std::fclose);
+    if (!file) fail("cannot open " + from);
+    std::vector<unsigned char> buffer(1 << 20);
+    while (bytes > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes, buffer.size()));
+        if (std::fread(buffer.data(), 1, n, file.get()) != n) fail(from + " is shorter than its tiles");
+        out.Put(buffer.data(), n);
+        bytes -= n;
+    }
+}
+
+/// Moves all the data of the open file `fd` `shift` bytes (a multiple of
+/// its block size) further into it, the start left a hole, without copying
+/// it.  False where the file system cannot.
+bool InsertAtStart(int fd, uint64_t shift) {
+#if defined(__linux__) && defined(FALLOC_FL_INSERT_RANGE)
+    return ::fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, static_cast<off_t>(shift)) == 0;
+#else
+    (void)fd;
+    (void)shift;
+    return false;
+#endif
+}
+
 }  // namespace
 
-void LayOutCog(const std::vector<std::string>& paths, const std::string& path, const std::string& name) {
+CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataType type, CPLStringList creation,
+                   std::string name)
+    : path_(std::move(path)), name_(std::move(name)), width_(width), height_(height), bands_(bands), type_(type),
+      creation_(std::move(creation)), file_(std::fopen(path_.c_str(), "wb")) {
+    if (!file_) throw Failure(kExitFailure, name_ + ": cannot create " + path_);
+    std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+    creation_.SetNameValue("BIGTIFF", "NO");
+    creation_.SetNameValue("SPARSE_OK", "NO");
+    char unique[64];
+    std::snprintf(unique, sizeof unique, "/vsimem/alosj-cog-tiles-%p.tif", static_cast<void*>(this));
+    rowsPath_ = unique;
+}
+
+CogTiles::~CogTiles() {
+    if (file_) std::fclose(file_);
+    VSIUnlink(rowsPath_.c_str());
+}
+
+void CogTiles::Append(int rows, const std::function<void(GDALDataset&)>& fill) {
+    const Failing fail{name_};
+    if (rows <= 0 || written_ + rows > height_) fail("rows past the level's height");
+    // The tiles of a tile-row follow those of the one above: whole tile-rows only.
+    const int tileRows = std::atoi(creation_.FetchNameValueDef("BLOCKYSIZE", "0"));
+    if (tileRows <= 0 || written_ % tileRows != 0) fail("rows that begin within a tile-row");
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+    if (!driver) fail("GDAL has no GTiff driver");
+    {
+        std::unique_ptr<GDALDataset> tileRow(
+            driver->Create(rowsPath_.c_str(), width_, rows, bands_, type_, creation_.List()));
+        if (!tileRow) fail("cannot compress tiles: " + std::string(CPLGetLastErrorMsg()));
+        fill(*tileRow);
+        CPLErrorReset();
+        tileRow.reset();  // compresses the tiles on every core
+        if (CPLGetLastErrorType() >= CE_Failure) fail("cannot compress tiles: " + std::string(CPLGetLastErrorMsg()));
+    }
+    vsi_l_offset length = 0;
+    GByte* bytes = VSIGetMemFileBuffer(rowsPath_.c_str(), &length, FALSE);
+    if (!bytes) fail("cannot compress tiles");
+    bool big = false;
+    File tiff(fmemopen(bytes, static_cast<size_t>(length), "rb"), &std::fclose);
+    if (!tiff) fail("cannot read compressed tiles");
+    const Level row = ReadLevel(tiff.get(), rowsPath_, big, true, fail);
+    for (size_t t = 0; t < row.offsets.size(); ++t) {
+        const uint64_t count = row.counts[t];
+        if (count == 0) {  // not written: left out
+            offsets_.push_back(0);
+            counts_.push_back(0);
+            continue;
+        }
+        if (row.offsets[t] + count > length) fail("compressed tiles out of place");
+        const unsigned char* data = bytes + row.offsets[t];
+        unsigned char last[4] = {};
+        std::memcpy(last + 4 - std::min<uint64_t>(count, 4), data + count - std::min<uint64_t>(count, 4),
+                    static_cast<size_t>(std::min<uint64_t>(count, 4)));
+        const uint32_t size = static_cast<uint32_t>(count);
+        offsets_.push_back(at_ + 4);
+        counts_.push_back(count);
+        if (std::fwrite(&size, 4, 1, file_) != 1 || std::fwrite(data, 1, count, file_) != count ||
+            std::fwrite(last, 4, 1, file_) != 1)
+            fail("cannot write " + path_ + " (disk full?)");
+        at_ += 8 + count;
+    }
+    VSIUnlink(rowsPath_.c_str());
+    written_ += rows;
+}
+
+void CogTiles::Close() {
+    const int closed = std::fclose(file_);
+    file_ = nullptr;
+    if (closed != 0) Failing{name_}("cannot finish writing " + path_ + " (disk full?)");
+}
+
+bool LayOutCog(const std::vector<CogLevelParts>& parts, const std::string& path, const std::string& name) {
     const Failing fail{name};
     bool big = false;
     std::vector<Level> levels;
-    for (size_t i = 0; i < paths.size(); ++i) levels.push_back(ReadLevel(paths[i], big, i == 0, fail));
+    for (size_t i = 0; i < parts.size(); ++i) {
+        levels.push_back(ReadTags(parts[i].tags, big, i == 0, fail));
+        const CogTiles& tiles = *parts[i].tiles;
+        if (!tiles.Complete() || tiles.Offsets().size() != levels.back().offsets.size())
+            fail("a level's tiles do not match its tags");
+        levels.back().offsets = tiles.Offsets();
+        levels.back().counts = tiles.Counts();
+    }
     const size_t entryBytes = big ? 20 : 12, inlineBytes = big ? 8 : 4;
 
     // Where everything goes: the header, the ghost text, each IFD with the
-    // values that do not fit in it, then the tiles, smallest overview first.
+    // values that do not fit in it, then each level's tiles as its file has
+    // them, smallest overview first, the full resolution's last.
     char sizeLine[64];
     std::snprintf(sizeLine, sizeof sizeLine, "GDAL_STRUCTURAL_METADATA_SIZE=%06zu bytes\n", kGhostText.size());
     uint64_t at = (big ? 16 : 8) + std::strlen(sizeLine) + kGhostText.size();
     at += at % 2;
     std::vector<uint64_t> ifdAt(levels.size());
-    std::vector<std::vector<uint64_t>> tileAt(levels.size());
     for (size_t i = 0; i < levels.size(); ++i) {
         Level& level = levels[i];
         if (i > 0) level.entries.push_back({kNewSubfileType, kLong, 1, {1, 0, 0, 0}});  // a reduced image
@@ -210,23 +337,36 @@ void LayOutCog(const std::vector<std::string>& paths, const std::string& path, c
         for (const Entry& entry : level.entries)
             if (entry.value.size() > inlineBytes) at += entry.value.size() + entry.value.size() % 2;
     }
-    for (size_t i = levels.size(); i-- > 0;) {
-        const Level& level = levels[i];
-        for (uint64_t count : level.counts) {
-            if (count == 0) {
-                tileAt[i].push_back(0);
-                continue;
-            }
-            tileAt[i].push_back(at + 4);
-            at += 4 + count + 4;
-        }
+    std::vector<uint64_t> tilesAt(levels.size());
+    for (size_t i = levels.size(); i-- > 1;) {
+        tilesAt[i] = at;
+        at += parts[i].tiles->Bytes();
     }
-    if (!big && at > UINT32_MAX) fail("more than 4 GB in a classic TIFF");
-    for (size_t i = 0; i < levels.size(); ++i)
+    // The full resolution's tiles stay in their file where the file system
+    // can make room before them, a whole number of its blocks.
+    const CogTiles& full = *parts[0].tiles;
+    struct stat status;
+    const bool blocks = ::stat(full.Path().c_str(), &status) == 0 && status.st_blksize > 0;
+    const uint64_t block = blocks ? static_cast<uint64_t>(status.st_blksize) : 1;
+    const uint64_t room = (at + block - 1) / block * block;
+    bool inPlace = false;
+    if (blocks && full.Bytes() > 0) {
+        const int fd = ::open(full.Path().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) fail("cannot open " + full.Path());
+        inPlace = InsertAtStart(fd, room);
+        if (::close(fd) != 0) fail("cannot write " + full.Path());
+    }
+    tilesAt[0] = inPlace ? room : at;
+    if (!big && tilesAt[0] + full.Bytes() > UINT32_MAX) fail("more than 4 GB in a classic TIFF");
+    for (size_t i = 0; i < levels.size(); ++i) {
+        std::vector<uint64_t> places = levels[i].offsets;
+        for (uint64_t& place : places)
+            if (place != 0) place += tilesAt[i];
         for (Entry& entry : levels[i].entries)
-            if (entry.tag == kTileOffsets) entry = NumbersEntry(kTileOffsets, big, tileAt[i]);
+            if (entry.tag == kTileOffsets) entry = NumbersEntry(kTileOffsets, big, places);
+    }
 
-    Output out(path, fail);
+    Output out(inPlace ? full.Path() : path, inPlace ? "r+b" : "wb", fail);
     out.Put(big ? "II\x2B\0\x08\0\0\0" : "II\x2A\0", big ? 8 : 4);
     if (big)
         out.PutValue<uint64_t>(ifdAt[0]);
@@ -272,20 +412,16 @@ void LayOutCog(const std::vector<std::string>& paths, const std::string& path, c
                 out.PadTo(out.at() + entry.value.size() % 2);
             }
     }
-    std::vector<unsigned char> tile;
-    for (size_t i = levels.size(); i-- > 0;) {
-        const Level& level = levels[i];
-        for (size_t t = 0; t < level.counts.size(); ++t) {
-            const uint64_t count = level.counts[t];
-            if (count == 0) continue;
-            tile.assign(static_cast<size_t>(std::max<uint64_t>(count, 4)), 0);
-            ReadAt(level.file.get(), level.offsets[t], tile.data(), static_cast<size_t>(count), fail);
-            out.PutValue<uint32_t>(static_cast<uint32_t>(count));
-            out.Put(tile.data(), static_cast<size_t>(count));
-            out.Put(tile.data() + tile.size() - 4, 4);
-        }
+    for (size_t i = levels.size(); i-- > 1;) CopyFile(parts[i].tiles->Path(), parts[i].tiles->Bytes(), out, fail);
+    if (inPlace) {
+        out.PadTo(room);  // up to the full resolution's tiles, which stay where they are
+    } else {
+        CopyFile(full.Path(), full.Bytes(), out, fail);
     }
     out.Close();
+    if (inPlace && std::rename(full.Path().c_str(), path.c_str()) != 0)
+        fail("cannot rename " + full.Path() + " to " + path);
+    return inPlace;
 }
 
 }  // namespace alosj

@@ -1,21 +1,79 @@
-// Lays tiled GeoTIFFs out as one cloud-optimised GeoTIFF, copying their
-// compressed tiles as they are.
+// Cloud-optimised GeoTIFFs laid out from compressed tiles: each level's
+// tiles compressed by GDAL a tile-row at a time and kept in a file of their
+// own, then laid out in COG order, copied as they are, not recompressed.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <cpl_string.h>
+#include <gdal_priv.h>
+
 namespace alosj {
 
-/// Writes to `path` the cloud-optimised GeoTIFF whose full resolution is the
-/// tiled GeoTIFF `levels[0]` (all its tags kept) and whose overviews are
-/// `levels[1]`, ... (largest first): GDAL's ghost header (IFDs before the
-/// data, row-major blocks, each block with its size before it and its last
-/// four bytes repeated after it), every IFD, then the tiles of the smallest
-/// overview first and those of the full resolution last.  The levels are
-/// little-endian, each one image, all classic TIFF or all BigTIFF, written
-/// alike (tile size, compression); their compressed tiles are copied, not
-/// recompressed.  A failure names `name`.
-void LayOutCog(const std::vector<std::string>& levels, const std::string& path, const std::string& name);
+/// The compressed tiles of one level of a COG, `width` × `height` pixels of
+/// `bands` bands of `type` in tiles as `creation` has them (GeoTIFF
+/// creation options: tiled, pixel-interleaved), written to the file at
+/// `path` a tile-row at a time, one after another, each with its size
+/// before it and its last four bytes repeated after it, as they lie in a
+/// COG.  A failure names `name`.
+class CogTiles {
+public:
+    CogTiles(std::string path, int width, int height, int bands, GDALDataType type, CPLStringList creation,
+             std::string name);
+    ~CogTiles();
+    CogTiles(const CogTiles&) = delete;
+    CogTiles& operator=(const CogTiles&) = delete;
+
+    /// Compresses the next `rows` rows (a tile-row, or the rows left) on
+    /// every core and appends their tiles; `fill` writes the rows into the
+    /// dataset it is given, `rows` high, from its top.
+    void Append(int rows, const std::function<void(GDALDataset&)>& fill);
+    /// Finishes the file once every row is in.
+    void Close();
+
+    const std::string& Path() const { return path_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    bool Complete() const { return written_ == height_ && !file_; }
+    /// Where each tile lies in the file (0 for none), and its size.
+    const std::vector<uint64_t>& Offsets() const { return offsets_; }
+    const std::vector<uint64_t>& Counts() const { return counts_; }
+    uint64_t Bytes() const { return at_; }
+
+private:
+    std::string path_, name_, rowsPath_;
+    int width_, height_, bands_;
+    GDALDataType type_;
+    CPLStringList creation_;
+    std::FILE* file_;
+    int written_ = 0;
+    uint64_t at_ = 0;
+    std::vector<uint64_t> offsets_, counts_;
+};
+
+/// A level of a COG: a GeoTIFF whose IFD gives its tags (all but the
+/// tiles' places; written by GDAL with SPARSE_OK and no tile, a GDAL file
+/// name, /vsimem/ too), and its compressed tiles.
+struct CogLevelParts {
+    std::string tags;
+    const CogTiles* tiles;
+};
+
+/// Writes to `path` the cloud-optimised GeoTIFF of `levels` (the full
+/// resolution first, then the overviews, largest first): GDAL's ghost
+/// header (IFDs before the data, row-major blocks, each block with its size
+/// before it and its last four bytes repeated after it), every IFD, then
+/// the tiles of the smallest overview first and those of the full
+/// resolution last.  Where the file system can insert room at the start of
+/// a file (Linux, ext4 and XFS), the full resolution's tile file gets the
+/// rest written before its tiles and becomes `path`, its tiles never
+/// copied (the result: true); elsewhere they are copied.  The tags'
+/// GeoTIFFs are little-endian, all classic TIFF or all BigTIFF.  A failure
+/// names `name`.
+bool LayOutCog(const std::vector<CogLevelParts>& levels, const std::string& path, const std::string& name);
 
 }  // namespace alosj

@@ -4,9 +4,10 @@
 // Rows are streamed: each row of every band is read through GetRow and
 // written with RasterIO, and every complete tile-row is flushed before the
 // next, so the memory used does not grow with the scene.  A COG is
-// written in the same single pass: the rows go to a full-resolution GeoTIFF
-// and into its overviews at once, whose compressed tiles are then laid out
-// as a COG; a warped COG is made by GDAL's COG driver from a warped GeoTIFF.
+// written in the same single pass: the rows are compressed into the full
+// resolution's tiles and reduced into its overviews' at once, and the
+// tiles are then laid out as a COG; a warp is written as a GeoTIFF first
+// and read again into a COG the same way.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -138,6 +139,14 @@ public:
     /// `into` (rows × width × PixelBytes() bytes a band).  A failed read is
     /// a Failure naming the product.
     void Read(long top, long rows, void* into) {
+        if (warped_) {
+            const int width = warped_->GetRasterXSize();
+            if (warped_->RasterIO(GF_Read, 0, static_cast<int>(top), width, static_cast<int>(rows), into, width,
+                                  static_cast<int>(rows), GDT_Byte, static_cast<int>(bands_.size()), nullptr, 0, 0, 0,
+                                  nullptr) != CE_None)
+                throw Failure(kExitFailure, "cannot read the warped raster again: " + GdalSession::LastError());
+            return;
+        }
         const size_t plane = static_cast<size_t>(product_.Width()) * static_cast<size_t>(rows);
         bytes_.resize(plane * bands_.size());
         unsigned char* numbers = radiance_ ? bytes_.data() : static_cast<unsigned char*>(into);
@@ -158,11 +167,16 @@ public:
         }
     }
 
+    /// Reads the rows from `warped` (digital numbers warped onto a grid, the
+    /// bands in order) instead of the product.
+    void ReadWarped(GDALDataset* warped) { warped_ = warped; }
+
 private:
     Product& product_;
     std::vector<int> bands_;
     bool radiance_;
     RowsSeen seen_;
+    GDALDataset* warped_ = nullptr;
     std::vector<std::array<float, 256>> radianceOf_;
     std::vector<unsigned char> bytes_;
 };
@@ -310,11 +324,11 @@ void WriteInterleavedRows(GDALDataset& out, GDALDataType type, long top, long ro
         throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
 }
 
-/// An overview being written: its GeoTIFF, how it is reduced from the next
+/// An overview being written: its tiles, how it is reduced from the next
 /// larger level, and its reduced rows not yet written.
 template <class T>
 struct OverviewLevel {
-    GDALDataset* out;
+    CogTiles* out;
     AverageReduction<T> reduction;
     std::vector<T> pending;
     long written = 0;
@@ -347,34 +361,40 @@ void ReduceRows(std::vector<OverviewLevel<T>>& levels, const T* rows, long count
     }
 }
 
-/// Writes the overviews' pending rows that complete a tile-row or the level.
+/// Compresses the overviews' pending rows that make whole tile-rows, or
+/// complete the level; the rest wait.
 template <class T>
 void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, const std::string& path) {
     for (OverviewLevel<T>& level : levels) {
-        const long rows = static_cast<long>(level.pending.size() / (static_cast<size_t>(level.reduction.Bands()) *
-                                                                   static_cast<size_t>(level.reduction.Width())));
-        if (rows >= kCogTileSize || (rows > 0 && level.written + rows == level.reduction.Height())) {
-            WriteInterleavedRows(*level.out, type, level.written, rows, level.pending.data(), path);
-            level.written += rows;
-            level.pending.clear();
-        }
+        const size_t rowValues =
+            static_cast<size_t>(level.reduction.Bands()) * static_cast<size_t>(level.reduction.Width());
+        const long pending = static_cast<long>(level.pending.size() / rowValues);
+        const long rows = level.written + pending == level.reduction.Height() ? pending
+                                                                              : pending / kCogTileSize * kCogTileSize;
+        if (rows == 0) continue;
+        level.out->Append(static_cast<int>(rows), [&](GDALDataset& out) {
+            WriteInterleavedRows(out, type, 0, rows, level.pending.data(), path);
+        });
+        level.written += rows;
+        level.pending.erase(level.pending.begin(),
+                            level.pending.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(rows) * rowValues));
     }
 }
 
-/// Reads the raster a tile-row at a time and writes each into `full` while
-/// a worker reduces the one before into the overviews (ReduceRows), whose
-/// rows are written a tile-row at a time.
+/// Reads the raster a tile-row at a time and compresses each into `full`
+/// while a worker reduces the one before into the overviews (ReduceRows),
+/// whose rows are compressed a tile-row at a time.
 template <class T>
-void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDataset*>& overviews,
-                  const std::string& path, ProgressBar& bar, double share) {
-    const int width = full.GetRasterXSize(), height = full.GetRasterYSize(), bands = full.GetRasterCount();
+void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*>& overviews, int bands,
+                  const std::string& path, ProgressBar& bar, double from, double to) {
+    const int width = full.Width(), height = full.Height();
     std::vector<OverviewLevel<T>> levels;
     for (size_t i = 0; i < overviews.size(); ++i) {
-        const int fromWidth = i == 0 ? width : overviews[i - 1]->GetRasterXSize();
-        const int fromHeight = i == 0 ? height : overviews[i - 1]->GetRasterYSize();
+        const int fromWidth = i == 0 ? width : overviews[i - 1]->Width();
+        const int fromHeight = i == 0 ? height : overviews[i - 1]->Height();
         levels.push_back({overviews[i],
-                          AverageReduction<T>(bands, fromWidth, fromHeight, overviews[i]->GetRasterXSize(),
-                                              overviews[i]->GetRasterYSize()),
+                          AverageReduction<T>(bands, fromWidth, fromHeight, overviews[i]->Width(),
+                                              overviews[i]->Height()),
                           {}, 0});
     }
     const size_t tileRow = static_cast<size_t>(width) * kCogTileSize * static_cast<size_t>(bands);
@@ -385,7 +405,7 @@ void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDa
         const long rows = std::min<long>(kCogTileSize, height - top);
         T* buffer = buffers[turn].data();
         reader.Read(top, rows, buffer);
-        WriteRows(full, reader, top, rows, buffer, path);
+        full.Append(static_cast<int>(rows), [&](GDALDataset& out) { WriteRows(out, reader, 0, rows, buffer, path); });
         if (reducing.valid()) {
             reducing.get();
             WritePending(levels, reader.Type(), path);
@@ -393,7 +413,7 @@ void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDa
         if (!levels.empty())
             reducing = std::async(std::launch::async,
                                   [&levels, buffer, rows, bands, width] { ReduceRows(levels, buffer, rows, bands, width); });
-        bar.Update(share * static_cast<double>(top + rows) / height);
+        bar.Update(from + (to - from) * static_cast<double>(top + rows) / height);
     }
     if (reducing.valid()) {
         reducing.get();
@@ -401,55 +421,91 @@ void StreamLevels(RowReader& reader, GDALDataset& full, const std::vector<GDALDa
     }
 }
 
+/// A raster warped onto a grid and written (StreamGeoTiff), to be read
+/// again for a COG.
+struct WarpedRows {
+    GDALDataset* dataset;
+    const WarpGrid* grid;
+    std::string resampling;
+    const HeightPlacement* placement;
+};
+
+/// A GDAL in-memory file, removed when done with.
+struct MemoryFile {
+    explicit MemoryFile(std::string name) : path(std::move(name)) {}
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    ~MemoryFile() { VSIUnlink(path.c_str()); }
+    const std::string path;
+};
+
 /// Writes the raster as a COG at `path` in one pass over its rows: each
-/// tile-row is read once, compressed into a full-resolution GeoTIFF
-/// (CreateDescribed) and reduced into overview GeoTIFFs (AverageReduction,
-/// the averages GDAL's COG driver makes), both beside the output; their
-/// compressed tiles are then laid out as a COG (LayOutCog).  Temporaries
-/// are removed on every path.  `seen` is shown the rows read (RowReader).
+/// tile-row is read once, compressed into the full resolution's tiles and
+/// reduced into the overviews' (AverageReduction, the averages GDAL's COG
+/// driver makes), each level's tiles in a file beside the output
+/// (CogTiles), their tags from GeoTIFFs without tiles in memory
+/// (CreateDescribed); then they are laid out as a COG (LayOutCog), the full
+/// resolution's tiles staying where they are where the file system allows.
+/// Temporaries are removed on every path.  `seen` is shown the product's
+/// rows read (RowReader); the rows of a warped raster are not the product's.
 void StreamCog(Product& product, const std::vector<int>& bands, const std::string& path, const std::string& output,
-               CPLStringList& creation, bool radiance, ProgressBar& bar, const RowsSeen& seen) {
+               CPLStringList& creation, bool radiance, ProgressBar& bar, const RowsSeen& seen,
+               const WarpedRows* warped) {
     RowReader reader(product, bands, radiance, seen);
-    const long width = product.Width(), height = product.Height();
+    if (warped) reader.ReadWarped(warped->dataset);
+    const long width = warped ? warped->grid->width : product.Width();
+    const long height = warped ? warped->grid->height : product.Height();
+    const int count = static_cast<int>(bands.size());
     // The levels' sizes as GDAL's COG driver makes them: halved until one
     // tile holds the smallest.
-    std::vector<std::pair<int, int>> sizes;
+    std::vector<std::pair<int, int>> sizes = {{static_cast<int>(width), static_cast<int>(height)}};
     for (long w = width, h = height; w > kCogTileSize || h > kCogTileSize;) {
         w = std::max(1L, w / 2);
         h = std::max(1L, h / 2);
         sizes.emplace_back(static_cast<int>(w), static_cast<int>(h));
     }
     // Every level in classic TIFF, unless together they might pass 4 GB.
-    double bytes = static_cast<double>(width) * height * static_cast<double>(bands.size() * reader.PixelBytes());
+    double bytes = 0;
     for (const auto& [w, h] : sizes) bytes += static_cast<double>(w) * h * static_cast<double>(bands.size() * reader.PixelBytes());
     creation.SetNameValue("BIGTIFF", bytes > 4.0e9 ? "YES" : "NO");
 
-    OutputFile fullFile(CreateUniqueFileBeside(output, ".tif"));
-    std::vector<std::unique_ptr<OutputFile>> overviewFiles;
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> full =
-        CreateDescribed(product, bands, fullFile.path(), creation, radiance, nullptr, "", nullptr);
-    std::vector<std::unique_ptr<GDALDataset, GdalDatasetCloser>> overviews;
-    std::vector<GDALDataset*> overviewSets;
+    // Each level's tags, from a GeoTIFF in memory with no tile written.
+    CPLStringList tagged(creation);
+    tagged.SetNameValue("SPARSE_OK", "YES");
+    tagged.SetNameValue("NUM_THREADS", nullptr);
+    std::vector<std::unique_ptr<MemoryFile>> tags;
+    std::vector<std::unique_ptr<OutputFile>> files;
+    std::vector<std::unique_ptr<CogTiles>> tiles;
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
-    for (const auto& [w, h] : sizes) {
-        overviewFiles.push_back(std::make_unique<OutputFile>(CreateUniqueFileBeside(output, ".tif")));
-        overviews.emplace_back(driver->Create(overviewFiles.back()->path().c_str(), w, h,
-                                              static_cast<int>(bands.size()), reader.Type(), creation.List()));
-        if (!overviews.back())
-            throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
-        overviewSets.push_back(overviews.back().get());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const auto [w, h] = sizes[i];
+        char name[96];
+        std::snprintf(name, sizeof name, "/vsimem/alosj-cog-%p-%zu.tif", static_cast<void*>(&tags), i);
+        tags.push_back(std::make_unique<MemoryFile>(name));
+        std::unique_ptr<GDALDataset, GdalDatasetCloser> level =
+            i == 0 ? (warped ? CreateDescribed(product, bands, name, tagged, radiance, warped->grid, warped->resampling,
+                                               warped->placement)
+                             : CreateDescribed(product, bands, name, tagged, radiance, nullptr, "", nullptr))
+                   : std::unique_ptr<GDALDataset, GdalDatasetCloser>(
+                         driver->Create(name, w, h, count, reader.Type(), tagged.List()));
+        if (!level) throw Failure(kExitFailure, output + ": cannot create an overview: " + GdalSession::LastError());
+        Close(level, output);
+        files.push_back(std::make_unique<OutputFile>(CreateUniqueFileBeside(output, ".tif")));
+        tiles.push_back(std::make_unique<CogTiles>(files.back()->path(), w, h, count, reader.Type(), creation, output));
     }
+    std::vector<CogTiles*> overviews;
+    for (size_t i = 1; i < tiles.size(); ++i) overviews.push_back(tiles[i].get());
+    const double from = warped ? 0.5 : 0.0;
     if (radiance)
-        StreamLevels<float>(reader, *full, overviewSets, output, bar, 0.9);
+        StreamLevels<float>(reader, *tiles[0], overviews, count, output, bar, from, 0.95);
     else
-        StreamLevels<unsigned char>(reader, *full, overviewSets, output, bar, 0.9);
-    Close(full, output);
-    std::vector<std::string> levels = {fullFile.path()};
-    for (size_t i = 0; i < overviews.size(); ++i) {
-        Close(overviews[i], output);
-        levels.push_back(overviewFiles[i]->path());
+        StreamLevels<unsigned char>(reader, *tiles[0], overviews, count, output, bar, from, 0.95);
+    std::vector<CogLevelParts> levels;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        tiles[i]->Close();
+        levels.push_back({tags[i]->path, tiles[i].get()});
     }
-    LayOutCog(levels, path, output);
+    if (LayOutCog(levels, path, output)) files[0]->Keep();  // the full resolution's file became the COG
     bar.Update(1.0);
 }
 
@@ -611,31 +667,6 @@ void CheckOutputOptions(const ExportOptions& options) {
                                       " levels run from 1 to " + std::to_string(most));
 }
 
-/// Has GDAL's COG driver copy the finished GeoTIFF `staging` into a COG at
-/// `path`; progress runs from half to the end.
-void CopyAsCog(const std::string& staging, const std::string& path, const ExportOptions& options,
-               const std::string& level, ProgressBar& bar) {
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> source(
-        GDALDataset::Open(staging.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
-    if (!source || !driver)
-        throw Failure(kExitFailure, options.output + ": cannot make a COG: " + GdalSession::LastError());
-    CPLStringList cogOptions;
-    cogOptions.SetNameValue("COMPRESS", options.compress.c_str());
-    if (options.compress != "NONE") cogOptions.SetNameValue("PREDICTOR", "YES");
-    if (options.compress == "DEFLATE" || options.compress == "ZSTD") cogOptions.SetNameValue("LEVEL", level.c_str());
-    cogOptions.SetNameValue("NUM_THREADS", "ALL_CPUS");
-    cogOptions.SetNameValue("BLOCKSIZE", std::to_string(kCogTileSize).c_str());
-    cogOptions.SetNameValue("RESAMPLING", "AVERAGE");
-    cogOptions.SetNameValue("BIGTIFF", "IF_SAFER");
-    void* scaled = GDALCreateScaledProgress(0.5, 1.0, &ProgressBar::GdalCallback, &bar);
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> copy(
-        driver->CreateCopy(path.c_str(), source.get(), FALSE, cogOptions.List(), GDALScaledProgress, scaled));
-    GDALDestroyScaledProgress(scaled);
-    if (!copy) throw Failure(kExitFailure, options.output + ": cannot write the COG: " + GdalSession::LastError());
-    Close(copy, options.output);
-}
-
 }  // namespace
 
 std::string ExportProduct(Product& product, const ExportOptions& options, const RowsSeen& seen) {
@@ -738,18 +769,29 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
                                   options.resampling, onHeights.get(), bar, 1.0, seenAlso);
     } else {
         if (grid) {
-            // A warp is written as a GeoTIFF first, which GDAL's COG driver
-            // then rearranges.
+            // A warp is written as a GeoTIFF first (the warper writes strips
+            // as its threads finish them), then read again a tile-row at a
+            // time into the COG as a product's rows are.
             OutputFile staging(CreateUniqueFileBeside(options.output, ".tif"));
-            if (options.compress == "DEFLATE") creation.SetNameValue("ZLEVEL", "1");
-            if (options.compress == "ZSTD") creation.SetNameValue("ZSTD_LEVEL", "1");
-            uncovered = StreamGeoTiff(product, bands, staging.path(), creation, options.radiance, grid.get(),
+            CPLStringList fast(creation);
+            if (options.compress == "DEFLATE") fast.SetNameValue("ZLEVEL", "1");
+            if (options.compress == "ZSTD") fast.SetNameValue("ZSTD_LEVEL", "1");
+            uncovered = StreamGeoTiff(product, bands, staging.path(), fast, options.radiance, grid.get(),
                                       options.resampling, onHeights.get(), bar, 0.5, seenAlso);
-            CopyAsCog(staging.path(), output.path(), options, level, bar);
+            std::unique_ptr<GDALDataset, GdalDatasetCloser> warped(
+                GDALDataset::Open(staging.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+            if (!warped) throw Failure(kExitFailure, options.output + ": cannot read the warped raster again: " +
+                                                         GdalSession::LastError());
+            const WarpedRows rows{warped.get(), grid.get(), options.resampling, onHeights.get()};
+            creation.SetNameValue("BLOCKXSIZE", std::to_string(kCogTileSize).c_str());
+            creation.SetNameValue("BLOCKYSIZE", std::to_string(kCogTileSize).c_str());
+            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar, seenAlso,
+                      &rows);
         } else {
             creation.SetNameValue("BLOCKXSIZE", std::to_string(kCogTileSize).c_str());
             creation.SetNameValue("BLOCKYSIZE", std::to_string(kCogTileSize).c_str());
-            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar, seenAlso);
+            StreamCog(product, bands, output.path(), options.output, creation, options.radiance, bar, seenAlso,
+                      nullptr);
         }
     }
     if (grid) stretchRows.ReadRows(product);

@@ -52,7 +52,11 @@ int Run(int argc, char** argv);
 int main(int argc, char** argv) {
     const int status = FinishStdout(Run(argc, argv));
     const char* report = std::getenv(alosj::kReportOpensVariable);
-    if (report && *report) std::cerr << "alosj: products opened: " << alosj::ProductOpens() << "\n";
+    if (report && *report) {
+        std::cerr << "alosj: products opened: " << alosj::ProductOpens() << "\n";
+        if (alosj::WorkerHandles() > 0)
+            std::cerr << "alosj: handles on them opened by worker threads: " << alosj::WorkerHandles() << "\n";
+    }
     return status;
 }
 

@@ -1,8 +1,14 @@
 #include "tools/alosj/Overview.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace alosj {
 
@@ -21,6 +27,31 @@ template <class T>
 T NoData() {
     return std::numeric_limits<T>::has_quiet_NaN ? std::numeric_limits<T>::quiet_NaN() : T{0};
 }
+
+/// Each reduced pixel from its sum and weight (Average), no data where it
+/// weighs nought.
+template <class T>
+void Averages(const double* total, const double* weight, size_t count, T* into) {
+    for (size_t i = 0; i < count; ++i) into[i] = weight[i] > 0 ? Average(total[i], weight[i], T{}) : NoData<T>();
+}
+
+#if defined(__SSE2__)
+/// The same for bytes, two divisions at a time.
+template <>
+void Averages(const double* total, const double* weight, size_t count, unsigned char* into) {
+    const __m128d half = _mm_set1_pd(0.5);
+    size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        // Truncated towards zero, as the conversion to a byte is.
+        const __m128i v = _mm_cvttpd_epi32(
+            _mm_add_pd(_mm_div_pd(_mm_loadu_pd(total + i), _mm_loadu_pd(weight + i)), half));
+        const int values[2] = {_mm_cvtsi128_si32(v), _mm_cvtsi128_si32(_mm_srli_si128(v, 4))};
+        for (int k = 0; k < 2; ++k)
+            into[i + k] = !(weight[i + k] > 0) ? 0 : values[k] == 0 ? 1 : static_cast<unsigned char>(values[k]);
+    }
+    for (; i < count; ++i) into[i] = weight[i] > 0 ? Average(total[i], weight[i], static_cast<unsigned char>(0)) : 0;
+}
+#endif
 
 }  // namespace
 
@@ -44,6 +75,20 @@ AverageReduction<T>::AverageReduction(int bands, int width, int height, int toWi
                               : x + 1 == span.end               ? span.lastWeight
                                                                 : 1.0);
     }
+    // The same shares, pixel k of every footprint after pixel k - 1's.
+    for (int k = 0; k < span_; ++k)
+        for (int i = 0; i < toWidth; ++i)
+            columnShares_.push_back(shares_[static_cast<size_t>(i) * static_cast<size_t>(span_) + static_cast<size_t>(k)]);
+    // Footprints a fixed step apart, in runs.
+    for (size_t i = 0; i < firsts_.size();) {
+        Run run{i, i + 1, 0};
+        if (i + 1 < firsts_.size()) {
+            run.step = firsts_[i + 1] - firsts_[i];
+            while (run.end < firsts_.size() && firsts_[run.end] - firsts_[run.end - 1] == run.step) ++run.end;
+        }
+        runs_.push_back(run);
+        i = run.end;
+    }
 }
 
 template <class T>
@@ -59,53 +104,145 @@ typename AverageReduction<T>::Span AverageReduction<T>::SpanOf(int i, double rat
     return span;
 }
 
-/// Adds `row`'s weighted sums over the reduced pixels' footprints, `span`
-/// pixels each from first[i] on with shares[i × span + k] (0 past a
-/// footprint's end, which adds nought to any sum), into total and weight,
-/// times the row's own share.
-template <int kSpan, class T>
-void AddRow(const T* row, const std::vector<int>& first, const std::vector<double>& shares, int span, double rowShare,
-            double* total, double* weight, unsigned char* any) {
-    const int n = kSpan > 0 ? kSpan : span;
-    for (size_t i = 0; i < first.size(); ++i) {
-        const T* pixel = row + first[i];
-        const double* share = shares.data() + i * static_cast<size_t>(n);
+/// Adds `row`'s weighted sums over `count` reduced pixels' footprints into
+/// total and weight, times the row's own share: footprint i has `kSpan`
+/// pixels from i × kStep on (kStep 0: from first[i] on) with shares[i ×
+/// kSpan + k] (0 past a footprint's end, which adds nought to any sum).
+/// No data adds a term of 0 and no weight.  The terms, their order and
+/// their sums are GDAL's; footprints a fixed step apart are read with
+/// vector instructions.
+template <int kSpan, int kStep, class T>
+void AddRow(const T* row, const int* first, const double* shares, int span, size_t count, double rowShare,
+            double* total, double* weight) {
+    const size_t n = kSpan > 0 ? kSpan : static_cast<size_t>(span);
+    for (size_t i = 0; i < count; ++i) {
+        const T* pixel = row + (kStep > 0 ? i * kStep : static_cast<size_t>(first[i]));
+        const double* share = shares + i * n;
         double lineTotal = 0, lineWeight = 0;
-        for (int k = 0; k < n; ++k) {
+        for (size_t k = 0; k < n; ++k) {
             const bool counts = Valid(pixel[k]);
-            lineTotal += (counts ? pixel[k] : T{0}) * share[k];
-            lineWeight += counts ? share[k] : 0.0;
+            lineTotal += (counts ? static_cast<double>(pixel[k]) : 0.0) * share[k];
+            lineWeight += (counts ? 1.0 : 0.0) * share[k];
         }
         total[i] += lineTotal * rowShare;
         weight[i] += lineWeight * rowShare;
-        any[i] |= lineWeight > 0;  // a footprint's own pixels weigh more than nought
     }
 }
+
+#if defined(__SSE2__)
+/// The `count` bytes of `row` as floats into `values`, and 1 for each
+/// with data (not 0), else 0, into `valid`; 16 at a time.
+void ToFloats(const unsigned char* row, size_t count, float* values, float* valid) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 one = _mm_set1_ps(1.0f);
+    size_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+        const __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
+        const __m128i words[4] = {_mm_unpacklo_epi16(low, zero), _mm_unpackhi_epi16(low, zero),
+                                  _mm_unpacklo_epi16(high, zero), _mm_unpackhi_epi16(high, zero)};
+        for (int j = 0; j < 4; ++j) {
+            _mm_storeu_ps(values + x + 4 * j, _mm_cvtepi32_ps(words[j]));
+            _mm_storeu_ps(valid + x + 4 * j, _mm_andnot_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(words[j], zero)), one));
+        }
+    }
+    for (; x < count; ++x) {
+        values[x] = static_cast<float>(row[x]);
+        valid[x] = row[x] != 0 ? 1.0f : 0.0f;
+    }
+}
+
+/// AddRow for bytes in footprints of kSpan (2 or 3) pixels, each two
+/// pixels after the one before, two footprints at a time: `values` and
+/// `valid` are the row's pixels as floats (ToFloats) from the first
+/// footprint's first pixel on, readable 8 floats past the last footprint's;
+/// shares[k] the footprints' shares of their pixel k.  Every term, product
+/// and sum is AddRow's, in its order, two lanes at a time.  Returns how
+/// many footprints it took (all but an odd last one).
+template <int kSpan>
+size_t AddPairs(const float* values, const float* valid, const std::array<const double*, 3>& shares, size_t count,
+                double rowShare, double* total, double* weight) {
+    static_assert(kSpan == 2 || kSpan == 3, "footprints of two or three pixels");
+    const __m128d share = _mm_set1_pd(rowShare), zero = _mm_setzero_pd();
+    size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const auto lines = [&](const float* from) {
+            const __m128 x = _mm_loadu_ps(from + 2 * i);
+            const __m128d a = _mm_cvtps_pd(_mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 0, 2, 0)));  // pixels 2i, 2i + 2
+            const __m128d b = _mm_cvtps_pd(_mm_shuffle_ps(x, x, _MM_SHUFFLE(3, 1, 3, 1)));  // 2i + 1, 2i + 3
+            __m128d line = _mm_add_pd(zero, _mm_mul_pd(a, _mm_loadu_pd(shares[0] + i)));
+            line = _mm_add_pd(line, _mm_mul_pd(b, _mm_loadu_pd(shares[1] + i)));
+            if (kSpan == 3) {
+                const __m128 y = _mm_loadu_ps(from + 2 * i + 4);
+                const __m128 c2 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(0, 0, 2, 2));                  // 2i + 2, ., 2i + 4, .
+                const __m128d c = _mm_cvtps_pd(_mm_shuffle_ps(c2, c2, _MM_SHUFFLE(2, 0, 2, 0)));  // 2i + 2, 2i + 4
+                line = _mm_add_pd(line, _mm_mul_pd(c, _mm_loadu_pd(shares[2] + i)));
+            }
+            return line;
+        };
+        _mm_storeu_pd(total + i, _mm_add_pd(_mm_loadu_pd(total + i), _mm_mul_pd(lines(values), share)));
+        _mm_storeu_pd(weight + i, _mm_add_pd(_mm_loadu_pd(weight + i), _mm_mul_pd(lines(valid), share)));
+    }
+    return i;
+}
+#endif
 
 template <class T>
 void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
     const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
+    const size_t count = static_cast<size_t>(toWidth_), span = static_cast<size_t>(span_);
     // Row by row of the footprint, every reduced pixel's sum and weight
     // grow in GDAL's order: each row's weighted sum, times the row's share.
-    std::vector<double> total(static_cast<size_t>(toWidth_)), weight(static_cast<size_t>(toWidth_));
-    std::vector<unsigned char> any(static_cast<size_t>(toWidth_));
+    // A pixel with any data has a weight above nought (its own pixels'
+    // shares are), one with none a weight of exactly 0.
+    std::vector<double> total(count), weight(count);
+#if defined(__SSE2__)
+    // A byte row as floats for AddPairs, which reads 8 past a run's last pixel.
+    std::vector<float> values(static_cast<size_t>(width_) + 8), valid(values.size());
+#endif
     for (int band = 0; band < bands_; ++band) {
         std::fill(total.begin(), total.end(), 0.0);
         std::fill(weight.begin(), weight.end(), 0.0);
-        std::fill(any.begin(), any.end(), 0);
         for (int y = rows.first; y < rows.end; ++y) {
             const T* row = kept_.data() + static_cast<size_t>(y - first_) * rowValues +
                            static_cast<size_t>(band) * static_cast<size_t>(width_);
             const double rowShare = y == rows.first ? rows.firstWeight : y + 1 == rows.end ? rows.lastWeight : 1.0;
-            if (span_ == 2)
-                AddRow<2>(row, firsts_, shares_, span_, rowShare, total.data(), weight.data(), any.data());
-            else if (span_ == 3)
-                AddRow<3>(row, firsts_, shares_, span_, rowShare, total.data(), weight.data(), any.data());
-            else
-                AddRow<0>(row, firsts_, shares_, span_, rowShare, total.data(), weight.data(), any.data());
+#if defined(__SSE2__)
+            const bool pairs = std::is_same_v<T, unsigned char> && (span_ == 2 || span_ == 3);
+            if constexpr (std::is_same_v<T, unsigned char>)
+                if (pairs) ToFloats(row, static_cast<size_t>(width_), values.data(), valid.data());
+#endif
+            for (const Run& run : runs_) {
+                size_t done = 0;
+#if defined(__SSE2__)
+                if (pairs && run.step == 2) {
+                    const size_t at = static_cast<size_t>(firsts_[run.begin]), n = run.end - run.begin;
+                    const std::array<const double*, 3> shares = {
+                        columnShares_.data() + run.begin, columnShares_.data() + count + run.begin,
+                        columnShares_.data() + (span_ == 3 ? 2 * count : 0) + run.begin};
+                    done = (span_ == 3 ? AddPairs<3> : AddPairs<2>)(values.data() + at, valid.data() + at, shares, n,
+                                                                    rowShare, total.data() + run.begin,
+                                                                    weight.data() + run.begin);
+                }
+#endif
+                const size_t begin = run.begin + done, n = run.end - begin;
+                if (n == 0) continue;
+                const T* from = row + firsts_[begin];
+                const int* first = firsts_.data() + begin;
+                const double* shares = shares_.data() + begin * span;
+                double* t = total.data() + begin;
+                double* w = weight.data() + begin;
+                if (run.step == 2 && span_ == 3)
+                    AddRow<3, 2>(from, first, shares, span_, n, rowShare, t, w);
+                else if (run.step == 2 && span_ == 2)
+                    AddRow<2, 2>(from, first, shares, span_, n, rowShare, t, w);
+                else
+                    AddRow<0, 0>(row, first, shares, span_, n, rowShare, t, w);
+            }
         }
-        for (size_t i = 0; i < total.size(); ++i)
-            made.push_back(any[i] ? Average(total[i], weight[i], T{}) : NoData<T>());
+        const size_t at = made.size();
+        made.resize(at + count);
+        Averages(total.data(), weight.data(), count, made.data() + at);
     }
 }
 

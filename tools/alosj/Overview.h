@@ -47,6 +47,12 @@ private:
     int span_ = 1;                // pixels across the widest footprint
     std::vector<int> firsts_;     // the first pixel of each footprint, widened to span_
     std::vector<double> shares_;  // span_ shares of the pixels from each first
+    struct Run {
+        size_t begin, end;  // footprints begin to end - 1,
+        int step;           // each this many pixels after the one before
+    };
+    std::vector<Run> runs_;
+    std::vector<double> columnShares_;  // shares_ pixel by pixel of the footprints: every first pixel's, then second's, ...
     std::vector<T> kept_;  // rows first_ on
     long first_ = 0;
     long next_ = 0;        // the next reduced row

@@ -74,9 +74,15 @@ void ReportWatch::Handler(const CeosAlosjReport* report, void* self) {
 
 namespace {
 std::atomic<long> productOpens{0};
+std::atomic<long> workerHandles{0};
+thread_local bool onWorker = false;
 }  // namespace
 
-void CountProductOpen() { ++productOpens; }
+void CountProductOpen() { ++(onWorker ? workerHandles : productOpens); }
+
+void OpensOnThisThreadAreWorkerHandles() { onWorker = true; }
+
+long WorkerHandles() { return workerHandles.load(); }
 
 long ProductOpens() { return productOpens.load(); }
 

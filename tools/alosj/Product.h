@@ -47,6 +47,11 @@ private:
 /// often a command opens its product.
 void CountProductOpen();
 long ProductOpens();
+/// Opens on this thread from now on are a worker's handle on a product the
+/// command has open already (a dataset is one thread's at a time), counted
+/// apart: WorkerHandles().
+void OpensOnThisThreadAreWorkerHandles();
+long WorkerHandles();
 extern const char* const kReportOpensVariable;
 
 /// The volume directory file a path names: the path itself, or the single

@@ -241,6 +241,9 @@ struct WarpOptions {
                                                         : GRA_Cubic;
         o->dfWarpMemoryLimit = kWarpMemoryBytes;
         o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "INIT_DEST", "0");
+        // One thread per warper, whatever GDAL_NUM_THREADS says: the workers
+        // are the threads, and GDAL cannot share our transformers among its own.
+        o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "NUM_THREADS", "1");
         // Grid chunks that reach past the scene: find the source by a grid of samples.
         o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "SAMPLE_GRID", "YES");
     }
@@ -251,42 +254,6 @@ struct WarpOptions {
     WarpOptions(const WarpOptions&) = delete;
     WarpOptions& operator=(const WarpOptions&) = delete;
 };
-
-/// One pass of the warper: the source bands `bands` (0-based) into the
-/// output bands `outBands` (1-based), placed by the polynomials of `band`.
-void WarpPass(Product& product, ProductRows& source, int band, const std::vector<int>& bands,
-              const std::vector<int>& outBands, const WarpGrid& grid, GDALDataset& out,
-              const std::string& resampling, ProgressBar& bar, double from, double to) {
-    PolynomialTransform transform;
-    transform.dataset = &product.Dataset();
-    transform.band = band;
-    std::copy(grid.geoTransform, grid.geoTransform + 6, transform.geoTransform);
-    if (!GDALInvGeoTransform(transform.geoTransform, transform.inverse))
-        throw Failure(kExitFailure, "the map grid cannot be inverted");
-    const OGRSpatialReference geographic = GeographicOf(product);
-    transform.toGeographic = Transformation(grid.crs, geographic);
-    transform.toMap = Transformation(geographic, grid.crs);
-    void* approximate = GDALCreateApproxTransformer(TransformPoints, &transform, kWarpMaxErrorPixels);
-    struct Release {
-        void* approximate;
-        ~Release() { GDALDestroyApproxTransformer(approximate); }
-    } release{approximate};
-
-    WarpOptions owned(source, out, bands, outBands, resampling);
-    GDALWarpOptions* options = owned.o;
-    options->pfnTransformer = GDALApproxTransform;
-    options->pTransformerArg = approximate;
-    void* scaled = GDALCreateScaledProgress(from, to, &ProgressBar::GdalCallback, &bar);
-    options->pfnProgress = GDALScaledProgress;
-    options->pProgressArg = scaled;
-
-    GDALWarpOperation operation;
-    CPLErr err = operation.Initialize(options);
-    if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, grid.height);
-    GDALDestroyScaledProgress(scaled);
-    product.CheckReports("reading rows to warp");
-    if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
-}
 
 /// Threads that each open the product once and keep it, running jobs given
 /// to all of them at once (a dataset is used by one thread at a time; its
@@ -352,6 +319,7 @@ private:
     }
     void Serve(size_t w, ProductOptions options) {
         CPLPushErrorHandler(CPLQuietErrorHandler);  // as GdalSession does on the main thread
+        OpensOnThisThreadAreWorkerHandles();
         std::unique_lock<std::mutex> lock(mutex_);
         unsigned long seen = generation_;
         lock.unlock();
@@ -435,82 +403,47 @@ struct Strip {
     long uncovered = 0;
 };
 
-long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
-                   const std::string& resampling, ProgressBar& bar, double from, double to,
-                   const WarpHeights& heights) {
-    // The passes: AVNIR-2 bands below Level 1B2 each by their own model.
-    const alosjdescribe::ProductDescription& d = product.Description();
-    const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
-    struct Pass {
-        int band;
-        std::vector<int> bands, outBands;
-        std::unique_ptr<SightGrid> sights;
-    };
-    std::vector<Pass> passes;
-    if (!perBand || bands.size() < 2) {
-        Pass pass{bands.empty() ? 0 : bands.front(), bands, {}, nullptr};
-        for (size_t k = 0; k < bands.size(); ++k) pass.outBands.push_back(static_cast<int>(k) + 1);
-        passes.push_back(std::move(pass));
-    } else {
-        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}, nullptr});
-    }
-
-    const GridFrame frame{&grid.crs, grid.geoTransform, grid.width, grid.height, WktOf(grid.crs)};
-    double lowest = heights.height, highest = heights.height;
-    GridShift shift;
-    if (heights.dem) {
-        shift = heights.dem->ShiftOver(frame);
-        lowest = highest = CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;  // where the DEM has none
-        double least, most;
-        if (heights.dem->RangeOver(frame, least, most)) {
-            lowest = std::min(lowest, least);
-            highest = std::max(highest, most);
-        }
-    }
-    // Every core (or GDAL_NUM_THREADS), at most 16: each thread holds the
-    // product, strips in flight and a DEM strip.
+/// Every core (or GDAL_NUM_THREADS), at most 16: each thread holds the
+/// product, strips in flight and a DEM strip.
+size_t WarpThreads() {
     const char* wanted = CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
     const int cores = EQUAL(wanted, "ALL_CPUS") ? CPLGetNumCPUs() : std::atoi(wanted);
-    const size_t threads = static_cast<size_t>(std::clamp(cores, 1, 16));
-    ProductWorkers workers(heights.product, threads);
-    std::vector<CeosAlosjDataset*> datasets;
-    for (size_t w = 0; w < workers.Count(); ++w) datasets.push_back(&workers.ProductOf(w).Dataset());
-    const ParallelRunner run = [&](const std::function<void(size_t)>& job) {
-        workers.RunOnAll([&](size_t w, Product&) { job(w); });
-    };
-    for (Pass& pass : passes) {
-        try {
-            pass.sights = std::make_unique<SightGrid>(product.Dataset(), datasets, run, pass.band, grid.crs,
-                                                      grid.geoTransform, grid.width, grid.height, lowest, highest);
-        } catch (const Failure&) {
-            throw;
-        } catch (const std::exception& e) {
-            throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model cannot place the grid: " +
-                                            e.what());
-        }
-        if (pass.sights->CheckedError() > kWarpMaxErrorPixels)
-            throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model varies too fast over the "
-                                            "grid to be interpolated within " + std::to_string(kWarpMaxErrorPixels) +
-                                            " pixel");
-    }
+    return static_cast<size_t>(std::clamp(cores, 1, 16));
+}
 
-    // Strips of the grid, warped by every thread, written here in order;
-    // no thread runs more than a few strips ahead of the writing.
+/// Warps one strip, `rows` rows of the grid from `top`, into `target` (a
+/// MEM dataset of those rows, all output bands) and reads it into `strip`
+/// (ReadStrip); on one worker, with that worker's own product.
+using StripWarper = std::function<void(GDALDataset& target, int top, int rows, Strip& strip)>;
+
+/// The warped pixels of `target` into strip.pixels, band after band.
+void ReadStrip(GDALDataset& target, Strip& strip) {
+    const int width = target.GetRasterXSize(), rows = target.GetRasterYSize(), count = target.GetRasterCount();
+    strip.pixels.resize(static_cast<size_t>(width) * rows * count);
+    if (target.RasterIO(GF_Read, 0, 0, width, rows, strip.pixels.data(), width, rows, GDT_Byte, count, nullptr, 0, 0,
+                        0, nullptr) != CE_None)
+        throw Failure(kExitFailure, "cannot read a warped strip: " + GdalSession::LastError());
+}
+
+/// Warps the grid into `out` (`count` bands) in strips of kStripRows rows
+/// on every worker, each strip by the StripWarper that `prepare` makes for
+/// the worker once (its state: its rows, transformations), and writes the
+/// strips here in order; no worker runs more than a few strips ahead of the
+/// writing, so memory stays at a few strips whatever the grid.  The
+/// result: the strips' uncovered pixels, summed.
+long WarpStrips(ProductWorkers& workers, const WarpGrid& grid, int count, GDALDataset& out, ProgressBar& bar,
+                double from, double to, const std::function<StripWarper(Product&)>& prepare) {
     const int strips = (grid.height + kStripRows - 1) / kStripRows;
-    const int count = static_cast<int>(bands.size());
     std::mutex mutex;
     std::condition_variable changed;
     std::map<int, Strip> ready;
     int taken = 0, written = 0;
     bool failed = false;
-    const int ahead = static_cast<int>(threads) + 2;
+    const int ahead = static_cast<int>(workers.Count()) + 2;
     workers.Start([&](size_t, Product& mine) {
         try {
-            ProductRows source(mine);
-            std::unique_ptr<Dem::Strips> dem;
-            if (heights.dem) dem = std::make_unique<Dem::Strips>(*heights.dem, frame, shift);
+            const StripWarper warp = prepare(mine);
             GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("MEM");
-            std::vector<float> stripHeights;
             for (;;) {
                 int k;
                 {
@@ -520,41 +453,11 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
                     k = taken++;
                 }
                 const int top = k * kStripRows, rows = std::min(kStripRows, grid.height - top);
-                if (dem) dem->Read(top, rows, stripHeights);
                 std::unique_ptr<GDALDataset, GdalDatasetCloser> target(
                     memory->Create("", grid.width, rows, count, GDT_Byte, nullptr));
                 if (!target) throw Failure(kExitFailure, "cannot make a strip: " + GdalSession::LastError());
-                for (const Pass& pass : passes) {
-                    HeightTransform transform;
-                    transform.sights = pass.sights.get();
-                    transform.heights = dem ? stripHeights.data() : nullptr;
-                    transform.height = heights.height;
-                    transform.top = top;
-                    transform.width = grid.width;
-                    transform.rows = rows;
-                    WarpOptions options(source, *target, pass.bands, pass.outBands, resampling);
-                    // The grid has about the raster's resolution: a strip's
-                    // source window, tall for the scene's turn and relief,
-                    // must not widen the kernel as if it were downsampled.
-                    options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
-                    options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
-                    options.o->pfnTransformer = TransformOnHeights;
-                    options.o->pTransformerArg = &transform;
-                    GDALWarpOperation operation;
-                    CPLErr err = operation.Initialize(options.o);
-                    if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, rows);
-                    mine.CheckReports("reading rows to warp");
-                    if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
-                }
                 Strip strip;
-                strip.pixels.resize(static_cast<size_t>(grid.width) * rows * count);
-                if (target->RasterIO(GF_Read, 0, 0, grid.width, rows, strip.pixels.data(), grid.width, rows, GDT_Byte,
-                                     count, nullptr, 0, 0, 0, nullptr) != CE_None)
-                    throw Failure(kExitFailure, "cannot read a warped strip: " + GdalSession::LastError());
-                // Pixels that show the scene without a height from the DEM.
-                if (dem)
-                    for (size_t i = 0; i < stripHeights.size(); ++i)
-                        if (!std::isfinite(stripHeights[i]) && strip.pixels[i] != 0) ++strip.uncovered;
+                warp(*target, top, rows, strip);
                 std::lock_guard<std::mutex> lock(mutex);
                 ready.emplace(k, std::move(strip));
                 changed.notify_all();
@@ -608,28 +511,162 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
     return uncovered;
 }
 
+long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+                   const std::string& resampling, ProgressBar& bar, double from, double to,
+                   const WarpHeights& heights) {
+    // The passes: AVNIR-2 bands below Level 1B2 each by their own model.
+    const alosjdescribe::ProductDescription& d = product.Description();
+    const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
+    struct Pass {
+        int band;
+        std::vector<int> bands, outBands;
+        std::unique_ptr<SightGrid> sights;
+    };
+    std::vector<Pass> passes;
+    if (!perBand || bands.size() < 2) {
+        Pass pass{bands.empty() ? 0 : bands.front(), bands, {}, nullptr};
+        for (size_t k = 0; k < bands.size(); ++k) pass.outBands.push_back(static_cast<int>(k) + 1);
+        passes.push_back(std::move(pass));
+    } else {
+        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}, nullptr});
+    }
+
+    const GridFrame frame{&grid.crs, grid.geoTransform, grid.width, grid.height, WktOf(grid.crs)};
+    double lowest = heights.height, highest = heights.height;
+    GridShift shift;
+    if (heights.dem) {
+        shift = heights.dem->ShiftOver(frame);
+        lowest = highest = CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;  // where the DEM has none
+        double least, most;
+        if (heights.dem->RangeOver(frame, least, most)) {
+            lowest = std::min(lowest, least);
+            highest = std::max(highest, most);
+        }
+    }
+    ProductWorkers workers(heights.product, WarpThreads());
+    std::vector<CeosAlosjDataset*> datasets;
+    for (size_t w = 0; w < workers.Count(); ++w) datasets.push_back(&workers.ProductOf(w).Dataset());
+    const ParallelRunner run = [&](const std::function<void(size_t)>& job) {
+        workers.RunOnAll([&](size_t w, Product&) { job(w); });
+    };
+    for (Pass& pass : passes) {
+        try {
+            pass.sights = std::make_unique<SightGrid>(product.Dataset(), datasets, run, pass.band, grid.crs,
+                                                      grid.geoTransform, grid.width, grid.height, lowest, highest);
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model cannot place the grid: " +
+                                            e.what());
+        }
+        if (pass.sights->CheckedError() > kWarpMaxErrorPixels)
+            throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model varies too fast over the "
+                                            "grid to be interpolated within " + std::to_string(kWarpMaxErrorPixels) +
+                                            " pixel");
+    }
+
+    const int count = static_cast<int>(bands.size());
+    return WarpStrips(workers, grid, count, out, bar, from, to, [&](Product& mine) -> StripWarper {
+        auto source = std::make_shared<ProductRows>(mine);
+        std::shared_ptr<Dem::Strips> dem;
+        if (heights.dem) dem = std::make_shared<Dem::Strips>(*heights.dem, frame, shift);
+        auto stripHeights = std::make_shared<std::vector<float>>();
+        return [&, source, dem, stripHeights, &mine = mine](GDALDataset& target, int top, int rows, Strip& strip) {
+            if (dem) dem->Read(top, rows, *stripHeights);
+            for (const Pass& pass : passes) {
+                HeightTransform transform;
+                transform.sights = pass.sights.get();
+                transform.heights = dem ? stripHeights->data() : nullptr;
+                transform.height = heights.height;
+                transform.top = top;
+                transform.width = grid.width;
+                transform.rows = rows;
+                WarpOptions options(*source, target, pass.bands, pass.outBands, resampling);
+                // The grid has about the raster's resolution: a strip's
+                // source window, tall for the scene's turn and relief,
+                // must not widen the kernel as if it were downsampled.
+                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
+                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
+                options.o->pfnTransformer = TransformOnHeights;
+                options.o->pTransformerArg = &transform;
+                GDALWarpOperation operation;
+                CPLErr err = operation.Initialize(options.o);
+                if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, rows);
+                mine.CheckReports("reading rows to warp");
+                if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+            }
+            ReadStrip(target, strip);
+            // Pixels that show the scene without a height from the DEM.
+            if (dem)
+                for (size_t i = 0; i < stripHeights->size(); ++i)
+                    if (!std::isfinite((*stripHeights)[i]) && strip.pixels[i] != 0) ++strip.uncovered;
+        };
+    });
+}
+
 }  // namespace
 
 long WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
               const std::string& resampling, ProgressBar& bar, double from, double to, const WarpHeights* heights) {
     if (heights) return WarpOnHeights(product, bands, grid, out, resampling, bar, from, to, *heights);
-    ProductRows source(product);
     // AVNIR-2 bands below Level 1B2 have polynomials of their own: each is
     // placed by its own, in a pass of its own.  The others share one set.
     const alosjdescribe::ProductDescription& d = product.Description();
     const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
-    std::vector<int> outBands;
-    for (size_t k = 0; k < bands.size(); ++k) outBands.push_back(static_cast<int>(k) + 1);
+    struct Pass {
+        int band;
+        std::vector<int> bands, outBands;
+    };
+    std::vector<Pass> passes;
     if (!perBand || bands.size() < 2) {
-        WarpPass(product, source, bands.empty() ? 0 : bands.front(), bands, outBands, grid, out, resampling, bar,
-                 from, to);
-        return 0;
+        Pass pass{bands.empty() ? 0 : bands.front(), bands, {}};
+        for (size_t k = 0; k < bands.size(); ++k) pass.outBands.push_back(static_cast<int>(k) + 1);
+        passes.push_back(std::move(pass));
+    } else {
+        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}});
     }
-    const double step = (to - from) / static_cast<double>(bands.size());
-    for (size_t k = 0; k < bands.size(); ++k)
-        WarpPass(product, source, bands[k], {bands[k]}, {outBands[k]}, grid, out, resampling, bar,
-                 from + step * static_cast<double>(k), from + step * static_cast<double>(k + 1));
-    return 0;
+    const OGRSpatialReference geographic = GeographicOf(product);
+
+    // Strips of the grid on every core, each worker with the product opened
+    // again and transformations of its own.
+    ProductWorkers workers(ProductOptions{product.VolumePath(), product.Ccd(), true}, WarpThreads());
+    return WarpStrips(workers, grid, static_cast<int>(bands.size()), out, bar, from, to, [&](Product& mine) -> StripWarper {
+        auto source = std::make_shared<ProductRows>(mine);
+        auto transform = std::make_shared<PolynomialTransform>();
+        transform->dataset = &mine.Dataset();
+        transform->toGeographic = Transformation(grid.crs, geographic);
+        transform->toMap = Transformation(geographic, grid.crs);
+        return [&, source, transform, &mine = mine](GDALDataset& target, int top, int rows, Strip& strip) {
+            // The strip's own grid: the rows from `top` on.
+            std::copy(grid.geoTransform, grid.geoTransform + 6, transform->geoTransform);
+            transform->geoTransform[0] += top * grid.geoTransform[2];
+            transform->geoTransform[3] += top * grid.geoTransform[5];
+            if (!GDALInvGeoTransform(transform->geoTransform, transform->inverse))
+                throw Failure(kExitFailure, "the map grid cannot be inverted");
+            for (const Pass& pass : passes) {
+                transform->band = pass.band;
+                void* approximate = GDALCreateApproxTransformer(TransformPoints, transform.get(), kWarpMaxErrorPixels);
+                struct Release {
+                    void* approximate;
+                    ~Release() { GDALDestroyApproxTransformer(approximate); }
+                } release{approximate};
+                WarpOptions options(*source, target, pass.bands, pass.outBands, resampling);
+                // The grid has about the raster's resolution: a strip's
+                // source window, tall for the scene's turn, must not widen
+                // the kernel as if it were downsampled.
+                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
+                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
+                options.o->pfnTransformer = GDALApproxTransform;
+                options.o->pTransformerArg = approximate;
+                GDALWarpOperation operation;
+                CPLErr err = operation.Initialize(options.o);
+                if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, rows);
+                mine.CheckReports("reading rows to warp");
+                if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+            }
+            ReadStrip(target, strip);
+        };
+    });
 }
 
 }  // namespace alosj
