@@ -373,12 +373,20 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
     std::vector<double> X, Y, Z;
     std::vector<float> gaps;
     const double gapLimit = 2.0 * sample;
+    // A pixel of image a shows ground within `drift` of where the frame
+    // places it: pixels placed farther from the tile are left alone.
+    const double reach = drift + 2 * gt[1] + 4 * sample;
+    const double west = gt[0] + tile.column * gt[1] - reach, east = gt[0] + (tile.column + tile.columns) * gt[1] + reach;
+    const double north = gt[3] + tile.row * gt[5] + reach, south = gt[3] + (tile.row + tile.rows) * gt[5] - reach;
     for (int y = 0; y < height; ++y) {
         const short* d = disparity.ptr<short>(y);
         const unsigned char* l = left.ptr<unsigned char>(y);
         const unsigned char* rr = right.ptr<unsigned char>(y);
         for (int x = 0; x < width; ++x) {
             if (d[x] < minDisparity * 16 || l[x] == 0 || !textured.at<unsigned char>(y, x)) continue;
+            double placedX, placedY;
+            frameToMap(x, y, placedX, placedY);
+            if (placedX < west || placedX > east || placedY > north || placedY < south) continue;
             const double xb = x - d[x] / 16.0;
             const int nearest = static_cast<int>(std::lround(xb));
             if (nearest < 0 || nearest >= width || rr[nearest] == 0 || !texturedRight.at<unsigned char>(y, nearest))
