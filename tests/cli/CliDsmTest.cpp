@@ -193,6 +193,10 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
         ASSERT_TRUE(dsm);
         EXPECT_EQ(dsm->GetRasterCount(), 2);
         EXPECT_EQ(dsm->GetRasterBand(1)->GetRasterDataType(), GDT_Float32);
+        int hasNoData = 0;
+        const double noData = dsm->GetRasterBand(1)->GetNoDataValue(&hasNoData);
+        EXPECT_TRUE(hasNoData);
+        EXPECT_EQ(noData, -32768.0);
         const OGRSpatialReference* crs = dsm->GetSpatialRef();
         ASSERT_NE(crs, nullptr);
         EXPECT_EQ(crs->GetEPSGGeogCS(), 4326);

@@ -301,8 +301,7 @@ int RunDsm(const DsmOptions& options) {
     dsm->GetRasterBand(1)->SetDescription("height");
     dsm->GetRasterBand(1)->SetUnitType("m");
     dsm->GetRasterBand(1)->SetNoDataValue(kNoData);
-    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");
-    dsm->GetRasterBand(2)->SetNoDataValue(0);
+    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");  // 0 where no height: a GeoTIFF has one nodata value
 
     std::unique_ptr<OGRCoordinateTransformation> toGeoid;
     if (options.geoid) {
