@@ -26,7 +26,11 @@
 #   8. throughput: the default export against gdal_translate with the same
 #      creation options, GetRows against cat, and reads through the GDAL
 #      driver in windows against strips (bench/throughput.sh; set
-#      CEOSALOSJ_BENCH_THROUGHPUT=0 to leave it out).
+#      CEOSALOSJ_BENCH_THROUGHPUT=0 to leave it out);
+#   9. with CEOSALOSJ_BENCH_DSM=1 only (it takes the better part of an hour
+#      with the triplet's writing), alosj dsm of the full-size triplet over
+#      the volcano: time, memory, cost per megapixel matched, the DSM's fill
+#      and errors against its terrain (bench/dsm.sh, 1.5 GB more scratch).
 #
 # Usage: bash bench/compare.sh [WORK_DIRECTORY]
 #   WORK_DIRECTORY receives the products (about 0.9 GB, and half that again
@@ -222,10 +226,11 @@ if table_file:
         f.write(table + "\n")
 PY
 
-# 5-7. The stages of their own scripts, each with its table; CEOSALOSJ_BENCH_<NAME>=0 leaves one out.
+# 5-9. The stages of their own scripts, each with its table; CEOSALOSJ_BENCH_<NAME>=0 leaves one out
+# (CEOSALOSJ_BENCH_DSM=1 takes the triplet in).
 stage() {
-  local variable=$1 title=$2 script=$3
-  if [ "${!variable:-1}" != 0 ]; then
+  local variable=$1 title=$2 script=$3 default=${4:-1}
+  if [ "${!variable:-$default}" != 0 ]; then
     echo "== $title (bench/$script)" >&2
     echo
     echo "| product | figure | ceosalosj | reference | ratio | target |"
@@ -237,6 +242,7 @@ stage CEOSALOSJ_BENCH_WARP "map-projected export" warp.sh
 stage CEOSALOSJ_BENCH_ORTHO "orthorectification on a DEM" ortho.sh
 stage CEOSALOSJ_BENCH_ARCHIVE "an archive through alosj batch" archive.sh
 stage CEOSALOSJ_BENCH_THROUGHPUT "throughput" throughput.sh
+stage CEOSALOSJ_BENCH_DSM "heights from a triplet" dsm.sh 0
 echo >&2
 echo "machine:" >&2
 cat "$machine" >&2

@@ -9,6 +9,7 @@
 // pairs that agree with the fused height.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -300,8 +301,7 @@ int RunDsm(const DsmOptions& options) {
     dsm->GetRasterBand(1)->SetDescription("height");
     dsm->GetRasterBand(1)->SetUnitType("m");
     dsm->GetRasterBand(1)->SetNoDataValue(kNoData);
-    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");
-    dsm->GetRasterBand(2)->SetNoDataValue(0);
+    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");  // 0 where no height: a GeoTIFF has one nodata value
 
     std::unique_ptr<OGRCoordinateTransformation> toGeoid;
     if (options.geoid) {
@@ -320,9 +320,9 @@ int RunDsm(const DsmOptions& options) {
     const double agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
     const int across = (grid.width + kTileCells - 1) / kTileCells, down = (grid.height + kTileCells - 1) / kTileCells;
     std::mutex writing, geoidLock;
-    std::atomic<long> matched{0}, filled{0};
-    std::vector<double> gapSums(pairs.size(), 0.0);
-    std::vector<long> pairMatched(pairs.size(), 0);
+    std::atomic<long> filled{0};
+    std::vector<GapHistogram> gaps(pairs.size());
+    double frameSamples = 0, matchSeconds = 0;
     ForEachTile(
         static_cast<size_t>(across) * down,
         [&](size_t i, StereoMatcher& matcher) {
@@ -392,9 +392,9 @@ int RunDsm(const DsmOptions& options) {
                 filled += tileFilled;
                 std::lock_guard<std::mutex> lock(writing);
                 for (size_t p = 0; p < pairs.size(); ++p) {
-                    gapSums[p] += found[p].gapSum;
-                    pairMatched[p] += found[p].matched;
-                    matched += found[p].matched;
+                    gaps[p].Add(found[p].gaps);
+                    frameSamples += found[p].frameSamples;
+                    matchSeconds += found[p].matchSeconds;
                 }
             }
             std::lock_guard<std::mutex> lock(writing);
@@ -405,6 +405,17 @@ int RunDsm(const DsmOptions& options) {
                 throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
         },
         [&] { return new StereoMatcher(products, grid, kPrismGsd); }, bar, 0.1, 0.95);
+
+    // How closely each pair's rays meet: the DSM's metadata says it too.
+    std::vector<std::string> gapSummaries;
+    for (size_t p = 0; p < pairs.size(); ++p) {
+        std::string name = views[pairs[p].first].Name() + "_" + views[pairs[p].second].Name();
+        gapSummaries.push_back(Format("%.0f points, ray gap median %.3f m, 90th percentile %.3f m",
+                                      static_cast<double>(gaps[p].total), gaps[p].Percentile(0.5),
+                                      gaps[p].Percentile(0.9)));
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+        dsm->SetMetadataItem(("RAY_GAP_" + name).c_str(), gapSummaries.back().c_str());
+    }
 
     // A shaded relief beside it.
     const std::string reliefPath = options.output.substr(0, options.output.size() - LowerCaseEnding(options.output).size()) + "_relief.png";
@@ -437,9 +448,11 @@ int RunDsm(const DsmOptions& options) {
         std::cerr << Format("alosj dsm: %.0f x %.0f cells, %.1f %% with a height", grid.width, grid.height,
                             100.0 * static_cast<double>(filled) / (static_cast<double>(grid.width) * grid.height));
         for (size_t p = 0; p < pairs.size(); ++p)
-            std::cerr << "; " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name()
-                      << Format(" %.0f points, mean ray gap %.2f m", static_cast<double>(pairMatched[p]),
-                                pairMatched[p] ? gapSums[p] / static_cast<double>(pairMatched[p]) : 0.0);
+            std::cerr << "\n  " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name() << ": "
+                      << gapSummaries[p];
+        std::cerr << Format("\n  semi-global matching of %.1f megapixels of rectified frames: %.1f s of its threads (%.2f s a megapixel)",
+                            frameSamples / 1e6, matchSeconds, frameSamples > 0 ? matchSeconds / (frameSamples / 1e6) : 0.0)
+                  << " on " << std::max(1u, std::thread::hardware_concurrency()) << " threads";
         std::cerr << "\n";
     }
     std::cout << options.output << "\n" << reliefPath << "\n";

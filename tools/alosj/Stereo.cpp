@@ -1,6 +1,7 @@
 #include "tools/alosj/Stereo.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -100,6 +101,27 @@ cv::Mat Textured(const cv::Mat& patch) {
 
 }  // namespace
 
+void GapHistogram::Add(double gap) {
+    const size_t bin = static_cast<size_t>(std::clamp(gap / kBin, 0.0, static_cast<double>(counts.size() - 1)));
+    ++counts[bin];
+    ++total;
+}
+
+void GapHistogram::Add(const GapHistogram& other) {
+    for (size_t k = 0; k < counts.size(); ++k) counts[k] += other.counts[k];
+    total += other.total;
+}
+
+double GapHistogram::Percentile(double fraction) const {
+    long below = 0;
+    for (size_t k = 0; k < counts.size(); ++k) {
+        below += counts[k];
+        if (below > 0 && static_cast<double>(below) >= fraction * static_cast<double>(total))
+            return (static_cast<double>(k) + 0.5) * kBin;
+    }
+    return NAN;
+}
+
 float Median(std::vector<float>& values) {
     values.erase(std::remove_if(values.begin(), values.end(), [](float v) { return !std::isfinite(v); }),
                  values.end());
@@ -119,7 +141,7 @@ struct StereoMatcher::Impl {
     TransformPtr toGeographic, fromGeographic, fromGeocentric;
     std::vector<unsigned char> rows;  // GetRows' buffer
 
-    bool Shift(size_t i, double lat, double lon, double cx, double cy, double h0, double& dx, double& dy);
+    bool Shift(size_t i, double lat, double lon, double h0, double& dx, double& dy);
     Lattice MakeLattice(size_t i, const std::vector<double>& lat, const std::vector<double>& lon, int columns,
                         int rowCount, double h0);
     bool Resample(size_t i, const Lattice& lattice, int width, int height, int factor, cv::Mat& patch);
@@ -153,18 +175,25 @@ bool StereoMatcher::ToGeographic(std::vector<double>& x, std::vector<double>& y)
     return impl_->toGeographic->Transform(x.size(), x.data(), y.data());
 }
 
-/// How far (map metres) the point at (cx, cy) kProbe metres above h0 seems
-/// to lie from it when image i is placed on h0.
-bool StereoMatcher::Impl::Shift(size_t i, double lat, double lon, double cx, double cy, double h0, double& dx,
-                                double& dy) {
+/// How far (map metres) a point kParallaxProbe metres above h0 near
+/// (lat, lon) seems to move when image i is placed on h0.  Where image i
+/// does not show (lat, lon) (a tile at the edge of its view), the point is
+/// the one its nearest raster position shows: the parallax changes little
+/// across a scene.
+bool StereoMatcher::Impl::Shift(size_t i, double lat, double lon, double h0, double& dx, double& dy) {
     CeosAlosjDataset& dataset = products[i]->Dataset();
-    double pixel, line, lat2, lon2;
-    if (dataset.LatLonHeightToPixel(0, lat, lon, h0 + kParallaxProbe, &pixel, &line) != ALOSJ_SENSOR_OK) return false;
-    if (dataset.PixelHeightToLatLon(0, pixel, line, h0, &lat2, &lon2) != ALOSJ_SENSOR_OK) return false;
-    double x = lon2, y = lat2;
-    if (!fromGeographic->Transform(1, &x, &y)) return false;
-    dx = x - cx;
-    dy = y - cy;
+    double pixel, line, lat1, lon1, lat2, lon2;
+    const CeosAlosjSensorStatus status = dataset.LatLonHeightToPixel(0, lat, lon, h0 + kParallaxProbe, &pixel, &line);
+    if (status != ALOSJ_SENSOR_OK && status != ALOSJ_SENSOR_OUTSIDE) return false;
+    pixel = std::clamp(pixel, 1.0, static_cast<double>(dataset.GetSceneWidth() - 1));
+    line = std::clamp(line, 1.0, static_cast<double>(dataset.GetSceneHeight() - 1));
+    if (dataset.PixelHeightToLatLon(0, pixel, line, h0 + kParallaxProbe, &lat1, &lon1) != ALOSJ_SENSOR_OK ||
+        dataset.PixelHeightToLatLon(0, pixel, line, h0, &lat2, &lon2) != ALOSJ_SENSOR_OK)
+        return false;
+    double x[2] = {lon1, lon2}, y[2] = {lat1, lat2};
+    if (!fromGeographic->Transform(2, x, y)) return false;
+    dx = x[1] - x[0];
+    dy = y[1] - y[0];
     return true;
 }
 
@@ -284,7 +313,7 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
     if (!ToGeographic(lon, lat)) return result;
     const double h0 = 0.5 * (lowest + highest);
     double ax, ay, bx, by;
-    if (!m.Shift(a, lat[0], lon[0], cx, cy, h0, ax, ay) || !m.Shift(b, lat[0], lon[0], cx, cy, h0, bx, by))
+    if (!m.Shift(a, lat[0], lon[0], h0, ax, ay) || !m.Shift(b, lat[0], lon[0], h0, bx, by))
         return result;
     // The parallax: map metres between the two views' places of a point per metre of height.
     const double px = ax - bx, py = ay - by;
@@ -334,19 +363,30 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         /*disp12MaxDiff=*/1, /*preFilterCap=*/63, /*uniquenessRatio=*/10, /*speckleWindowSize=*/100,
         /*speckleRange=*/2, volume < kFullModeBytes ? cv::StereoSGBM::MODE_SGBM : cv::StereoSGBM::MODE_SGBM_3WAY);
     cv::Mat disparity;
+    const auto start = std::chrono::steady_clock::now();
     sgbm->compute(left, right, disparity);
+    result.matchSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.frameSamples = static_cast<double>(width) * height;
     const cv::Mat textured = Textured(left), texturedRight = Textured(right);
 
     // Intersect each matched pixel's rays; bin the points into the tile's cells.
     std::vector<double> X, Y, Z;
     std::vector<float> gaps;
     const double gapLimit = 2.0 * sample;
+    // A pixel of image a shows ground within `drift` of where the frame
+    // places it: pixels placed farther from the tile are left alone.
+    const double reach = drift + 2 * gt[1] + 4 * sample;
+    const double west = gt[0] + tile.column * gt[1] - reach, east = gt[0] + (tile.column + tile.columns) * gt[1] + reach;
+    const double north = gt[3] + tile.row * gt[5] + reach, south = gt[3] + (tile.row + tile.rows) * gt[5] - reach;
     for (int y = 0; y < height; ++y) {
         const short* d = disparity.ptr<short>(y);
         const unsigned char* l = left.ptr<unsigned char>(y);
         const unsigned char* rr = right.ptr<unsigned char>(y);
         for (int x = 0; x < width; ++x) {
             if (d[x] < minDisparity * 16 || l[x] == 0 || !textured.at<unsigned char>(y, x)) continue;
+            double placedX, placedY;
+            frameToMap(x, y, placedX, placedY);
+            if (placedX < west || placedX > east || placedY > north || placedY < south) continue;
             const double xb = x - d[x] / 16.0;
             const int nearest = static_cast<int>(std::lround(xb));
             if (nearest < 0 || nearest >= width || rr[nearest] == 0 || !texturedRight.at<unsigned char>(y, nearest))
@@ -383,8 +423,7 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         const int row = static_cast<int>(std::floor((Y[k] - gt[3]) / gt[5])) - tile.row;
         if (column < 0 || row < 0 || column >= tile.columns || row >= tile.rows || !std::isfinite(Z[k])) continue;
         cells[static_cast<size_t>(row) * tile.columns + column].push_back(static_cast<float>(Z[k]));
-        ++result.matched;
-        result.gapSum += gaps[k];
+        result.gaps.Add(gaps[k]);
     }
     for (size_t c = 0; c < cells.size(); ++c) result.heights[c] = Median(cells[c]);
     return result;

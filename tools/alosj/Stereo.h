@@ -37,11 +37,24 @@ struct TileBox {
     int column = 0, row = 0, columns = 0, rows = 0;
 };
 
+/// Matched points counted by the gap between their rays: bins of a
+/// millimetre, the last holding every gap beyond.
+struct GapHistogram {
+    static constexpr double kBin = 0.001;
+    std::vector<long> counts = std::vector<long>(10000, 0);
+    long total = 0;
+    void Add(double gap);
+    void Add(const GapHistogram& other);
+    /// The gap (metres, a bin's middle) below which `fraction` of the points lie; NaN with none.
+    double Percentile(double fraction) const;
+};
+
 /// What a pair's matching of one tile found.
 struct TileHeights {
     std::vector<float> heights;  // metres above the ellipsoid, a cell each, NaN where nothing matched
-    long matched = 0;            // pixels matched
-    double gapSum = 0;           // their rays' gaps (metres) summed
+    GapHistogram gaps;           // the rays' gaps of the pixels matched in the tile's cells
+    double frameSamples = 0;     // samples of the rectified frame matched
+    double matchSeconds = 0;     // spent in semi-global matching
 };
 
 /// The products opened once more for one thread, with what it needs to

@@ -402,7 +402,14 @@ GroundSample Surface(double u, double v, const Terrain& terrain) {
     }
     if (v - coast < 55.0 + 20.0 * ValueNoise(u / 80.0, 1.0, 83)) return {kSand, 1.0};
 
-    if (height > 3250.0 + 80.0 * Fbm(u, v, 300.0, 2, 89)) return {kSnow, shade};
+    if (height > 3250.0 + 80.0 * Fbm(u, v, 300.0, 2, 89)) {
+        // Sastrugi: ridges of wind-packed snow a few metres apart and tens
+        // of metres long, across the westerly wind, their faces turned
+        // towards the sun or away from it.
+        const double across = 0.94 * u + 0.34 * v, along = -0.34 * u + 0.94 * v;
+        const double ridges = 2.0 * ValueNoise(across / 4.0, along / 15.0, 151) - 1.0;
+        return {kSnow, shade * (1.0 + 0.06 * ridges)};
+    }
     if (height > 2300.0) {  // lava flows and scoria: patches of tens of metres, blocks of a few
         const double flows = 0.85 + 0.3 * ValueNoise(u / 60.0, v / 60.0, 97);
         const double blocks = 0.8 + 0.25 * Fbm(u, v, 12.0, 3, 131) + 0.3 * ValueNoise(u / 4.0, v / 4.0, 137);
