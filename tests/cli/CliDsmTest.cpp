@@ -183,6 +183,10 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     RunResult run = RunAlosj({"-q", "sample", scene, "--triplet", "--place", "volcano", "--dem-out", truth});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string forward = scene + "/forward", nadir = scene + "/nadir", backward = scene + "/backward";
+    // Nothing is written among a view's files.
+    run = RunAlosj({"dsm", backward, forward, "-o", forward + "/dsm.tif"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("lies inside the product's directory"), std::string::npos) << run.err;
 
     // Forward and backward alone, heights above the ellipsoid.
     run = RunAlosj({"dsm", backward, forward, "-o", dir.File("fb.tif")});

@@ -64,8 +64,10 @@ struct View {
     std::string Name() const { return angle > 10 ? "forward" : angle < -10 ? "backward" : "nadir"; }
 };
 
-View Inspect(const ProductOptions& options) {
+/// The view a product shows; an output inside its directory is refused.
+View Inspect(const ProductOptions& options, const std::string& output) {
     Product product(options);
+    RefuseOutputInProduct(output, product);
     if (product.SensorName() != "PRISM")
         throw Failure(kExitUsage, options.product + ": a " + product.SensorName() + " product; dsm needs PRISM views");
     CeosAlosjLineOfSight sight;
@@ -150,7 +152,7 @@ int RunDsm(const DsmOptions& options) {
         ProductOptions product;
         product.product = path;
         product.quiet = options.quiet;
-        views.push_back(Inspect(product));
+        views.push_back(Inspect(product, options.output));
     }
     std::sort(views.begin(), views.end(), [](const View& a, const View& b) { return a.angle > b.angle; });
     for (size_t i = 0; i + 1 < views.size(); ++i) {
