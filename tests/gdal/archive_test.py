@@ -268,9 +268,9 @@ class BatchTest(ArchiveTestCase):
         self.assertEqual(a.ReadRaster(), b.ReadRaster(), what)
         self.assertEqual(a.GetMetadata(), b.GetMetadata(), what)
         for n in range(1, a.RasterCount + 1):
-            levels = [(band.GetOverview(i) for i in range(band.GetOverviewCount())) for band in
+            levels = [[band.GetOverview(i) for i in range(band.GetOverviewCount())] for band in
                       (a.GetRasterBand(n), b.GetRasterBand(n))]
-            for x, y in zip(*[list(l) for l in levels], strict=True):
+            for x, y in zip(*levels, strict=True):
                 self.assertEqual((x.XSize, x.YSize, x.ReadRaster()), (y.XSize, y.YSize, y.ReadRaster()), what)
 
     def test_a_conversion_opens_the_product_once_and_makes_what_the_commands_make(self):

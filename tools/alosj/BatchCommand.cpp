@@ -36,6 +36,7 @@
 #include "tools/alosj/Export.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
+#include "tools/alosj/Progress.h"
 #include "tools/alosj/Quicklook.h"
 #include "tools/describe/VirtualFileSystems.h"
 
@@ -372,7 +373,12 @@ int ConvertProduct(const ConvertOptions& options, json& line) {
                   [&](int band, long top, long rows, const unsigned char* data) {
                       quicklook.Push(band, top, rows, data);
                   });
-    if (options.warp) ReduceQuicklook(product, quicklook, nullptr);
+    if (options.warp) {
+        // The warper reads rows in its own order: the quicklook has a pass of its own.
+        ProgressBar bar("quicklook", false, productOptions.quiet);
+        ReduceQuicklook(product, quicklook, &bar);
+        bar.Finish();
+    }
     quicklook.Write(outputs.quicklook);
     if (!outputs.sensorModel.empty()) {
         const json model = alosjdescribe::SensorModelJson(product.Dataset(), product.VolumePath());

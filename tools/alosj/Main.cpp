@@ -53,9 +53,11 @@ int main(int argc, char** argv) {
     const int status = FinishStdout(Run(argc, argv));
     const char* report = std::getenv(alosj::kReportOpensVariable);
     if (report && *report) {
-        std::cerr << "alosj: products opened: " << alosj::ProductOpens() << "\n";
+        // One write: the conversions of a batch share its stderr.
+        std::string text = "alosj: products opened: " + std::to_string(alosj::ProductOpens()) + "\n";
         if (alosj::WorkerHandles() > 0)
-            std::cerr << "alosj: handles on them opened by worker threads: " << alosj::WorkerHandles() << "\n";
+            text += "alosj: handles on them opened by worker threads: " + std::to_string(alosj::WorkerHandles()) + "\n";
+        std::fputs(text.c_str(), stderr);
     }
     return status;
 }

@@ -155,18 +155,21 @@ std::string QuicklookReduction::Write(const std::string& output) const {
 }
 
 void ReduceQuicklook(Product& product, QuicklookReduction& quicklook, ProgressBar* bar) {
+    // A preview row may cover thousands of rows: they are read a few MB at a time.
+    const long most = std::max(1L, (4L << 20) / std::max(1L, product.Width()));
     std::vector<unsigned char> rows;
     long read = 0;  // rows of every band shown read so far
     for (int j = 0; j < quicklook.Height(); ++j) {
-        const long from = std::max(read, quicklook.FirstRow(j)), end = quicklook.EndRow(j);
-        if (end > from) {
-            rows.resize(static_cast<size_t>(product.Width()) * static_cast<size_t>(end - from));
+        const long end = quicklook.EndRow(j);
+        for (long from = std::max(read, quicklook.FirstRow(j)); from < end; from += most) {
+            const long count = std::min(most, end - from);
+            rows.resize(static_cast<size_t>(product.Width()) * static_cast<size_t>(count));
             for (int band : quicklook.Bands()) {
-                product.Dataset().GetRows(band, static_cast<unsigned long>(from),
-                                          static_cast<unsigned long>(end - from), rows.data());
-                quicklook.Push(band, from, end - from, rows.data());
+                product.Dataset().GetRows(band, static_cast<unsigned long>(from), static_cast<unsigned long>(count),
+                                          rows.data());
+                quicklook.Push(band, from, count, rows.data());
             }
-            read = end;
+            read = from + count;
         }
         product.CheckReports("reading rows up to " + std::to_string(end - 1));
         if (bar) bar->Update(static_cast<double>(j + 1) / quicklook.Height());
