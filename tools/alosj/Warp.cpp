@@ -255,6 +255,26 @@ struct WarpOptions {
     WarpOptions& operator=(const WarpOptions&) = delete;
 };
 
+/// Warps `rows` rows of a strip `width` pixels wide from the product's rows
+/// into `target` through `transformer`; reports of the rows read fail it.
+void WarpStrip(GDALDataset& source, GDALDataset& target, const std::vector<int>& bands,
+               const std::vector<int>& outBands, const std::string& resampling, GDALTransformerFunc transformer,
+               void* argument, int width, int rows, Product& mine) {
+    WarpOptions options(source, target, bands, outBands, resampling);
+    // The grid has about the raster's resolution: a strip's source window,
+    // tall for the scene's turn and relief, must not widen the kernel as if
+    // it were downsampled.
+    options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
+    options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
+    options.o->pfnTransformer = transformer;
+    options.o->pTransformerArg = argument;
+    GDALWarpOperation operation;
+    CPLErr err = operation.Initialize(options.o);
+    if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, width, rows);
+    mine.CheckReports("reading rows to warp");
+    if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+}
+
 /// Threads that each open the product once and keep it, running jobs given
 /// to all of them at once (a dataset is used by one thread at a time; its
 /// reports go to the thread's own watch).
@@ -581,19 +601,8 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
                 transform.top = top;
                 transform.width = grid.width;
                 transform.rows = rows;
-                WarpOptions options(*source, target, pass.bands, pass.outBands, resampling);
-                // The grid has about the raster's resolution: a strip's
-                // source window, tall for the scene's turn and relief,
-                // must not widen the kernel as if it were downsampled.
-                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
-                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
-                options.o->pfnTransformer = TransformOnHeights;
-                options.o->pTransformerArg = &transform;
-                GDALWarpOperation operation;
-                CPLErr err = operation.Initialize(options.o);
-                if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, rows);
-                mine.CheckReports("reading rows to warp");
-                if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+                WarpStrip(*source, target, pass.bands, pass.outBands, resampling, TransformOnHeights, &transform,
+                          grid.width, rows, mine);
             }
             ReadStrip(target, strip);
             // Pixels that show the scene without a height from the DEM.
@@ -650,19 +659,8 @@ long WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& g
                     void* approximate;
                     ~Release() { GDALDestroyApproxTransformer(approximate); }
                 } release{approximate};
-                WarpOptions options(*source, target, pass.bands, pass.outBands, resampling);
-                // The grid has about the raster's resolution: a strip's
-                // source window, tall for the scene's turn, must not widen
-                // the kernel as if it were downsampled.
-                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "XSCALE", "1");
-                options.o->papszWarpOptions = CSLSetNameValue(options.o->papszWarpOptions, "YSCALE", "1");
-                options.o->pfnTransformer = GDALApproxTransform;
-                options.o->pTransformerArg = approximate;
-                GDALWarpOperation operation;
-                CPLErr err = operation.Initialize(options.o);
-                if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, grid.width, rows);
-                mine.CheckReports("reading rows to warp");
-                if (err != CE_None) throw Failure(kExitFailure, "cannot warp: " + GdalSession::LastError());
+                WarpStrip(*source, target, pass.bands, pass.outBands, resampling, GDALApproxTransform, approximate,
+                          grid.width, rows, mine);
             }
             ReadStrip(target, strip);
         };
