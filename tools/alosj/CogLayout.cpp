@@ -1,6 +1,7 @@
 #include "tools/alosj/CogLayout.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -218,10 +219,16 @@ void CopyFile(const std::string& from, uint64_t bytes, Output& out, const Failin
 /// Moves all the data of the open file `fd` `shift` bytes (a multiple of
 /// its block size) further into it, the start left a hole, without copying
 /// it.  False where the file system cannot.
-bool InsertAtStart(int fd, uint64_t shift) {
+bool InsertAtStart(int fd, uint64_t shift, const Failing& fail) {
 #if defined(__linux__) && defined(FALLOC_FL_INSERT_RANGE)
-    return ::fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, static_cast<off_t>(shift)) == 0;
+    if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, static_cast<off_t>(shift)) == 0) return true;
+    // These say the file system cannot, before it touched the file; after
+    // any other failure the tiles may have moved part of the way.
+    if (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOSYS) return false;
+    fail(std::string("cannot make room before the tiles: ") + std::strerror(errno));
+    return false;
 #else
+    (void)fail;
     (void)fd;
     (void)shift;
     return false;
@@ -353,7 +360,12 @@ bool LayOutCog(const std::vector<CogLevelParts>& parts, const std::string& path,
     if (blocks && full.Bytes() > 0) {
         const int fd = ::open(full.Path().c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) fail("cannot open " + full.Path());
-        inPlace = InsertAtStart(fd, room);
+        try {
+            inPlace = InsertAtStart(fd, room, fail);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
         if (::close(fd) != 0) fail("cannot write " + full.Path());
     }
     tilesAt[0] = inPlace ? room : at;

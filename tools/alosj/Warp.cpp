@@ -144,7 +144,11 @@ OGRSpatialReference GeographicOf(const Product& product) {
     return geographic;
 }
 
+/// A transformation between CRSs that workers share: made one at a time, as
+/// making one may cache text in the CRS objects (they are not thread-safe).
 TransformPtr Transformation(const OGRSpatialReference& from, const OGRSpatialReference& to) {
+    static std::mutex making;
+    const std::lock_guard<std::mutex> lock(making);
     TransformPtr t(OGRCreateCoordinateTransformation(&from, &to));
     if (!t) throw Failure(kExitFailure, "cannot transform between the CRSs: " + GdalSession::LastError());
     return t;
