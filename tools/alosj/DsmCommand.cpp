@@ -110,6 +110,18 @@ std::unique_ptr<OGRPolygon> Outline(Product& product, double h, OGRCoordinateTra
     return polygon;
 }
 
+/// Tile i of a grid `width` × `height` cut into tiles of `cells` × `cells`,
+/// row after row; those at the right and bottom edges are cut to the grid.
+TileBox TileAt(size_t i, int cells, int width, int height) {
+    const size_t across = static_cast<size_t>((width + cells - 1) / cells);
+    TileBox tile;
+    tile.column = static_cast<int>(i % across) * cells;
+    tile.row = static_cast<int>(i / across) * cells;
+    tile.columns = std::min(cells, width - tile.column);
+    tile.rows = std::min(cells, height - tile.row);
+    return tile;
+}
+
 /// Runs work(tile index) for every tile on every core; `done` is called
 /// on this thread as tiles finish.
 void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>& work,
@@ -248,11 +260,7 @@ int RunDsm(const DsmOptions& options) {
     ForEachTile(
         static_cast<size_t>(coarseAcross) * coarseDown,
         [&](size_t i, StereoMatcher& matcher) {
-            TileBox tile;
-            tile.column = static_cast<int>(i % coarseAcross) * kCoarseTileCells;
-            tile.row = static_cast<int>(i / coarseAcross) * kCoarseTileCells;
-            tile.columns = std::min(kCoarseTileCells, coarse.width - tile.column);
-            tile.rows = std::min(kCoarseTileCells, coarse.height - tile.row);
+            const TileBox tile = TileAt(i, kCoarseTileCells, coarse.width, coarse.height);
             const TileHeights found =
                 matcher.Match(pairs[0].first, pairs[0].second, tile, coarseSample, kLowestHeight, kHighestHeight);
             for (int r = 0; r < tile.rows; ++r)
@@ -328,11 +336,7 @@ int RunDsm(const DsmOptions& options) {
     ForEachTile(
         static_cast<size_t>(across) * down,
         [&](size_t i, StereoMatcher& matcher) {
-            TileBox tile;
-            tile.column = static_cast<int>(i % across) * kTileCells;
-            tile.row = static_cast<int>(i / across) * kTileCells;
-            tile.columns = std::min(kTileCells, grid.width - tile.column);
-            tile.rows = std::min(kTileCells, grid.height - tile.row);
+            const TileBox tile = TileAt(i, kTileCells, grid.width, grid.height);
             // The heights the coarse pass found around the tile.
             const double x0 = grid.geoTransform[0] + tile.column * resolution;
             const double y0 = grid.geoTransform[3] - tile.row * resolution;
