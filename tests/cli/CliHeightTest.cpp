@@ -7,6 +7,7 @@
 // interpolation of the model stays within 0.05 pixel of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <ogr_spatialref.h>
 
 #include "CliSupport.h"
+#include "tools/alosj/LocalMapFit.h"
 #include "tools/alosj/SightGrid.h"
 #include "tools/writer/SampleScene.h"
 
@@ -388,4 +390,53 @@ TEST(CliHeight, SightGridInterpolatesTheModelWithinAHundredthOfAPixel) {
     EXPECT_GT(checked, 300);
     EXPECT_LE(worst, 0.05);
     EXPECT_LE(grid.CheckedError(), alosj::kSightGridTolerance);
+}
+
+// alosj dsm's local quadratics from geocentric points to UTM and heights
+// above the ellipsoid stay within a thousandth of a 5 m cell and a
+// millimetre of PROJ over a stereo tile's box, Fuji's summit to the sea
+// included, and refuse a box too wide for a quadratic.
+TEST(CliHeight, DsmMapQuadraticsMatchProjOrRefuse) {
+    const OGRSpatialReference geocentric = Crs(4978), geographic3d = Crs(4979), geographic = Crs(4326),
+                              utm = Crs(32654);
+    std::unique_ptr<OGRCoordinateTransformation> toGeocentric(
+        OGRCreateCoordinateTransformation(&geographic3d, &geocentric));
+    std::unique_ptr<OGRCoordinateTransformation> toGeographic(
+        OGRCreateCoordinateTransformation(&geocentric, &geographic3d));
+    std::unique_ptr<OGRCoordinateTransformation> toMap(OGRCreateCoordinateTransformation(&geographic, &utm));
+    unsigned state = 2024;
+    auto uniform = [&] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) / 16777216.0;
+    };
+    // Geocentric points spread `degrees` about Fuji, from the sea to its summit.
+    auto cloud = [&](double degrees, std::vector<double>& X, std::vector<double>& Y, std::vector<double>& Z) {
+        X.clear(), Y.clear(), Z.clear();
+        for (int k = 0; k < 2000; ++k) {
+            X.push_back(138.73 + (uniform() - 0.5) * degrees);
+            Y.push_back(35.36 + (uniform() - 0.5) * degrees);
+            Z.push_back(-50 + uniform() * 3850);
+        }
+        ASSERT_TRUE(toGeocentric->Transform(X.size(), X.data(), Y.data(), Z.data()));
+    };
+    std::vector<double> X, Y, Z;
+    cloud(0.015, X, Y, Z);  // about 1.5 km each way
+    alosj::LocalMapFit fit;
+    ASSERT_TRUE(fit.Fit(X.data(), Y.data(), Z.data(), 1000, *toGeographic, *toMap, 5e-3, 1e-3));
+    // Fitted on the first half, checked on all.
+    std::vector<double> x = X, y = Y, h = Z;
+    ASSERT_TRUE(toGeographic->Transform(x.size(), x.data(), y.data(), h.data()));
+    ASSERT_TRUE(toMap->Transform(x.size(), x.data(), y.data()));
+    double worstHorizontal = 0, worstVertical = 0;
+    for (size_t k = 0; k < X.size(); ++k) {
+        double fx, fy, fh;
+        fit.Apply(X[k], Y[k], Z[k], fx, fy, fh);
+        worstHorizontal = std::max({worstHorizontal, std::abs(fx - x[k]), std::abs(fy - y[k])});
+        worstVertical = std::max(worstVertical, std::abs(fh - h[k]));
+    }
+    EXPECT_LE(worstHorizontal, 5e-3);
+    EXPECT_LE(worstVertical, 1e-3);
+
+    cloud(4.0, X, Y, Z);  // about 400 km
+    EXPECT_FALSE(fit.Fit(X.data(), Y.data(), Z.data(), X.size(), *toGeographic, *toMap, 5e-3, 1e-3));
 }

@@ -1,5 +1,7 @@
 #include "tools/alosj/Stereo.h"
 
+#include "tools/alosj/LocalMapFit.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -415,8 +417,17 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         }
     }
     if (X.empty()) return result;
-    if (!m.fromGeocentric->Transform(X.size(), X.data(), Y.data(), Z.data())) return result;
-    if (!m.fromGeographic->Transform(X.size(), X.data(), Y.data())) return result;
+    // Map places and heights: quadratics fitted to PROJ across the points'
+    // box, exact to a thousandth of a cell and a millimetre; PROJ itself
+    // point by point where they are not.
+    LocalMapFit fit;
+    if (fit.Fit(X.data(), Y.data(), Z.data(), X.size(), *m.fromGeocentric, *m.fromGeographic,
+                1e-3 * std::abs(gt[1]), 1e-3)) {
+        for (size_t k = 0; k < X.size(); ++k) fit.Apply(X[k], Y[k], Z[k], X[k], Y[k], Z[k]);
+    } else if (!m.fromGeocentric->Transform(X.size(), X.data(), Y.data(), Z.data()) ||
+               !m.fromGeographic->Transform(X.size(), X.data(), Y.data())) {
+        return result;
+    }
     std::vector<std::vector<float>> cells(result.heights.size());
     for (size_t k = 0; k < X.size(); ++k) {
         const int column = static_cast<int>(std::floor((X[k] - gt[0]) / gt[1])) - tile.column;
