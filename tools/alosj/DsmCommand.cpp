@@ -37,6 +37,9 @@ constexpr double kMostSecondsApart = 600;
 constexpr int kCoarseFactor = 16;
 constexpr double kLowestHeight = -500, kHighestHeight = 9000;
 constexpr int kTileCells = 128, kCoarseTileCells = 48;
+/// Metres a coarse height may stand above or below those around it: far
+/// more than a volcano's flanks rise over two coarse cells.
+constexpr double kSpike = 400;
 constexpr float kNoData = -32768.0f;
 
 std::string Format(const char* format, double a, double b = 0, double c = 0) {
@@ -120,6 +123,26 @@ TileBox TileAt(size_t i, int cells, int width, int height) {
     tile.columns = std::min(cells, width - tile.column);
     tile.rows = std::min(cells, height - tile.row);
     return tile;
+}
+
+/// Leaves out the coarse heights that stand more than kSpike from the median
+/// of the heights around them (5 x 5 cells): a mismatch there would widen
+/// every fine tile's search near it to the whole range of heights, which
+/// costs time in proportion and invites more mismatches.
+void DropSpikes(std::vector<float>& heights, int width, int height) {
+    const std::vector<float> found = heights;
+    std::vector<float> around;
+    for (int r = 0; r < height; ++r)
+        for (int c = 0; c < width; ++c) {
+            float& h = heights[static_cast<size_t>(r) * width + c];
+            if (!std::isfinite(h)) continue;
+            around.clear();
+            for (int y = std::max(0, r - 2); y <= std::min(height - 1, r + 2); ++y)
+                for (int x = std::max(0, c - 2); x <= std::min(width - 1, c + 2); ++x)
+                    if ((x != c || y != r) && std::isfinite(found[static_cast<size_t>(y) * width + x]))
+                        around.push_back(found[static_cast<size_t>(y) * width + x]);
+            if (around.size() < 3 || std::fabs(h - Median(around)) > kSpike) h = NAN;
+        }
 }
 
 /// Runs work(tile index) for every tile on every core; `done` is called
@@ -269,6 +292,7 @@ int RunDsm(const DsmOptions& options) {
                         found.heights[static_cast<size_t>(r) * tile.columns + c];
         },
         [&] { return new StereoMatcher(products, coarse, kPrismGsd); }, bar, 0.0, 0.1);
+    DropSpikes(coarseHeights, coarse.width, coarse.height);
 
     // The fine grid: what the coarse pass found heights on.
     int cMin = coarse.width, cMax = -1, rMin = coarse.height, rMax = -1;

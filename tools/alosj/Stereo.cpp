@@ -385,7 +385,11 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         const unsigned char* l = left.ptr<unsigned char>(y);
         const unsigned char* rr = right.ptr<unsigned char>(y);
         for (int x = 0; x < width; ++x) {
-            if (d[x] < minDisparity * 16 || l[x] == 0 || !textured.at<unsigned char>(y, x)) continue;
+            // A disparity at either end of the search is the search's edge, not a match:
+            // the heights asked for lie two disparities inside it.
+            if (d[x] < (minDisparity + 1) * 16 || d[x] > (minDisparity + disparities - 2) * 16 || l[x] == 0 ||
+                !textured.at<unsigned char>(y, x))
+                continue;
             double placedX, placedY;
             frameToMap(x, y, placedX, placedY);
             if (placedX < west || placedX > east || placedY > north || placedY < south) continue;
