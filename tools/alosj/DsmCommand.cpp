@@ -40,6 +40,10 @@ constexpr int kTileCells = 128, kCoarseTileCells = 48;
 /// Metres a coarse height may stand above or below those around it: far
 /// more than a volcano's flanks rise over two coarse cells.
 constexpr double kSpike = 400;
+/// Metres of height a fine tile's search spans at most (its cells and the
+/// coarse cells around them, under a kilometre across, rise less on the
+/// steepest mountains).
+constexpr double kMostRelief = 3000;
 constexpr float kNoData = -32768.0f;
 
 std::string Format(const char* format, double a, double b = 0, double c = 0) {
@@ -143,6 +147,21 @@ void DropSpikes(std::vector<float>& heights, int width, int height) {
                         around.push_back(found[static_cast<size_t>(y) * width + x]);
             if (around.size() < 3 || std::fabs(h - Median(around)) > kSpike) h = NAN;
         }
+}
+
+/// The heights a fine tile searches from the coarse heights around it:
+/// their 2nd to 98th percentile, so that a few mismatches among them (at the
+/// edge of a view, where little overlaps) do not widen the search, and at
+/// most kMostRelief about their median.  Empty: lowest > highest.
+void SearchRange(std::vector<float>& around, float& lowest, float& highest) {
+    if (around.empty()) return;
+    std::sort(around.begin(), around.end());
+    const size_t last = around.size() - 1;
+    lowest = around[static_cast<size_t>(0.02 * static_cast<double>(last) + 0.5)];
+    highest = around[static_cast<size_t>(0.98 * static_cast<double>(last) + 0.5)];
+    const float median = around[last / 2];
+    lowest = std::max(lowest, median - static_cast<float>(kMostRelief / 2));
+    highest = std::min(highest, median + static_cast<float>(kMostRelief / 2));
 }
 
 /// Runs work(tile index) for every tile on every core; `done` is called
@@ -368,14 +387,14 @@ int RunDsm(const DsmOptions& options) {
             const int r0 = static_cast<int>(std::floor((coarse.geoTransform[3] - y0) / coarseSample)) - 2;
             const int c1 = c0 + static_cast<int>(std::ceil(tile.columns * resolution / coarseSample)) + 4;
             const int r1 = r0 + static_cast<int>(std::ceil(tile.rows * resolution / coarseSample)) + 4;
-            float lowest = INFINITY, highest = -INFINITY;
+            std::vector<float> around;
             for (int r = std::max(0, r0); r <= std::min(coarse.height - 1, r1); ++r)
                 for (int c = std::max(0, c0); c <= std::min(coarse.width - 1, c1); ++c) {
                     const float h = coarseHeights[static_cast<size_t>(r) * coarse.width + c];
-                    if (!std::isfinite(h)) continue;
-                    lowest = std::min(lowest, h);
-                    highest = std::max(highest, h);
+                    if (std::isfinite(h)) around.push_back(h);
                 }
+            float lowest = INFINITY, highest = -INFINITY;
+            SearchRange(around, lowest, highest);
             std::vector<float> heights(static_cast<size_t>(tile.columns) * tile.rows, kNoData);
             std::vector<float> agreeing(heights.size(), 0.0f);
             if (lowest <= highest) {
