@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define ALOSJ_REDUCE_WITH_AVX 1
+#endif
 
 namespace alosj {
 
@@ -187,6 +191,42 @@ size_t AddPairs(const float* values, const float* valid, const std::array<const 
 }
 #endif
 
+#if defined(ALOSJ_REDUCE_WITH_AVX)
+/// AddPairs four footprints at a time, on processors with AVX (its four
+/// lanes of doubles; no fused multiply-add, so every product and sum is
+/// still AddRow's).  Returns how many footprints it took (a multiple of 4).
+template <int kSpan>
+__attribute__((target("avx"))) size_t AddQuads(const float* values, const float* valid,
+                                               const std::array<const double*, 3>& shares, size_t count,
+                                               double rowShare, double* total, double* weight) {
+    static_assert(kSpan == 2 || kSpan == 3, "footprints of two or three pixels");
+    const __m256d share = _mm256_set1_pd(rowShare), zero = _mm256_setzero_pd();
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        __m256d lines[2];
+        const float* const from[2] = {values + 2 * i, valid + 2 * i};
+        for (int j = 0; j < 2; ++j) {
+            const __m128 x0 = _mm_loadu_ps(from[j]), x1 = _mm_loadu_ps(from[j] + 4);
+            const __m256d a = _mm256_cvtps_pd(_mm_shuffle_ps(x0, x1, _MM_SHUFFLE(2, 0, 2, 0)));  // 2i, 2i + 2, ...
+            const __m256d b = _mm256_cvtps_pd(_mm_shuffle_ps(x0, x1, _MM_SHUFFLE(3, 1, 3, 1)));  // 2i + 1, ...
+            __m256d line = _mm256_add_pd(zero, _mm256_mul_pd(a, _mm256_loadu_pd(shares[0] + i)));
+            line = _mm256_add_pd(line, _mm256_mul_pd(b, _mm256_loadu_pd(shares[1] + i)));
+            if (kSpan == 3) {
+                const __m128 y0 = _mm_loadu_ps(from[j] + 2), y1 = _mm_loadu_ps(from[j] + 6);
+                const __m256d c = _mm256_cvtps_pd(_mm_shuffle_ps(y0, y1, _MM_SHUFFLE(2, 0, 2, 0)));  // 2i + 2, ...
+                line = _mm256_add_pd(line, _mm256_mul_pd(c, _mm256_loadu_pd(shares[2] + i)));
+            }
+            lines[j] = line;
+        }
+        _mm256_storeu_pd(total + i, _mm256_add_pd(_mm256_loadu_pd(total + i), _mm256_mul_pd(lines[0], share)));
+        _mm256_storeu_pd(weight + i, _mm256_add_pd(_mm256_loadu_pd(weight + i), _mm256_mul_pd(lines[1], share)));
+    }
+    return i;
+}
+
+const bool kHaveAvx = __builtin_cpu_supports("avx");
+#endif
+
 template <class T>
 void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
     const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
@@ -220,9 +260,16 @@ void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
                     const std::array<const double*, 3> shares = {
                         columnShares_.data() + run.begin, columnShares_.data() + count + run.begin,
                         columnShares_.data() + (span_ == 3 ? 2 * count : 0) + run.begin};
-                    done = (span_ == 3 ? AddPairs<3> : AddPairs<2>)(values.data() + at, valid.data() + at, shares, n,
-                                                                    rowShare, total.data() + run.begin,
-                                                                    weight.data() + run.begin);
+#if defined(ALOSJ_REDUCE_WITH_AVX)
+                    if (kHaveAvx)
+                        done = (span_ == 3 ? AddQuads<3> : AddQuads<2>)(values.data() + at, valid.data() + at, shares,
+                                                                        n, rowShare, total.data() + run.begin,
+                                                                        weight.data() + run.begin);
+#endif
+                    const std::array<const double*, 3> rest = {shares[0] + done, shares[1] + done, shares[2] + done};
+                    done += (span_ == 3 ? AddPairs<3> : AddPairs<2>)(
+                        values.data() + at + 2 * done, valid.data() + at + 2 * done, rest, n - done, rowShare,
+                        total.data() + run.begin + done, weight.data() + run.begin + done);
                 }
 #endif
                 const size_t begin = run.begin + done, n = run.end - begin;
