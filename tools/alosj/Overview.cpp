@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -79,6 +80,13 @@ AverageReduction<T>::AverageReduction(int bands, int width, int height, int toWi
                               : x + 1 == span.end               ? span.lastWeight
                                                                 : 1.0);
     }
+    // What each footprint's shares sum to, in AddRow's order: its weight in
+    // a row without no data.
+    for (size_t i = 0; i < columns.size(); ++i) {
+        double whole = 0;
+        for (int k = 0; k < span_; ++k) whole += 1.0 * shares_[i * static_cast<size_t>(span_) + static_cast<size_t>(k)];
+        wholeShares_.push_back(whole);
+    }
     // The same shares, pixel k of every footprint after pixel k - 1's.
     for (int k = 0; k < span_; ++k)
         for (int i = 0; i < toWidth; ++i)
@@ -134,8 +142,8 @@ void AddRow(const T* row, const int* first, const double* shares, int span, size
 }
 
 #if defined(__SSE2__)
-/// The `count` bytes of `row` as floats into `values`, and 1 for each
-/// with data (not 0), else 0, into `valid`; 16 at a time.
+/// The `count` bytes of `row` as floats into `values`, and (unless `valid`
+/// is null) 1 for each with data (not 0), else 0, into `valid`; 16 at a time.
 void ToFloats(const unsigned char* row, size_t count, float* values, float* valid) {
     const __m128i zero = _mm_setzero_si128();
     const __m128 one = _mm_set1_ps(1.0f);
@@ -147,12 +155,13 @@ void ToFloats(const unsigned char* row, size_t count, float* values, float* vali
                                   _mm_unpacklo_epi16(high, zero), _mm_unpackhi_epi16(high, zero)};
         for (int j = 0; j < 4; ++j) {
             _mm_storeu_ps(values + x + 4 * j, _mm_cvtepi32_ps(words[j]));
-            _mm_storeu_ps(valid + x + 4 * j, _mm_andnot_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(words[j], zero)), one));
+            if (valid)
+                _mm_storeu_ps(valid + x + 4 * j, _mm_andnot_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(words[j], zero)), one));
         }
     }
     for (; x < count; ++x) {
         values[x] = static_cast<float>(row[x]);
-        valid[x] = row[x] != 0 ? 1.0f : 0.0f;
+        if (valid) valid[x] = row[x] != 0 ? 1.0f : 0.0f;
     }
 }
 
@@ -161,11 +170,14 @@ void ToFloats(const unsigned char* row, size_t count, float* values, float* vali
 /// `valid` are the row's pixels as floats (ToFloats) from the first
 /// footprint's first pixel on, readable 8 floats past the last footprint's;
 /// shares[k] the footprints' shares of their pixel k.  Every term, product
-/// and sum is AddRow's, in its order, two lanes at a time.  Returns how
-/// many footprints it took (all but an odd last one).
+/// and sum is AddRow's, in its order, two lanes at a time.  With `valid`
+/// null (no pixel of the row is no data) each footprint's weight is
+/// `whole[i]`, the sum its shares make, which is what AddRow adds then.
+/// Returns how many footprints it took (all but an odd last one).
 template <int kSpan>
-size_t AddPairs(const float* values, const float* valid, const std::array<const double*, 3>& shares, size_t count,
-                double rowShare, double* total, double* weight) {
+size_t AddPairs(const float* values, const float* valid, const double* whole,
+                const std::array<const double*, 3>& shares, size_t count, double rowShare, double* total,
+                double* weight) {
     static_assert(kSpan == 2 || kSpan == 3, "footprints of two or three pixels");
     const __m128d share = _mm_set1_pd(rowShare), zero = _mm_setzero_pd();
     size_t i = 0;
@@ -185,7 +197,8 @@ size_t AddPairs(const float* values, const float* valid, const std::array<const 
             return line;
         };
         _mm_storeu_pd(total + i, _mm_add_pd(_mm_loadu_pd(total + i), _mm_mul_pd(lines(values), share)));
-        _mm_storeu_pd(weight + i, _mm_add_pd(_mm_loadu_pd(weight + i), _mm_mul_pd(lines(valid), share)));
+        const __m128d lineWeight = valid ? lines(valid) : _mm_loadu_pd(whole + i);
+        _mm_storeu_pd(weight + i, _mm_add_pd(_mm_loadu_pd(weight + i), _mm_mul_pd(lineWeight, share)));
     }
     return i;
 }
@@ -196,7 +209,7 @@ size_t AddPairs(const float* values, const float* valid, const std::array<const 
 /// lanes of doubles; no fused multiply-add, so every product and sum is
 /// still AddRow's).  Returns how many footprints it took (a multiple of 4).
 template <int kSpan>
-__attribute__((target("avx"))) size_t AddQuads(const float* values, const float* valid,
+__attribute__((target("avx"))) size_t AddQuads(const float* values, const float* valid, const double* whole,
                                                const std::array<const double*, 3>& shares, size_t count,
                                                double rowShare, double* total, double* weight) {
     static_assert(kSpan == 2 || kSpan == 3, "footprints of two or three pixels");
@@ -204,8 +217,9 @@ __attribute__((target("avx"))) size_t AddQuads(const float* values, const float*
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         __m256d lines[2];
-        const float* const from[2] = {values + 2 * i, valid + 2 * i};
-        for (int j = 0; j < 2; ++j) {
+        const float* const from[2] = {values + 2 * i, valid ? valid + 2 * i : nullptr};
+        if (!valid) lines[1] = _mm256_loadu_pd(whole + i);
+        for (int j = 0; j < (valid ? 2 : 1); ++j) {
             const __m128 x0 = _mm_loadu_ps(from[j]), x1 = _mm_loadu_ps(from[j] + 4);
             const __m256d a = _mm256_cvtps_pd(_mm_shuffle_ps(x0, x1, _MM_SHUFFLE(2, 0, 2, 0)));  // 2i, 2i + 2, ...
             const __m256d b = _mm256_cvtps_pd(_mm_shuffle_ps(x0, x1, _MM_SHUFFLE(3, 1, 3, 1)));  // 2i + 1, ...
@@ -255,21 +269,32 @@ void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
             for (const Run& run : runs_) {
                 size_t done = 0;
 #if defined(__SSE2__)
-                if (pairs && run.step == 2) {
-                    const size_t at = static_cast<size_t>(firsts_[run.begin]), n = run.end - run.begin;
-                    const std::array<const double*, 3> shares = {
-                        columnShares_.data() + run.begin, columnShares_.data() + count + run.begin,
-                        columnShares_.data() + (span_ == 3 ? 2 * count : 0) + run.begin};
+                // A stretch of footprints a fixed 2 pixels apart, `kStretch`
+                // at a time; one without no data weighs each footprint by the
+                // sum of its shares.
+                constexpr size_t kStretch = 256;
+                while (pairs && run.step == 2 && run.end - (run.begin + done) >= 2) {
+                    const size_t begin = run.begin + done, n = std::min(kStretch, run.end - begin);
+                    const size_t at = static_cast<size_t>(firsts_[begin]);
+                    const bool whole = std::memchr(row + at, 0, 2 * n + span - 2) == nullptr;
+                    const float* const from = values.data() + at;
+                    const float* const weights = whole ? nullptr : valid.data() + at;
+                    std::array<const double*, 3> shares = {
+                        columnShares_.data() + begin, columnShares_.data() + count + begin,
+                        columnShares_.data() + (span_ == 3 ? 2 * count : 0) + begin};
+                    size_t taken = 0;
 #if defined(ALOSJ_REDUCE_WITH_AVX)
                     if (kHaveAvx)
-                        done = (span_ == 3 ? AddQuads<3> : AddQuads<2>)(values.data() + at, valid.data() + at, shares,
-                                                                        n, rowShare, total.data() + run.begin,
-                                                                        weight.data() + run.begin);
+                        taken = (span_ == 3 ? AddQuads<3> : AddQuads<2>)(from, weights, wholeShares_.data() + begin,
+                                                                         shares, n, rowShare, total.data() + begin,
+                                                                         weight.data() + begin);
 #endif
-                    const std::array<const double*, 3> rest = {shares[0] + done, shares[1] + done, shares[2] + done};
-                    done += (span_ == 3 ? AddPairs<3> : AddPairs<2>)(
-                        values.data() + at + 2 * done, valid.data() + at + 2 * done, rest, n - done, rowShare,
-                        total.data() + run.begin + done, weight.data() + run.begin + done);
+                    for (const double*& s : shares) s += taken;
+                    taken += (span_ == 3 ? AddPairs<3> : AddPairs<2>)(
+                        from + 2 * taken, weights ? weights + 2 * taken : nullptr, wholeShares_.data() + begin + taken,
+                        shares, n - taken, rowShare, total.data() + begin + taken, weight.data() + begin + taken);
+                    done += taken;
+                    if (taken < n) break;  // an odd last footprint: AddRow's
                 }
 #endif
                 const size_t begin = run.begin + done, n = run.end - begin;

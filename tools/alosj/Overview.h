@@ -52,6 +52,7 @@ private:
         int step;           // each this many pixels after the one before
     };
     std::vector<Run> runs_;
+    std::vector<double> wholeShares_;   // what each footprint's shares sum to
     std::vector<double> columnShares_;  // shares_ pixel by pixel of the footprints: every first pixel's, then second's, ...
     std::vector<T> kept_;  // rows first_ on
     long first_ = 0;
