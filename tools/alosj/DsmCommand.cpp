@@ -130,7 +130,8 @@ TileBox TileAt(size_t i, int cells, int width, int height) {
 }
 
 /// Leaves out the coarse heights that stand more than kSpike from the median
-/// of the heights around them (5 x 5 cells): a mismatch there would widen
+/// of the heights around them (5 x 5 cells), and those with fewer than 3
+/// heights around them to judge by: a mismatch there would widen
 /// every fine tile's search near it to the whole range of heights, which
 /// costs time in proportion and invites more mismatches.
 void DropSpikes(std::vector<float>& heights, int width, int height) {

@@ -26,9 +26,11 @@ constexpr double kParallaxProbe = 100.0;
 constexpr int kBlockSize = 5;
 constexpr double kFullModeBytes = 96.0 * 1024 * 1024;
 /// The window (samples) and least strength (DN, root mean square) of the
-/// detail a match needs.
+/// detail a match needs: a little above the 0.6 DN that noise of a DN either
+/// way leaves on its own, so that slopes turned from the sun, their detail
+/// dimmed to a DN or two, are still matched where they show some.
 constexpr int kTextureWindow = 11;
-constexpr double kTextureLimit = 1.0;
+constexpr double kTextureLimit = 0.8;
 constexpr float kNoHeight = std::numeric_limits<float>::quiet_NaN();
 
 OGRSpatialReference Wgs84(int epsg) {
