@@ -142,8 +142,8 @@ void AddRow(const T* row, const int* first, const double* shares, int span, size
 }
 
 #if defined(__SSE2__)
-/// The `count` bytes of `row` as floats into `values`, and (unless `valid`
-/// is null) 1 for each with data (not 0), else 0, into `valid`; 16 at a time.
+/// The `count` bytes of `row` as floats into `values`, and 1 for each
+/// with data (not 0), else 0, into `valid`; 16 at a time.
 void ToFloats(const unsigned char* row, size_t count, float* values, float* valid) {
     const __m128i zero = _mm_setzero_si128();
     const __m128 one = _mm_set1_ps(1.0f);
@@ -155,13 +155,12 @@ void ToFloats(const unsigned char* row, size_t count, float* values, float* vali
                                   _mm_unpacklo_epi16(high, zero), _mm_unpackhi_epi16(high, zero)};
         for (int j = 0; j < 4; ++j) {
             _mm_storeu_ps(values + x + 4 * j, _mm_cvtepi32_ps(words[j]));
-            if (valid)
-                _mm_storeu_ps(valid + x + 4 * j, _mm_andnot_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(words[j], zero)), one));
+            _mm_storeu_ps(valid + x + 4 * j, _mm_andnot_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(words[j], zero)), one));
         }
     }
     for (; x < count; ++x) {
         values[x] = static_cast<float>(row[x]);
-        if (valid) valid[x] = row[x] != 0 ? 1.0f : 0.0f;
+        valid[x] = row[x] != 0 ? 1.0f : 0.0f;
     }
 }
 
@@ -171,8 +170,8 @@ void ToFloats(const unsigned char* row, size_t count, float* values, float* vali
 /// footprint's first pixel on, readable 8 floats past the last footprint's;
 /// shares[k] the footprints' shares of their pixel k.  Every term, product
 /// and sum is AddRow's, in its order, two lanes at a time.  With `valid`
-/// null (no pixel of the row is no data) each footprint's weight is
-/// `whole[i]`, the sum its shares make, which is what AddRow adds then.
+/// null (no pixel of these footprints is no data) each footprint's weight
+/// is `whole[i]`, the sum its shares make, which is what AddRow adds then.
 /// Returns how many footprints it took (all but an odd last one).
 template <int kSpan>
 size_t AddPairs(const float* values, const float* valid, const double* whole,
@@ -238,7 +237,7 @@ __attribute__((target("avx"))) size_t AddQuads(const float* values, const float*
     return i;
 }
 
-const bool kHaveAvx = __builtin_cpu_supports("avx");
+const bool kHaveAvx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
 #endif
 
 template <class T>
