@@ -3,10 +3,11 @@
 // The products are checked to see one scene (imaged within minutes, from
 // different directions, overlapping).  A coarse pass over the widest pair
 // (images averaged down 16 times, every height from -500 to 9000 m) finds
-// the heights each tile of the output must search; the fine pass matches
-// every pair in tiles (Stereo.h), every core a tile at a time, and fuses a
-// cell's pair heights by their median.  The DSM's second band counts the
-// pairs that agree with the fused height.
+// the terrain's shape; the fine pass lays its frames on that surface,
+// searches kResidual about it, matches every pair in tiles (Stereo.h),
+// every core a tile at a time, and fuses a cell's pair heights by their
+// median.  The DSM's second band counts the pairs that agree with the
+// fused height.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -40,10 +41,10 @@ constexpr int kTileCells = 128, kCoarseTileCells = 48;
 /// Metres a coarse height may stand above or below those around it: far
 /// more than a volcano's flanks rise over two coarse cells.
 constexpr double kSpike = 400;
-/// Metres of height a fine tile's search spans at most (its cells and the
-/// coarse cells around them, under a kilometre across, rise less on the
-/// steepest mountains).
-constexpr double kMostRelief = 3000;
+/// Metres a fine tile searches above and below the coarse surface: more
+/// than the coarse pass misses by, even where its cells of 40 m cut across
+/// a ridge or a gully.
+constexpr double kResidual = 100;
 constexpr float kNoData = -32768.0f;
 
 std::string Format(const char* format, double a, double b = 0, double c = 0) {
@@ -131,9 +132,8 @@ TileBox TileAt(size_t i, int cells, int width, int height) {
 
 /// Leaves out the coarse heights that stand more than kSpike from the median
 /// of the heights around them (5 x 5 cells), and those with fewer than 3
-/// heights around them to judge by: a mismatch there would widen
-/// every fine tile's search near it to the whole range of heights, which
-/// costs time in proportion and invites more mismatches.
+/// heights around them to judge by: a mismatch there would raise or sink
+/// the surface the fine frames lie on beyond what their search reaches.
 void DropSpikes(std::vector<float>& heights, int width, int height) {
     const std::vector<float> found = heights;
     std::vector<float> around;
@@ -150,19 +150,37 @@ void DropSpikes(std::vector<float>& heights, int width, int height) {
         }
 }
 
-/// The heights a fine tile searches from the coarse heights around it:
-/// their 2nd to 98th percentile, so that a few mismatches among them (at the
-/// edge of a view, where little overlaps) do not widen the search, and at
-/// most kMostRelief about their median.  Empty: lowest > highest.
-void SearchRange(std::vector<float>& around, float& lowest, float& highest) {
-    if (around.empty()) return;
-    std::sort(around.begin(), around.end());
-    const size_t last = around.size() - 1;
-    lowest = around[static_cast<size_t>(0.02 * static_cast<double>(last) + 0.5)];
-    highest = around[static_cast<size_t>(0.98 * static_cast<double>(last) + 0.5)];
-    const float median = around[last / 2];
-    lowest = std::max(lowest, median - static_cast<float>(kMostRelief / 2));
-    highest = std::min(highest, median + static_cast<float>(kMostRelief / 2));
+/// Gives every cell without a height the mean of its neighbours' (8 around),
+/// ring after ring inwards from the holes' edges, so that the surface the
+/// fine frames lie on runs on smoothly where the coarse pass found nothing.
+/// A grid without any height is left as it is.
+void FillHoles(std::vector<float>& heights, int width, int height) {
+    bool any = false;
+    for (float h : heights) any = any || std::isfinite(h);
+    while (any) {
+        const std::vector<float> before = heights;
+        bool missing = false;
+        for (int r = 0; r < height; ++r)
+            for (int c = 0; c < width; ++c) {
+                float& h = heights[static_cast<size_t>(r) * width + c];
+                if (std::isfinite(h)) continue;
+                double sum = 0;
+                int count = 0;
+                for (int y = std::max(0, r - 1); y <= std::min(height - 1, r + 1); ++y)
+                    for (int x = std::max(0, c - 1); x <= std::min(width - 1, c + 1); ++x) {
+                        const float v = before[static_cast<size_t>(y) * width + x];
+                        if (std::isfinite(v)) {
+                            sum += v;
+                            ++count;
+                        }
+                    }
+                if (count)
+                    h = static_cast<float>(sum / count);
+                else
+                    missing = true;
+            }
+        if (!missing) break;
+    }
 }
 
 /// Runs work(tile index) for every tile on every core; `done` is called
@@ -304,8 +322,10 @@ int RunDsm(const DsmOptions& options) {
         static_cast<size_t>(coarseAcross) * coarseDown,
         [&](size_t i, StereoMatcher& matcher) {
             const TileBox tile = TileAt(i, kCoarseTileCells, coarse.width, coarse.height);
-            const TileHeights found =
-                matcher.Match(pairs[0].first, pairs[0].second, tile, coarseSample, kLowestHeight, kHighestHeight);
+            ReferenceSurface level;
+            level.height = 0.5 * (kLowestHeight + kHighestHeight);
+            const TileHeights found = matcher.Match(pairs[0].first, pairs[0].second, tile, coarseSample, level,
+                                                    kLowestHeight - level.height, kHighestHeight - level.height);
             for (int r = 0; r < tile.rows; ++r)
                 for (int c = 0; c < tile.columns; ++c)
                     coarseHeights[static_cast<size_t>(tile.row + r) * coarse.width + tile.column + c] =
@@ -313,6 +333,11 @@ int RunDsm(const DsmOptions& options) {
         },
         [&] { return new StereoMatcher(products, coarse, kPrismGsd); }, bar, 0.0, 0.1);
     DropSpikes(coarseHeights, coarse.width, coarse.height);
+    std::vector<float> coarseSurface = coarseHeights;
+    FillHoles(coarseSurface, coarse.width, coarse.height);
+    ReferenceSurface terrain;
+    terrain.grid = &coarse;
+    terrain.heights = &coarseSurface;
 
     // The fine grid: what the coarse pass found heights on.
     int cMin = coarse.width, cMax = -1, rMin = coarse.height, rMax = -1;
@@ -381,29 +406,24 @@ int RunDsm(const DsmOptions& options) {
         static_cast<size_t>(across) * down,
         [&](size_t i, StereoMatcher& matcher) {
             const TileBox tile = TileAt(i, kTileCells, grid.width, grid.height);
-            // The heights the coarse pass found around the tile.
+            // A tile is matched where the coarse pass found heights around it.
             const double x0 = grid.geoTransform[0] + tile.column * resolution;
             const double y0 = grid.geoTransform[3] - tile.row * resolution;
             const int c0 = static_cast<int>(std::floor((x0 - coarse.geoTransform[0]) / coarseSample)) - 2;
             const int r0 = static_cast<int>(std::floor((coarse.geoTransform[3] - y0) / coarseSample)) - 2;
             const int c1 = c0 + static_cast<int>(std::ceil(tile.columns * resolution / coarseSample)) + 4;
             const int r1 = r0 + static_cast<int>(std::ceil(tile.rows * resolution / coarseSample)) + 4;
-            std::vector<float> around;
-            for (int r = std::max(0, r0); r <= std::min(coarse.height - 1, r1); ++r)
-                for (int c = std::max(0, c0); c <= std::min(coarse.width - 1, c1); ++c) {
-                    const float h = coarseHeights[static_cast<size_t>(r) * coarse.width + c];
-                    if (std::isfinite(h)) around.push_back(h);
-                }
-            float lowest = INFINITY, highest = -INFINITY;
-            SearchRange(around, lowest, highest);
+            bool known = false;
+            for (int r = std::max(0, r0); r <= std::min(coarse.height - 1, r1) && !known; ++r)
+                for (int c = std::max(0, c0); c <= std::min(coarse.width - 1, c1) && !known; ++c)
+                    known = std::isfinite(coarseHeights[static_cast<size_t>(r) * coarse.width + c]);
             std::vector<float> heights(static_cast<size_t>(tile.columns) * tile.rows, kNoData);
             std::vector<float> agreeing(heights.size(), 0.0f);
-            if (lowest <= highest) {
-                const double slack = 60 + 0.15 * (highest - lowest);
+            if (known) {
                 std::vector<TileHeights> found;
                 for (size_t p = 0; p < pairs.size(); ++p)
-                    found.push_back(matcher.Match(pairs[p].first, pairs[p].second, tile, sample, lowest - slack,
-                                                  highest + slack));
+                    found.push_back(matcher.Match(pairs[p].first, pairs[p].second, tile, sample, terrain,
+                                                  -kResidual, kResidual));
                 std::vector<float> values;
                 long tileFilled = 0;
                 for (size_t c = 0; c < heights.size(); ++c) {

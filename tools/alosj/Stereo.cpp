@@ -25,6 +25,11 @@ constexpr double kParallaxProbe = 100.0;
 /// lighter three-way mode is used (bytes).
 constexpr int kBlockSize = 5;
 constexpr double kFullModeBytes = 96.0 * 1024 * 1024;
+/// SGBM's penalties (per sample of the window) for a disparity changing by
+/// one between neighbours and by more.  The frames lie on the terrain, so a
+/// change of one is a slope the coarse surface missed, and a light penalty
+/// lets flanks steeper than it keep their heights.
+constexpr int kSmallStep = 2, kLargeStep = 32;
 /// The window (samples) and least strength (DN, root mean square) of the
 /// detail a match needs: a little above the 0.6 DN that noise of a DN either
 /// way leaves on its own, so that slopes turned from the sun, their detail
@@ -40,8 +45,8 @@ OGRSpatialReference Wgs84(int epsg) {
     return crs;
 }
 
-/// A lattice node: where a point of the rectified frame at the reference
-/// height shows in an image, and that raster position's ray.
+/// A lattice node: where a point of the rectified frame on the reference
+/// surface shows in an image, and that raster position's ray.
 struct Node {
     double pixel = NAN, line = NAN;
     double position[3] = {NAN, NAN, NAN};
@@ -105,6 +110,19 @@ cv::Mat Textured(const cv::Mat& patch) {
 
 }  // namespace
 
+double ReferenceSurface::At(double x, double y) const {
+    if (!grid || !heights || grid->width <= 0 || grid->height <= 0) return height;
+    const double* gt = grid->geoTransform;
+    const double u = std::clamp((x - gt[0]) / gt[1] - 0.5, 0.0, grid->width - 1.0);
+    const double v = std::clamp((y - gt[3]) / gt[5] - 0.5, 0.0, grid->height - 1.0);
+    const int c = std::min(static_cast<int>(u), std::max(0, grid->width - 2));
+    const int r = std::min(static_cast<int>(v), std::max(0, grid->height - 2));
+    const int c1 = std::min(c + 1, grid->width - 1), r1 = std::min(r + 1, grid->height - 1);
+    const double fx = u - c, fy = v - r;
+    auto h = [&](int column, int row) { return static_cast<double>((*heights)[static_cast<size_t>(row) * grid->width + column]); };
+    return (1 - fy) * ((1 - fx) * h(c, r) + fx * h(c1, r)) + fy * ((1 - fx) * h(c, r1) + fx * h(c1, r1));
+}
+
 void GapHistogram::Add(double gap) {
     const size_t bin = static_cast<size_t>(std::clamp(gap / kBin, 0.0, static_cast<double>(counts.size() - 1)));
     ++counts[bin];
@@ -146,8 +164,8 @@ struct StereoMatcher::Impl {
     std::vector<unsigned char> rows;  // GetRows' buffer
 
     bool Shift(size_t i, double lat, double lon, double h0, double& dx, double& dy);
-    Lattice MakeLattice(size_t i, const std::vector<double>& lat, const std::vector<double>& lon, int columns,
-                        int rowCount, double h0);
+    Lattice MakeLattice(size_t i, const std::vector<double>& lat, const std::vector<double>& lon,
+                        const std::vector<double>& h, int columns, int rowCount);
     bool Resample(size_t i, const Lattice& lattice, int width, int height, int factor, cv::Mat& patch);
 };
 
@@ -202,7 +220,7 @@ bool StereoMatcher::Impl::Shift(size_t i, double lat, double lon, double h0, dou
 }
 
 Lattice StereoMatcher::Impl::MakeLattice(size_t i, const std::vector<double>& lat, const std::vector<double>& lon,
-                                         int columns, int rowCount, double h0) {
+                                         const std::vector<double>& h, int columns, int rowCount) {
     CeosAlosjDataset& dataset = products[i]->Dataset();
     Lattice lattice;
     lattice.columns = columns;
@@ -211,7 +229,7 @@ Lattice StereoMatcher::Impl::MakeLattice(size_t i, const std::vector<double>& la
     for (size_t k = 0; k < lat.size(); ++k) {
         Node& node = lattice.nodes[k];
         double pixel, line;
-        const CeosAlosjSensorStatus status = dataset.LatLonHeightToPixel(0, lat[k], lon[k], h0, &pixel, &line);
+        const CeosAlosjSensorStatus status = dataset.LatLonHeightToPixel(0, lat[k], lon[k], h[k], &pixel, &line);
         if (status != ALOSJ_SENSOR_OK && status != ALOSJ_SENSOR_OUTSIDE) continue;
         node.pixel = pixel;
         node.line = line;
@@ -304,8 +322,8 @@ bool StereoMatcher::Impl::Resample(size_t i, const Lattice& lattice, int width, 
     return true;
 }
 
-TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double sample, double lowest,
-                                 double highest) {
+TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double sample,
+                                 const ReferenceSurface& surface, double below, double above) {
     Impl& m = *impl_;
     const double* gt = m.grid.geoTransform;
     TileHeights result;
@@ -315,7 +333,7 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
     const double cy = gt[3] + (tile.row + tile.rows / 2.0) * gt[5];
     std::vector<double> lon{cx}, lat{cy};
     if (!ToGeographic(lon, lat)) return result;
-    const double h0 = 0.5 * (lowest + highest);
+    const double h0 = surface.At(cx, cy);
     double ax, ay, bx, by;
     if (!m.Shift(a, lat[0], lon[0], h0, ax, ay) || !m.Shift(b, lat[0], lon[0], h0, bx, by))
         return result;
@@ -327,10 +345,11 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
     const double vx = -uy, vy = ux;
 
     // Disparities (samples) of the heights searched, and the frame's size.
-    const int minDisparity = static_cast<int>(std::floor(parallax * (lowest - h0) / sample)) - 2;
-    const int maxDisparity = static_cast<int>(std::ceil(parallax * (highest - h0) / sample)) + 2;
+    const int minDisparity = static_cast<int>(std::floor(parallax * below / sample)) - 2;
+    const int maxDisparity = static_cast<int>(std::ceil(parallax * above / sample)) + 2;
     const int disparities = (maxDisparity - minDisparity + 1 + 15) / 16 * 16;
-    const double drift = std::max(std::hypot(ax, ay), std::hypot(bx, by)) / kParallaxProbe * (highest - lowest) / 2;
+    const double drift =
+        std::max(std::hypot(ax, ay), std::hypot(bx, by)) / kParallaxProbe * std::max(-below, above);
     const int half = static_cast<int>(std::ceil((0.5 * std::hypot(tile.columns, tile.rows) * gt[1] + drift) / sample)) +
                      kBlockSize + 2;
     const int margin = std::max(std::abs(minDisparity), std::abs(minDisparity + disparities)) + kBlockSize;
@@ -341,20 +360,21 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
         my = cy + (x - ox) * sample * uy + (y - oy) * sample * vy;
     };
 
-    // Lattice of the frame, each node placed in both images at h0.
+    // Lattice of the frame, each node placed in both images on the surface.
     const int columns = (width + kLatticeStep - 1) / kLatticeStep + 1;
     const int rowCount = (height + kLatticeStep - 1) / kLatticeStep + 1;
-    std::vector<double> nodeX, nodeY;
+    std::vector<double> nodeX, nodeY, nodeH;
     for (int r = 0; r < rowCount; ++r)
         for (int c = 0; c < columns; ++c) {
             double mx, my;
             frameToMap(c * kLatticeStep, r * kLatticeStep, mx, my);
             nodeX.push_back(mx);
             nodeY.push_back(my);
+            nodeH.push_back(surface.At(mx, my));
         }
     if (!ToGeographic(nodeX, nodeY)) return result;
-    const Lattice latticeA = m.MakeLattice(a, nodeY, nodeX, columns, rowCount, h0);
-    const Lattice latticeB = m.MakeLattice(b, nodeY, nodeX, columns, rowCount, h0);
+    const Lattice latticeA = m.MakeLattice(a, nodeY, nodeX, nodeH, columns, rowCount);
+    const Lattice latticeB = m.MakeLattice(b, nodeY, nodeX, nodeH, columns, rowCount);
 
     const int factor = std::max(1, static_cast<int>(std::floor(sample / m.gsd + 0.25)));
     cv::Mat left, right;
@@ -363,7 +383,7 @@ TileHeights StereoMatcher::Match(size_t a, size_t b, const TileBox& tile, double
 
     const double volume = 2.0 * width * height * disparities * 2;
     cv::Ptr<cv::StereoSGBM> sgbm = cv::StereoSGBM::create(
-        minDisparity, disparities, kBlockSize, 8 * kBlockSize * kBlockSize, 32 * kBlockSize * kBlockSize,
+        minDisparity, disparities, kBlockSize, kSmallStep * kBlockSize * kBlockSize, kLargeStep * kBlockSize * kBlockSize,
         /*disp12MaxDiff=*/1, /*preFilterCap=*/63, /*uniquenessRatio=*/10, /*speckleWindowSize=*/100,
         /*speckleRange=*/2, volume < kFullModeBytes ? cv::StereoSGBM::MODE_SGBM : cv::StereoSGBM::MODE_SGBM_3WAY);
     cv::Mat disparity;

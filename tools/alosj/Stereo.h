@@ -1,16 +1,19 @@
 // Heights from two views of one scene, a tile of a map grid at a time.
 //
 // For a tile, both images are resampled onto one rectified frame: the
-// ground around the tile at a reference height, turned so that its x axis
-// runs along the parallax (the way a ground point moves between the two
-// views as its height changes, found from the line-of-sight models).  A
-// point above or below the reference height then shows shifted along x
-// only, by a disparity that grows with its height: OpenCV's semi-global
-// matching (StereoSGBM, sub-pixel, with its left-right consistency check)
-// finds it.  Each matched pixel's two rays, from the satellite through the
-// pixel of each image, are intersected where they pass closest; the gap
-// between them is the match's quality.  The points are binned into the
-// tile's cells, each cell taking the median of its points.
+// ground around the tile laid on a reference surface (the heights a coarser
+// match found, or one height), turned so that its x axis runs along the
+// parallax (the way a ground point moves between the two views as its
+// height changes, found from the line-of-sight models).  A point above or
+// below the surface then shows shifted along x only, by a disparity that
+// grows with its height over the surface: OpenCV's semi-global matching
+// (StereoSGBM, sub-pixel, with its left-right consistency check) finds it.
+// Laid on the terrain's own slopes, both views show a steep flank alike,
+// neither stretched nor squeezed, and its disparities stay small and even.
+// Each matched pixel's two rays, from the satellite through the pixel of
+// each image, are intersected where they pass closest; the gap between
+// them is the match's quality.  The points are binned into the tile's
+// cells, each cell taking the median of its points.
 #pragma once
 
 #include <memory>
@@ -35,6 +38,16 @@ struct MapGrid {
 /// Cells [column, column + columns) x [row, row + rows) of a grid.
 struct TileBox {
     int column = 0, row = 0, columns = 0, rows = 0;
+};
+
+/// Heights (metres above the ellipsoid) on which the frames lay the ground:
+/// those of a grid's cells, interpolated between the cells' centres and
+/// held at its edges, or one height everywhere.
+struct ReferenceSurface {
+    const MapGrid* grid = nullptr;                // null: `height` everywhere
+    const std::vector<float>* heights = nullptr;  // a finite height for every cell of grid
+    double height = 0;
+    double At(double x, double y) const;
 };
 
 /// Matched points counted by the gap between their rays: bins of a
@@ -69,9 +82,10 @@ public:
     /// The heights of the tile's cells from products a and b (indices into
     /// the products), with the images resampled every `sample` metres
     /// (averaged down first when that is coarser than the images) and
-    /// heights from `lowest` to `highest` metres above the ellipsoid
-    /// searched.  A tile the two products do not both see gets no heights.
-    TileHeights Match(size_t a, size_t b, const TileBox& tile, double sample, double lowest, double highest);
+    /// heights from `below` to `above` metres about the surface searched.
+    /// A tile the two products do not both see gets no heights.
+    TileHeights Match(size_t a, size_t b, const TileBox& tile, double sample, const ReferenceSurface& surface,
+                      double below, double above);
 
     /// Latitude and longitude (WGS 84, degrees) of map positions, in place:
     /// x becomes the longitude, y the latitude.
