@@ -381,9 +381,10 @@ void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, cons
     }
 }
 
-/// Reads the raster a tile-row at a time and compresses each into `full`
-/// while a worker reduces the one before into the overviews (ReduceRows),
-/// whose rows are compressed a tile-row at a time.
+/// Reads the raster a tile-row at a time on this thread (the product's
+/// reports are collected here) while one worker compresses the tile-row
+/// before into `full` and another reduces it into the overviews
+/// (ReduceRows), whose rows are compressed a tile-row at a time.
 template <class T>
 void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*>& overviews, int bands,
                   const std::string& path, ProgressBar& bar, double from, double to) {
@@ -399,26 +400,31 @@ void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*
     }
     const size_t tileRow = static_cast<size_t>(width) * kCogTileSize * static_cast<size_t>(bands);
     std::array<std::vector<T>, 2> buffers = {std::vector<T>(tileRow), std::vector<T>(tileRow)};
-    // Declared last: on the way out, the worker is waited for before what it uses goes.
-    std::future<void> reducing;
+    // Declared last: on the way out, the workers are waited for before what they use goes.
+    std::future<void> compressing, reducing;
+    auto finish = [&] {
+        if (compressing.valid()) compressing.get();
+        if (reducing.valid()) reducing.get();
+    };
     for (long top = 0, turn = 0; top < height; top += kCogTileSize, turn ^= 1) {
         const long rows = std::min<long>(kCogTileSize, height - top);
         T* buffer = buffers[turn].data();
         reader.Read(top, rows, buffer);
-        full.Append(static_cast<int>(rows), [&](GDALDataset& out) { WriteRows(out, reader, 0, rows, buffer, path); });
-        if (reducing.valid()) {
-            reducing.get();
-            WritePending(levels, reader.Type(), path);
-        }
+        finish();  // the tile-row before: its buffer is read into next
+        compressing = std::async(std::launch::async, [&full, &reader, buffer, rows, &path] {
+            CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);  // as GdalSession does on the main thread
+            full.Append(static_cast<int>(rows),
+                        [&](GDALDataset& out) { WriteRows(out, reader, 0, rows, buffer, path); });
+        });
         if (!levels.empty())
-            reducing = std::async(std::launch::async,
-                                  [&levels, buffer, rows, bands, width] { ReduceRows(levels, buffer, rows, bands, width); });
+            reducing = std::async(std::launch::async, [&levels, buffer, rows, bands, width, &reader, &path] {
+                CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
+                ReduceRows(levels, buffer, rows, bands, width);
+                WritePending(levels, reader.Type(), path);
+            });
         bar.Update(from + (to - from) * static_cast<double>(top + rows) / height);
     }
-    if (reducing.valid()) {
-        reducing.get();
-        WritePending(levels, reader.Type(), path);
-    }
+    finish();
 }
 
 /// A raster warped onto a grid and written (StreamGeoTiff), to be read
