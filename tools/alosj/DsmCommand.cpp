@@ -194,6 +194,7 @@ void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>
     std::vector<std::thread> pool;
     for (unsigned t = 0; t < threads; ++t)
         pool.emplace_back([&] {
+            CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);  // as GdalSession does on the main thread
             try {
                 std::unique_ptr<StereoMatcher> matcher(makeMatcher());
                 for (size_t i; (i = next++) < tiles;) {
