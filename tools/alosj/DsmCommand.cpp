@@ -38,9 +38,10 @@ constexpr double kMostSecondsApart = 600;
 constexpr int kCoarseFactor = 16;
 constexpr double kLowestHeight = -500, kHighestHeight = 9000;
 constexpr int kTileCells = 128, kCoarseTileCells = 48;
-/// Metres a coarse height may stand above or below those around it: far
-/// more than a volcano's flanks rise over two coarse cells.
-constexpr double kSpike = 400;
+/// Metres a coarse height may stand above or below those around it: more
+/// than a volcano's flanks rise over two coarse cells (80 m at 45°), and
+/// little more than the fine search reaches (kResidual).
+constexpr double kSpike = 150;
 /// Metres a fine tile searches above and below the coarse surface: more
 /// than the coarse pass misses by, even where its cells of 40 m cut across
 /// a ridge or a gully.
@@ -134,6 +135,7 @@ TileBox TileAt(size_t i, int cells, int width, int height) {
 /// of the heights around them (5 x 5 cells), and those with fewer than 3
 /// heights around them to judge by: a mismatch there would raise or sink
 /// the surface the fine frames lie on beyond what their search reaches.
+/// The holes left are filled from the heights around them (FillHoles).
 void DropSpikes(std::vector<float>& heights, int width, int height) {
     const std::vector<float> found = heights;
     std::vector<float> around;
@@ -153,38 +155,61 @@ void DropSpikes(std::vector<float>& heights, int width, int height) {
 /// Gives every cell without a height the mean of its neighbours' (8 around),
 /// ring after ring inwards from the holes' edges, so that the surface the
 /// fine frames lie on runs on smoothly where the coarse pass found nothing.
+/// Each cell is visited a few times, however wide the holes (sea, cloud).
 /// A grid without any height is left as it is.
 void FillHoles(std::vector<float>& heights, int width, int height) {
-    bool any = false;
-    for (float h : heights) any = any || std::isfinite(h);
-    while (any) {
-        const std::vector<float> before = heights;
-        bool missing = false;
-        for (int r = 0; r < height; ++r)
-            for (int c = 0; c < width; ++c) {
-                float& h = heights[static_cast<size_t>(r) * width + c];
-                if (std::isfinite(h)) continue;
-                double sum = 0;
-                int count = 0;
-                for (int y = std::max(0, r - 1); y <= std::min(height - 1, r + 1); ++y)
-                    for (int x = std::max(0, c - 1); x <= std::min(width - 1, c + 1); ++x) {
-                        const float v = before[static_cast<size_t>(y) * width + x];
-                        if (std::isfinite(v)) {
-                            sum += v;
-                            ++count;
-                        }
-                    }
-                if (count)
-                    h = static_cast<float>(sum / count);
-                else
-                    missing = true;
+    const auto at = [width](int c, int r) { return static_cast<size_t>(r) * width + c; };
+    std::vector<char> queued(heights.size(), 0);
+    std::vector<std::pair<int, int>> ring, next;
+    // Calls visit(column, row) for the cells around (c, r) inside the grid.
+    const auto around = [&](int c, int r, auto visit) {
+        for (int y = std::max(0, r - 1); y <= std::min(height - 1, r + 1); ++y)
+            for (int x = std::max(0, c - 1); x <= std::min(width - 1, c + 1); ++x)
+                if (x != c || y != r) visit(x, y);
+    };
+    for (int r = 0; r < height; ++r)
+        for (int c = 0; c < width; ++c) {
+            if (std::isfinite(heights[at(c, r)])) continue;
+            bool edge = false;
+            around(c, r, [&](int x, int y) { edge = edge || std::isfinite(heights[at(x, y)]); });
+            if (edge) {
+                ring.emplace_back(c, r);
+                queued[at(c, r)] = 1;
             }
-        if (!missing) break;
+        }
+    std::vector<float> values;
+    while (!ring.empty()) {
+        // The ring's values from the cells known before it.
+        values.clear();
+        for (const auto& [c, r] : ring) {
+            double sum = 0;
+            int count = 0;
+            around(c, r, [&](int x, int y) {
+                const float v = heights[at(x, y)];
+                if (std::isfinite(v)) {
+                    sum += v;
+                    ++count;
+                }
+            });
+            values.push_back(static_cast<float>(sum / count));
+        }
+        next.clear();
+        for (size_t k = 0; k < ring.size(); ++k) {
+            const auto [c, r] = ring[k];
+            heights[at(c, r)] = values[k];
+            around(c, r, [&](int x, int y) {
+                if (!queued[at(x, y)] && !std::isfinite(heights[at(x, y)])) {
+                    queued[at(x, y)] = 1;
+                    next.emplace_back(x, y);
+                }
+            });
+        }
+        ring.swap(next);
     }
 }
 
-/// Runs work(tile index) for every tile on every core; `done` is called
-/// on this thread as tiles finish.
+/// Runs work(tile index) for every tile on every core, moving the bar from
+/// `from` to `to` as tiles finish.
 void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>& work,
                  const std::function<StereoMatcher*()>& makeMatcher, ProgressBar& bar, double from, double to) {
     const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), static_cast<unsigned>(tiles)));

@@ -26,9 +26,10 @@ constexpr double kParallaxProbe = 100.0;
 constexpr int kBlockSize = 5;
 constexpr double kFullModeBytes = 96.0 * 1024 * 1024;
 /// SGBM's penalties (per sample of the window) for a disparity changing by
-/// one between neighbours and by more.  The frames lie on the terrain, so a
-/// change of one is a slope the coarse surface missed, and a light penalty
-/// lets flanks steeper than it keep their heights.
+/// one between neighbours and by more.  Where the frames lie on the coarse
+/// surface a change of one is a slope that surface missed, and a light
+/// penalty lets flanks steeper than it keep their heights; the coarse pass
+/// itself, its frames on one level, also fills more with it than with 8.
 constexpr int kSmallStep = 2, kLargeStep = 32;
 /// The window (samples) and least strength (DN, root mean square) of the
 /// detail a match needs: a little above the 0.6 DN that noise of a DN either
@@ -113,8 +114,11 @@ cv::Mat Textured(const cv::Mat& patch) {
 double ReferenceSurface::At(double x, double y) const {
     if (!grid || !heights || grid->width <= 0 || grid->height <= 0) return height;
     const double* gt = grid->geoTransform;
-    const double u = std::clamp((x - gt[0]) / gt[1] - 0.5, 0.0, grid->width - 1.0);
-    const double v = std::clamp((y - gt[3]) / gt[5] - 0.5, 0.0, grid->height - 1.0);
+    // A north-up grid: cell (c, r) holds the height at its centre.
+    double u = (x - gt[0]) / gt[1] - 0.5, v = (y - gt[3]) / gt[5] - 0.5;
+    if (!std::isfinite(u) || !std::isfinite(v)) return height;
+    u = std::clamp(u, 0.0, grid->width - 1.0);
+    v = std::clamp(v, 0.0, grid->height - 1.0);
     const int c = std::min(static_cast<int>(u), std::max(0, grid->width - 2));
     const int r = std::min(static_cast<int>(v), std::max(0, grid->height - 2));
     const int c1 = std::min(c + 1, grid->width - 1), r1 = std::min(r + 1, grid->height - 1);

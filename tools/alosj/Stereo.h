@@ -82,7 +82,8 @@ public:
     /// The heights of the tile's cells from products a and b (indices into
     /// the products), with the images resampled every `sample` metres
     /// (averaged down first when that is coarser than the images) and
-    /// heights from `below` to `above` metres about the surface searched.
+    /// heights from `below` (≤ 0) to `above` (≥ 0) metres about the
+    /// surface searched.
     /// A tile the two products do not both see gets no heights.
     TileHeights Match(size_t a, size_t b, const TileBox& tile, double sample, const ReferenceSurface& surface,
                       double below, double above);
