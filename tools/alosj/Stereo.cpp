@@ -123,7 +123,9 @@ double ReferenceSurface::At(double x, double y) const {
     const int r = std::min(static_cast<int>(v), std::max(0, grid->height - 2));
     const int c1 = std::min(c + 1, grid->width - 1), r1 = std::min(r + 1, grid->height - 1);
     const double fx = u - c, fy = v - r;
-    auto h = [&](int column, int row) { return static_cast<double>((*heights)[static_cast<size_t>(row) * grid->width + column]); };
+    auto h = [&](int column, int row) {
+        return static_cast<double>((*heights)[static_cast<size_t>(row) * grid->width + column]);
+    };
     return (1 - fy) * ((1 - fx) * h(c, r) + fx * h(c1, r)) + fy * ((1 - fx) * h(c, r1) + fx * h(c1, r1));
 }
 

@@ -83,8 +83,8 @@ public:
     /// the products), with the images resampled every `sample` metres
     /// (averaged down first when that is coarser than the images) and
     /// heights from `below` (≤ 0) to `above` (≥ 0) metres about the
-    /// surface searched.
-    /// A tile the two products do not both see gets no heights.
+    /// surface searched.  A tile the two products do not both see gets no
+    /// heights.
     TileHeights Match(size_t a, size_t b, const TileBox& tile, double sample, const ReferenceSurface& surface,
                       double below, double above);
 
