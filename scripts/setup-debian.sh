@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
           clang libclang-rt-14-dev
           libgdal-dev gdal-bin python3-gdal python3-rasterio python3-jsonschema python3-distributed libcli11-dev nlohmann-json3-dev
+          libdeflate-dev
           libeigen3-dev libopencv-calib3d-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,15 @@
 #include "tools/alosj/CogLayout.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +17,11 @@
 
 #include <cpl_vsi.h>
 #include <gdal_priv.h>
+#include <libdeflate.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "tools/alosj/Cli.h"
 
@@ -235,6 +244,26 @@ bool InsertAtStart(int fd, uint64_t shift, const Failing& fail) {
 #endif
 }
 
+/// `n` samples of one band put `step` apart, among the other bands'.
+void Spread(const unsigned char* __restrict in, unsigned char* __restrict out, size_t n, size_t step) {
+    for (size_t x = 0; x < n; ++x) out[x * step] = in[x];
+}
+
+/// Horizontal differencing of a row of `n` samples, `step` to a pixel:
+/// each sample less the one a pixel to its left, the first pixel's kept.
+void Difference(const unsigned char* __restrict in, unsigned char* __restrict out, size_t n, size_t step) {
+    std::memcpy(out, in, std::min(n, step));
+    size_t i = step;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - step));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_sub_epi8(here, left));
+    }
+#endif
+    for (; i < n; ++i) out[i] = static_cast<unsigned char>(in[i] - in[i - step]);
+}
+
 }  // namespace
 
 CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataType type, CPLStringList creation,
@@ -248,6 +277,31 @@ CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataT
     char unique[64];
     std::snprintf(unique, sizeof unique, "/vsimem/alosj-cog-tiles-%p.tif", static_cast<void*>(this));
     rowsPath_ = unique;
+    tileWidth_ = std::atoi(creation_.FetchNameValueDef("BLOCKXSIZE", "0"));
+    tileHeight_ = std::atoi(creation_.FetchNameValueDef("BLOCKYSIZE", "0"));
+    if (tileWidth_ <= 0 || tileHeight_ <= 0) Failing{name_}("tiles without a size");
+
+    // Bytes in DEFLATE, with or without horizontal differencing, and no
+    // option beyond these, are compressed here; anything else by GDAL.
+    static const char* const kUnderstood[] = {"TILED", "BLOCKXSIZE", "BLOCKYSIZE", "COMPRESS", "ZLEVEL", "PREDICTOR",
+                                              "NUM_THREADS", "BIGTIFF", "SPARSE_OK", "PHOTOMETRIC", "INTERLEAVE"};
+    bool understood = type_ == GDT_Byte && EQUAL(creation_.FetchNameValueDef("COMPRESS", ""), "DEFLATE") &&
+                      EQUAL(creation_.FetchNameValueDef("INTERLEAVE", "PIXEL"), "PIXEL");
+    for (int i = 0; understood && i < creation_.size(); ++i) {
+        char* key = nullptr;
+        CPLParseNameValue(creation_[i], &key);
+        understood = key && std::any_of(std::begin(kUnderstood), std::end(kUnderstood),
+                                         [&](const char* known) { return EQUAL(key, known); });
+        CPLFree(key);
+    }
+    const std::string predictor = creation_.FetchNameValueDef("PREDICTOR", "1");
+    const int level = std::atoi(creation_.FetchNameValueDef("ZLEVEL", "6"));
+    if (understood && (predictor == "1" || predictor == "2") && level >= 1 && level <= 12) {
+        // libtiff asks libdeflate for one level more than zlib's 6 to 9, to
+        // make files as small as zlib's.
+        level_ = level >= 6 && level <= 9 ? level + 1 : level;
+        differenced_ = predictor == "2";
+    }
 }
 
 CogTiles::~CogTiles() {
@@ -255,19 +309,36 @@ CogTiles::~CogTiles() {
     VSIUnlink(rowsPath_.c_str());
 }
 
-void CogTiles::Append(int rows, const std::function<void(GDALDataset&)>& fill) {
+void CogTiles::Append(int rows, const RowsInMemory& pixels) {
     const Failing fail{name_};
     if (rows <= 0 || written_ + rows > height_) fail("rows past the level's height");
     // The tiles of a tile-row follow those of the one above: whole tile-rows only.
-    const int tileRows = std::atoi(creation_.FetchNameValueDef("BLOCKYSIZE", "0"));
-    if (tileRows <= 0 || written_ % tileRows != 0) fail("rows that begin within a tile-row");
+    if (written_ % tileHeight_ != 0) fail("rows that begin within a tile-row");
+    if (level_ == 0) {
+        AppendThroughGdal(rows, pixels);
+    } else {
+        for (int top = 0; top < rows; top += tileHeight_) {
+            const RowsInMemory tileRow{static_cast<const unsigned char*>(pixels.data) + top * pixels.lineStride,
+                                       pixels.lineStride, pixels.bandStride};
+            AppendDeflated(std::min(tileHeight_, rows - top), tileRow);
+        }
+    }
+    written_ += rows;
+}
+
+void CogTiles::AppendThroughGdal(int rows, const RowsInMemory& pixels) {
+    const Failing fail{name_};
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) fail("GDAL has no GTiff driver");
     {
         std::unique_ptr<GDALDataset> tileRow(
             driver->Create(rowsPath_.c_str(), width_, rows, bands_, type_, creation_.List()));
         if (!tileRow) fail("cannot compress tiles: " + std::string(CPLGetLastErrorMsg()));
-        fill(*tileRow);
+        const GSpacing pixel = GDALGetDataTypeSizeBytes(type_);
+        if (tileRow->RasterIO(GF_Write, 0, 0, width_, rows, const_cast<void*>(pixels.data), width_, rows, type_,
+                              bands_, nullptr, pixel, static_cast<GSpacing>(pixels.lineStride),
+                              static_cast<GSpacing>(pixels.bandStride), nullptr) != CE_None)
+            fail("cannot compress tiles: " + std::string(CPLGetLastErrorMsg()));
         CPLErrorReset();
         tileRow.reset();  // compresses the tiles on every core
         if (CPLGetLastErrorType() >= CE_Failure) fail("cannot compress tiles: " + std::string(CPLGetLastErrorMsg()));
@@ -280,27 +351,89 @@ void CogTiles::Append(int rows, const std::function<void(GDALDataset&)>& fill) {
     if (!tiff) fail("cannot read compressed tiles");
     const Level row = ReadLevel(tiff.get(), rowsPath_, big, true, fail);
     for (size_t t = 0; t < row.offsets.size(); ++t) {
-        const uint64_t count = row.counts[t];
-        if (count == 0) {  // not written: left out
-            offsets_.push_back(0);
-            counts_.push_back(0);
-            continue;
-        }
-        if (row.offsets[t] + count > length) fail("compressed tiles out of place");
-        const unsigned char* data = bytes + row.offsets[t];
-        unsigned char last[4] = {};
-        std::memcpy(last + 4 - std::min<uint64_t>(count, 4), data + count - std::min<uint64_t>(count, 4),
-                    static_cast<size_t>(std::min<uint64_t>(count, 4)));
-        const uint32_t size = static_cast<uint32_t>(count);
-        offsets_.push_back(at_ + 4);
-        counts_.push_back(count);
-        if (std::fwrite(&size, 4, 1, file_) != 1 || std::fwrite(data, 1, count, file_) != count ||
-            std::fwrite(last, 4, 1, file_) != 1)
-            fail("cannot write " + path_ + " (disk full?)");
-        at_ += 8 + count;
+        if (row.counts[t] != 0 && row.offsets[t] + row.counts[t] > length) fail("compressed tiles out of place");
+        Put(bytes + row.offsets[t], row.counts[t]);
     }
     VSIUnlink(rowsPath_.c_str());
-    written_ += rows;
+}
+
+void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
+    // A tile as libtiff compresses it: tileWidth_ × tileHeight_ pixels,
+    // the bands of a pixel side by side, zeros past the raster's edges;
+    // when differenced, every sample of a tile's row but the first pixel's
+    // less the same band's sample to its left; then DEFLATE in zlib's
+    // format.  The tiles of the row are shared among every core.
+    const int across = (width_ + tileWidth_ - 1) / tileWidth_;
+    const size_t rowBytes = static_cast<size_t>(tileWidth_) * static_cast<size_t>(bands_);
+    const size_t tileBytes = rowBytes * static_cast<size_t>(tileHeight_);
+    struct Packed {
+        std::unique_ptr<unsigned char[]> bytes;  // room for the most DEFLATE may make, not cleared
+        size_t size = 0;
+    };
+    std::vector<Packed> compressed(static_cast<size_t>(across));
+    std::atomic<int> next{0};
+    auto work = [&] {
+        std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(
+            libdeflate_alloc_compressor(level_), &libdeflate_free_compressor);
+        if (!compressor) throw std::bad_alloc();
+        const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), tileBytes);
+        std::vector<unsigned char> tile(tileBytes), samples(rowBytes);
+        const size_t step = static_cast<size_t>(bands_);
+        for (int t; (t = next++) < across;) {
+            const int left = t * tileWidth_, wide = std::min(tileWidth_, width_ - left);
+            for (int y = 0; y < tileHeight_; ++y) {
+                unsigned char* out = tile.data() + static_cast<size_t>(y) * rowBytes;
+                if (y >= rows) {
+                    std::memset(out, 0, rowBytes);
+                    continue;
+                }
+                // The row's samples, the bands of a pixel side by side, zeros past the edge.
+                unsigned char* row = differenced_ ? samples.data() : out;
+                for (size_t k = 0; k < step; ++k) {
+                    const unsigned char* in = static_cast<const unsigned char*>(pixels.data) +
+                                              k * pixels.bandStride + static_cast<size_t>(y) * pixels.lineStride +
+                                              left;
+                    if (step == 1)
+                        std::memcpy(row, in, static_cast<size_t>(wide));
+                    else
+                        Spread(in, row + k, static_cast<size_t>(wide), step);
+                }
+                std::memset(row + static_cast<size_t>(wide) * step, 0, rowBytes - static_cast<size_t>(wide) * step);
+                if (differenced_) Difference(row, out, rowBytes, step);
+            }
+            Packed& packed = compressed[static_cast<size_t>(t)];
+            packed.bytes.reset(new unsigned char[bound]);
+            packed.size = libdeflate_zlib_compress(compressor.get(), tile.data(), tileBytes, packed.bytes.get(), bound);
+            if (packed.size == 0) throw std::runtime_error("DEFLATE gave nothing");
+        }
+    };
+    std::vector<std::future<void>> running;
+    for (int i = std::clamp(CPLGetNumCPUs(), 1, across); i > 0; --i)
+        running.push_back(std::async(std::launch::async, work));
+    try {
+        for (std::future<void>& worker : running) worker.get();
+    } catch (const std::exception& e) {  // the other workers are waited for as `running` goes
+        Failing{name_}(std::string("cannot compress tiles: ") + e.what());
+    }
+    for (const Packed& tile : compressed) Put(tile.bytes.get(), tile.size);
+}
+
+void CogTiles::Put(const unsigned char* data, uint64_t count) {
+    if (count == 0) {  // not written: left out
+        offsets_.push_back(0);
+        counts_.push_back(0);
+        return;
+    }
+    unsigned char last[4] = {};
+    const uint64_t tail = std::min<uint64_t>(count, 4);
+    std::memcpy(last + 4 - tail, data + count - tail, static_cast<size_t>(tail));
+    const uint32_t size = static_cast<uint32_t>(count);
+    offsets_.push_back(at_ + 4);
+    counts_.push_back(count);
+    if (std::fwrite(&size, 4, 1, file_) != 1 || std::fwrite(data, 1, count, file_) != count ||
+        std::fwrite(last, 4, 1, file_) != 1)
+        Failing{name_}("cannot write " + path_ + " (disk full?)");
+    at_ += 8 + count;
 }
 
 void CogTiles::Close() {

@@ -1,11 +1,11 @@
 // Cloud-optimised GeoTIFFs laid out from compressed tiles: each level's
-// tiles compressed by GDAL a tile-row at a time and kept in a file of their
-// own, then laid out in COG order, copied as they are, not recompressed.
+// tiles compressed a tile-row at a time and kept in a file of their own,
+// then laid out in COG order, copied as they are, not recompressed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,12 +14,23 @@
 
 namespace alosj {
 
+/// Rows of pixels in memory: row r (0 the first given) of band k starts
+/// k × bandStride + r × lineStride bytes after `data`, its pixels side by
+/// side.
+struct RowsInMemory {
+    const void* data;
+    size_t lineStride;
+    size_t bandStride;
+};
+
 /// The compressed tiles of one level of a COG, `width` × `height` pixels of
 /// `bands` bands of `type` in tiles as `creation` has them (GeoTIFF
 /// creation options: tiled, pixel-interleaved), written to the file at
 /// `path` a tile-row at a time, one after another, each with its size
 /// before it and its last four bytes repeated after it, as they lie in a
-/// COG.  A failure names `name`.
+/// COG.  Bytes compressed with DEFLATE are compressed here, as libtiff
+/// does with libdeflate (its horizontal differencing, then zlib's format);
+/// every other kind by GDAL.  A failure names `name`.
 class CogTiles {
 public:
     CogTiles(std::string path, int width, int height, int bands, GDALDataType type, CPLStringList creation,
@@ -28,10 +39,9 @@ public:
     CogTiles(const CogTiles&) = delete;
     CogTiles& operator=(const CogTiles&) = delete;
 
-    /// Compresses the next `rows` rows (a tile-row, or the rows left) on
-    /// every core and appends their tiles; `fill` writes the rows into the
-    /// dataset it is given, `rows` high, from its top.
-    void Append(int rows, const std::function<void(GDALDataset&)>& fill);
+    /// Compresses the next `rows` rows (whole tile-rows, or the rows left)
+    /// on every core and appends their tiles.
+    void Append(int rows, const RowsInMemory& pixels);
     /// Finishes the file once every row is in.
     void Close();
 
@@ -45,11 +55,21 @@ public:
     uint64_t Bytes() const { return at_; }
 
 private:
+    /// Compresses the tiles with GDAL, through a GeoTIFF in memory.
+    void AppendThroughGdal(int rows, const RowsInMemory& pixels);
+    /// Compresses one tile-row's tiles here, as libtiff would.
+    void AppendDeflated(int rows, const RowsInMemory& pixels);
+    /// Appends one compressed tile (empty: a tile not written).
+    void Put(const unsigned char* data, uint64_t count);
+
     std::string path_, name_, rowsPath_;
     int width_, height_, bands_;
     GDALDataType type_;
     CPLStringList creation_;
     std::FILE* file_;
+    int tileWidth_ = 0, tileHeight_ = 0;
+    int level_ = 0;             // libdeflate's level when compressed here, 0 when by GDAL
+    bool differenced_ = false;  // horizontal differencing before DEFLATE
     int written_ = 0;
     uint64_t at_ = 0;
     std::vector<uint64_t> offsets_, counts_;

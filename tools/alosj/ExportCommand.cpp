@@ -307,23 +307,6 @@ long StreamGeoTiff(Product& product, const std::vector<int>& bands, const std::s
 /// Tiles of a COG, and the rows read at a time to write them.
 constexpr int kCogTileSize = 512;
 
-/// Writes `rows` rows from `top` of every band of `out`, laid out row after
-/// row, each row band after band (as AverageReduction has them), and has
-/// GDAL compress and write the complete tiles.
-template <class T>
-void WriteInterleavedRows(GDALDataset& out, GDALDataType type, long top, long rows, T* data, const std::string& path) {
-    const int width = out.GetRasterXSize(), count = out.GetRasterCount();
-    const GSpacing pixel = sizeof(T);
-    if (out.RasterIO(GF_Write, 0, static_cast<int>(top), width, static_cast<int>(rows), data, width,
-                     static_cast<int>(rows), type, count, nullptr, pixel, pixel * width * count, pixel * width,
-                     nullptr) != CE_None)
-        throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
-    CPLErrorReset();
-    out.FlushCache(false);
-    if (CPLGetLastErrorType() >= CE_Failure)
-        throw Failure(kExitFailure, path + ": cannot write an overview: " + GdalSession::LastError());
-}
-
 /// An overview being written: its tiles, how it is reduced from the next
 /// larger level, and its reduced rows not yet written.
 template <class T>
@@ -364,7 +347,7 @@ void ReduceRows(std::vector<OverviewLevel<T>>& levels, const T* rows, long count
 /// Compresses the overviews' pending rows that make whole tile-rows, or
 /// complete the level; the rest wait.
 template <class T>
-void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, const std::string& path) {
+void WritePending(std::vector<OverviewLevel<T>>& levels) {
     for (OverviewLevel<T>& level : levels) {
         const size_t rowValues =
             static_cast<size_t>(level.reduction.Bands()) * static_cast<size_t>(level.reduction.Width());
@@ -372,9 +355,8 @@ void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, cons
         const long rows = level.written + pending == level.reduction.Height() ? pending
                                                                               : pending / kCogTileSize * kCogTileSize;
         if (rows == 0) continue;
-        level.out->Append(static_cast<int>(rows), [&](GDALDataset& out) {
-            WriteInterleavedRows(out, type, 0, rows, level.pending.data(), path);
-        });
+        const size_t line = sizeof(T) * rowValues;
+        level.out->Append(static_cast<int>(rows), {level.pending.data(), line, line / level.reduction.Bands()});
         level.written += rows;
         level.pending.erase(level.pending.begin(),
                             level.pending.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(rows) * rowValues));
@@ -387,7 +369,7 @@ void WritePending(std::vector<OverviewLevel<T>>& levels, GDALDataType type, cons
 /// (ReduceRows), whose rows are compressed a tile-row at a time.
 template <class T>
 void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*>& overviews, int bands,
-                  const std::string& path, ProgressBar& bar, double from, double to) {
+                  ProgressBar& bar, double from, double to) {
     const int width = full.Width(), height = full.Height();
     std::vector<OverviewLevel<T>> levels;
     for (size_t i = 0; i < overviews.size(); ++i) {
@@ -411,16 +393,16 @@ void StreamLevels(RowReader& reader, CogTiles& full, const std::vector<CogTiles*
         T* buffer = buffers[turn].data();
         reader.Read(top, rows, buffer);
         finish();  // the tile-row before: its buffer is read into next
-        compressing = std::async(std::launch::async, [&full, &reader, buffer, rows, &path] {
+        compressing = std::async(std::launch::async, [&full, buffer, rows] {
             CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);  // as GdalSession does on the main thread
-            full.Append(static_cast<int>(rows),
-                        [&](GDALDataset& out) { WriteRows(out, reader, 0, rows, buffer, path); });
+            const size_t line = sizeof(T) * static_cast<size_t>(full.Width());
+            full.Append(static_cast<int>(rows), {buffer, line, line * static_cast<size_t>(rows)});
         });
         if (!levels.empty())
-            reducing = std::async(std::launch::async, [&levels, buffer, rows, bands, width, &reader, &path] {
+            reducing = std::async(std::launch::async, [&levels, buffer, rows, bands, width] {
                 CPLErrorHandlerPusher quiet(CPLQuietErrorHandler);
                 ReduceRows(levels, buffer, rows, bands, width);
-                WritePending(levels, reader.Type(), path);
+                WritePending(levels);
             });
         bar.Update(from + (to - from) * static_cast<double>(top + rows) / height);
     }
@@ -503,9 +485,9 @@ void StreamCog(Product& product, const std::vector<int>& bands, const std::strin
     for (size_t i = 1; i < tiles.size(); ++i) overviews.push_back(tiles[i].get());
     const double from = warped ? 0.5 : 0.0;
     if (radiance)
-        StreamLevels<float>(reader, *tiles[0], overviews, count, output, bar, from, 0.95);
+        StreamLevels<float>(reader, *tiles[0], overviews, count, bar, from, 0.95);
     else
-        StreamLevels<unsigned char>(reader, *tiles[0], overviews, count, output, bar, from, 0.95);
+        StreamLevels<unsigned char>(reader, *tiles[0], overviews, count, bar, from, 0.95);
     std::vector<CogLevelParts> levels;
     for (size_t i = 0; i < tiles.size(); ++i) {
         tiles[i]->Close();
