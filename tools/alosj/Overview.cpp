@@ -241,17 +241,23 @@ const bool kHaveAvx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
 #endif
 
 template <class T>
-void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) const {
+void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) {
     const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
     const size_t count = static_cast<size_t>(toWidth_), span = static_cast<size_t>(span_);
     // Row by row of the footprint, every reduced pixel's sum and weight
     // grow in GDAL's order: each row's weighted sum, times the row's share.
     // A pixel with any data has a weight above nought (its own pixels'
     // shares are), one with none a weight of exactly 0.
-    std::vector<double> total(count), weight(count);
+    std::vector<double>& total = total_;
+    std::vector<double>& weight = weight_;
+    total.resize(count);
+    weight.resize(count);
 #if defined(__SSE2__)
     // A byte row as floats for AddPairs, which reads 8 past a run's last pixel.
-    std::vector<float> values(static_cast<size_t>(width_) + 8), valid(values.size());
+    std::vector<float>& values = values_;
+    std::vector<float>& valid = valid_;
+    values.resize(static_cast<size_t>(width_) + 8);
+    valid.resize(values.size());
 #endif
     for (int band = 0; band < bands_; ++band) {
         std::fill(total.begin(), total.end(), 0.0);

@@ -40,7 +40,7 @@ private:
         double lastWeight;    // the share of the last, when more than one
     };
     Span SpanOf(int i, double ratio, int size) const;
-    void Reduce(const Span& rows, std::vector<T>& made) const;
+    void Reduce(const Span& rows, std::vector<T>& made);
 
     int bands_, width_, height_, toWidth_, toHeight_;
     double xRatio_, yRatio_;
@@ -55,6 +55,10 @@ private:
     std::vector<double> wholeShares_;   // what each footprint's shares sum to
     std::vector<double> columnShares_;  // shares_ pixel by pixel of the footprints: every first pixel's, then second's, ...
     std::vector<T> kept_;  // rows first_ on
+    // Reduce's room, kept from row to row: each reduced pixel's sum and
+    // weight, a row of bytes as floats and whether each is data.
+    std::vector<double> total_, weight_;
+    std::vector<float> values_, valid_;
     long first_ = 0;
     long next_ = 0;        // the next reduced row
 };
