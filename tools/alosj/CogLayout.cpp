@@ -244,9 +244,23 @@ bool InsertAtStart(int fd, uint64_t shift, const Failing& fail) {
 #endif
 }
 
-/// `n` samples of one band put `step` apart, among the other bands'.
-void Spread(const unsigned char* __restrict in, unsigned char* __restrict out, size_t n, size_t step) {
-    for (size_t x = 0; x < n; ++x) out[x * step] = in[x];
+/// `n` samples of one band, `size` bytes each, put `step` bytes apart,
+/// among the other bands'.
+void Spread(const unsigned char* __restrict in, unsigned char* __restrict out, size_t n, size_t step, size_t size) {
+    if (size == 1)
+        for (size_t x = 0; x < n; ++x) out[x * step] = in[x];
+    else
+        for (size_t x = 0; x < n; ++x) std::memcpy(out + x * step, in + x * size, size);
+}
+
+/// The floating point predictor's reordering of a row of `n` samples of
+/// `size` bytes (little-endian): the most significant byte of every sample,
+/// then the next, down to the least significant.
+void ByteOrderPlanes(const unsigned char* __restrict in, unsigned char* __restrict out, size_t n, size_t size) {
+    for (size_t b = 0; b < size; ++b) {
+        unsigned char* plane = out + (size - 1 - b) * n;
+        for (size_t i = 0; i < n; ++i) plane[i] = in[i * size + b];
+    }
 }
 
 /// Horizontal differencing of a row of `n` samples, `step` to a pixel:
@@ -281,11 +295,13 @@ CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataT
     tileHeight_ = std::atoi(creation_.FetchNameValueDef("BLOCKYSIZE", "0"));
     if (tileWidth_ <= 0 || tileHeight_ <= 0) Failing{name_}("tiles without a size");
 
-    // Bytes in DEFLATE, with or without horizontal differencing, and no
-    // option beyond these, are compressed here; anything else by GDAL.
+    // Bytes (with or without horizontal differencing) and Float32 (with or
+    // without the floating point predictor) in DEFLATE, and no option
+    // beyond these, are compressed here; anything else by GDAL.
     static const char* const kUnderstood[] = {"TILED", "BLOCKXSIZE", "BLOCKYSIZE", "COMPRESS", "ZLEVEL", "PREDICTOR",
                                               "NUM_THREADS", "BIGTIFF", "SPARSE_OK", "PHOTOMETRIC", "INTERLEAVE"};
-    bool understood = type_ == GDT_Byte && EQUAL(creation_.FetchNameValueDef("COMPRESS", ""), "DEFLATE") &&
+    bool understood = (type_ == GDT_Byte || type_ == GDT_Float32) &&
+                      EQUAL(creation_.FetchNameValueDef("COMPRESS", ""), "DEFLATE") &&
                       EQUAL(creation_.FetchNameValueDef("INTERLEAVE", "PIXEL"), "PIXEL");
     for (int i = 0; understood && i < creation_.size(); ++i) {
         char* key = nullptr;
@@ -294,13 +310,14 @@ CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataT
                                          [&](const char* known) { return EQUAL(key, known); });
         CPLFree(key);
     }
-    const std::string predictor = creation_.FetchNameValueDef("PREDICTOR", "1");
+    const int predictor = std::atoi(creation_.FetchNameValueDef("PREDICTOR", "1"));
     const int level = std::atoi(creation_.FetchNameValueDef("ZLEVEL", "6"));
-    if (understood && (predictor == "1" || predictor == "2") && level >= 1 && level <= 12) {
+    const int fitting = type_ == GDT_Byte ? kHorizontal : kFloatingPoint;
+    if (understood && (predictor == kNoPredictor || predictor == fitting) && level >= 1 && level <= 12) {
         // libtiff asks libdeflate for one level more than zlib's 6 to 9, to
         // make files as small as zlib's.
         level_ = level >= 6 && level <= 9 ? level + 1 : level;
-        differenced_ = predictor == "2";
+        predictor_ = predictor;
     }
 }
 
@@ -359,28 +376,28 @@ void CogTiles::AppendThroughGdal(int rows, const RowsInMemory& pixels) {
 
 void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
     // A tile as libtiff compresses it: tileWidth_ × tileHeight_ pixels,
-    // the bands of a pixel side by side, zeros past the raster's edges;
-    // when differenced, every sample of a tile's row but the first pixel's
-    // less the same band's sample to its left; then DEFLATE in zlib's
+    // the bands of a pixel side by side, zeros past the raster's edges.
+    // Horizontal differencing takes from every byte of a tile's row but
+    // the first pixel's the same band's byte to its left; the floating
+    // point predictor does so after putting the samples' most significant
+    // bytes first, then the next, and so on.  Then DEFLATE in zlib's
     // format.  The tiles of the row are shared among every core.
     const int across = (width_ + tileWidth_ - 1) / tileWidth_;
-    const size_t rowBytes = static_cast<size_t>(tileWidth_) * static_cast<size_t>(bands_);
+    const size_t size = static_cast<size_t>(GDALGetDataTypeSizeBytes(type_));
+    const size_t step = static_cast<size_t>(bands_);  // samples to a pixel
+    const size_t rowSamples = static_cast<size_t>(tileWidth_) * step, rowBytes = rowSamples * size;
     const size_t tileBytes = rowBytes * static_cast<size_t>(tileHeight_);
-    struct Packed {
-        std::unique_ptr<unsigned char[]> bytes;  // room for the most DEFLATE may make, not cleared
-        size_t size = 0;
-    };
-    std::vector<Packed> compressed(static_cast<size_t>(across));
+    std::vector<std::vector<unsigned char>> compressed(static_cast<size_t>(across));
     std::atomic<int> next{0};
     auto work = [&] {
         std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(
             libdeflate_alloc_compressor(level_), &libdeflate_free_compressor);
         if (!compressor) throw std::bad_alloc();
         const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), tileBytes);
-        std::vector<unsigned char> tile(tileBytes), samples(rowBytes);
-        const size_t step = static_cast<size_t>(bands_);
+        std::vector<unsigned char> tile(tileBytes), samples(rowBytes), planes(rowBytes), packed(bound);
         for (int t; (t = next++) < across;) {
-            const int left = t * tileWidth_, wide = std::min(tileWidth_, width_ - left);
+            const int left = t * tileWidth_;
+            const size_t wide = static_cast<size_t>(std::min(tileWidth_, width_ - left));
             for (int y = 0; y < tileHeight_; ++y) {
                 unsigned char* out = tile.data() + static_cast<size_t>(y) * rowBytes;
                 if (y >= rows) {
@@ -388,23 +405,27 @@ void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
                     continue;
                 }
                 // The row's samples, the bands of a pixel side by side, zeros past the edge.
-                unsigned char* row = differenced_ ? samples.data() : out;
+                unsigned char* row = predictor_ == kNoPredictor ? out : samples.data();
                 for (size_t k = 0; k < step; ++k) {
                     const unsigned char* in = static_cast<const unsigned char*>(pixels.data) +
                                               k * pixels.bandStride + static_cast<size_t>(y) * pixels.lineStride +
-                                              left;
+                                              static_cast<size_t>(left) * size;
                     if (step == 1)
-                        std::memcpy(row, in, static_cast<size_t>(wide));
+                        std::memcpy(row, in, wide * size);
                     else
-                        Spread(in, row + k, static_cast<size_t>(wide), step);
+                        Spread(in, row + k * size, wide, step * size, size);
                 }
-                std::memset(row + static_cast<size_t>(wide) * step, 0, rowBytes - static_cast<size_t>(wide) * step);
-                if (differenced_) Difference(row, out, rowBytes, step);
+                std::memset(row + wide * step * size, 0, rowBytes - wide * step * size);
+                if (predictor_ == kHorizontal) {
+                    Difference(row, out, rowBytes, step);
+                } else if (predictor_ == kFloatingPoint) {
+                    ByteOrderPlanes(row, planes.data(), rowSamples, size);
+                    Difference(planes.data(), out, rowBytes, step);
+                }
             }
-            Packed& packed = compressed[static_cast<size_t>(t)];
-            packed.bytes.reset(new unsigned char[bound]);
-            packed.size = libdeflate_zlib_compress(compressor.get(), tile.data(), tileBytes, packed.bytes.get(), bound);
-            if (packed.size == 0) throw std::runtime_error("DEFLATE gave nothing");
+            const size_t made = libdeflate_zlib_compress(compressor.get(), tile.data(), tileBytes, packed.data(), bound);
+            if (made == 0) throw std::runtime_error("DEFLATE gave nothing");
+            compressed[static_cast<size_t>(t)].assign(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(made));
         }
     };
     std::vector<std::future<void>> running;
@@ -415,7 +436,7 @@ void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
     } catch (const std::exception& e) {  // the other workers are waited for as `running` goes
         Failing{name_}(std::string("cannot compress tiles: ") + e.what());
     }
-    for (const Packed& tile : compressed) Put(tile.bytes.get(), tile.size);
+    for (const std::vector<unsigned char>& tile : compressed) Put(tile.data(), tile.size());
 }
 
 void CogTiles::Put(const unsigned char* data, uint64_t count) {

@@ -28,8 +28,8 @@ struct RowsInMemory {
 /// creation options: tiled, pixel-interleaved), written to the file at
 /// `path` a tile-row at a time, one after another, each with its size
 /// before it and its last four bytes repeated after it, as they lie in a
-/// COG.  Bytes compressed with DEFLATE are compressed here, as libtiff
-/// does with libdeflate (its horizontal differencing, then zlib's format);
+/// COG.  Bytes and Float32 in DEFLATE are compressed here, as libtiff
+/// does with libdeflate (after its predictors, then in zlib's format);
 /// every other kind by GDAL.  A failure names `name`.
 class CogTiles {
 public:
@@ -69,7 +69,9 @@ private:
     std::FILE* file_;
     int tileWidth_ = 0, tileHeight_ = 0;
     int level_ = 0;             // libdeflate's level when compressed here, 0 when by GDAL
-    bool differenced_ = false;  // horizontal differencing before DEFLATE
+    // The TIFF predictor applied before DEFLATE here.
+    static constexpr int kNoPredictor = 1, kHorizontal = 2, kFloatingPoint = 3;
+    int predictor_ = kNoPredictor;
     int written_ = 0;
     uint64_t at_ = 0;
     std::vector<uint64_t> offsets_, counts_;
