@@ -242,7 +242,6 @@ const bool kHaveAvx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
 
 template <class T>
 void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) {
-    const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
     const size_t count = static_cast<size_t>(toWidth_), span = static_cast<size_t>(span_);
     // Row by row of the footprint, every reduced pixel's sum and weight
     // grow in GDAL's order: each row's weighted sum, times the row's share.
@@ -263,8 +262,7 @@ void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) {
         std::fill(total.begin(), total.end(), 0.0);
         std::fill(weight.begin(), weight.end(), 0.0);
         for (int y = rows.first; y < rows.end; ++y) {
-            const T* row = kept_.data() + static_cast<size_t>(y - first_) * rowValues +
-                           static_cast<size_t>(band) * static_cast<size_t>(width_);
+            const T* row = Row(y, band);
             const double rowShare = y == rows.first ? rows.firstWeight : y + 1 == rows.end ? rows.lastWeight : 1.0;
 #if defined(__SSE2__)
             const bool pairs = std::is_same_v<T, unsigned char> && (span_ == 2 || span_ == 3);
@@ -324,10 +322,21 @@ void AverageReduction<T>::Reduce(const Span& rows, std::vector<T>& made) {
 }
 
 template <class T>
-long AverageReduction<T>::Push(const T* rows, long count, std::vector<T>& made) {
+const T* AverageReduction<T>::Row(long y, int band) const {
     const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
-    kept_.insert(kept_.end(), rows, rows + static_cast<size_t>(count) * rowValues);
-    const long have = first_ + static_cast<long>(kept_.size() / rowValues);
+    const T* row = y < givenFirst_ ? kept_.data() + static_cast<size_t>(y - first_) * rowValues
+                                   : given_ + static_cast<size_t>(y - givenFirst_) * rowValues;
+    return row + static_cast<size_t>(band) * static_cast<size_t>(width_);
+}
+
+template <class T>
+long AverageReduction<T>::Push(const T* rows, long count, std::vector<T>& made) {
+    // The given rows are reduced where they lie; only those the next
+    // reduced row needs are copied, to be kept for the next Push.
+    const size_t rowValues = static_cast<size_t>(bands_) * static_cast<size_t>(width_);
+    given_ = rows;
+    givenFirst_ = first_ + static_cast<long>(kept_.size() / rowValues);
+    const long have = givenFirst_ + count;
     long reduced = 0;
     for (; next_ < toHeight_; ++next_, ++reduced) {
         const Span span = SpanOf(static_cast<int>(next_), yRatio_, height_);
@@ -335,12 +344,19 @@ long AverageReduction<T>::Push(const T* rows, long count, std::vector<T>& made) 
         Reduce(span, made);
     }
     // Rows before the next reduced row's footprint are done with.
-    const long keep = next_ < toHeight_ ? SpanOf(static_cast<int>(next_), yRatio_, height_).first : have;
-    const long drop = std::min(keep, have) - first_;
-    if (drop > 0) {
-        kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(drop) * rowValues));
-        first_ += drop;
+    const long needed = next_ < toHeight_ ? SpanOf(static_cast<int>(next_), yRatio_, height_).first : have;
+    const long keep = std::min(needed, have);
+    const T* const end = rows + static_cast<size_t>(count) * rowValues;
+    if (keep >= givenFirst_) {
+        kept_.assign(rows + static_cast<size_t>(keep - givenFirst_) * rowValues, end);
+    } else {
+        const size_t done = static_cast<size_t>(keep - first_) * rowValues;
+        kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(done));
+        kept_.insert(kept_.end(), rows, end);
     }
+    first_ = keep;
+    given_ = nullptr;
+    givenFirst_ = first_ + static_cast<long>(kept_.size() / rowValues);
     return reduced;
 }
 

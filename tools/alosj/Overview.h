@@ -54,7 +54,12 @@ private:
     std::vector<Run> runs_;
     std::vector<double> wholeShares_;   // what each footprint's shares sum to
     std::vector<double> columnShares_;  // shares_ pixel by pixel of the footprints: every first pixel's, then second's, ...
-    std::vector<T> kept_;  // rows first_ on
+    /// Row y of the larger raster, band band: kept, or among those Push is given.
+    const T* Row(long y, int band) const;
+
+    std::vector<T> kept_;  // rows first_ on, those a reduced row still needs from earlier Pushes
+    const T* given_ = nullptr;  // during Push: its rows, givenFirst_ on
+    long givenFirst_ = 0;
     // Reduce's room, kept from row to row: each reduced pixel's sum and
     // weight, a row of bytes as floats and whether each is data.
     std::vector<double> total_, weight_;
