@@ -24,6 +24,7 @@
 #endif
 
 #include "tools/alosj/Cli.h"
+#include "tools/alosj/Gdal.h"
 
 namespace alosj {
 
@@ -249,6 +250,8 @@ bool InsertAtStart(int fd, uint64_t shift, const Failing& fail) {
 void Spread(const unsigned char* __restrict in, unsigned char* __restrict out, size_t n, size_t step, size_t size) {
     if (size == 1)
         for (size_t x = 0; x < n; ++x) out[x * step] = in[x];
+    else if (size == 4)
+        for (size_t x = 0; x < n; ++x) std::memcpy(out + x * step, in + x * 4, 4);
     else
         for (size_t x = 0; x < n; ++x) std::memcpy(out + x * step, in + x * size, size);
 }
@@ -293,7 +296,10 @@ CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataT
     rowsPath_ = unique;
     tileWidth_ = std::atoi(creation_.FetchNameValueDef("BLOCKXSIZE", "0"));
     tileHeight_ = std::atoi(creation_.FetchNameValueDef("BLOCKYSIZE", "0"));
-    if (tileWidth_ <= 0 || tileHeight_ <= 0) Failing{name_}("tiles without a size");
+    if (tileWidth_ <= 0 || tileHeight_ <= 0) {
+        std::fclose(file_);
+        Failing{name_}("tiles without a size");
+    }
 
     // Bytes (with or without horizontal differencing) and Float32 (with or
     // without the floating point predictor) in DEFLATE, and no option
@@ -313,7 +319,10 @@ CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataT
     const int predictor = std::atoi(creation_.FetchNameValueDef("PREDICTOR", "1"));
     const int level = std::atoi(creation_.FetchNameValueDef("ZLEVEL", "6"));
     const int fitting = type_ == GDT_Byte ? kHorizontal : kFloatingPoint;
-    if (understood && (predictor == kNoPredictor || predictor == fitting) && level >= 1 && level <= 12) {
+    const uint16_t one = 1;
+    const bool littleEndian = *reinterpret_cast<const unsigned char*>(&one) == 1;  // as the TIFF's samples
+    if (understood && littleEndian && (predictor == kNoPredictor || predictor == fitting) && level >= 1 &&
+        level <= 12) {
         // libtiff asks libdeflate for one level more than zlib's 6 to 9, to
         // make files as small as zlib's.
         level_ = level >= 6 && level <= 9 ? level + 1 : level;
@@ -375,13 +384,16 @@ void CogTiles::AppendThroughGdal(int rows, const RowsInMemory& pixels) {
 }
 
 void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
-    // A tile as libtiff compresses it: tileWidth_ × tileHeight_ pixels,
-    // the bands of a pixel side by side, zeros past the raster's edges.
-    // Horizontal differencing takes from every byte of a tile's row but
-    // the first pixel's the same band's byte to its left; the floating
-    // point predictor does so after putting the samples' most significant
-    // bytes first, then the next, and so on.  Then DEFLATE in zlib's
-    // format.  The tiles of the row are shared among every core.
+    // A tile as libtiff compresses it, row by row of the tile:
+    // - the samples gathered: tileWidth_ pixels, the bands of a pixel side
+    //   by side, zeros past the raster's edges (rows too);
+    // - horizontal differencing (bytes): every byte but the first pixel's
+    //   less the same band's byte a pixel to its left;
+    // - the floating point predictor (Float32): the samples' most
+    //   significant bytes first, then the next and so on, then differenced
+    //   as above;
+    // then the whole tile in DEFLATE, zlib's format.  The tiles of the
+    // tile-row are shared among the workers.
     const int across = (width_ + tileWidth_ - 1) / tileWidth_;
     const size_t size = static_cast<size_t>(GDALGetDataTypeSizeBytes(type_));
     const size_t step = static_cast<size_t>(bands_);  // samples to a pixel
@@ -429,9 +441,9 @@ void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
         }
     };
     std::vector<std::future<void>> running;
-    for (int i = std::clamp(CPLGetNumCPUs(), 1, across); i > 0; --i)
-        running.push_back(std::async(std::launch::async, work));
     try {
+        for (int i = std::min(WorkerThreads(), across); i > 0; --i)
+            running.push_back(std::async(std::launch::async, work));
         for (std::future<void>& worker : running) worker.get();
     } catch (const std::exception& e) {  // the other workers are waited for as `running` goes
         Failing{name_}(std::string("cannot compress tiles: ") + e.what());

@@ -355,8 +355,8 @@ void WritePending(std::vector<OverviewLevel<T>>& levels) {
         const long rows = level.written + pending == level.reduction.Height() ? pending
                                                                               : pending / kCogTileSize * kCogTileSize;
         if (rows == 0) continue;
-        const size_t line = sizeof(T) * rowValues;
-        level.out->Append(static_cast<int>(rows), {level.pending.data(), line, line / level.reduction.Bands()});
+        const size_t band = sizeof(T) * static_cast<size_t>(level.reduction.Width());
+        level.out->Append(static_cast<int>(rows), {level.pending.data(), band * level.reduction.Bands(), band});
         level.written += rows;
         level.pending.erase(level.pending.begin(),
                             level.pending.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(rows) * rowValues));

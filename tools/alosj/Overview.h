@@ -25,8 +25,10 @@ class AverageReduction {
 public:
     AverageReduction(int bands, int width, int height, int toWidth, int toHeight);
 
-    /// Takes `rows` rows of the larger raster; `made` receives the reduced
-    /// rows they complete (appended).  Returns how many.
+    /// Takes `rows` rows of the larger raster, which need stay only for the
+    /// call; `made` receives the reduced rows they complete (appended).
+    /// Returns how many.  One call at a time: the reduction keeps its
+    /// working rows from call to call.
     long Push(const T* rows, long count, std::vector<T>& made);
 
     int Width() const { return toWidth_; }

@@ -429,11 +429,7 @@ struct Strip {
 
 /// Every core (or GDAL_NUM_THREADS), at most 16: each thread holds the
 /// product, strips in flight and a DEM strip.
-size_t WarpThreads() {
-    const char* wanted = CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
-    const int cores = EQUAL(wanted, "ALL_CPUS") ? CPLGetNumCPUs() : std::atoi(wanted);
-    return static_cast<size_t>(std::clamp(cores, 1, 16));
-}
+size_t WarpThreads() { return static_cast<size_t>(std::min(WorkerThreads(), 16)); }
 
 /// Warps one strip, `rows` rows of the grid from `top`, into `target` (a
 /// MEM dataset of those rows, all output bands) and reads it into `strip`
