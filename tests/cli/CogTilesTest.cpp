@@ -70,7 +70,8 @@ TEST(CogTiles, DeflateTilesOfBytesAndFloatsAreGdalsByteForByte) {
                 }
         const char* predictor = type == GDT_Byte ? "2" : "3";
         const CompressedTiles ours = Compress(dir.path() + "/ours", type, width, height, bands, data, predictor, false);
-        const CompressedTiles gdals = Compress(dir.path() + "/gdals", type, width, height, bands, data, predictor, true);
+        const CompressedTiles gdals =
+            Compress(dir.path() + "/gdals", type, width, height, bands, data, predictor, true);
         EXPECT_EQ(ours.counts, gdals.counts);
         EXPECT_EQ(ours.offsets, gdals.offsets);
         EXPECT_TRUE(ours.bytes == gdals.bytes) << ours.bytes.size() << " bytes against " << gdals.bytes.size();

@@ -435,9 +435,10 @@ void CogTiles::AppendDeflated(int rows, const RowsInMemory& pixels) {
                     Difference(planes.data(), out, rowBytes, step);
                 }
             }
-            const size_t made = libdeflate_zlib_compress(compressor.get(), tile.data(), tileBytes, packed.data(), bound);
+            const size_t made =
+                libdeflate_zlib_compress(compressor.get(), tile.data(), tileBytes, packed.data(), bound);
             if (made == 0) throw std::runtime_error("DEFLATE gave nothing");
-            compressed[static_cast<size_t>(t)].assign(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(made));
+            compressed[static_cast<size_t>(t)].assign(packed.data(), packed.data() + made);
         }
     };
     std::vector<std::future<void>> running;

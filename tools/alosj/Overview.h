@@ -43,6 +43,8 @@ private:
     };
     Span SpanOf(int i, double ratio, int size) const;
     void Reduce(const Span& rows, std::vector<T>& made);
+    /// Row y of the larger raster, band band: kept, or among those Push is given.
+    const T* Row(long y, int band) const;
 
     int bands_, width_, height_, toWidth_, toHeight_;
     double xRatio_, yRatio_;
@@ -56,9 +58,6 @@ private:
     std::vector<Run> runs_;
     std::vector<double> wholeShares_;   // what each footprint's shares sum to
     std::vector<double> columnShares_;  // shares_ pixel by pixel of the footprints: every first pixel's, then second's, ...
-    /// Row y of the larger raster, band band: kept, or among those Push is given.
-    const T* Row(long y, int band) const;
-
     std::vector<T> kept_;  // rows first_ on, those a reduced row still needs from earlier Pushes
     const T* given_ = nullptr;  // during Push: its rows, givenFirst_ on
     long givenFirst_ = 0;
