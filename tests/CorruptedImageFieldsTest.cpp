@@ -26,6 +26,8 @@ struct DescriptorEdit {
     ImageHealth::Declared declared;  // what the edited descriptor declares
     std::vector<std::string> reports;  // printed when the descriptor is read
     bool rowsFollowTheLayout = true;   // false: lines misplaced, contents unforeseeable
+    bool linesUncut = false;           // no line left to take the smallest dummy widths from
+    int widthsBeyondTheLine = 0;       // of the five sample lines of both sides, when the file is cut by them
 };
 
 const char* const kLinesInvalid = "ImageFileFileDescriptor::Read: Invalid number of image records";
@@ -37,21 +39,22 @@ std::vector<DescriptorEdit> DescriptorEdits() {
     auto pixels = [](long n) { ImageHealth::Declared d; d.pixels = n; return d; };
     return {
         // numOfImageRecords, position 181, 6 characters
-        {"image records", 180, 6, "-99999", lines(-99999), {kLinesInvalid}},
-        {"image records", 180, 6, "0", lines(0), {}},
+        {"image records", 180, 6, "-99999", lines(-99999), {kLinesInvalid}, true, true},
+        {"image records", 180, 6, "0", lines(0), {}, true, true},
         {"image records", 180, 6, "999999", lines(999999), {}},
         // imageRecordLength, position 187, 6 characters
         {"record length", 186, 6, "-99999", length(-99999), {kPixelsDoNotFit}},
         {"record length", 186, 6, "0", length(0), {kPixelsDoNotFit}},
         {"record length", 186, 6, "50", length(50), {kPixelsDoNotFit}, false},
-        {"record length", 186, 6, "999999", length(999999), {}},
+        // No record of that length fits in the file.
+        {"record length", 186, 6, "999999", length(999999), {}, true, true},
         // bitsPerPixel, position 217, 4 characters
         {"bits per pixel", 216, 4, "-999", {}, {}},
         {"bits per pixel", 216, 4, "0", {}, {}},
         {"bits per pixel", 216, 4, "9999", {}, {}},
         // numOfImagePixelsPerLine, position 249, 8 characters
-        {"pixels per line", 248, 8, "-9999999", pixels(-9999999), {kPixelsDoNotFit}},
-        {"pixels per line", 248, 8, "0", pixels(0), {}},
+        {"pixels per line", 248, 8, "-9999999", pixels(-9999999), {kPixelsDoNotFit}, true, false, 10},
+        {"pixels per line", 248, 8, "0", pixels(0), {}, true, false, 10},
         {"pixels per line", 248, 8, "686", pixels(686), {}},
         {"pixels per line", 248, 8, "700", pixels(700), {kPixelsDoNotFit}},
         {"pixels per line", 248, 8, "99999999", pixels(99999999), {kPixelsDoNotFit}},
@@ -81,8 +84,12 @@ TEST(CorruptedImageFields, DescriptorSizesOutOfRangeNeverReadOrWriteOutsideALine
             if (!edit.rowsFollowTheLayout) continue;
             ImageHealth health = ImageHealth::Intact(kind);
             health.declared[image] = edit.declared;
+            if (edit.linesUncut) health.cuts[image] = kUncut;
             ExpectRows(kind, health, session, kLines, false);
-            std::vector<std::string> later = ExpectMinimumWidthReports(kind, health);
+            // A line of no pixels has every dummy width beyond it.
+            const std::vector<int> cutBySmallest = FilesCutBySmallestWidths(kind);
+            const bool sampled = std::find(cutBySmallest.begin(), cutBySmallest.end(), image) != cutBySmallest.end();
+            std::vector<std::string> later(sampled ? edit.widthsBeyondTheLine : 0, kWidthBeyondLine);
             for (int band = 0; band < kind.Bands(); ++band)
                 for (int row = 0; row < kLines; ++row) {
                     const ExpectedRow expected = ExpectRow(kind, health, band, row);
@@ -102,12 +109,16 @@ TEST(CorruptedImageFields, DummyWidthsOutsideTheLineAreReportedAndCutToIt) {
         const char* name;
         int left;
         int right;
+        DummyCut smallest;  // over the lines, each width taken inside its line
+        // Beyond the line in the five sample lines of a file (0, 3, 7, 11, 15):
+        // all but line 0, when one side is.
+        int sampledBeyond;
     };
     const Widths cases[] = {
-        {"left beyond the line", 1000, 4},          {"left negative", -1000, 4},
-        {"left the most negative", INT_MIN, 4},     {"right the largest", 6, INT_MAX},
-        {"right negative", 6, -7},                  {"both inside, together wider", 40, 40},
-        {"left the whole line", 64, 0},
+        {"left beyond the line", 1000, 4, {6, 4}, 4},       {"left negative", -1000, 4, {0, 4}, 4},
+        {"left the most negative", INT_MIN, 4, {0, 4}, 4},  {"right the largest", 6, INT_MAX, {6, 4}, 4},
+        {"right negative", 6, -7, {6, 0}, 4},               {"both inside, together wider", 40, 40, {6, 4}, 0},
+        {"left the whole line", 64, 0, {6, 0}, 0},
     };
     for (const ProductKind& base : ProductKinds()) {
         for (const Widths& widths : cases) {
@@ -122,11 +133,13 @@ TEST(CorruptedImageFields, DummyWidthsOutsideTheLineAreReportedAndCutToIt) {
             WrittenProduct product(kind);
             const Session session = RunSession(kind, product.files().volume, kLines, &tmp);
 
-            const ImageHealth health = ImageHealth::Intact(kind);
+            ImageHealth health = ImageHealth::Intact(kind);
+            for (int image = 0; image < kind.ImageCount(); ++image) health.cuts[image] = widths.smallest;
             EXPECT_TRUE(session.openReports.empty());
             EXPECT_TRUE(session.readReports.empty());
             ExpectRows(kind, health, session, kLines, false);
-            std::vector<std::string> later = ExpectMinimumWidthReports(kind, health);
+            const size_t sampledFiles = FilesCutBySmallestWidths(kind).size();
+            std::vector<std::string> later(sampledFiles * static_cast<size_t>(widths.sampledBeyond), kWidthBeyondLine);
             for (int band = 0; band < kind.Bands(); ++band)
                 for (int row = 0; row < kLines; ++row) {
                     const ExpectedRow expected = ExpectRow(kind, health, band, row);

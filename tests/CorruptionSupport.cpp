@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -70,11 +69,8 @@ struct FileView {
     long pixels = 0;              // pixels per line the reader believes: no more than a record holds
     long recordLength = 0;
     long lines = 0;               // as the descriptor declares
-    long minLeft = 0;             // smallest dummy widths over the lines present
-    long minRight = 0;
+    DummyCut cut;                 // as the case states it
 };
-
-const char* const kWidthBeyondLine = "ImageFileImageLine::Read: Dummy width beyond the line";
 
 // A dummy width as the reader takes it: inside the line.
 long Inside(long width, long pixels) { return std::clamp(width, 0L, pixels); }
@@ -92,16 +88,7 @@ FileView View(const ProductKind& kind, const ImageHealth& health, int index) {
     view.lines = declared.lines.value_or(layout.lines);
     const long room = view.recordLength - kLinePrefix;
     view.pixels = room < 0 ? 0 : std::clamp(declared.pixels.value_or(layout.pixelsPerLine), 0L, room);
-    long present = 0;
-    if (view.lines > 0 && view.recordLength > 0 && view.available >= kLinePrefix)
-        present = std::min(view.lines, (view.available - kLinePrefix) / view.recordLength);
-    if (present > 0) {
-        view.minLeft = view.minRight = std::numeric_limits<long>::max();
-        for (int line = 0; line < present; ++line) {
-            view.minLeft = std::min(view.minLeft, Inside(kind.recipe.image.leftDummyWidth(index, line), view.pixels));
-            view.minRight = std::min(view.minRight, Inside(kind.recipe.image.rightDummyWidth(index, line), view.pixels));
-        }
-    }
+    if (health.cuts.count(index)) view.cut = health.cuts.at(index);
     return view;
 }
 
@@ -446,118 +433,111 @@ ImageHealth ImageHealth::Intact(const ProductKind& kind) {
     return health;
 }
 
-long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health) {
+Composition ComposedRow(const ProductKind& kind, int band) {
     const ProductRecipe& recipe = kind.recipe;
-    if (kind.IsPrism() && recipe.level != 2) {
-        auto contribution = [&](int index, long overlap) {
-            const FileView view = View(kind, health, index);
-            return std::max(0L, view.pixels - view.minLeft - view.minRight - overlap);
-        };
-        if (kind.ccdNumber) return contribution(static_cast<int>(kind.ccdNumber - recipe.designators[0]), 0);
-        long width = 0;
-        for (int i = 0; i < kind.ImageCount(); ++i)
-            width += contribution(i, i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH);
-        return width;
+    Composition composed;
+    if (recipe.level == 2) {
+        composed.sources = {{band, 0}};
+        composed.cut = kind.geocoded ? Composition::Cut::None : Composition::Cut::EachLinesWidths;
+        // The cut of each line of a band: in that line of the band's own
+        // file for PRISM, of the fourth file for AVNIR-2.
+        composed.widthsFile = kind.IsPrism() ? band : 3;
+    } else if (kind.IsPrism()) {
+        composed.widthOfTheSources = true;
+        if (kind.ccdNumber) {
+            composed.sources = {{static_cast<int>(kind.ccdNumber - recipe.designators[0]), 0}};
+        } else {
+            for (int i = 0; i < kind.ImageCount(); ++i)
+                composed.sources.push_back({i, i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH});
+        }
+    } else {
+        composed.sources = {{band, 0}};
+        composed.oddPixelLag = kDefaultStaggerShift;
     }
-    return recipe.leader.pixelsPerLine.value_or(ResolveImageFile(recipe.image, 0).pixelsPerLine);
+    return composed;
 }
+
+long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health) {
+    const Composition composed = ComposedRow(kind, 0);
+    if (!composed.widthOfTheSources)
+        return kind.recipe.leader.pixelsPerLine.value_or(ResolveImageFile(kind.recipe.image, 0).pixelsPerLine);
+    long width = 0;
+    for (const Composition::Source& source : composed.sources) {
+        const FileView view = View(kind, health, source.file);
+        width += std::max(0L, view.pixels - view.cut.left - view.cut.right - source.overlap);
+    }
+    return width;
+}
+
+namespace {
+
+// A de-staggered read of line row of file into the start of the row: the
+// pixels between the cuts, the odd ones from the line lag lines later while
+// the file declares one.  A read that fails leaves what the reads before it gave.
+void ExpectDeStaggeredRead(const ProductKind& kind, const FileView& view, int file, int row, long left,
+                           long right, long lag, ExpectedRow& expected) {
+    const char* const operation = "ImageFileImageLine::ReadLineDeStagger";
+    const long count = std::min(view.pixels - left - right, static_cast<long>(expected.bytes.size()));
+    if (count <= 0) return;
+    const long end = left + count;
+    if (!Readable(view, row, end)) {
+        expected.reports.push_back(Summaryline(operation, "tfio_ReadDirect failed"));
+        return;
+    }
+    Copy(kind, file, row, left, count, expected.bytes, 0);
+    const long later = static_cast<long>(row) + lag;
+    if (later >= view.lines) return;
+    if (!Readable(view, later, end)) {
+        expected.reports.push_back(Summaryline(operation, "tfio_ReadDirect failed"));
+        return;
+    }
+    for (long k = 1; k < count; k += 2)
+        expected.bytes[static_cast<size_t>(k)] =
+            ImagePixel(kind.recipe.image, file, static_cast<int>(later), static_cast<int>(left + k));
+}
+
+}  // namespace
 
 ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int band, int row) {
     ExpectedRow expected;
     expected.bytes.assign(static_cast<size_t>(ExpectSceneWidth(kind, health)), 0);
     if (expected.bytes.empty()) return expected;
-    const ProductRecipe& recipe = kind.recipe;
-    const char* const readLine = "ImageFileImageLine::ReadLine";
-
-    if (kind.IsPrism() && recipe.level != 2) {
-        if (kind.ccdNumber) {
-            const int s = static_cast<int>(kind.ccdNumber - recipe.designators[0]);
-            const FileView view = View(kind, health, s);
-            ExpectLineRead(kind, view, s, row, view.minLeft, view.minRight, expected, 0, readLine);
-            return expected;
-        }
-        long position = 0;
-        for (int i = 0; i < kind.ImageCount(); ++i) {
-            const FileView view = View(kind, health, i);
-            const long left = view.minLeft + (i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH);
-            position += ExpectLineRead(kind, view, i, row, left, view.minRight, expected, position, readLine);
-        }
-        return expected;
-    }
-
-    if (recipe.level == 2) {
-        // Cut by the dummy widths of the same line: of the band's own file
-        // (PRISM) or of the fourth file (AVNIR-2); geocoded lines are not cut.
-        const int widthsFile = kind.IsPrism() ? band : 3;
+    const Composition composed = ComposedRow(kind, band);
+    long column = 0;
+    for (const Composition::Source& source : composed.sources) {
+        const FileView view = View(kind, health, source.file);
         long left = 0;
         long right = 0;
-        if (!kind.geocoded)
-            ExpectLineWidths(kind, View(kind, health, widthsFile), widthsFile, row, left, right, expected);
-        ExpectLineRead(kind, View(kind, health, band), band, row, left, right, expected, 0, readLine);
-        return expected;
+        switch (composed.cut) {
+            case Composition::Cut::SmallestWidths:
+                left = view.cut.left;
+                right = view.cut.right;
+                break;
+            case Composition::Cut::EachLinesWidths:
+                ExpectLineWidths(kind, View(kind, health, composed.widthsFile), composed.widthsFile, row, left,
+                                 right, expected);
+                break;
+            case Composition::Cut::None: break;
+        }
+        left += source.overlap;
+        if (composed.oddPixelLag)
+            ExpectDeStaggeredRead(kind, view, source.file, row, left, right, composed.oddPixelLag, expected);
+        else
+            column += ExpectLineRead(kind, view, source.file, row, left, right, expected, column,
+                                     "ImageFileImageLine::ReadLine");
     }
-
-    // AVNIR-2 1A and 1B1: de-staggered, odd bytes from a later line.
-    const char* const deStagger = "ImageFileImageLine::ReadLineDeStagger";
-    const FileView view = View(kind, health, band);
-    const long count = std::min(view.pixels - view.minLeft - view.minRight,
-                                static_cast<long>(expected.bytes.size()));
-    if (count <= 0) return expected;
-    const long end = view.minLeft + count;
-    if (!Readable(view, row, end)) {
-        expected.reports.push_back(Summaryline(deStagger, "tfio_ReadDirect failed"));
-        return expected;
-    }
-    Copy(kind, band, row, view.minLeft, count, expected.bytes, 0);
-    const long later = static_cast<long>(row) + kDefaultStaggerShift;
-    if (later >= view.lines) return expected;
-    if (!Readable(view, later, end)) {
-        expected.reports.push_back(Summaryline(deStagger, "tfio_ReadDirect failed"));
-        return expected;
-    }
-    for (long k = 1; k < count && k < static_cast<long>(expected.bytes.size()); k += 2)
-        expected.bytes[static_cast<size_t>(k)] =
-            ImagePixel(recipe.image, band, static_cast<int>(later), static_cast<int>(view.minLeft + k));
     return expected;
 }
 
-std::vector<std::string> ExpectMinimumWidthReports(const ProductKind& kind, const ImageHealth& health) {
-    // Files whose smallest widths a session computes: the stitched or
-    // selected PRISM files, every AVNIR-2 band below Level 1B2.
+std::vector<int> FilesCutBySmallestWidths(const ProductKind& kind) {
     std::vector<int> files;
-    if (kind.recipe.level != 2) {
-        if (kind.IsPrism() && kind.ccdNumber)
-            files.push_back(static_cast<int>(kind.ccdNumber - kind.recipe.designators[0]));
-        else
-            for (int i = 0; i < kind.ImageCount(); ++i) files.push_back(i);
+    for (int band = 0; band < kind.Bands(); ++band) {
+        const Composition composed = ComposedRow(kind, band);
+        if (composed.cut != Composition::Cut::SmallestWidths) continue;
+        for (const Composition::Source& source : composed.sources)
+            if (std::find(files.begin(), files.end(), source.file) == files.end()) files.push_back(source.file);
     }
-    std::vector<std::string> reports;
-    for (int file : files) {
-        const FileView view = View(kind, health, file);
-        long present = 0;
-        if (view.descriptorRead && view.lines > 0 && view.recordLength > 0 && view.available >= kLinePrefix)
-            present = std::min(view.lines, (view.available - kLinePrefix) / view.recordLength);
-        if (present <= 0) continue;
-        for (const DummyWidthFunction& side : {kind.recipe.image.leftDummyWidth, kind.recipe.image.rightDummyWidth}) {
-            // Five sample lines; every line when the samples do not change monotonically.
-            const long n = present;
-            const long samples[5] = {0, (n - 1) / 4, (n - 1) / 2, (3 * n - 3) / 4, n - 1};
-            long w[5];
-            for (int i = 0; i < 5; ++i) {
-                const long raw = side(file, static_cast<int>(samples[i]));
-                w[i] = Inside(raw, view.pixels);
-                if (raw != w[i]) reports.push_back(kWidthBeyondLine);
-            }
-            bool monotonic = true;
-            for (int i = 0; i < 4; ++i) monotonic = monotonic && (w[0] > w[4] ? w[i] >= w[i + 1] : w[i] <= w[i + 1]);
-            if (monotonic) continue;
-            for (long line = 0; line < n; ++line) {
-                const long raw = side(file, static_cast<int>(line));
-                if (raw != Inside(raw, view.pixels)) reports.push_back(kWidthBeyondLine);
-            }
-        }
-    }
-    return reports;
+    return files;
 }
 
 std::vector<std::string> ExpectExportReports(const ProductKind& kind, const ImageHealth& health) {

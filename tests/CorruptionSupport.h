@@ -131,8 +131,17 @@ constexpr int kPixels = 64;
 constexpr long kImageRecordLength = 720;
 constexpr long kLinePrefix = 34;
 
+/// Dummy pixels cut from both ends of a file's lines.
+struct DummyCut {
+    long left = ceoswriter::ImageLayout::kDefaultLeftDummyWidth;
+    long right = ceoswriter::ImageLayout::kDefaultRightDummyWidth;
+};
+/// No cut: a file with no line whose dummy widths can be read is taken whole.
+constexpr DummyCut kUncut{0, 0};
+
 /// How much of each image file the library can read: its size, or −1 when
-/// it cannot be opened at all (missing, or not identified).
+/// it cannot be opened at all (missing, or not identified); and, as each
+/// case states it, what the damage makes the reader believe of the file.
 struct ImageHealth {
     std::vector<long> available;  // by image file index
     /// What a damaged descriptor declares in place of what the writer wrote.
@@ -142,13 +151,41 @@ struct ImageHealth {
         std::optional<long> pixels;
     };
     std::map<int, Declared> declared;  // by image file index
+    /// The smallest dummy widths over the lines of a file that the reader can
+    /// read, where they are not the writer's 6 and 4 (by image file index).
+    std::map<int, DummyCut> cuts;
     static ImageHealth Intact(const ProductKind& kind);
 };
 
+/// How the writer composed a band's rows, as the format lays them down: the
+/// image files whose lines give its columns, left to right, each less the
+/// valid pixels its left neighbour already gave (neighbouring PRISM CCDs
+/// overlap); how lines are cut of their dummy pixels; and how many lines
+/// later the odd pixels of a line were recorded (AVNIR-2's staggered
+/// detectors).
+struct Composition {
+    struct Source {
+        int file;
+        long overlap;
+    };
+    std::vector<Source> sources;
+    /// The rows as wide as their sources' shares together; otherwise as the
+    /// scene header says.
+    bool widthOfTheSources = false;
+    enum class Cut {
+        SmallestWidths,  // every line by its file's smallest dummy widths
+        EachLinesWidths, // each line by the widths in the prefix of that line of widthsFile
+        None,            // geocoded lines are whole
+    } cut = Cut::SmallestWidths;
+    int widthsFile = -1;
+    long oddPixelLag = 0;
+};
+Composition ComposedRow(const ProductKind& kind, int band);
+
 /// The row the library must deliver, and the reports it prints for it, when
 /// the image files are damaged as health says and everything else is
-/// intact: the oracle is the writer's own pixel content and the image file
-/// layout.
+/// intact: the writer's pixels, placed as the kind's composition says, less
+/// what the damage takes.
 struct ExpectedRow {
     std::vector<unsigned char> bytes;
     std::vector<std::string> reports;
@@ -157,10 +194,12 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
 /// The scene width the library must give for that damage.
 long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health);
 
-/// The reports of out-of-line dummy widths met while a session computes the
-/// smallest dummy widths of the files (in the order the reads happen within
-/// each file and side; the sides may come in either order).
-std::vector<std::string> ExpectMinimumWidthReports(const ProductKind& kind, const ImageHealth& health);
+/// The image files whose every line is cut by the file's smallest dummy
+/// widths: a session reads those widths once, from five sample lines of each
+/// side (every line when the samples are not in order), and reports each
+/// width it meets beyond the line.
+std::vector<int> FilesCutBySmallestWidths(const ProductKind& kind);
+constexpr const char* kWidthBeyondLine = "ImageFileImageLine::Read: Dummy width beyond the line";
 /// The reports of the four exports for that damage.
 std::vector<std::string> ExpectExportReports(const ProductKind& kind, const ImageHealth& health);
 
