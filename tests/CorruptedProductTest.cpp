@@ -322,7 +322,7 @@ void CutEveryImageFile(bool (*chosen)(const ProductKind&)) {
                           cut < kFileIdEnd ? std::vector<std::string>{kIdentifyFailed} : std::vector<std::string>{});
                 EXPECT_EQ(session.readReports, FailedReads(reads, cut));
                 EXPECT_TRUE(session.queryReports.empty());
-                ASSERT_EQ(session.sceneWidth, ExpectSceneWidth(kind, health));
+                ASSERT_NO_FATAL_FAILURE(ExpectLayout(kind, health, session));
                 for (int band = 0; band < kind.Bands(); ++band)
                     for (int row = 0; row < kLines; ++row) {
                         const ExpectedRow expected = ExpectRow(kind, health, band, row);
@@ -497,7 +497,7 @@ TEST(CorruptedProductFiles, EachMissingFileIsReportedAndTheRestStillReads) {
             if (role == Role::Image && image == 0 && kind.IsPrism() && kind.recipe.level != 2) {
                 EXPECT_NE(session.queries.find("min CCD 2"), std::string::npos);
             }
-            ASSERT_EQ(session.sceneWidth, ExpectSceneWidth(kind, health));
+            ASSERT_NO_FATAL_FAILURE(ExpectLayout(kind, health, session));
             for (int band = 0; band < kind.Bands(); ++band)
                 for (int row = 0; row < kLines; ++row) {
                     const ExpectedRow expected = ExpectRow(kind, health, band, row);
@@ -586,7 +586,7 @@ TEST(CorruptedProductFiles, FilesCarryingAnotherFileIdAreNotReadAndTheRestStillI
             }
             EXPECT_EQ(session.readReports, read);
             if (role != Role::Leader) {
-                ASSERT_EQ(session.sceneWidth, ExpectSceneWidth(kind, health));
+                ASSERT_NO_FATAL_FAILURE(ExpectLayout(kind, health, session));
                 for (int band = 0; band < kind.Bands(); ++band)
                     for (int row = 0; row < kLines; ++row) {
                         const ExpectedRow expected = ExpectRow(kind, health, band, row);

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 namespace corruption_support {
 
@@ -361,6 +363,17 @@ Session RunSession(const ProductKind& kind, const std::string& volume, int rowCo
             }
         }
 
+        // The rows' layout as published: asked for after the rows, it reads nothing.
+        session.columnRanges.resize(static_cast<size_t>(kind.Bands()));
+        for (int band = 0; band < kind.Bands(); ++band) {
+            std::vector<CeosAlosjColumnRange>& ranges = session.columnRanges[static_cast<size_t>(band)];
+            ranges.resize(static_cast<size_t>(std::max(0L, dataset->GetColumnRanges(band, nullptr, 0))));
+            const long n = dataset->GetColumnRanges(band, ranges.data(), static_cast<long>(ranges.size()));
+            EXPECT_EQ(n, static_cast<long>(ranges.size()));
+        }
+        EXPECT_TRUE(capture.reports().empty()) << "asking for the column ranges reported";
+        capture.Clear();
+
         // The four exports, into host structures whose storage the host supplies.
         Tkmd_ALPSM1B1_IMG scene{};
         AlosjDateTime start{};
@@ -457,16 +470,55 @@ Composition ComposedRow(const ProductKind& kind, int band) {
     return composed;
 }
 
+namespace {
+
+// The columns each source of a row as wide as its sources gives: its pixels
+// between the cuts, less its overlap, and never less than none.
+std::vector<long> SharesOfTheSources(const ProductKind& kind, const ImageHealth& health,
+                                     const Composition& composed) {
+    std::vector<long> shares;
+    for (const Composition::Source& source : composed.sources) {
+        const FileView view = View(kind, health, source.file);
+        shares.push_back(std::max(0L, view.pixels - view.cut.left - view.cut.right - source.overlap));
+    }
+    return shares;
+}
+
+}  // namespace
+
 long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health) {
     const Composition composed = ComposedRow(kind, 0);
     if (!composed.widthOfTheSources)
         return kind.recipe.leader.pixelsPerLine.value_or(ResolveImageFile(kind.recipe.image, 0).pixelsPerLine);
-    long width = 0;
-    for (const Composition::Source& source : composed.sources) {
-        const FileView view = View(kind, health, source.file);
-        width += std::max(0L, view.pixels - view.cut.left - view.cut.right - source.overlap);
+    const std::vector<long> shares = SharesOfTheSources(kind, health, composed);
+    return std::accumulate(shares.begin(), shares.end(), 0L);
+}
+
+void ExpectLayout(const ProductKind& kind, const ImageHealth& health, const Session& session) {
+    const long width = ExpectSceneWidth(kind, health);
+    ASSERT_EQ(session.sceneWidth, width);
+    ASSERT_EQ(session.columnRanges.size(), static_cast<size_t>(kind.Bands()));
+    for (int band = 0; band < kind.Bands(); ++band) {
+        // A row of one file is that file's across the row; the files of a
+        // stitched row follow one another, each over its share.
+        const Composition composed = ComposedRow(kind, band);
+        std::vector<std::tuple<long, long, long>> expected;
+        if (composed.sources.size() == 1) {
+            expected.emplace_back(composed.sources[0].file, 0, width);
+        } else {
+            const std::vector<long> shares = SharesOfTheSources(kind, health, composed);
+            long column = 0;
+            for (size_t k = 0; k < shares.size(); ++k) {
+                if (shares[k] == 0) continue;
+                expected.emplace_back(composed.sources[k].file, column, shares[k]);
+                column += shares[k];
+            }
+        }
+        std::vector<std::tuple<long, long, long>> published;
+        for (const CeosAlosjColumnRange& range : session.columnRanges[static_cast<size_t>(band)])
+            published.emplace_back(range.file, range.firstColumn, range.columnCount);
+        EXPECT_EQ(published, expected) << "column ranges (file, first column, count) of band " << band;
     }
-    return width;
 }
 
 namespace {
@@ -548,7 +600,7 @@ std::vector<std::string> ExpectExportReports(const ProductKind& kind, const Imag
 
 void ExpectRows(const ProductKind& kind, const ImageHealth& health, const Session& session, int rows,
                 bool eachRowsReports) {
-    ASSERT_EQ(session.sceneWidth, ExpectSceneWidth(kind, health));
+    ASSERT_NO_FATAL_FAILURE(ExpectLayout(kind, health, session));
     for (int band = 0; band < kind.Bands(); ++band)
         for (int row = 0; row < rows; ++row) {
             const ExpectedRow expected = ExpectRow(kind, health, band, row);

@@ -102,6 +102,8 @@ struct Session {
     std::vector<std::string> queryReports;   // while the queries ran (GetSceneWidth may read prefixes)
     std::string queries;                     // DescribeQueries
     long sceneWidth = 0;
+    /// GetColumnRanges of each band, asked for once the rows are read.
+    std::vector<std::vector<CeosAlosjColumnRange>> columnRanges;
     /// rows[band][row] and the reports each GetRow printed.
     std::vector<std::vector<std::vector<unsigned char>>> rows;
     std::vector<std::vector<std::vector<std::string>>> rowReports;
@@ -193,6 +195,9 @@ struct ExpectedRow {
 ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int band, int row);
 /// The scene width the library must give for that damage.
 long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health);
+/// The session's scene width and each band's column ranges as that damage
+/// leaves them (test failures when they differ).
+void ExpectLayout(const ProductKind& kind, const ImageHealth& health, const Session& session);
 
 /// The image files whose every line is cut by the file's smallest dummy
 /// widths: a session reads those widths once, from five sample lines of each
