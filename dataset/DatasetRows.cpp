@@ -6,9 +6,11 @@
 // its first OVERLAPWIDTH valid columns.  Level 1B2 rows are cut by the dummy
 // widths of their own line (not at all when geocoded).  AVNIR-2 1A/1B1 rows
 // are de-staggered.  MakeLayout works this out once per band; the rows, their
-// staging, geolocation and GetColumnRanges all follow its layout.
+// staging, geolocation and GetColumnRanges all follow its layout, and the
+// width of PRISM 1A/1B1 rows is the columns of the CCD parts it places.
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "dataset/DatasetState.h"
@@ -17,11 +19,6 @@ namespace {
 
 // Rows count only the pixels a line's record holds (GetPixelsPerLine): a
 // descriptor that claims more, reported when read, must not widen the row.
-
-// Valid pixels of a file once its minimum dummy widths are cut from both ends.
-long ValidWidth(CeosAlosjImageFile& image) {
-    return image.GetPixelsPerLine() - image.GetLeftDummyWidth(-1) - image.GetRightDummyWidth(-1);
-}
 
 // The bytes a read with these skips would write.
 long SpanOf(CeosAlosjImageFile& image, long leftSkip, long rightSkip) {
@@ -59,6 +56,35 @@ RowPart PartOf(CeosAlosjDataset::State& s, long k, long firstColumn, long leftSk
     return part;
 }
 
+// The CCD files a PRISM 1A/1B1 row is made of, each read between its
+// minimum dummy widths: every file, each after the first less its first
+// OVERLAPWIDTH valid columns (those of the file to its left), or the one
+// selected.  Not yet placed in a row, nor fitted to its width.
+std::vector<RowPart> CcdParts(CeosAlosjDataset::State& s) {
+    std::vector<RowPart> parts;
+    if (s.imageFiles.empty()) return parts;
+    auto add = [&](long k, long overlap) {
+        CeosAlosjImageFile* image = s.Image(k);
+        if (!image) return;
+        const long left = image->GetLeftDummyWidth(-1);  // left first: the reads report in this order
+        const long right = image->GetRightDummyWidth(-1);
+        parts.push_back(PartOf(s, k, 0, left + overlap, right));
+    };
+    if (s.OpensAllCcds()) {
+        for (size_t k = 0; k < s.imageFiles.size(); ++k)
+            add(static_cast<long>(k), k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH);
+    } else {
+        add(s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber(), 0);
+    }
+    return parts;
+}
+
+// The columns a part gives when the row leaves it room for all of them.
+long ColumnsOf(RowPart part) {
+    Fit(part, std::numeric_limits<long>::max());
+    return part.count;
+}
+
 // The one place the rows' make-up is worked out.  PRISM 1A/1B1 rows stitch
 // the CCD files (or are the selected one's), AVNIR-2 1A/1B1 rows are a band's
 // file de-staggered, and Level 1B2 rows are the band's file (PRISM: the one
@@ -70,14 +96,10 @@ void MakeLayout(CeosAlosjDataset::State& s, int band, long width, BandLayout& la
     const bool belowL2 = s.IsBelowLevel1B2();
     if (s.imageFiles.empty()) return;
     if (prism && belowL2 && s.OpensAllCcds()) {
-        // Each file's valid columns less its overlap with the file to its
-        // left; a file without such columns has no share.
+        // The files side by side; a file without valid columns has no share.
         long column = 0;
-        for (size_t k = 0; k < s.imageFiles.size(); ++k) {
-            CeosAlosjImageFile& image = *s.imageFiles[k];
-            const long overlap = k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH;
-            RowPart part = PartOf(s, static_cast<long>(k), column, image.GetLeftDummyWidth(-1) + overlap,
-                                  image.GetRightDummyWidth(-1));
+        for (RowPart part : CcdParts(s)) {
+            part.firstColumn = column;
             Fit(part, width);
             if (part.count <= 0) continue;
             part.columnCount = part.count;
@@ -86,13 +108,11 @@ void MakeLayout(CeosAlosjDataset::State& s, int band, long width, BandLayout& la
         }
         for (const auto& image : s.imageFiles) layout.staged.push_back(image.get());
     } else if (prism && belowL2) {
-        const long k = s.selectedCcdNumber - s.imageFiles[0]->GetCcdNumber();
-        if (CeosAlosjImageFile* image = s.Image(k)) {
-            RowPart part = PartOf(s, k, 0, image->GetLeftDummyWidth(-1), image->GetRightDummyWidth(-1));
+        for (RowPart part : CcdParts(s)) {
             part.columnCount = width;
             Fit(part, width);
             layout.parts.push_back(part);
-            layout.staged.push_back(image);
+            layout.staged.push_back(part.image);
         }
     } else if ((prism || avnir) && s.IsLevel1B2()) {
         CeosAlosjImageFile* image = s.Image(band);
@@ -154,17 +174,10 @@ long CeosAlosjDataset::State::Width() {
     // host allocate, zero and write gigabytes of rows no file holds.
     if (WidthFromSceneHeader()) {
         width = leaderFile ? std::clamp<long>(leaderFile->SceneHeader().pixelsPerLine, 0, WidestRecordedLine()) : 0;
-    } else if (IsPrism() && !imageFiles.empty()) {
-        if (OpensAllCcds()) {
-            // Each file adds its valid columns less its overlap with the file
-            // to its left, and never less than nothing: a CCD file without
-            // valid columns (a lost descriptor) must not take columns from
-            // the others.
-            for (size_t k = 0; k < imageFiles.size(); ++k)
-                width += std::max(0L, ValidWidth(*imageFiles[k]) - (k == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH));
-        } else if (CeosAlosjImageFile* selected = Image(selectedCcdNumber - imageFiles[0]->GetCcdNumber())) {
-            width = std::max(0L, ValidWidth(*selected));
-        }
+    } else if (IsPrism()) {
+        // The CCD files' columns: a file without valid columns (a lost
+        // descriptor) adds none, and takes none from the others.
+        for (const RowPart& part : CcdParts(*this)) width += ColumnsOf(part);
     }
     rowLayout.widthMade = true;
     rowLayout.width = width;

@@ -58,7 +58,7 @@ struct CEOSALOSJ_NO_EXPORT RowPart {
 };
 
 /// How the rows of a band are made of image file lines: worked out once
-/// (RowLayoutOf in DatasetRows.cpp) for rows, their staging and geolocation.
+/// (MakeLayout in DatasetRows.cpp) for rows, their staging and geolocation.
 struct CEOSALOSJ_NO_EXPORT BandLayout {
     std::vector<RowPart> parts;  // left to right
     /// Level 1B2 not geocoded: the file whose line gives each row's cut (the
