@@ -53,6 +53,7 @@ std::vector<DescriptorEdit> DescriptorEdits() {
         {"bits per pixel", 216, 4, "0", {}, {}},
         {"bits per pixel", 216, 4, "9999", {}, {}},
         // numOfImagePixelsPerLine, position 249, 8 characters
+        // A line of no pixels has the widths of all five sample lines beyond it.
         {"pixels per line", 248, 8, "-9999999", pixels(-9999999), {kPixelsDoNotFit}, true, false, 10},
         {"pixels per line", 248, 8, "0", pixels(0), {}, true, false, 10},
         {"pixels per line", 248, 8, "686", pixels(686), {}},
@@ -86,7 +87,6 @@ TEST(CorruptedImageFields, DescriptorSizesOutOfRangeNeverReadOrWriteOutsideALine
             health.declared[image] = edit.declared;
             if (edit.linesUncut) health.cuts[image] = kUncut;
             ExpectRows(kind, health, session, kLines, false);
-            // A line of no pixels has every dummy width beyond it.
             const std::vector<int> cutBySmallest = FilesCutBySmallestWidths(kind);
             const bool sampled = std::find(cutBySmallest.begin(), cutBySmallest.end(), image) != cutBySmallest.end();
             std::vector<std::string> later(sampled ? edit.widthsBeyondTheLine : 0, kWidthBeyondLine);
