@@ -531,25 +531,34 @@ long WarpStrips(ProductWorkers& workers, const WarpGrid& grid, int count, GDALDa
     return uncovered;
 }
 
-long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
-                   const std::string& resampling, ProgressBar& bar, double from, double to,
-                   const WarpHeights& heights) {
-    // The passes: AVNIR-2 bands below Level 1B2 each by their own model.
-    const alosjdescribe::ProductDescription& d = product.Description();
-    const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
-    struct Pass {
-        int band;
-        std::vector<int> bands, outBands;
-        std::unique_ptr<SightGrid> sights;
-    };
-    std::vector<Pass> passes;
-    if (!perBand || bands.size() < 2) {
-        Pass pass{bands.empty() ? 0 : bands.front(), bands, {}, nullptr};
+// The bands a warp places together, by the geolocation of `band`: each band
+// in a pass of its own when the bands are placed apart, otherwise all in
+// one.  outBands are the output's bands (from 1) that bands fill.
+struct BandPass {
+    int band;
+    std::vector<int> bands, outBands;
+};
+
+std::vector<BandPass> BandPasses(Product& product, const std::vector<int>& bands) {
+    std::vector<BandPass> passes;
+    if (!product.Description().BandsPlacedApart() || bands.size() < 2) {
+        BandPass pass{bands.empty() ? 0 : bands.front(), bands, {}};
         for (size_t k = 0; k < bands.size(); ++k) pass.outBands.push_back(static_cast<int>(k) + 1);
         passes.push_back(std::move(pass));
     } else {
-        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}, nullptr});
+        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}});
     }
+    return passes;
+}
+
+long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
+                   const std::string& resampling, ProgressBar& bar, double from, double to,
+                   const WarpHeights& heights) {
+    struct Pass : BandPass {
+        std::unique_ptr<SightGrid> sights;
+    };
+    std::vector<Pass> passes;
+    for (BandPass& pass : BandPasses(product, bands)) passes.push_back({std::move(pass), nullptr});
 
     const GridFrame frame{&grid.crs, grid.geoTransform, grid.width, grid.height, WktOf(grid.crs)};
     double lowest = heights.height, highest = heights.height;
@@ -618,22 +627,7 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
 long WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& grid, GDALDataset& out,
               const std::string& resampling, ProgressBar& bar, double from, double to, const WarpHeights* heights) {
     if (heights) return WarpOnHeights(product, bands, grid, out, resampling, bar, from, to, *heights);
-    // AVNIR-2 bands below Level 1B2 have polynomials of their own: each is
-    // placed by its own, in a pass of its own.  The others share one set.
-    const alosjdescribe::ProductDescription& d = product.Description();
-    const bool perBand = d.Sensor() == alosjdescribe::kAvnir2 && d.Level() != alosjdescribe::kLevel1B2;
-    struct Pass {
-        int band;
-        std::vector<int> bands, outBands;
-    };
-    std::vector<Pass> passes;
-    if (!perBand || bands.size() < 2) {
-        Pass pass{bands.empty() ? 0 : bands.front(), bands, {}};
-        for (size_t k = 0; k < bands.size(); ++k) pass.outBands.push_back(static_cast<int>(k) + 1);
-        passes.push_back(std::move(pass));
-    } else {
-        for (size_t k = 0; k < bands.size(); ++k) passes.push_back({bands[k], {bands[k]}, {static_cast<int>(k) + 1}});
-    }
+    const std::vector<BandPass> passes = BandPasses(product, bands);
     const OGRSpatialReference geographic = GeographicOf(product);
 
     // Strips of the grid on every core, each worker with the product opened
@@ -652,7 +646,7 @@ long WarpInto(Product& product, const std::vector<int>& bands, const WarpGrid& g
             transform->geoTransform[3] += top * grid.geoTransform[5];
             if (!GDALInvGeoTransform(transform->geoTransform, transform->inverse))
                 throw Failure(kExitFailure, "the map grid cannot be inverted");
-            for (const Pass& pass : passes) {
+            for (const BandPass& pass : passes) {
                 transform->band = pass.band;
                 void* approximate = GDALCreateApproxTransformer(TransformPoints, transform.get(), kWarpMaxErrorPixels);
                 struct Release {

@@ -164,6 +164,11 @@ public:
     /// one: AVNIR-2's (each has its own polynomials); a PRISM raster is one.
     bool RpcPerBand() const { return bands_.size() > 1; }
 
+    /// Whether each band is placed by geolocation of its own: AVNIR-2
+    /// below Level 1B2, whose bands have polynomials and lines of sight of
+    /// their own; otherwise every band is placed as the first.
+    bool BandsPlacedApart() const { return sensor_ == kAvnir2 && level_ != kLevel1B2; }
+
     /// The `alosj info --json` document (alosjInfoVersion 1).
     nlohmann::ordered_json InfoJson(const std::string& volumePath) const;
 
