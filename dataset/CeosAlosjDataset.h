@@ -276,3 +276,10 @@ private:
 /// contains "VOL-ALAV2", in any case; -1 otherwise.  The one rule by which
 /// hosts find products.
 extern "C" CEOSALOSJ_API long CeosAlosjSensorOfVolumeDirectoryName(const char* path);
+/// The sensor of a volume directory file from its path and its first
+/// headerBytes bytes, as FileOpen identifies it: its name's (above) when the
+/// document identifier at bytes 17-28 agrees ("CEOS-PSM-CCT" for PRISM,
+/// "CEOS-AV2-CCT" for AVNIR-2, in any case); -1 otherwise, and when fewer
+/// than 28 bytes are given.  For hosts that hold the first bytes already.
+extern "C" CEOSALOSJ_API long CeosAlosjSensorOfVolumeDirectory(const char* path, const unsigned char* header,
+                                                                long headerBytes);

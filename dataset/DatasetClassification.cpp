@@ -11,6 +11,13 @@
 
 extern "C" long CeosAlosjSensorOfVolumeDirectoryName(const char* path) { return VolumeDirectorySensorOfName(path); }
 
+extern "C" long CeosAlosjSensorOfVolumeDirectory(const char* path, const unsigned char* header, long headerBytes) {
+    if (!header || headerBytes < kVolumeDocumentIdOffset + kVolumeDocumentIdLength) return -1;
+    const long sensor = VolumeDirectorySensorOfName(path);
+    const char* documentId = reinterpret_cast<const char*>(header) + kVolumeDocumentIdOffset;
+    return VolumeDocumentIdIsSensors(documentId, sensor) ? sensor : -1;
+}
+
 void CeosAlosjDataset::SetSensorType() {
     const long sensor = VolumeDirectorySensorOfName(d->volumeDirFilename.c_str());
     if (sensor == 0)

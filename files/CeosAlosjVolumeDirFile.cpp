@@ -1,5 +1,6 @@
 #include "files/CeosAlosjVolumeDirFile.h"
 
+#include <cstring>
 #include <new>
 
 #include "host/tstr.h"
@@ -88,29 +89,28 @@ long VolumeDirectorySensorOfName(const char* path) {
     return -1;
 }
 
+bool VolumeDocumentIdIsSensors(const char* documentId, long sensor) {
+    if (!documentId || sensor < 0 || sensor > 1) return false;
+    char id[kVolumeDocumentIdLength + 1] = {};
+    std::memcpy(id, documentId, kVolumeDocumentIdLength);
+    return tstr_Eqic(id, sensor == 0 ? "CEOS-PSM-CCT" : "CEOS-AV2-CCT");
+}
+
 long CeosAlosjVolumeDirFile::FileIdentify() {
     const long sensor = VolumeDirectorySensorOfName(fileName.c_str());
     if (sensor < 0) return -1;
-    const bool prism = sensor == 0;
 
-    char documentId[13];
+    char documentId[kVolumeDocumentIdLength];
     Terr_ErrorReport report = nullptr;
-    tfio_ReadDirect(fileHandle, 16, documentId, 12, &report);
+    tfio_ReadDirect(fileHandle, kVolumeDocumentIdOffset, documentId, kVolumeDocumentIdLength, &report);
     if (report) {
         terr_ReportAndDelete("CeosAlosjVolumeDirFile::FileIdentify", __LINE__, &report,
                              "tfio_ReadDirect failed");
         return -1;
     }
-    documentId[12] = '\0';
-    if (prism) {
-        if (tstr_Eqic(documentId, "CEOS-PSM-CCT")) return 0;
-        terr_ReportAndDelete("CeosAlosjVolumeDirFile::FileIdentify", __LINE__, nullptr,
-                             "Not a ALOS PRISM VOL file");
-        return -1;
-    }
-    if (tstr_Eqic(documentId, "CEOS-AV2-CCT")) return 1;
+    if (VolumeDocumentIdIsSensors(documentId, sensor)) return sensor;
     terr_ReportAndDelete("CeosAlosjVolumeDirFile::FileIdentify", __LINE__, nullptr,
-                         "Not a ALOS AVNIR-2 VOL file");
+                         sensor == 0 ? "Not a ALOS PRISM VOL file" : "Not a ALOS AVNIR-2 VOL file");
     return -1;
 }
 

@@ -101,3 +101,12 @@ private:
 /// in any case; -1 otherwise.  Only the last component of the path counts:
 /// a directory's name never makes a file a volume directory file.
 long VolumeDirectorySensorOfName(const char* path);
+
+/// The format control document identifier of a volume directory file: bytes
+/// 17-28 of its volume descriptor, the file's first record.
+constexpr int kVolumeDocumentIdOffset = 16;
+constexpr int kVolumeDocumentIdLength = 12;
+/// Whether documentId (kVolumeDocumentIdLength characters, not terminated)
+/// is that of sensor's volume directory files: "CEOS-PSM-CCT" for PRISM (0),
+/// "CEOS-AV2-CCT" for AVNIR-2 (1), in any case.
+bool VolumeDocumentIdIsSensors(const char* documentId, long sensor);

@@ -2,7 +2,9 @@
 // mode, CCDs, pixel type, projection, geocoding and the de-stagger shift.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "DatasetTestSupport.h"
 
@@ -48,6 +50,20 @@ TEST(DatasetClassification, OnlyTheVolumeDirectoryFilesOwnNameSaysTheSensor) {
     EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName((folder + "/LED-ALAV2A038862710-O1B1__A").c_str()), -1);
     EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName("vol-alpsmn03/x/y/Vol-Alpsm-1"), 0);
     EXPECT_EQ(CeosAlosjSensorOfVolumeDirectoryName(nullptr), -1);
+
+    // With its first bytes: the document identifier (bytes 17-28) must agree
+    // with the name, in any case.
+    std::ifstream in(files.volume, std::ios::binary);
+    unsigned char header[28] = {};
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(header), sizeof header));
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectory(files.volume.c_str(), header, 28), 1);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectory(files.volume.c_str(), header, 27), -1);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectory((folder + "/LED-ALAV2A038862710-O1B1__A").c_str(), header, 28), -1);
+    std::memcpy(header + 16, "ceos-av2-cct", 12);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectory(files.volume.c_str(), header, 28), 1);
+    std::memcpy(header + 16, "CEOS-PSM-CCT", 12);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectory(files.volume.c_str(), header, 28), -1);
+    EXPECT_EQ(CeosAlosjSensorOfVolumeDirectory("x/VOL-ALPSM-1", header, 28), 0);
 }
 
 TEST(DatasetClassification, BandNumbersComeFromAPrefixTestOfLayerNames) {

@@ -1,7 +1,6 @@
 // alosj sample: a synthetic product written by the product writer; or the
 // three PRISM views of one scene; and the terrain under it as a DEM.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +15,7 @@
 
 #include "tools/alosj/Cli.h"
 #include "tools/alosj/Gdal.h"
+#include "tools/describe/ProductDescription.h"
 #include "tools/writer/SampleScene.h"
 
 namespace fs = std::filesystem;
@@ -33,9 +33,7 @@ void PrepareDirectory(const std::string& directory) {
                                         (error ? ": " + error.message() : std::string()));
     // Never mix two products in one directory, nor overwrite one.
     for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-        std::string name = it->path().filename().string();
-        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (name.rfind("VOL-AL", 0) == 0)
+        if (alosjdescribe::SensorOfVolumeDirectoryName(it->path().filename().string()) >= 0)
             throw Failure(kExitFailure, directory + ": already holds a product (" + it->path().filename().string() +
                                             "); choose an empty directory");
     }

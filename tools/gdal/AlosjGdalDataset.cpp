@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -18,31 +17,18 @@ namespace alosjgdal {
 
 namespace {
 
-// The format control document identifier sits at bytes 17-28 of the volume
-// descriptor, the first record of a volume directory file.
-constexpr int kDocumentIdOffset = 16;
-constexpr int kDocumentIdLength = 12;
+// The bytes of a volume directory file that identify it, with its name: up
+// to the end of the format control document identifier, bytes 17-28.
+constexpr int kIdentifyingBytes = 28;
 
 constexpr int kMaxCcdNumber = 8;
 
 const char* const kErrorPrefix = "ALOSJ: ";
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 }  // namespace
 
 int IdentifyVolumeDirectory(const char* fileName, const unsigned char* header, int headerBytes) {
-    if (!fileName || !header || headerBytes < kDocumentIdOffset + kDocumentIdLength) return -1;
-    const long sensor = alosjdescribe::SensorOfVolumeDirectoryName(fileName);
-    if (sensor < 0) return -1;
-    const std::string documentId(reinterpret_cast<const char*>(header) + kDocumentIdOffset,
-                                 kDocumentIdLength);
-    return Upper(documentId) == (sensor == alosjdescribe::kPrism ? "CEOS-PSM-CCT" : "CEOS-AV2-CCT")
-               ? static_cast<int>(sensor)
-               : -1;
+    return static_cast<int>(CeosAlosjSensorOfVolumeDirectory(fileName, header, headerBytes));
 }
 
 std::string FindVolumeDirectoryIn(const char* directory) {
@@ -53,7 +39,7 @@ std::string FindVolumeDirectoryIn(const char* directory) {
         const std::string path = CPLFormFilename(directory, names[i], nullptr);
         VSILFILE* file = VSIFOpenL(path.c_str(), "rb");
         if (!file) continue;
-        unsigned char header[kDocumentIdOffset + kDocumentIdLength] = {};
+        unsigned char header[kIdentifyingBytes] = {};
         const size_t read = VSIFReadL(header, 1, sizeof header, file);
         VSIFCloseL(file);
         if (IdentifyVolumeDirectory(names[i], header, static_cast<int>(read)) < 0) continue;
