@@ -1,10 +1,13 @@
 # Lists the symbols a shared library exports (objdump -p for a DLL, nm -D for
-# an ELF shared object) and fails when one falls outside the public API or a
-# public entry point is missing.
-#   cmake -DLIBRARY=<file> -DTOOL=<objdump or nm> -P CheckExports.cmake
+# an ELF shared object) and fails when one is not declared for export
+# (CEOSALOSJ_API) in the public headers, or when something they declare so is
+# not exported.
+#   cmake -DLIBRARY=<file> -DTOOL=<objdump or nm> -DSOURCE=<source directory>
+#         -DHEADERS=<public headers, comma-separated> -P CheckExports.cmake
 cmake_policy(VERSION 3.20)
-if(NOT LIBRARY OR NOT TOOL)
-  message(FATAL_ERROR "usage: cmake -DLIBRARY=<file> -DTOOL=<objdump|nm> -P CheckExports.cmake")
+if(NOT LIBRARY OR NOT TOOL OR NOT SOURCE OR NOT HEADERS)
+  message(FATAL_ERROR "usage: cmake -DLIBRARY=<file> -DTOOL=<objdump|nm> -DSOURCE=<dir> -DHEADERS=<a.h,b.h> "
+                      "-P CheckExports.cmake")
 endif()
 
 set(exports "")
@@ -42,17 +45,35 @@ else()
   endforeach()
 endif()
 
-# The public API: the C entry points, and the members, virtual tables and type
-# information of the public classes and the host structures' release functions.
-set(public
-  "^CeosAlosj[A-Za-z]+$"
-  "^tmsc_Heap(Malloc|Free)$"
-  "^_Z(T[VIS])?N?K?(16CeosAlosjDataset|14CeosAlosjLayer|20CeosAlosjSummaryFile|13CeosAlosjFile|19CeosAlosjFileSystem|21CeosAlosjWritableFile)"
-  "^_Z24CeosAlosjMountFileSystem"
-  "^_Z(T[VIS])?N?K?20CeosAlosjReportScope"
-  "^_Z19CeosAlosjReportText"
-  "^_Z(T[VIS])?N?K?(4tkmd16KeywordValueFile|9TeskarLog)"
-  "^_Z[0-9]+Tkmd_ALPSM1B1_[A-Z]+_Release")
+# The public API: what the public headers declare for export.  A class
+# exports its members, virtual table and type information (in a namespace or
+# not); a function its C name or its C++ one.
+set(public "")
+set(functions "")
+string(REPLACE "," ";" headers "${HEADERS}")
+foreach(header IN LISTS headers)
+  file(STRINGS ${SOURCE}/${header} lines REGEX "^[^#]*CEOSALOSJ_API")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "CEOSALOSJ_API")
+      continue()  # the rest of a line after a semicolon
+    endif()
+    if(line MATCHES "(class|struct)[ \t]+CEOSALOSJ_API[ \t]+([A-Za-z_][A-Za-z_0-9]*)")
+      set(name ${CMAKE_MATCH_2})
+      string(LENGTH ${name} length)
+      list(APPEND public "^_Z(T[VIS])?N?K?([0-9]+[A-Za-z_][A-Za-z_0-9]*)*${length}${name}")
+    elseif(line MATCHES "CEOSALOSJ_API[^(]*[ \t*&]([A-Za-z_][A-Za-z_0-9]*)[ \t]*\\(")
+      set(name ${CMAKE_MATCH_1})
+      string(LENGTH ${name} length)
+      list(APPEND public "^${name}$" "^_Z${length}${name}")
+      list(APPEND functions ${name})
+    else()
+      message(FATAL_ERROR "${header}: a declaration for export this check cannot read: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(NOT public)
+  message(FATAL_ERROR "the public headers (${HEADERS}) declare nothing for export")
+endif()
 # An ELF shared object also exports the standard library's template code it
 # instantiated (vague linkage); a DLL never does.
 set(runtime "^_Z(T[VIS]|Z)?N?K?St" "^_ZN?K?9__gnu_cxx")
@@ -82,6 +103,21 @@ set(missing "")
 foreach(symbol IN LISTS required)
   if(NOT symbol IN_LIST exports)
     list(APPEND missing "${symbol}")
+  endif()
+endforeach()
+# Every function declared for export is exported.  (A class whose members
+# are all inline or pure exports nothing of its own.)
+foreach(name IN LISTS functions)
+  string(LENGTH ${name} length)
+  set(found FALSE)
+  foreach(symbol IN LISTS exports)
+    if(symbol STREQUAL name OR symbol MATCHES "^_Z${length}${name}")
+      set(found TRUE)
+      break()
+    endif()
+  endforeach()
+  if(NOT found)
+    list(APPEND missing "${name} (declared for export)")
   endif()
 endforeach()
 

@@ -1,0 +1,36 @@
+# The public headers, found rather than listed: every header of the library's
+# folders that declares what the library exports (CEOSALOSJ_API), and every
+# project header those include, followed to the end.  The rest are internal.
+#   ceosalosj_public_headers(<variable> <source directory>)
+# sets <variable> to their paths relative to the source directory, sorted.
+function(ceosalosj_public_headers variable root)
+  set(found "")
+  set(pending "")
+  foreach(folder host ceos files dataset)
+    file(GLOB headers RELATIVE ${root} ${root}/${folder}/*.h)
+    foreach(header IN LISTS headers)
+      file(STRINGS ${root}/${header} declarations REGEX "^[^#]*CEOSALOSJ_API")
+      if(declarations)
+        list(APPEND pending ${header})
+      endif()
+    endforeach()
+  endforeach()
+  while(pending)
+    list(POP_FRONT pending header)
+    if(header IN_LIST found)
+      continue()
+    endif()
+    list(APPEND found ${header})
+    # Quoted includes name project headers from the source directory; the
+    # generated export header is not one of them.
+    file(STRINGS ${root}/${header} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" included "${line}")
+      if(EXISTS ${root}/${included})
+        list(APPEND pending ${included})
+      endif()
+    endforeach()
+  endwhile()
+  list(SORT found)
+  set(${variable} ${found} PARENT_SCOPE)
+endfunction()
