@@ -101,6 +101,7 @@ TEST(CorruptedProductCounts, FilePointerCountOneShortShiftsTheFilesItNames) {
                                             ReadFailure("AlosjSupplementalFileAncillary12::Read")}));
         ProductKind fewer = kind;
         fewer.recipe.designators.pop_back();
+        if (fewer.rows[0].sources.size() > 1) fewer.rows = StitchedCcds(fewer.ImageCount());
         EXPECT_NE(session.queries.find("image files " + std::to_string(fewer.ImageCount())), std::string::npos);
         ExpectRows(fewer, ImageHealth::Intact(fewer), session);
         EXPECT_EQ(session.ephemerisCount, 0);

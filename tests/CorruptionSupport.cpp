@@ -35,12 +35,39 @@ constexpr long kImageDescriptorEnd = 444;
 // leader's default pointing angle.
 constexpr int kDefaultStaggerShift = 5;
 
-ProductKind Kind(std::string name, ProductRecipe recipe, long ccdNumber = 0, bool geocoded = false) {
+// Rows of each band's own file, cut as cut says (by the widths in the lines
+// of widthsFile, or of the band's own file when it is kOwnFile), the odd
+// pixels lag lines later.
+constexpr int kOwnFile = -1;
+std::vector<Composition> OwnFiles(int bands, Composition::Cut cut, int widthsFile = kOwnFile, long lag = 0) {
+    std::vector<Composition> rows;
+    for (int band = 0; band < bands; ++band) {
+        Composition composed;
+        composed.sources = {{band, 0}};
+        composed.cut = cut;
+        if (cut == Composition::Cut::EachLinesWidths) composed.widthsFile = widthsFile == kOwnFile ? band : widthsFile;
+        composed.oddPixelLag = lag;
+        rows.push_back(composed);
+    }
+    return rows;
+}
+
+// Rows of one CCD file, the one opened.
+std::vector<Composition> OneCcd(int file) {
+    Composition composed;
+    composed.sources = {{file, 0}};
+    composed.widthOfTheSources = true;
+    return {composed};
+}
+
+ProductKind Kind(std::string name, ProductRecipe recipe, std::vector<Composition> rows, long ccdNumber = 0,
+                 bool geocoded = false) {
     ProductKind kind;
     kind.name = std::move(name);
     kind.recipe = std::move(recipe);
     kind.ccdNumber = ccdNumber;
     kind.geocoded = geocoded;
+    kind.rows = std::move(rows);
     // Level 1B2 keeps the geocoding letter in the product ID of the scene header.
     if (kind.recipe.level == 2) kind.recipe.leader.geocodingLetter = geocoded ? 'G' : 'R';
     return kind;
@@ -152,17 +179,21 @@ std::string ReadFailure(const std::string& operation) {
 }
 
 const std::vector<ProductKind>& ProductKinds() {
+    using Cut = Composition::Cut;
+    // Below Level 1B2 every line is cut by its file's smallest dummy widths;
+    // Level 1B2 lines by their own (AVNIR-2: of the fourth file's line), or
+    // not at all when geocoded.  AVNIR-2's odd detectors lag behind.
     static const std::vector<ProductKind> kinds = {
-        Kind("PRISM 1A all CCDs", SmallPrism(0)),
-        Kind("PRISM 1B1 all CCDs", SmallPrism(1)),
-        Kind("PRISM 1A one CCD", SmallPrism(0), 3),
-        Kind("PRISM 1B1 one CCD", SmallPrism(1), 3),
-        Kind("PRISM 1B2 geocoded", PrismProduct(2), 0, true),
-        Kind("PRISM 1B2 georeferenced", WithVaryingDummyWidths(PrismProduct(2))),
-        Kind("AVNIR-2 1A", Avnir2Product(0)),
-        Kind("AVNIR-2 1B1", Avnir2Product(1)),
-        Kind("AVNIR-2 1B2 geocoded", Avnir2Product(2), 0, true),
-        Kind("AVNIR-2 1B2 georeferenced", WithVaryingDummyWidths(Avnir2Product(2))),
+        Kind("PRISM 1A all CCDs", SmallPrism(0), StitchedCcds(4)),
+        Kind("PRISM 1B1 all CCDs", SmallPrism(1), StitchedCcds(4)),
+        Kind("PRISM 1A one CCD", SmallPrism(0), OneCcd(2), 3),
+        Kind("PRISM 1B1 one CCD", SmallPrism(1), OneCcd(2), 3),
+        Kind("PRISM 1B2 geocoded", PrismProduct(2), OwnFiles(1, Cut::None), 0, true),
+        Kind("PRISM 1B2 georeferenced", WithVaryingDummyWidths(PrismProduct(2)), OwnFiles(1, Cut::EachLinesWidths)),
+        Kind("AVNIR-2 1A", Avnir2Product(0), OwnFiles(4, Cut::SmallestWidths, kOwnFile, kDefaultStaggerShift)),
+        Kind("AVNIR-2 1B1", Avnir2Product(1), OwnFiles(4, Cut::SmallestWidths, kOwnFile, kDefaultStaggerShift)),
+        Kind("AVNIR-2 1B2 geocoded", Avnir2Product(2), OwnFiles(4, Cut::None), 0, true),
+        Kind("AVNIR-2 1B2 georeferenced", WithVaryingDummyWidths(Avnir2Product(2)), OwnFiles(4, Cut::EachLinesWidths, 3)),
     };
     return kinds;
 }
@@ -446,28 +477,11 @@ ImageHealth ImageHealth::Intact(const ProductKind& kind) {
     return health;
 }
 
-Composition ComposedRow(const ProductKind& kind, int band) {
-    const ProductRecipe& recipe = kind.recipe;
+std::vector<Composition> StitchedCcds(int files) {
     Composition composed;
-    if (recipe.level == 2) {
-        composed.sources = {{band, 0}};
-        composed.cut = kind.geocoded ? Composition::Cut::None : Composition::Cut::EachLinesWidths;
-        // The cut of each line of a band: in that line of the band's own
-        // file for PRISM, of the fourth file for AVNIR-2.
-        composed.widthsFile = kind.IsPrism() ? band : 3;
-    } else if (kind.IsPrism()) {
-        composed.widthOfTheSources = true;
-        if (kind.ccdNumber) {
-            composed.sources = {{static_cast<int>(kind.ccdNumber - recipe.designators[0]), 0}};
-        } else {
-            for (int i = 0; i < kind.ImageCount(); ++i)
-                composed.sources.push_back({i, i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH});
-        }
-    } else {
-        composed.sources = {{band, 0}};
-        composed.oddPixelLag = kDefaultStaggerShift;
-    }
-    return composed;
+    composed.widthOfTheSources = true;
+    for (int i = 0; i < files; ++i) composed.sources.push_back({i, i == 0 ? 0 : CeosAlosjDataset::OVERLAPWIDTH});
+    return {composed};
 }
 
 namespace {
@@ -487,7 +501,7 @@ std::vector<long> SharesOfTheSources(const ProductKind& kind, const ImageHealth&
 }  // namespace
 
 long ExpectSceneWidth(const ProductKind& kind, const ImageHealth& health) {
-    const Composition composed = ComposedRow(kind, 0);
+    const Composition& composed = kind.rows.at(0);
     if (!composed.widthOfTheSources)
         return kind.recipe.leader.pixelsPerLine.value_or(ResolveImageFile(kind.recipe.image, 0).pixelsPerLine);
     const std::vector<long> shares = SharesOfTheSources(kind, health, composed);
@@ -501,7 +515,7 @@ void ExpectLayout(const ProductKind& kind, const ImageHealth& health, const Sess
     for (int band = 0; band < kind.Bands(); ++band) {
         // A row of one file is that file's across the row; the files of a
         // stitched row follow one another, each over its share.
-        const Composition composed = ComposedRow(kind, band);
+        const Composition& composed = kind.rows.at(static_cast<size_t>(band));
         std::vector<std::tuple<long, long, long>> expected;
         if (composed.sources.size() == 1) {
             expected.emplace_back(composed.sources[0].file, 0, width);
@@ -554,7 +568,7 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
     ExpectedRow expected;
     expected.bytes.assign(static_cast<size_t>(ExpectSceneWidth(kind, health)), 0);
     if (expected.bytes.empty()) return expected;
-    const Composition composed = ComposedRow(kind, band);
+    const Composition& composed = kind.rows.at(static_cast<size_t>(band));
     long column = 0;
     for (const Composition::Source& source : composed.sources) {
         const FileView view = View(kind, health, source.file);
@@ -584,7 +598,7 @@ ExpectedRow ExpectRow(const ProductKind& kind, const ImageHealth& health, int ba
 std::vector<int> FilesCutBySmallestWidths(const ProductKind& kind) {
     std::vector<int> files;
     for (int band = 0; band < kind.Bands(); ++band) {
-        const Composition composed = ComposedRow(kind, band);
+        const Composition& composed = kind.rows.at(static_cast<size_t>(band));
         if (composed.cut != Composition::Cut::SmallestWidths) continue;
         for (const Composition::Source& source : composed.sources)
             if (std::find(files.begin(), files.end(), source.file) == files.end()) files.push_back(source.file);

@@ -17,12 +17,41 @@
 
 namespace corruption_support {
 
-/// A kind of product: how it is written and how the host opens it.
+/// How the writer composed a band's rows, as the format lays them down: the
+/// image files whose lines give its columns, left to right, each less the
+/// valid pixels its left neighbour already gave (neighbouring PRISM CCDs
+/// overlap); how lines are cut of their dummy pixels; and how many lines
+/// later the odd pixels of a line were recorded (AVNIR-2's staggered
+/// detectors).
+struct Composition {
+    struct Source {
+        int file;
+        long overlap;
+    };
+    std::vector<Source> sources;
+    /// The rows as wide as their sources' shares together; otherwise as the
+    /// scene header says.
+    bool widthOfTheSources = false;
+    enum class Cut {
+        SmallestWidths,  // every line by its file's smallest dummy widths
+        EachLinesWidths, // each line by the widths in the prefix of that line of widthsFile
+        None,            // geocoded lines are whole
+    } cut = Cut::SmallestWidths;
+    int widthsFile = -1;
+    long oddPixelLag = 0;
+};
+/// Rows of CCD files side by side, each after the first less the valid
+/// pixels it shares with the file to its left.
+std::vector<Composition> StitchedCcds(int files);
+
+/// A kind of product: how it is written, how the host opens it, and how the
+/// writer composed its rows.
 struct ProductKind {
     std::string name;
     ceoswriter::ProductRecipe recipe;
     long ccdNumber = 0;  // 0: all CCD files side by side; otherwise the one CCD opened
     bool geocoded = false;
+    std::vector<Composition> rows;  // by band
 
     bool IsPrism() const { return recipe.IsPrism(); }
     int Bands() const { return recipe.IsPrism() ? 1 : 4; }
@@ -159,30 +188,6 @@ struct ImageHealth {
     static ImageHealth Intact(const ProductKind& kind);
 };
 
-/// How the writer composed a band's rows, as the format lays them down: the
-/// image files whose lines give its columns, left to right, each less the
-/// valid pixels its left neighbour already gave (neighbouring PRISM CCDs
-/// overlap); how lines are cut of their dummy pixels; and how many lines
-/// later the odd pixels of a line were recorded (AVNIR-2's staggered
-/// detectors).
-struct Composition {
-    struct Source {
-        int file;
-        long overlap;
-    };
-    std::vector<Source> sources;
-    /// The rows as wide as their sources' shares together; otherwise as the
-    /// scene header says.
-    bool widthOfTheSources = false;
-    enum class Cut {
-        SmallestWidths,  // every line by its file's smallest dummy widths
-        EachLinesWidths, // each line by the widths in the prefix of that line of widthsFile
-        None,            // geocoded lines are whole
-    } cut = Cut::SmallestWidths;
-    int widthsFile = -1;
-    long oddPixelLag = 0;
-};
-Composition ComposedRow(const ProductKind& kind, int band);
 
 /// The row the library must deliver, and the reports it prints for it, when
 /// the image files are damaged as health says and everything else is
