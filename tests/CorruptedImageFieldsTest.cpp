@@ -43,8 +43,8 @@ std::vector<DescriptorEdit> DescriptorEdits() {
         {"image records", 180, 6, "0", lines(0), {}, true, true},
         {"image records", 180, 6, "999999", lines(999999), {}},
         // imageRecordLength, position 187, 6 characters
-        {"record length", 186, 6, "-99999", length(-99999), {kPixelsDoNotFit}},
-        {"record length", 186, 6, "0", length(0), {kPixelsDoNotFit}},
+        {"record length", 186, 6, "-99999", length(-99999), {kPixelsDoNotFit}, true, true},
+        {"record length", 186, 6, "0", length(0), {kPixelsDoNotFit}, true, true},
         {"record length", 186, 6, "50", length(50), {kPixelsDoNotFit}, false},
         // No record of that length fits in the file.
         {"record length", 186, 6, "999999", length(999999), {}, true, true},
@@ -54,8 +54,8 @@ std::vector<DescriptorEdit> DescriptorEdits() {
         {"bits per pixel", 216, 4, "9999", {}, {}},
         // numOfImagePixelsPerLine, position 249, 8 characters
         // A line of no pixels has the widths of all five sample lines beyond it.
-        {"pixels per line", 248, 8, "-9999999", pixels(-9999999), {kPixelsDoNotFit}, true, false, 10},
-        {"pixels per line", 248, 8, "0", pixels(0), {}, true, false, 10},
+        {"pixels per line", 248, 8, "-9999999", pixels(-9999999), {kPixelsDoNotFit}, true, true, 10},
+        {"pixels per line", 248, 8, "0", pixels(0), {}, true, true, 10},
         {"pixels per line", 248, 8, "686", pixels(686), {}},
         {"pixels per line", 248, 8, "700", pixels(700), {kPixelsDoNotFit}},
         {"pixels per line", 248, 8, "99999999", pixels(99999999), {kPixelsDoNotFit}},

@@ -186,6 +186,7 @@ const std::vector<ProductKind>& ProductKinds() {
     static const std::vector<ProductKind> kinds = {
         Kind("PRISM 1A all CCDs", SmallPrism(0), StitchedCcds(4)),
         Kind("PRISM 1B1 all CCDs", SmallPrism(1), StitchedCcds(4)),
+        // CCD 3, selected, is the third of the four image files.
         Kind("PRISM 1A one CCD", SmallPrism(0), OneCcd(2), 3),
         Kind("PRISM 1B1 one CCD", SmallPrism(1), OneCcd(2), 3),
         Kind("PRISM 1B2 geocoded", PrismProduct(2), OwnFiles(1, Cut::None), 0, true),

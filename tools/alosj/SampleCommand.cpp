@@ -1,6 +1,7 @@
 // alosj sample: a synthetic product written by the product writer; or the
 // three PRISM views of one scene; and the terrain under it as a DEM.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +16,6 @@
 
 #include "tools/alosj/Cli.h"
 #include "tools/alosj/Gdal.h"
-#include "tools/describe/ProductDescription.h"
 #include "tools/writer/SampleScene.h"
 
 namespace fs = std::filesystem;
@@ -31,9 +31,12 @@ void PrepareDirectory(const std::string& directory) {
     if (error || !fs::is_directory(directory))
         throw Failure(kExitFailure, directory + ": cannot make the directory" +
                                         (error ? ": " + error.message() : std::string()));
-    // Never mix two products in one directory, nor overwrite one.
+    // Never mix two products in one directory, nor overwrite one: any ALOS
+    // volume directory counts (PALSAR's too), not only those this tool reads.
     for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-        if (alosjdescribe::SensorOfVolumeDirectoryName(it->path().filename().string()) >= 0)
+        std::string name = it->path().filename().string();
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (name.rfind("VOL-AL", 0) == 0)
             throw Failure(kExitFailure, directory + ": already holds a product (" + it->path().filename().string() +
                                             "); choose an empty directory");
     }

@@ -160,8 +160,10 @@ public:
     /// -500 m to 9000 m (CeosAlosjDataset::GetRpc: made when first asked
     /// for, then kept; the library warns when none is offered).
     CeosAlosjRpcFit Rpc(int band) const;
-    /// The bands whose RPC models are their own, so that each band carries
-    /// one: AVNIR-2's (each has its own polynomials); a PRISM raster is one.
+    /// Whether each band carries an RPC model of its own: AVNIR-2's bands
+    /// do at every level (below Level 1B2 they are placed apart, see
+    /// BandsPlacedApart; at Level 1B2 the four models agree), so a band
+    /// taken alone keeps one; a PRISM raster is one band.
     bool RpcPerBand() const { return bands_.size() > 1; }
 
     /// Whether each band is placed by geolocation of its own: AVNIR-2
