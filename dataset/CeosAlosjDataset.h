@@ -276,10 +276,14 @@ private:
 /// contains "VOL-ALAV2", in any case; -1 otherwise.  The one rule by which
 /// hosts find products.
 extern "C" CEOSALOSJ_API long CeosAlosjSensorOfVolumeDirectoryName(const char* path);
+/// How many of a volume directory file's first bytes identify it, with its
+/// name: up to the end of the document identifier at bytes 17-28.
+constexpr long kCeosAlosjVolumeIdentifyingBytes = 28;
 /// The sensor of a volume directory file from its path and its first
 /// headerBytes bytes, as FileOpen identifies it: its name's (above) when the
 /// document identifier at bytes 17-28 agrees ("CEOS-PSM-CCT" for PRISM,
 /// "CEOS-AV2-CCT" for AVNIR-2, in any case); -1 otherwise, and when fewer
-/// than 28 bytes are given.  For hosts that hold the first bytes already.
+/// than kCeosAlosjVolumeIdentifyingBytes are given.  For hosts that hold the
+/// first bytes already.
 extern "C" CEOSALOSJ_API long CeosAlosjSensorOfVolumeDirectory(const char* path, const unsigned char* header,
                                                                 long headerBytes);

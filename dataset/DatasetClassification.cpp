@@ -11,8 +11,11 @@
 
 extern "C" long CeosAlosjSensorOfVolumeDirectoryName(const char* path) { return VolumeDirectorySensorOfName(path); }
 
+static_assert(kCeosAlosjVolumeIdentifyingBytes == kVolumeDocumentIdOffset + kVolumeDocumentIdLength,
+              "the identifying bytes end with the document identifier");
+
 extern "C" long CeosAlosjSensorOfVolumeDirectory(const char* path, const unsigned char* header, long headerBytes) {
-    if (!header || headerBytes < kVolumeDocumentIdOffset + kVolumeDocumentIdLength) return -1;
+    if (!header || headerBytes < kCeosAlosjVolumeIdentifyingBytes) return -1;
     const long sensor = VolumeDirectorySensorOfName(path);
     const char* documentId = reinterpret_cast<const char*>(header) + kVolumeDocumentIdOffset;
     return VolumeDocumentIdIsSensors(documentId, sensor) ? sensor : -1;

@@ -188,7 +188,6 @@ struct ImageHealth {
     static ImageHealth Intact(const ProductKind& kind);
 };
 
-
 /// The row the library must deliver, and the reports it prints for it, when
 /// the image files are damaged as health says and everything else is
 /// intact: the writer's pixels, placed as the kind's composition says, less

@@ -17,10 +17,6 @@ namespace alosjgdal {
 
 namespace {
 
-// The bytes of a volume directory file that identify it, with its name: up
-// to the end of the format control document identifier, bytes 17-28.
-constexpr int kIdentifyingBytes = 28;
-
 constexpr int kMaxCcdNumber = 8;
 
 const char* const kErrorPrefix = "ALOSJ: ";
@@ -39,7 +35,7 @@ std::string FindVolumeDirectoryIn(const char* directory) {
         const std::string path = CPLFormFilename(directory, names[i], nullptr);
         VSILFILE* file = VSIFOpenL(path.c_str(), "rb");
         if (!file) continue;
-        unsigned char header[kIdentifyingBytes] = {};
+        unsigned char header[kCeosAlosjVolumeIdentifyingBytes] = {};
         const size_t read = VSIFReadL(header, 1, sizeof header, file);
         VSIFCloseL(file);
         if (IdentifyVolumeDirectory(names[i], header, static_cast<int>(read)) < 0) continue;
