@@ -15,8 +15,7 @@ for p in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  . "$(dirname "$0")/apt.sh"
+  apt_update || echo "apt-get update failed: installing from the indexes that were read" >&2
+  apt_install "${missing[@]}"
 fi

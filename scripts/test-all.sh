@@ -3,6 +3,8 @@
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
 # same tests for 32-bit Windows under Wine (scripts/test-windows.sh), then a
 # bounded run of every fuzz target (CEOSALOSJ_FUZZ_SECONDS each, default 20).
+# The Windows leg is reported as skipped, never as passed, when Debian's
+# registry cannot give it its toolchain.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +26,16 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
 
 echo "== the same tests for 32-bit Windows (ceosalosj.dll) under Wine"
-bash scripts/test-windows.sh
+windows=passed
+bash scripts/test-windows.sh || {
+  status=$?
+  [ "$status" = 77 ] || exit "$status"
+  windows="SKIPPED: its toolchain could not be installed (see above)"
+}
 
 echo "== bounded fuzz runs (clang, libFuzzer, ASan+UBSan)"
 bash scripts/fuzz.sh "${CEOSALOSJ_FUZZ_SECONDS:-20}"
+
+echo "== summary"
+echo "Linux: passed, under ASan+UBSan too; fuzz: passed"
+echo "Windows leg: $windows"
