@@ -78,7 +78,7 @@ int Run(int argc, char** argv) {
     alosj::InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "describe a product: sensor, level, size, corners, projection");
     AddProductOptions(infoCommand, info.product);
-    infoCommand->add_flag("--json", info.json, "print one JSON document (schema in the README)");
+    infoCommand->add_flag("--json", info.json, "print one JSON document (schema in docs/schemas.md)");
 
     alosj::ExportOptions exportOptions;
     CLI::App* exportCommand =
