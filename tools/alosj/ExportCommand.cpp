@@ -30,6 +30,7 @@
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Overview.h"
 #include "tools/alosj/SightGrid.h"
+#include "tools/alosj/Stretch.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 #include "tools/alosj/Quicklook.h"
@@ -518,7 +519,7 @@ std::vector<int> ShownBands(const alosjdescribe::ProductDescription& description
 class StretchRows {
 public:
     StretchRows(Product& product, const std::vector<int>& bands)
-        : shown_(ShownBands(product.Description(), bands)), histograms_(shown_.size()),
+        : shown_(ShownBands(product.Description(), bands)), histograms_(shown_.size(), DigitalNumberHistogram()),
           step_(std::max(1L, product.Height() / kStretchRows)), width_(product.Width()) {
         for (int k : shown_) bands_.push_back(bands[static_cast<size_t>(k) - 1]);
     }
@@ -530,7 +531,7 @@ public:
             if (bands_[k] != band) continue;
             for (long r = FirstCounted(top); r < top + rows; r += step_) {
                 const unsigned char* row = data + static_cast<size_t>(r - top) * static_cast<size_t>(width_);
-                for (long c = 0; c < width_; ++c) ++histograms_[k][row[c]];
+                for (long c = 0; c < width_; ++c) ++histograms_[k].counts[row[c]];
             }
         }
     }
@@ -540,11 +541,11 @@ public:
             for (long r = step_ / 2; r < product.Height(); r += step_) {
                 unsigned char* data = row.data();
                 product.Dataset().GetRow(bands_[k], static_cast<unsigned long>(r), 0, &data);
-                for (unsigned char v : row) ++histograms_[k][v];
+                for (unsigned char v : row) ++histograms_[k].counts[v];
             }
         product.CheckReports("reading rows for the display stretch");
     }
-    DisplayStretch Stretch() const { return StretchOf(histograms_); }
+    DisplayStretch Stretch() const { return StretchOf(histograms_, kColourBalance); }
 
 private:
     /// The first row counted from `top` on: step / 2, step / 2 + step, ...
@@ -554,14 +555,15 @@ private:
     }
     std::vector<int> shown_;
     std::vector<int> bands_;  // the product's bands shown
-    std::vector<std::array<uint64_t, 256>> histograms_;
+    std::vector<ValueHistogram> histograms_;  // of the digital numbers
     long step_, width_;
 };
 
 /// The QGIS layer style (.qml) of the output: QGIS puts bands 1, 2, 3 on
 /// red, green and blue whatever their colours, so the style says which band
-/// is which, stretched as the quicklook stretches (StretchOf), from rows
-/// spread over the scene (StretchRows).
+/// is which, stretched as the quicklook stretches (StretchOf), from the
+/// digital numbers of rows spread over the scene (StretchRows).  Values
+/// above the stretch (the saturated ones) QGIS draws white.
 std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radiance, const StretchRows& rows) {
     const alosjdescribe::ProductDescription& description = product.Description();
     const std::vector<int>& shown = rows.Shown();
@@ -577,7 +579,7 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
     // give it (QGIS applies them).
     auto enhancement = [&](const char* element, size_t k) {
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[shown[k] - 1]];
-        double minimum = std::max(1, stretch.low[k]), maximum = std::min(255, stretch.low[k] + stretch.span);
+        double minimum = stretch.low[k], maximum = stretch.high[k];
         if (radiance || meaning.calibrated) {
             minimum = meaning.gain * minimum + meaning.offset;
             maximum = meaning.gain * maximum + meaning.offset;
@@ -599,7 +601,9 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
                    "      <rasterTransparency/>\n" +
                    enhancement("contrastEnhancement", 0) + "    </rasterrenderer>\n";
     }
-    return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
+    // Where the stretch is not as usual, the style says so to whoever reads it.
+    const std::string note = stretch.note.empty() ? "" : "<!-- alosj: " + stretch.note + " -->\n";
+    return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n" + note +
            "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
            "  <pipe>\n" +
            renderer +
@@ -794,6 +798,7 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
     if (uncovered > 0 && !options.product.quiet)
         std::cerr << "alosj: warning: " << uncovered << " output pixel(s) lie where the DEM gives no height; "
                   << "they are placed at the ellipsoid (" << Metres(CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT) << " m)\n";
+    const std::string note = stretchRows.Stretch().note;
     std::string placed = "not placed";
     if (placement.kind == Placement::Kind::GeoTransform) placed = placement.crsText;
     if (placement.kind == Placement::Kind::Gcps)
@@ -803,7 +808,8 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
     return options.output + " (" + (cog ? "COG" : "GeoTIFF") + ", " +
            std::to_string(grid ? grid->width : product.Width()) + " x " +
            std::to_string(grid ? grid->height : product.Height()) + " pixels, " + std::to_string(bands.size()) +
-           " band(s), " + placed + ") and its QGIS style " + stylePath;
+           " band(s), " + placed + ") and its QGIS style " + stylePath +
+           (note.empty() ? "" : " (" + note + ")");
 }
 
 int RunExport(const ExportOptions& options) {
