@@ -21,6 +21,8 @@
 #include <system_error>
 #include <vector>
 
+#include <unistd.h>
+
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
 
@@ -659,6 +661,25 @@ void CheckOutputOptions(const ExportOptions& options) {
                                       " levels run from 1 to " + std::to_string(most));
 }
 
+/// The lock every export to `output` holds: one for the exports named like
+/// it (scene.alosj-lock for scene.tif, scene.tiff and their style scene.qml).
+std::string ExportLockPath(const std::string& output) {
+    const std::filesystem::path path(output);
+    return (path.parent_path() / path.stem()).string() + kLockSuffix;
+}
+
+/// Removes what a killed export to `output` left, under its lock
+/// (ExportLockPath).  Temporaries in a directory an alosj convert is writing
+/// (its lock held beside the directory) are that conversion's own: they are
+/// left alone.
+void ClearLeftovers(const std::string& output) {
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::absolute(output, error).parent_path();
+    const std::string conversionLock = directory.string() + kLockSuffix;
+    if (std::filesystem::exists(conversionLock, error) && !FileLock(conversionLock, "", false).Held()) return;
+    for (const std::string& written : {output, StylePath(output)}) RemoveStaleTemporariesOf(written);
+}
+
 }  // namespace
 
 std::string ExportProduct(Product& product, const ExportOptions& options, const RowsSeen& seen) {
@@ -820,7 +841,18 @@ int RunExport(const ExportOptions& options) {
             throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
     Product product(options.product);
     RefuseOutputInProduct(options.output, product);
-    std::cout << "Wrote " << ExportProduct(product, options, {}) << "\n";
+    // One export at a time to an output: another is refused, and what a
+    // killed one left is removed.
+    const FileLock lock(ExportLockPath(options.output),
+                        "alosj export of " + product.VolumePath() + " (process " + std::to_string(::getpid()) + ")",
+                        false);
+    if (!lock.Held())
+        throw Failure(kExitFailure, options.output + ": being written at this moment by another alosj export" +
+                                        (lock.Holder().empty() ? "" : ", " + lock.Holder()) + "; not exported");
+    ClearLeftovers(options.output);
+    // Printed once it is done: a failure or a warning never follows "Wrote".
+    const std::string wrote = ExportProduct(product, options, {});
+    std::cout << "Wrote " << wrote << "\n";
     return 0;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kBlackFraction = 0.02, kWhiteFraction = 0.98;
 /// The least share of the grey scale the middle half of a band's values spans.
-constexpr double kLeastMiddleHalfShare = 0.25;
+constexpr double kLeastMiddleHalfShare = 1.0 / 3.0;
 
 /// The first bin below which (itself included) `fraction` of the counted
 /// bins' values lie; `counted(bin)` says which bins count.  -1 when none

@@ -7,7 +7,8 @@
 //   roofs that saturate do not push the land to black;
 // - black is the 2nd percentile of those, white their 98th, or lower where
 //   a bright minority (the shaded side of snow, the edges of clouds) would
-//   leave the middle half of them less than a quarter of the grey scale;
+//   leave the middle half of them less than a third of the grey scale (as
+//   much as a normal distribution has);
 // - saturated values lie above white and are drawn white;
 // - where almost everything recorded is saturated (fewer than
 //   kFewestUnsaturated of the recorded values are not), the band is stretched
