@@ -18,6 +18,7 @@
 #include <future>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -843,9 +844,15 @@ int RunExport(const ExportOptions& options) {
     RefuseOutputInProduct(options.output, product);
     // One export at a time to an output: another is refused, and what a
     // killed one left is removed.
-    const FileLock lock(ExportLockPath(options.output),
-                        "alosj export of " + product.VolumePath() + " (process " + std::to_string(::getpid()) + ")",
-                        false);
+    std::optional<FileLock> locked;
+    try {
+        locked.emplace(ExportLockPath(options.output),
+                       "alosj export of " + product.VolumePath() + " (process " + std::to_string(::getpid()) + ")",
+                       false);
+    } catch (const Failure& failure) {
+        throw Failure(kExitFailure, options.output + ": cannot create a file beside it: " + failure.what());
+    }
+    const FileLock& lock = *locked;
     if (!lock.Held())
         throw Failure(kExitFailure, options.output + ": being written at this moment by another alosj export" +
                                         (lock.Holder().empty() ? "" : ", " + lock.Holder()) + "; not exported");
