@@ -13,6 +13,7 @@
 #include <ogr_spatialref.h>
 
 #include "CliSupport.h"
+#include "tools/alosj/Gdal.h"
 #include "tools/writer/SampleScene.h"
 
 using cli_support::OpenedProduct;
@@ -225,12 +226,58 @@ TEST(CliExport, CutImageFileFailsNamingItAndLeavesNoOutput) {
     const std::string out = dir.File("out.tif");
     const cli_support::RunResult run = RunAlosj({"export", "-q", files.volume, out});
     EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "") << "nothing said written";
     EXPECT_NE(run.err.find("alosj: " + files.volume + ": cannot be read"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(files.images[2]), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("ceosalosj: error"), std::string::npos) << "--quiet shows no reports: " << run.err;
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.qml")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "only the product";
+}
+
+// A killed export leaves its temporaries (no signal handler runs on
+// SIGKILL): the next export to the same output removes them, but never
+// while another process may be writing them.
+TEST(CliExport, LeftoversOfAKilledExportGoWithTheNextButNoRunningWritersTemporaries) {
+    testing_support::TempDir dir;
+    const auto files = WriteProductIn(dir, "p", ceoswriter::PrismProduct(2));
+    const std::string out = dir.File("scene.tif");
+    const std::vector<std::string> ours = {dir.File("scene.tif.alosj-0123456789abcdef.tif"),
+                                           dir.File("scene.tif.alosj-fedcba9876543210.tif.ovr"),
+                                           dir.File("scene.qml.alosj-00000000000000aa.qml")};
+    const std::vector<std::string> others = {dir.File("scene.tiff2.alosj-0123456789abcdef.tif"),
+                                             dir.File("scene2.tif.alosj-0123456789abcdef.tif")};
+    const auto leave = [](const std::vector<std::string>& paths) {
+        for (const std::string& path : paths) testing_support::WriteFileBytes(path, {'x'});
+    };
+    const auto present = [](const std::vector<std::string>& paths) {
+        return std::all_of(paths.begin(), paths.end(), [](const std::string& p) { return std::filesystem::exists(p); });
+    };
+    leave(ours);
+    leave(others);
+    {
+        // Another export to the output is running: refused, nothing removed.
+        const alosj::FileLock running(dir.File("scene.alosj-lock"), "alosj export of elsewhere", false);
+        ASSERT_TRUE(running.Held());
+        const cli_support::RunResult run = RunAlosj({"export", files.volume, out});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("being written at this moment by another alosj export, alosj export of elsewhere"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_TRUE(present(ours));
+    }
+    {
+        // An alosj convert writes this directory: its temporaries are its own.
+        const alosj::FileLock converting(dir.path() + ".alosj-lock", "a conversion", false);
+        ASSERT_TRUE(converting.Held());
+        ASSERT_EQ(RunAlosj({"export", files.volume, out}).status, 0);
+        EXPECT_TRUE(present(ours));
+    }
+    const cli_support::RunResult run = RunAlosj({"export", files.volume, out, "--overwrite"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const std::string& path : ours) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    EXPECT_TRUE(present(others));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("scene.alosj-lock")));
 }
 
 TEST(CliExport, ProductOfTwoBytesPerPixelIsRefused) {

@@ -58,12 +58,36 @@ def tree_state(root):
     return state
 
 
+def expected_stretch(histograms):
+    """Each band's black and white from histograms of its digital numbers:
+    the 2nd and 98th percentiles of the pixels neither 0 nor 255, white no
+    higher than three middle halves above black; below 1 % unsaturated, from
+    the least value to 255; then one span common to the bands."""
+    def percentile(counts, fraction):
+        return int(numpy.argmax(numpy.cumsum(counts) >= fraction * counts.sum()))
+
+    lows, highs = [], []
+    for histogram in histograms:
+        recorded = histogram[1:].sum()
+        if recorded - histogram[255] < 0.01 * recorded:
+            lows.append(min(int(numpy.flatnonzero(histogram[1:])[0]) + 1, 254))
+            highs.append(255.0)
+            continue
+        counted = histogram.copy()
+        counted[0] = counted[255] = 0
+        low = percentile(counted, 0.02)
+        middle = percentile(counted, 0.75) - percentile(counted, 0.25) + 1
+        lows.append(low)
+        highs.append(max(min(percentile(counted, 0.98), low + middle / (1.0 / 3.0)), low + 1))
+    span = max(high - low for low, high in zip(lows, highs))
+    return lows, [min(low + span, 255.0) for low in lows]
+
+
 def expected_quicklook(volume, size):
     """The quicklook of a product as GDAL's driver reads it, reduced and
     stretched here: the mean of the non-zero pixels each preview pixel
-    covers, then each band from its 2nd percentile over the widest 2nd to
-    98th percentile span (a scene larger than size × size, whose blocks do
-    not overlap)."""
+    covers, stretched by expected_stretch of the scene's pixels (a scene
+    larger than size × size, whose blocks do not overlap)."""
     dataset = gdal.Open(volume)
     colours = {dataset.GetRasterBand(b).GetColorInterpretation(): b for b in range(1, dataset.RasterCount + 1)}
     shown = [colours[c] for c in (gdal.GCI_RedBand, gdal.GCI_GreenBand, gdal.GCI_BlueBand) if c in colours]
@@ -72,22 +96,18 @@ def expected_quicklook(volume, size):
     out_width, out_height = (max(1, int(numpy.floor(n * size / max(width, height) + 0.5))) for n in (width, height))
     columns = [int(i * width / out_width) for i in range(out_width)]
     rows = [int(j * height / out_height) for j in range(out_height)]
-    planes = []
+    planes, histograms = [], []
     for band in shown:
-        pixels = dataset.GetRasterBand(band).ReadAsArray().astype(numpy.float64)
+        pixels = dataset.GetRasterBand(band).ReadAsArray()
+        histograms.append(numpy.bincount(pixels.ravel(), minlength=256))
+        pixels = pixels.astype(numpy.float64)
         sums = numpy.add.reduceat(numpy.add.reduceat(pixels, rows, axis=0), columns, axis=1)
         counts = numpy.add.reduceat(numpy.add.reduceat((pixels > 0).astype(numpy.int64), rows, axis=0), columns, axis=1)
         means = numpy.clip(numpy.floor(sums / numpy.maximum(counts, 1) + 0.5), 1, 255)
         planes.append(numpy.where(counts > 0, means, 0))
-
-    def percentile(plane, fraction):
-        histogram = numpy.bincount(plane.astype(numpy.int64).ravel(), minlength=256)[1:]
-        return 1 + int(numpy.argmax(numpy.cumsum(histogram) >= fraction * histogram.sum()))
-
-    lows = [percentile(p, 0.02) for p in planes]
-    span = max([1] + [percentile(p, 0.98) - low for p, low in zip(planes, lows)])
-    return numpy.array([numpy.where(p > 0, numpy.clip(numpy.floor(1.0 + 254.0 * (p - low) / span + 0.5), 1, 255), 0)
-                        for p, low in zip(planes, lows)], dtype=numpy.uint8)
+    lows, highs = expected_stretch(histograms)
+    return numpy.array([numpy.where(p > 0, numpy.floor(1.0 + 254.0 * numpy.clip((p - low) / (high - low), 0, 1) + 0.5), 0)
+                        for p, low, high in zip(planes, lows, highs)], dtype=numpy.uint8)
 
 
 class Archive:

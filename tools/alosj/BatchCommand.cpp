@@ -53,7 +53,7 @@ namespace {
 const char* const kCollectionFile = "collection.json";
 const char* const kItemsFile = "items.json";
 constexpr size_t kChildTextLimit = 1 << 20;
-const char* const kLockSuffix = ".alosj-lock";  // OUT/<id>.alosj-lock, OUT/.alosj-lock
+// Locks: OUT/<id>.alosj-lock (a product's conversion), OUT/.alosj-lock (the catalogue).
 
 double PeakMemoryMb(const struct rusage& usage) { return static_cast<double>(usage.ru_maxrss) / 1024.0; }
 

@@ -18,8 +18,11 @@
 #include <future>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <vector>
+
+#include <unistd.h>
 
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
@@ -30,6 +33,7 @@
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Overview.h"
 #include "tools/alosj/SightGrid.h"
+#include "tools/alosj/Stretch.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 #include "tools/alosj/Quicklook.h"
@@ -518,7 +522,7 @@ std::vector<int> ShownBands(const alosjdescribe::ProductDescription& description
 class StretchRows {
 public:
     StretchRows(Product& product, const std::vector<int>& bands)
-        : shown_(ShownBands(product.Description(), bands)), histograms_(shown_.size()),
+        : shown_(ShownBands(product.Description(), bands)), histograms_(shown_.size(), DigitalNumberHistogram()),
           step_(std::max(1L, product.Height() / kStretchRows)), width_(product.Width()) {
         for (int k : shown_) bands_.push_back(bands[static_cast<size_t>(k) - 1]);
     }
@@ -530,7 +534,7 @@ public:
             if (bands_[k] != band) continue;
             for (long r = FirstCounted(top); r < top + rows; r += step_) {
                 const unsigned char* row = data + static_cast<size_t>(r - top) * static_cast<size_t>(width_);
-                for (long c = 0; c < width_; ++c) ++histograms_[k][row[c]];
+                for (long c = 0; c < width_; ++c) ++histograms_[k].counts[row[c]];
             }
         }
     }
@@ -540,11 +544,11 @@ public:
             for (long r = step_ / 2; r < product.Height(); r += step_) {
                 unsigned char* data = row.data();
                 product.Dataset().GetRow(bands_[k], static_cast<unsigned long>(r), 0, &data);
-                for (unsigned char v : row) ++histograms_[k][v];
+                for (unsigned char v : row) ++histograms_[k].counts[v];
             }
         product.CheckReports("reading rows for the display stretch");
     }
-    DisplayStretch Stretch() const { return StretchOf(histograms_); }
+    DisplayStretch Stretch() const { return StretchOf(histograms_, kColourBalance); }
 
 private:
     /// The first row counted from `top` on: step / 2, step / 2 + step, ...
@@ -554,14 +558,15 @@ private:
     }
     std::vector<int> shown_;
     std::vector<int> bands_;  // the product's bands shown
-    std::vector<std::array<uint64_t, 256>> histograms_;
+    std::vector<ValueHistogram> histograms_;  // of the digital numbers
     long step_, width_;
 };
 
 /// The QGIS layer style (.qml) of the output: QGIS puts bands 1, 2, 3 on
 /// red, green and blue whatever their colours, so the style says which band
-/// is which, stretched as the quicklook stretches (StretchOf), from rows
-/// spread over the scene (StretchRows).
+/// is which, stretched as the quicklook stretches (StretchOf), from the
+/// digital numbers of rows spread over the scene (StretchRows).  Values
+/// above the stretch (the saturated ones) QGIS draws white.
 std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radiance, const StretchRows& rows) {
     const alosjdescribe::ProductDescription& description = product.Description();
     const std::vector<int>& shown = rows.Shown();
@@ -577,7 +582,7 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
     // give it (QGIS applies them).
     auto enhancement = [&](const char* element, size_t k) {
         const alosjdescribe::BandMeaning& meaning = description.Bands()[bands[shown[k] - 1]];
-        double minimum = std::max(1, stretch.low[k]), maximum = std::min(255, stretch.low[k] + stretch.span);
+        double minimum = stretch.low[k], maximum = stretch.high[k];
         if (radiance || meaning.calibrated) {
             minimum = meaning.gain * minimum + meaning.offset;
             maximum = meaning.gain * maximum + meaning.offset;
@@ -599,7 +604,9 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
                    "      <rasterTransparency/>\n" +
                    enhancement("contrastEnhancement", 0) + "    </rasterrenderer>\n";
     }
-    return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
+    // Where the stretch is not as usual, the style says so to whoever reads it.
+    const std::string note = stretch.note.empty() ? "" : "<!-- alosj: " + stretch.note + " -->\n";
+    return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n" + note +
            "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
            "  <pipe>\n" +
            renderer +
@@ -653,6 +660,25 @@ void CheckOutputOptions(const ExportOptions& options) {
     if (options.level < 1 || options.level > most)
         throw Failure(kExitUsage, "--level " + std::to_string(options.level) + ": " + options.compress +
                                       " levels run from 1 to " + std::to_string(most));
+}
+
+/// The lock every export to `output` holds: one for the exports named like
+/// it (scene.alosj-lock for scene.tif, scene.tiff and their style scene.qml).
+std::string ExportLockPath(const std::string& output) {
+    const std::filesystem::path path(output);
+    return (path.parent_path() / path.stem()).string() + kLockSuffix;
+}
+
+/// Removes what a killed export to `output` left, under its lock
+/// (ExportLockPath).  Temporaries in a directory an alosj convert is writing
+/// (its lock held beside the directory) are that conversion's own: they are
+/// left alone.
+void ClearLeftovers(const std::string& output) {
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::absolute(output, error).parent_path();
+    const std::string conversionLock = directory.string() + kLockSuffix;
+    if (std::filesystem::exists(conversionLock, error) && !FileLock(conversionLock, "", false).Held()) return;
+    for (const std::string& written : {output, StylePath(output)}) RemoveStaleTemporariesOf(written);
 }
 
 }  // namespace
@@ -794,6 +820,7 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
     if (uncovered > 0 && !options.product.quiet)
         std::cerr << "alosj: warning: " << uncovered << " output pixel(s) lie where the DEM gives no height; "
                   << "they are placed at the ellipsoid (" << Metres(CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT) << " m)\n";
+    const std::string note = stretchRows.Stretch().note;
     std::string placed = "not placed";
     if (placement.kind == Placement::Kind::GeoTransform) placed = placement.crsText;
     if (placement.kind == Placement::Kind::Gcps)
@@ -803,7 +830,8 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
     return options.output + " (" + (cog ? "COG" : "GeoTIFF") + ", " +
            std::to_string(grid ? grid->width : product.Width()) + " x " +
            std::to_string(grid ? grid->height : product.Height()) + " pixels, " + std::to_string(bands.size()) +
-           " band(s), " + placed + ") and its QGIS style " + stylePath;
+           " band(s), " + placed + ") and its QGIS style " + stylePath +
+           (note.empty() ? "" : " (" + note + ")");
 }
 
 int RunExport(const ExportOptions& options) {
@@ -814,7 +842,24 @@ int RunExport(const ExportOptions& options) {
             throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
     Product product(options.product);
     RefuseOutputInProduct(options.output, product);
-    std::cout << "Wrote " << ExportProduct(product, options, {}) << "\n";
+    // One export at a time to an output: another is refused, and what a
+    // killed one left is removed.
+    std::optional<FileLock> locked;
+    try {
+        locked.emplace(ExportLockPath(options.output),
+                       "alosj export of " + product.VolumePath() + " (process " + std::to_string(::getpid()) + ")",
+                       false);
+    } catch (const Failure& failure) {
+        throw Failure(kExitFailure, options.output + ": cannot create a file beside it: " + failure.what());
+    }
+    const FileLock& lock = *locked;
+    if (!lock.Held())
+        throw Failure(kExitFailure, options.output + ": being written at this moment by another alosj export" +
+                                        (lock.Holder().empty() ? "" : ", " + lock.Holder()) + "; not exported");
+    ClearLeftovers(options.output);
+    // Printed once it is done: a failure or a warning never follows "Wrote".
+    const std::string wrote = ExportProduct(product, options, {});
+    std::cout << "Wrote " << wrote << "\n";
     return 0;
 }
 

@@ -208,6 +208,12 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& pre
     }
 }
 
+void RemoveStaleTemporariesOf(const std::string& path) {
+    const fs::path of(path);
+    RemoveStaleTemporaries(of.parent_path().empty() ? "." : of.parent_path().string(),
+                           of.filename().string() + kTemporaryTag);
+}
+
 FileLock::FileLock(const std::string& path, const std::string& holder, bool wait) : path_(path) {
     for (int silentHolders = 0;;) {
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);

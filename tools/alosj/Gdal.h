@@ -80,6 +80,13 @@ void RemoveTemporariesOnSignals();
 /// names begin with `prefix` (any when empty): what a killed run left.  Call
 /// only where no other process writes (under a FileLock).
 void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix = "");
+/// Removes the temporaries CreateUniqueFileBeside made for `path`, with any
+/// suffix: what a killed writer of `path` left.  Call only under a lock
+/// every writer of `path` takes.
+void RemoveStaleTemporariesOf(const std::string& path);
+
+/// The ending of a FileLock's file, beside what it guards.
+inline constexpr const char* kLockSuffix = ".alosj-lock";
 
 /// An exclusive lock (flock) on the file `path`, created for it, holding a
 /// line of text that names the holder; the file is removed on release (and

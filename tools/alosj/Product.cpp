@@ -275,19 +275,6 @@ std::vector<int> ParseBands(const std::string& list, Product& product) {
     return bands;
 }
 
-int Percentile(const std::array<uint64_t, 256>& histogram, double fraction) {
-    uint64_t total = 0;
-    for (int v = 1; v < 256; ++v) total += histogram[v];
-    if (total == 0) return 0;
-    const double wanted = fraction * static_cast<double>(total);
-    uint64_t seen = 0;
-    for (int v = 1; v < 256; ++v) {
-        seen += histogram[v];
-        if (static_cast<double>(seen) >= wanted) return v;
-    }
-    return 255;
-}
-
 std::vector<size_t> ColourPositions(const alosjdescribe::ProductDescription& description,
                                     const std::vector<int>& bands) {
     std::vector<size_t> positions;
@@ -302,15 +289,6 @@ std::vector<size_t> ColourPositions(const alosjdescribe::ProductDescription& des
     std::vector<int> bands(description.Bands().size());
     std::iota(bands.begin(), bands.end(), 0);
     return ColourPositions(description, bands);
-}
-
-DisplayStretch StretchOf(const std::vector<std::array<uint64_t, 256>>& histograms) {
-    DisplayStretch stretch;
-    for (const auto& histogram : histograms) {
-        stretch.low.push_back(Percentile(histogram, 0.02));
-        stretch.span = std::max(stretch.span, Percentile(histogram, 0.98) - stretch.low.back());
-    }
-    return stretch;
 }
 
 }  // namespace alosj

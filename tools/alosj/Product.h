@@ -136,20 +136,4 @@ std::vector<size_t> ColourPositions(const alosjdescribe::ProductDescription& des
 /// The same among all the product's bands: the red, green and blue bands.
 std::vector<size_t> ColourPositions(const alosjdescribe::ProductDescription& description);
 
-/// The digital number below which `fraction` of the non-zero samples of a
-/// histogram of digital numbers lie; 0 when it holds none.
-int Percentile(const std::array<uint64_t, 256>& histogram, double fraction);
-
-/// The display stretch of bands shown together: each band's 2nd percentile
-/// goes to black (it takes the haze off) and one common span above it, the
-/// widest of the bands' 2nd to 98th percentile spans, to white, so that a
-/// colour composite keeps the bands' balance.  0 (fill) is left out.
-struct DisplayStretch {
-    std::vector<int> low;  // a band's value shown black
-    int span = 1;          // low + span is shown white
-};
-
-/// The stretch of bands whose values these histograms (one a band) count.
-DisplayStretch StretchOf(const std::vector<std::array<uint64_t, 256>>& histograms);
-
 }  // namespace alosj

@@ -1,7 +1,6 @@
 #include "tools/alosj/Quicklook.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <memory>
 
@@ -44,6 +43,7 @@ QuicklookReduction::QuicklookReduction(const alosjdescribe::ProductDescription& 
     nextRow_.assign(bands_.size(), 0);
     made_.assign(bands_.size(), 0);
     open_.resize(bands_.size());
+    histograms_.assign(bands_.size(), DigitalNumberHistogram());
 }
 
 void QuicklookReduction::Add(const unsigned char* row, Sums& sums) const {
@@ -66,8 +66,12 @@ void QuicklookReduction::Push(int band, long top, long rows, const unsigned char
     const size_t k = static_cast<size_t>(shown - bands_.begin());
     if (top != nextRow_[k]) throw Failure(kExitFailure, "the quicklook was given rows out of order");
     std::deque<Sums>& open = open_[k];
+    std::vector<uint64_t>& counts = histograms_[k].counts;
     for (long r = top; r < top + rows; ++r) {
         const unsigned char* row = data + static_cast<size_t>(r - top) * static_cast<size_t>(width_);
+        // The stretch counts the raster's own values, each once: an average
+        // of saturated and unsaturated pixels is neither.
+        for (long c = 0; c < width_; ++c) ++counts[row[c]];
         // Every preview row whose rows this one is among (several when the
         // raster is enlarged).
         for (int j = made_[k]; j < outHeight_ && firstRow_[j] <= r; ++j) {
@@ -101,22 +105,15 @@ bool QuicklookReduction::Complete() const {
 std::string QuicklookReduction::Write(const std::string& output) const {
     if (!Complete()) throw Failure(kExitFailure, output + ": the quicklook is missing rows of the raster");
     const size_t count = bands_.size();
-    // The display stretch (StretchOf) from the preview's own values; 0
-    // (fill) stays black.
+    // The display stretch from the raster's values; 0 (fill) stays black.
     std::vector<unsigned char> preview = preview_;
     const size_t planeSize = static_cast<size_t>(outWidth_) * outHeight_;
-    std::vector<std::array<uint64_t, 256>> histograms(count);
-    for (size_t k = 0; k < count; ++k) {
-        const unsigned char* plane = preview.data() + k * planeSize;
-        for (size_t p = 0; p < planeSize; ++p) ++histograms[k][plane[p]];
-    }
-    const DisplayStretch stretch = StretchOf(histograms);
+    const DisplayStretch stretch = StretchOf(histograms_, kColourBalance);
     for (size_t k = 0; k < count; ++k) {
         unsigned char* plane = preview.data() + k * planeSize;
         for (size_t p = 0; p < planeSize; ++p)
             if (plane[p])
-                plane[p] = static_cast<unsigned char>(std::clamp(
-                    std::lround(1.0 + 254.0 * (plane[p] - stretch.low[k]) / stretch.span), 1L, 255L));
+                plane[p] = static_cast<unsigned char>(std::lround(1.0 + 254.0 * stretch.Shade(k, plane[p])));
     }
 
     GdalSession gdal;
@@ -151,7 +148,8 @@ std::string QuicklookReduction::Write(const std::string& output) const {
     PublishOutput(file.path(), output, true, "alosj quicklook");
     file.Keep();
     return std::to_string(outWidth_) + " x " + std::to_string(outHeight_) + " pixels, " +
-           (count == 3 ? "bands 3, 2, 1 as red, green, blue" : "grey");
+           (count == 3 ? "bands 3, 2, 1 as red, green, blue" : "grey") +
+           (stretch.note.empty() ? "" : "; " + stretch.note);
 }
 
 void ReduceQuicklook(Product& product, QuicklookReduction& quicklook, ProgressBar* bar) {

@@ -4,9 +4,10 @@
 //
 // The raster is reduced by averaging the pixels that fall into each
 // preview pixel (dummy pixels, value 0, left out); the bands are then
-// stretched linearly from their 2nd percentiles over one common span
-// (StretchOf), which needs the whole preview, kept in memory until then.
-// AVNIR-2 shows bands 3, 2, 1 as red, green, blue.
+// stretched as every display of alosj is (StretchOf, kColourBalance)
+// from the histograms of the raster's own pixels, saturated ones drawn
+// white; the preview is kept in memory until then.  AVNIR-2 shows bands
+// 3, 2, 1 as red, green, blue.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/alosj/Stretch.h"
 #include "tools/describe/ProductDescription.h"
 
 namespace alosj {
@@ -48,7 +50,8 @@ public:
 
     /// Writes the stretched preview as a PNG at `output` (under a temporary
     /// name, renamed when complete), with the items that name the product
-    /// in its text.  Returns what it is, e.g. "200 x 50 pixels, grey".
+    /// in its text.  Returns what it is, e.g. "200 x 50 pixels, grey", and
+    /// how it is stretched where that is not as usual (DisplayStretch::note).
     std::string Write(const std::string& output) const;
 
 private:
@@ -70,6 +73,7 @@ private:
     std::vector<long> nextRow_;
     std::vector<int> made_;
     std::vector<std::deque<Sums>> open_;
+    std::vector<ValueHistogram> histograms_;  // of each band shown, every pixel
 };
 
 /// Reads the rows of the bands `quicklook` shows from the product, each
