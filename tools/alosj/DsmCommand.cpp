@@ -238,15 +238,18 @@ void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>
     if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace
-
-int RunDsm(const DsmOptions& options) {
-    GdalSession session;
-    if (options.products.size() < 2 || options.products.size() > 3)
-        throw Failure(kExitUsage, "dsm takes two or three products");
-
-    // Which views, and are they one scene?
+/// The views of one pass over one scene, from forward to backward, and the
+/// pairs matched: the widest first.
+struct Scene {
     std::vector<View> views;
+    std::vector<std::pair<size_t, size_t>> pairs;
+    std::vector<ProductOptions> products;
+};
+
+/// Which views, and are they one scene?
+Scene ReadViews(const DsmOptions& options) {
+    Scene scene;
+    std::vector<View>& views = scene.views;
     for (const std::string& path : options.products) {
         ProductOptions product;
         product.product = path;
@@ -265,17 +268,18 @@ int RunDsm(const DsmOptions& options) {
                 throw Failure(kExitUsage, a.id + " and " + b.id + " were imaged " +
                                               Format("%.0f", std::fabs(a.time - b.time)) +
                                               " s apart: not the same pass over one scene");
-    std::vector<std::pair<size_t, size_t>> pairs{{0, views.size() - 1}};
+    scene.pairs = {{0, views.size() - 1}};
     if (views.size() == 3) {
-        pairs.emplace_back(0, 1);
-        pairs.emplace_back(1, 2);
+        scene.pairs.emplace_back(0, 1);
+        scene.pairs.emplace_back(1, 2);
     }
-    std::vector<ProductOptions> products;
-    for (const View& view : views) products.push_back(view.options);
+    for (const View& view : views) scene.products.push_back(view.options);
+    return scene;
+}
 
+/// Sets the grid's CRS; the conversion from latitude and longitude into it.
+std::unique_ptr<OGRCoordinateTransformation> ChooseCrs(const DsmOptions& options, Product& first, MapGrid& grid) {
     // The grid's CRS: given, or the UTM zone of the first view's centre.
-    Product first(products[0]);
-    MapGrid grid;
     grid.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     if (!options.crs.empty()) {
         if (grid.crs.SetFromUserInput(options.crs.c_str()) != OGRERR_NONE || !grid.crs.IsProjected())
@@ -291,7 +295,12 @@ int RunDsm(const DsmOptions& options) {
     geographic.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     std::unique_ptr<OGRCoordinateTransformation> toMap(OGRCreateCoordinateTransformation(&geographic, &grid.crs));
     if (!toMap) throw Failure(kExitUsage, "--crs: PROJ cannot convert WGS 84 into it");
+    return toMap;
+}
 
+/// The box (in the grid's CRS) of where all views overlap.
+OGREnvelope Overlap(Product& first, const std::vector<ProductOptions>& products,
+                    const std::unique_ptr<OGRCoordinateTransformation>& toMap) {
     // Where all views overlap at some height between sea level and 8000 m.
     std::vector<std::unique_ptr<Product>> opened;
     for (size_t i = 1; i < products.size(); ++i) opened.push_back(std::make_unique<Product>(products[i]));
@@ -315,9 +324,14 @@ int RunDsm(const DsmOptions& options) {
     }
     opened.clear();
     if (!overlap) throw Failure(kExitUsage, "the products do not overlap: not one scene");
+    return extent;
+}
 
-    const double resolution = options.resolution > 0 ? options.resolution : 2 * kPrismGsd;
-    const double sample = std::min(kPrismGsd, resolution / 2);
+/// Says which views, pairs, overlap and cells (unless quiet).
+void Announce(const DsmOptions& options, const Scene& scene, const OGREnvelope& extent, double resolution,
+              double sample) {
+    const std::vector<View>& views = scene.views;
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
     if (!options.quiet) {
         std::cerr << "alosj dsm: " << views.size() << " views imaged within "
                   << Format("%.0f", views.back().time - views.front().time) << " s:";
@@ -329,11 +343,25 @@ int RunDsm(const DsmOptions& options) {
                             (extent.MaxY - extent.MinY) / 1000, resolution)
                   << Format(", images sampled every %g m\n", sample);
     }
-    ProgressBar bar("dsm", options.progress, options.quiet);
+}
 
-    // Coarse pass: the widest pair, every height.
-    const double coarseSample = kCoarseFactor * kPrismGsd;
-    MapGrid coarse;
+/// What the coarse pass found: heights on a grid of kCoarseFactor samples
+/// (NaN where nothing matched or a spike was dropped), and the surface the
+/// fine frames lie on (those heights with the holes filled).
+struct Coarse {
+    MapGrid grid;
+    double sample = kCoarseFactor * kPrismGsd;
+    std::vector<float> heights, surface;
+};
+
+/// Coarse pass: the widest pair, every height.
+void CoarsePass(const Scene& scene, const MapGrid& grid, const OGREnvelope& extent, ProgressBar& bar,
+                Coarse& result) {
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    const std::vector<ProductOptions>& products = scene.products;
+    MapGrid& coarse = result.grid;
+    const double coarseSample = result.sample;
+    std::vector<float>& coarseHeights = result.heights;
     coarse.crs = grid.crs;
     coarse.geoTransform[0] = std::floor(extent.MinX / coarseSample) * coarseSample;
     coarse.geoTransform[3] = std::ceil(extent.MaxY / coarseSample) * coarseSample;
@@ -341,7 +369,7 @@ int RunDsm(const DsmOptions& options) {
     coarse.geoTransform[5] = -coarseSample;
     coarse.width = static_cast<int>(std::ceil((extent.MaxX - coarse.geoTransform[0]) / coarseSample));
     coarse.height = static_cast<int>(std::ceil((coarse.geoTransform[3] - extent.MinY) / coarseSample));
-    std::vector<float> coarseHeights(static_cast<size_t>(coarse.width) * coarse.height, NAN);
+    coarseHeights.assign(static_cast<size_t>(coarse.width) * coarse.height, NAN);
     const int coarseAcross = (coarse.width + kCoarseTileCells - 1) / kCoarseTileCells;
     const int coarseDown = (coarse.height + kCoarseTileCells - 1) / kCoarseTileCells;
     ForEachTile(
@@ -359,13 +387,15 @@ int RunDsm(const DsmOptions& options) {
         },
         [&] { return new StereoMatcher(products, coarse, kPrismGsd); }, bar, 0.0, 0.1);
     DropSpikes(coarseHeights, coarse.width, coarse.height);
-    std::vector<float> coarseSurface = coarseHeights;
-    FillHoles(coarseSurface, coarse.width, coarse.height);
-    ReferenceSurface terrain;
-    terrain.grid = &coarse;
-    terrain.heights = &coarseSurface;
+    result.surface = coarseHeights;
+    FillHoles(result.surface, coarse.width, coarse.height);
+}
 
-    // The fine grid: what the coarse pass found heights on.
+/// The fine grid: what the coarse pass found heights on, in cells of `resolution`.
+void PlaceFineGrid(const Coarse& found, double resolution, MapGrid& grid) {
+    const MapGrid& coarse = found.grid;
+    const double coarseSample = found.sample;
+    const std::vector<float>& coarseHeights = found.heights;
     int cMin = coarse.width, cMax = -1, rMin = coarse.height, rMax = -1;
     for (int r = 0; r < coarse.height; ++r)
         for (int c = 0; c < coarse.width; ++c)
@@ -384,13 +414,15 @@ int RunDsm(const DsmOptions& options) {
         std::ceil((coarse.geoTransform[0] + (cMax + 2) * coarseSample - grid.geoTransform[0]) / resolution));
     grid.height = static_cast<int>(
         std::ceil((grid.geoTransform[3] - (coarse.geoTransform[3] - (rMax + 2) * coarseSample)) / resolution));
+}
 
-    // The output, written under a temporary name.
-    OutputFile output(CreateUniqueFileBeside(options.output, ".tif"));
+/// The DSM's file, its CRS and metadata: heights and agreeing pairs.
+std::unique_ptr<GDALDataset, GdalDatasetCloser> CreateDsm(const DsmOptions& options, const MapGrid& grid,
+                                                          const std::string& path) {
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     const char* createOptions[] = {"TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=3", "BIGTIFF=IF_SAFER", nullptr};
     std::unique_ptr<GDALDataset, GdalDatasetCloser> dsm(gtiff->Create(
-        output.path().c_str(), grid.width, grid.height, 2, GDT_Float32, const_cast<char**>(createOptions)));
+        path.c_str(), grid.width, grid.height, 2, GDT_Float32, const_cast<char**>(createOptions)));
     if (!dsm) throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
     OGRSpatialReference stated;
     if (options.geoid) {
@@ -401,13 +433,19 @@ int RunDsm(const DsmOptions& options) {
         stated = grid.crs;  // GeoTIFF has no ellipsoidal vertical CRS: HEIGHTS says so
     }
     dsm->SetSpatialRef(&stated);
-    dsm->SetGeoTransform(grid.geoTransform);
+    double geoTransform[6];
+    std::copy(grid.geoTransform, grid.geoTransform + 6, geoTransform);
+    dsm->SetGeoTransform(geoTransform);
     dsm->SetMetadataItem("HEIGHTS", options.geoid ? "above the EGM96 geoid" : "above the WGS 84 ellipsoid");
     dsm->GetRasterBand(1)->SetDescription("height");
     dsm->GetRasterBand(1)->SetUnitType("m");
     dsm->GetRasterBand(1)->SetNoDataValue(kNoData);
     dsm->GetRasterBand(2)->SetDescription("agreeing pairs");  // 0 where no height: a GeoTIFF has one nodata value
+    return dsm;
+}
 
+/// Ellipsoidal heights → EGM96 heights (null without --geoid).
+std::unique_ptr<OGRCoordinateTransformation> GeoidTransform(const DsmOptions& options) {
     std::unique_ptr<OGRCoordinateTransformation> toGeoid;
     if (options.geoid) {
         OGRSpatialReference ellipsoidal, geoid;
@@ -420,7 +458,28 @@ int RunDsm(const DsmOptions& options) {
         toGeoid.reset(OGRCreateCoordinateTransformation(&ellipsoidal, &geoid, transformOptions));
         if (!toGeoid) throw Failure(kExitFailure, "--geoid: PROJ cannot find the EGM96 geoid (egm96_15.gtx)");
     }
+    return toGeoid;
+}
 
+/// What the fine pass adds up over its tiles.
+struct FineTotals {
+    long filled = 0;  // cells with a height
+    std::vector<GapHistogram> gaps;
+    double frameSamples = 0, matchSeconds = 0;
+};
+
+/// Fine pass: every pair in tiles on the coarse surface, fused, written into dsm.
+FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid& grid, const Coarse& rough,
+                    double sample, OGRCoordinateTransformation* toGeoid,
+                    std::unique_ptr<GDALDataset, GdalDatasetCloser>& dsm, ProgressBar& bar) {
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    const std::vector<ProductOptions>& products = scene.products;
+    const MapGrid& coarse = rough.grid;
+    const double coarseSample = rough.sample, resolution = grid.geoTransform[1];
+    const std::vector<float>& coarseHeights = rough.heights;
+    ReferenceSurface terrain;
+    terrain.grid = &coarse;
+    terrain.heights = &rough.surface;
     // Fine pass: every pair in tiles, fused.
     const double agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
     const int across = (grid.width + kTileCells - 1) / kTileCells, down = (grid.height + kTileCells - 1) / kTileCells;
@@ -502,7 +561,19 @@ int RunDsm(const DsmOptions& options) {
         },
         [&] { return new StereoMatcher(products, grid, kPrismGsd); }, bar, 0.1, 0.95);
 
-    // How closely each pair's rays meet: the DSM's metadata says it too.
+    FineTotals totals;
+    totals.filled = filled;
+    totals.gaps = std::move(gaps);
+    totals.frameSamples = frameSamples;
+    totals.matchSeconds = matchSeconds;
+    return totals;
+}
+
+/// How closely each pair's rays meet, a line each: the DSM's metadata says it too.
+std::vector<std::string> RayGapSummaries(const Scene& scene, const FineTotals& totals, GDALDataset& dsm) {
+    const std::vector<View>& views = scene.views;
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    const std::vector<GapHistogram>& gaps = totals.gaps;
     std::vector<std::string> gapSummaries;
     for (size_t p = 0; p < pairs.size(); ++p) {
         std::string name = views[pairs[p].first].Name() + "_" + views[pairs[p].second].Name();
@@ -510,26 +581,76 @@ int RunDsm(const DsmOptions& options) {
                                       static_cast<double>(gaps[p].total), gaps[p].Percentile(0.5),
                                       gaps[p].Percentile(0.9)));
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
-        dsm->SetMetadataItem(("RAY_GAP_" + name).c_str(), gapSummaries.back().c_str());
+        dsm.SetMetadataItem(("RAY_GAP_" + name).c_str(), gapSummaries.back().c_str());
     }
+    return gapSummaries;
+}
+
+/// A shaded relief of the DSM's heights, written as a PNG into `temporary`.
+void WriteRelief(GDALDataset& dsm, const std::string& temporary, const std::string& reliefPath) {
+    const char* demArguments[] = {"-of", "MEM", "-compute_edges", "-b", "1", nullptr};
+    GDALDEMProcessingOptions* demOptions = GDALDEMProcessingOptionsNew(const_cast<char**>(demArguments), nullptr);
+    int usageError = 0;
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> shaded(GDALDataset::FromHandle(
+        GDALDEMProcessing("", GDALDataset::ToHandle(&dsm), "hillshade", nullptr, demOptions, &usageError)));
+    GDALDEMProcessingOptionsFree(demOptions);
+    GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
+        shaded && png ? png->CreateCopy(temporary.c_str(), shaded.get(), FALSE, nullptr, nullptr, nullptr) : nullptr);
+    if (!written) throw Failure(kExitFailure, reliefPath + ": cannot be written: " + GdalSession::LastError());
+    written.reset();
+    VSIUnlink((temporary + ".aux.xml").c_str());
+}
+
+/// The summary on stderr (unless quiet).
+void Report(const DsmOptions& options, const Scene& scene, const MapGrid& grid, const FineTotals& totals,
+            const std::vector<std::string>& gapSummaries) {
+    if (options.quiet) return;
+    const std::vector<View>& views = scene.views;
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    std::cerr << Format("alosj dsm: %.0f x %.0f cells, %.1f %% with a height", grid.width, grid.height,
+                        100.0 * static_cast<double>(totals.filled) / (static_cast<double>(grid.width) * grid.height));
+    for (size_t p = 0; p < pairs.size(); ++p)
+        std::cerr << "\n  " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name() << ": "
+                  << gapSummaries[p];
+    std::cerr << Format("\n  semi-global matching of %.1f megapixels of rectified frames: %.1f s of its threads (%.2f s a megapixel)",
+                        totals.frameSamples / 1e6, totals.matchSeconds,
+                        totals.frameSamples > 0 ? totals.matchSeconds / (totals.frameSamples / 1e6) : 0.0)
+              << " on " << std::max(1u, std::thread::hardware_concurrency()) << " threads";
+    std::cerr << "\n";
+}
+
+}  // namespace
+
+int RunDsm(const DsmOptions& options) {
+    GdalSession session;
+    if (options.products.size() < 2 || options.products.size() > 3)
+        throw Failure(kExitUsage, "dsm takes two or three products");
+    const Scene scene = ReadViews(options);
+    Product first(scene.products[0]);
+    MapGrid grid;
+    const std::unique_ptr<OGRCoordinateTransformation> toMap = ChooseCrs(options, first, grid);
+    const OGREnvelope extent = Overlap(first, scene.products, toMap);
+    const double resolution = options.resolution > 0 ? options.resolution : 2 * kPrismGsd;
+    const double sample = std::min(kPrismGsd, resolution / 2);
+    Announce(options, scene, extent, resolution, sample);
+    ProgressBar bar("dsm", options.progress, options.quiet);
+
+    Coarse coarse;
+    CoarsePass(scene, grid, extent, bar, coarse);
+    PlaceFineGrid(coarse, resolution, grid);
+
+    // The outputs, written under temporary names.
+    OutputFile output(CreateUniqueFileBeside(options.output, ".tif"));
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> dsm = CreateDsm(options, grid, output.path());
+    const std::unique_ptr<OGRCoordinateTransformation> toGeoid = GeoidTransform(options);
+    const FineTotals totals = FinePass(options, scene, grid, coarse, sample, toGeoid.get(), dsm, bar);
+    const std::vector<std::string> gapSummaries = RayGapSummaries(scene, totals, *dsm);
 
     // A shaded relief beside it.
     const std::string reliefPath = options.output.substr(0, options.output.size() - LowerCaseEnding(options.output).size()) + "_relief.png";
     OutputFile relief(CreateUniqueFileBeside(reliefPath, ".png"));
-    {
-        const char* demArguments[] = {"-of", "MEM", "-compute_edges", "-b", "1", nullptr};
-        GDALDEMProcessingOptions* demOptions = GDALDEMProcessingOptionsNew(const_cast<char**>(demArguments), nullptr);
-        int usageError = 0;
-        std::unique_ptr<GDALDataset, GdalDatasetCloser> shaded(GDALDataset::FromHandle(GDALDEMProcessing(
-            "", GDALDataset::ToHandle(dsm.get()), "hillshade", nullptr, demOptions, &usageError)));
-        GDALDEMProcessingOptionsFree(demOptions);
-        GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
-        std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
-            shaded && png ? png->CreateCopy(relief.path().c_str(), shaded.get(), FALSE, nullptr, nullptr, nullptr)
-                          : nullptr);
-        if (!written) throw Failure(kExitFailure, reliefPath + ": cannot be written: " + GdalSession::LastError());
-    }
-    VSIUnlink((relief.path() + ".aux.xml").c_str());
+    WriteRelief(*dsm, relief.path(), reliefPath);
     CPLErrorReset();
     GDALClose(dsm.release());
     if (CPLGetLastErrorType() == CE_Failure)
@@ -540,17 +661,7 @@ int RunDsm(const DsmOptions& options) {
     output.Keep();
     PublishOutput(relief.path(), reliefPath, options.overwrite, "alosj dsm");
     relief.Keep();
-    if (!options.quiet) {
-        std::cerr << Format("alosj dsm: %.0f x %.0f cells, %.1f %% with a height", grid.width, grid.height,
-                            100.0 * static_cast<double>(filled) / (static_cast<double>(grid.width) * grid.height));
-        for (size_t p = 0; p < pairs.size(); ++p)
-            std::cerr << "\n  " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name() << ": "
-                      << gapSummaries[p];
-        std::cerr << Format("\n  semi-global matching of %.1f megapixels of rectified frames: %.1f s of its threads (%.2f s a megapixel)",
-                            frameSamples / 1e6, matchSeconds, frameSamples > 0 ? matchSeconds / (frameSamples / 1e6) : 0.0)
-                  << " on " << std::max(1u, std::thread::hardware_concurrency()) << " threads";
-        std::cerr << "\n";
-    }
+    Report(options, scene, grid, totals, gapSummaries);
     std::cout << options.output << "\n" << reliefPath << "\n";
     return 0;
 }
