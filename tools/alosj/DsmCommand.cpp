@@ -6,8 +6,9 @@
 // the terrain's shape; the fine pass lays its frames on that surface,
 // searches kResidual about it, matches every pair in tiles (Stereo.h),
 // every core a tile at a time, and fuses a cell's pair heights by their
-// median.  The DSM's second band counts the pairs that agree with the
-// fused height.
+// median.  The DSM holds the heights alone; a companion file beside it
+// counts the pairs that agree with each fused height.  Every output is
+// checked before the matching and published with the others or not at all.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -27,6 +28,7 @@
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
+#include "tools/alosj/QgisStyle.h"
 #include "tools/alosj/Stereo.h"
 
 namespace alosj {
@@ -238,6 +240,43 @@ void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>
     if (failure) std::rethrow_exception(failure);
 }
 
+/// The files dsm writes, beside one another: NAME.tif (heights),
+/// NAME_agreement.tif (the pairs that agree), their QGIS styles and
+/// NAME_relief.png (a shaded relief).
+struct DsmNames {
+    std::string dsm, agreement, relief, dsmStyle, agreementStyle;
+    explicit DsmNames(const std::string& output) : dsm(output) {
+        const std::string base = output.substr(0, output.size() - LowerCaseEnding(output).size());
+        agreement = base + "_agreement.tif";
+        relief = base + "_relief.png";
+        dsmStyle = StylePath(dsm);
+        agreementStyle = StylePath(agreement);
+    }
+    std::vector<std::string> All() const { return {dsm, agreement, relief, dsmStyle, agreementStyle}; }
+};
+
+/// The outputs' temporaries beside them, made before any work (so that an
+/// unwritable directory shows at once); with --format COG the GeoTIFFs the
+/// COGs are copied from too.
+struct DsmFiles {
+    const DsmNames names;
+    OutputFile dsm, agreement, relief, dsmStyle, agreementStyle;
+    std::unique_ptr<OutputFile> dsmTiff, agreementTiff;
+    DsmFiles(const std::string& output, bool cog)
+        : names(output), dsm(CreateUniqueFileBeside(names.dsm, ".tif")),
+          agreement(CreateUniqueFileBeside(names.agreement, ".tif")),
+          relief(CreateUniqueFileBeside(names.relief, ".png")),
+          dsmStyle(CreateUniqueFileBeside(names.dsmStyle, ".qml")),
+          agreementStyle(CreateUniqueFileBeside(names.agreementStyle, ".qml")) {
+        if (!cog) return;
+        dsmTiff = std::make_unique<OutputFile>(CreateUniqueFileBeside(names.dsm, ".tif"));
+        agreementTiff = std::make_unique<OutputFile>(CreateUniqueFileBeside(names.agreement, ".tif"));
+    }
+    /// Where the fine pass writes the heights and the agreement.
+    const std::string& DsmTiff() const { return dsmTiff ? dsmTiff->path() : dsm.path(); }
+    const std::string& AgreementTiff() const { return agreementTiff ? agreementTiff->path() : agreement.path(); }
+};
+
 /// The views of one pass over one scene, from forward to backward, and the
 /// pairs matched: the widest first.
 struct Scene {
@@ -416,14 +455,35 @@ void PlaceFineGrid(const Coarse& found, double resolution, MapGrid& grid) {
         std::ceil((grid.geoTransform[3] - (coarse.geoTransform[3] - (rMax + 2) * coarseSample)) / resolution));
 }
 
-/// The DSM's file, its CRS and metadata: heights and agreeing pairs.
-std::unique_ptr<GDALDataset, GdalDatasetCloser> CreateDsm(const DsmOptions& options, const MapGrid& grid,
-                                                          const std::string& path) {
+using DatasetPtr = std::unique_ptr<GDALDataset, GdalDatasetCloser>;
+
+/// A tiled GeoTIFF of one band on the grid.
+DatasetPtr CreateGrid(const MapGrid& grid, const std::string& path, GDALDataType type, const std::string& name) {
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    const char* createOptions[] = {"TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=3", "BIGTIFF=IF_SAFER", nullptr};
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> dsm(gtiff->Create(
-        path.c_str(), grid.width, grid.height, 2, GDT_Float32, const_cast<char**>(createOptions)));
-    if (!dsm) throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+    const char* createOptions[] = {"TILED=YES", "COMPRESS=DEFLATE", type == GDT_Float32 ? "PREDICTOR=3" : "PREDICTOR=2",
+                                   "BIGTIFF=IF_SAFER", nullptr};
+    DatasetPtr out(gtiff->Create(path.c_str(), grid.width, grid.height, 1, type, const_cast<char**>(createOptions)));
+    if (!out) throw Failure(kExitFailure, name + ": cannot be written: " + GdalSession::LastError());
+    double geoTransform[6];
+    std::copy(grid.geoTransform, grid.geoTransform + 6, geoTransform);
+    out->SetGeoTransform(geoTransform);
+    return out;
+}
+
+/// The companion of agreeing pairs: a count a cell, 0 (nodata) where the
+/// DSM has no height.
+DatasetPtr CreateAgreement(const MapGrid& grid, const std::string& path, const std::string& name) {
+    DatasetPtr agreement = CreateGrid(grid, path, GDT_Byte, name);
+    agreement->SetSpatialRef(&grid.crs);
+    agreement->GetRasterBand(1)->SetDescription("agreeing pairs");
+    agreement->GetRasterBand(1)->SetNoDataValue(0);
+    return agreement;
+}
+
+/// The DSM's file: one band of heights in metres, its CRS (with EGM96 as
+/// its vertical part under --geoid) and metadata.
+DatasetPtr CreateDsm(const DsmOptions& options, const MapGrid& grid, const std::string& path) {
+    DatasetPtr dsm = CreateGrid(grid, path, GDT_Float32, options.output);
     OGRSpatialReference stated;
     if (options.geoid) {
         OGRSpatialReference vertical;
@@ -433,14 +493,10 @@ std::unique_ptr<GDALDataset, GdalDatasetCloser> CreateDsm(const DsmOptions& opti
         stated = grid.crs;  // GeoTIFF has no ellipsoidal vertical CRS: HEIGHTS says so
     }
     dsm->SetSpatialRef(&stated);
-    double geoTransform[6];
-    std::copy(grid.geoTransform, grid.geoTransform + 6, geoTransform);
-    dsm->SetGeoTransform(geoTransform);
     dsm->SetMetadataItem("HEIGHTS", options.geoid ? "above the EGM96 geoid" : "above the WGS 84 ellipsoid");
     dsm->GetRasterBand(1)->SetDescription("height");
     dsm->GetRasterBand(1)->SetUnitType("m");
     dsm->GetRasterBand(1)->SetNoDataValue(kNoData);
-    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");  // 0 where no height: a GeoTIFF has one nodata value
     return dsm;
 }
 
@@ -470,8 +526,8 @@ struct FineTotals {
 
 /// Fine pass: every pair in tiles on the coarse surface, fused, written into dsm.
 FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid& grid, const Coarse& rough,
-                    double sample, OGRCoordinateTransformation* toGeoid,
-                    std::unique_ptr<GDALDataset, GdalDatasetCloser>& dsm, ProgressBar& bar) {
+                    double sample, OGRCoordinateTransformation* toGeoid, DatasetPtr& dsm, DatasetPtr& companion,
+                    ProgressBar& bar) {
     const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
     const std::vector<ProductOptions>& products = scene.products;
     const MapGrid& coarse = rough.grid;
@@ -555,8 +611,9 @@ FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid
             std::lock_guard<std::mutex> lock(writing);
             if (dsm->GetRasterBand(1)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
                                                 heights.data(), tile.columns, tile.rows, GDT_Float32, 0, 0) != CE_None ||
-                dsm->GetRasterBand(2)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
-                                                agreeing.data(), tile.columns, tile.rows, GDT_Float32, 0, 0) != CE_None)
+                companion->GetRasterBand(1)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
+                                                      agreeing.data(), tile.columns, tile.rows, GDT_Float32, 0,
+                                                      0) != CE_None)
                 throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
         },
         [&] { return new StereoMatcher(products, grid, kPrismGsd); }, bar, 0.1, 0.95);
@@ -602,6 +659,66 @@ void WriteRelief(GDALDataset& dsm, const std::string& temporary, const std::stri
     VSIUnlink((temporary + ".aux.xml").c_str());
 }
 
+/// The heights' style: a colour ramp from low ground to high over their 2nd
+/// to 98th percentiles (by metre), nodata transparent.
+std::string HeightStyle(GDALDataset& dsm) {
+    constexpr double kLowest = -1000, kHighest = 9500;  // metres: beyond every height the matching searches
+    std::vector<GUIntBig> counts(static_cast<size_t>(kHighest - kLowest));
+    if (dsm.GetRasterBand(1)->GetHistogram(kLowest, kHighest, static_cast<int>(counts.size()), counts.data(), FALSE,
+                                           FALSE, nullptr, nullptr) != CE_None)
+        throw Failure(kExitFailure, "cannot read the DSM's heights again: " + GdalSession::LastError());
+    GUIntBig total = 0;
+    for (GUIntBig count : counts) total += count;
+    const auto percentile = [&](double fraction) {
+        GUIntBig below = 0;
+        for (size_t k = 0; k < counts.size(); ++k)
+            if ((below += counts[k]) > 0 && static_cast<double>(below) >= fraction * static_cast<double>(total))
+                return kLowest + static_cast<double>(k) + 0.5;
+        return 0.0;
+    };
+    const double low = percentile(0.02), high = std::max(percentile(0.98), low + 1);
+    const char* colours[] = {"#267300", "#a3cc51", "#f2e6a0", "#a0784f", "#ffffff"};  // lowland green to snow
+    std::vector<ColourStop> stops;
+    for (int k = 0; k < 5; ++k) stops.emplace_back(low + (high - low) * k / 4, colours[k]);
+    return QgisStyleDocument(PseudocolorRenderer(stops));
+}
+
+/// The companion's style: a colour for each count of agreeing pairs.
+std::string AgreementStyle(size_t pairs) {
+    const char* colours[] = {"#fdae61", "#a6d96a", "#1a9641"};
+    std::vector<std::pair<ColourStop, std::string>> classes;
+    for (size_t k = 1; k <= pairs; ++k)
+        classes.push_back({{static_cast<double>(k), colours[k - 1]}, std::to_string(k) + (k == 1 ? " pair" : " pairs")});
+    return QgisStyleDocument(PalettedRenderer(classes));
+}
+
+/// Closes a finished GeoTIFF at `path`: what GDAL still had to write is
+/// checked, and the statistics GDAL kept beside it are removed.
+void Finish(DatasetPtr& dataset, const std::string& path, const std::string& name) {
+    CPLErrorReset();
+    GDALClose(dataset.release());
+    if (CPLGetLastErrorType() == CE_Failure)
+        throw Failure(kExitFailure, name + ": cannot be written: " + GdalSession::LastError());
+    VSIUnlink((path + ".aux.xml").c_str());
+}
+
+/// The finished GeoTIFF `tiff` copied as a COG into `cog` by GDAL's COG
+/// driver, its overviews made by `resampling` (nodata left out).
+void CopyAsCog(const std::string& tiff, const std::string& cog, const char* resampling, const std::string& name) {
+    DatasetPtr source(GDALDataset::Open(tiff.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
+    if (!source || !driver) throw Failure(kExitFailure, name + ": cannot be written as a COG: " + GdalSession::LastError());
+    CPLStringList options;
+    options.SetNameValue("COMPRESS", "DEFLATE");
+    options.SetNameValue("PREDICTOR", "YES");
+    options.SetNameValue("BIGTIFF", "IF_SAFER");
+    options.SetNameValue("NUM_THREADS", "ALL_CPUS");
+    options.SetNameValue("RESAMPLING", resampling);
+    DatasetPtr copied(driver->CreateCopy(cog.c_str(), source.get(), FALSE, options.List(), nullptr, nullptr));
+    if (!copied) throw Failure(kExitFailure, name + ": cannot be written as a COG: " + GdalSession::LastError());
+    Finish(copied, cog, name);
+}
+
 /// The summary on stderr (unless quiet).
 void Report(const DsmOptions& options, const Scene& scene, const MapGrid& grid, const FineTotals& totals,
             const std::vector<std::string>& gapSummaries) {
@@ -626,7 +743,12 @@ int RunDsm(const DsmOptions& options) {
     GdalSession session;
     if (options.products.size() < 2 || options.products.size() > 3)
         throw Failure(kExitUsage, "dsm takes two or three products");
+    // Every output is checked before any work.
+    RefuseNonGeoTiffName(options.output, "alosj dsm");
+    RefuseExistingOutputs(DsmNames(options.output).All(), options.overwrite, "alosj dsm");
     const Scene scene = ReadViews(options);
+    DsmFiles files(options.output, EQUAL(options.format.c_str(), "COG"));  // --format takes any case
+    const DsmNames& names = files.names;
     Product first(scene.products[0]);
     MapGrid grid;
     const std::unique_ptr<OGRCoordinateTransformation> toMap = ChooseCrs(options, first, grid);
@@ -640,29 +762,33 @@ int RunDsm(const DsmOptions& options) {
     CoarsePass(scene, grid, extent, bar, coarse);
     PlaceFineGrid(coarse, resolution, grid);
 
-    // The outputs, written under temporary names.
-    OutputFile output(CreateUniqueFileBeside(options.output, ".tif"));
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> dsm = CreateDsm(options, grid, output.path());
+    DatasetPtr dsm = CreateDsm(options, grid, files.DsmTiff());
+    DatasetPtr agreement = CreateAgreement(grid, files.AgreementTiff(), names.agreement);
     const std::unique_ptr<OGRCoordinateTransformation> toGeoid = GeoidTransform(options);
-    const FineTotals totals = FinePass(options, scene, grid, coarse, sample, toGeoid.get(), dsm, bar);
+    const FineTotals totals = FinePass(options, scene, grid, coarse, sample, toGeoid.get(), dsm, agreement, bar);
     const std::vector<std::string> gapSummaries = RayGapSummaries(scene, totals, *dsm);
 
-    // A shaded relief beside it.
-    const std::string reliefPath = options.output.substr(0, options.output.size() - LowerCaseEnding(options.output).size()) + "_relief.png";
-    OutputFile relief(CreateUniqueFileBeside(reliefPath, ".png"));
-    WriteRelief(*dsm, relief.path(), reliefPath);
-    CPLErrorReset();
-    GDALClose(dsm.release());
-    if (CPLGetLastErrorType() == CE_Failure)
-        throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+    WriteRelief(*dsm, files.relief.path(), names.relief);
+    WriteTextInto(files.dsmStyle.path(), HeightStyle(*dsm), names.dsmStyle);
+    WriteTextInto(files.agreementStyle.path(), AgreementStyle(scene.pairs.size()), names.agreementStyle);
+    Finish(dsm, files.DsmTiff(), names.dsm);
+    Finish(agreement, files.AgreementTiff(), names.agreement);
+    if (files.dsmTiff) {
+        CopyAsCog(files.dsmTiff->path(), files.dsm.path(), "AVERAGE", names.dsm);
+        CopyAsCog(files.agreementTiff->path(), files.agreement.path(), "MODE", names.agreement);
+    }
     bar.Update(1.0);
     bar.Finish();
-    PublishOutput(output.path(), options.output, options.overwrite, "alosj dsm");
-    output.Keep();
-    PublishOutput(relief.path(), reliefPath, options.overwrite, "alosj dsm");
-    relief.Keep();
+    PublishOutputs({{files.dsm.path(), names.dsm},
+                    {files.agreement.path(), names.agreement},
+                    {files.relief.path(), names.relief},
+                    {files.dsmStyle.path(), names.dsmStyle},
+                    {files.agreementStyle.path(), names.agreementStyle}},
+                   options.overwrite, "alosj dsm");
+    for (OutputFile* file : {&files.dsm, &files.agreement, &files.relief, &files.dsmStyle, &files.agreementStyle})
+        file->Keep();
     Report(options, scene, grid, totals, gapSummaries);
-    std::cout << options.output << "\n" << reliefPath << "\n";
+    for (const std::string& name : names.All()) std::cout << name << "\n";
     return 0;
 }
 
