@@ -85,7 +85,8 @@ View Inspect(const ProductOptions& options, const std::string& output) {
     const CeosAlosjSensorStatus status =
         product.Dataset().GetLineOfSight(0, product.Width() / 2.0, product.Height() / 2.0, &sight);
     if (status != ALOSJ_SENSOR_OK || !sight.time.valid)
-        throw Failure(kExitFailure, options.product + ": no line-of-sight model (status " + std::to_string(status) + ")");
+        throw Failure(kExitFailure, options.product + ": dsm needs the line-of-sight model, which this product cannot give: " +
+                                        alosjdescribe::LineOfSightProblem(status != ALOSJ_SENSOR_OK ? status : ALOSJ_SENSOR_NO_TIMES));
     const double speed = std::sqrt(sight.velocity[0] * sight.velocity[0] + sight.velocity[1] * sight.velocity[1] +
                                    sight.velocity[2] * sight.velocity[2]);
     const double along =
