@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -179,6 +181,92 @@ Figures Compare(const std::string& dsmPath, const std::string& truthPath, const 
     return figures;
 }
 
+/// A band's values (Float32) and its nodata value.
+std::vector<float> ReadBand(GDALRasterBand* band, double& noData) {
+    const int width = band->GetXSize(), height = band->GetYSize();
+    std::vector<float> values(static_cast<size_t>(width) * height);
+    EXPECT_EQ(band->RasterIO(GF_Read, 0, 0, width, height, values.data(), width, height, GDT_Float32, 0, 0), CE_None);
+    noData = band->GetNoDataValue();
+    return values;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/// The value of attribute `name` of the first element that has it.
+double Attribute(const std::string& text, const std::string& name) {
+    const size_t at = text.find(" " + name + "=\"");
+    return at == std::string::npos ? NAN : std::atof(text.c_str() + at + name.size() + 3);
+}
+
+/// The DSM of two views: one band of heights; the companion counts one
+/// agreeing pair exactly where there is a height; the heights' style spans
+/// their 2nd to 98th percentiles; nothing else is left beside them.
+void CheckOutputs(testing_support::TempDir& dir, const std::string& name) {
+    Raster dsm = OpenRaster(dir.File(name + ".tif")), agreement = OpenRaster(dir.File(name + "_agreement.tif"));
+    ASSERT_TRUE(dsm && agreement);
+    ASSERT_EQ(dsm->GetRasterCount(), 1);
+    ASSERT_EQ(agreement->GetRasterCount(), 1);
+    EXPECT_EQ(agreement->GetRasterBand(1)->GetRasterDataType(), GDT_Byte);
+    double noData = 0, none = -1;
+    const std::vector<float> heights = ReadBand(dsm->GetRasterBand(1), noData);
+    const std::vector<float> pairs = ReadBand(agreement->GetRasterBand(1), none);
+    EXPECT_EQ(none, 0.0);
+    ASSERT_EQ(pairs.size(), heights.size());
+    std::vector<double> found;
+    long mismatched = 0;
+    for (size_t k = 0; k < heights.size(); ++k) {
+        if (heights[k] != noData) found.push_back(heights[k]);
+        mismatched += pairs[k] != (heights[k] != noData ? 1.0f : 0.0f);
+    }
+    EXPECT_EQ(mismatched, 0);
+    const std::string style = ReadText(dir.File(name + ".qml"));
+    EXPECT_NE(style.find("type=\"singlebandpseudocolor\""), std::string::npos) << style;
+    EXPECT_NEAR(Attribute(style, "classificationMin"), Percentile(found, 0.02), 1.0);
+    EXPECT_NEAR(Attribute(style, "classificationMax"), Percentile(found, 0.98), 1.0);
+    EXPECT_NE(ReadText(dir.File(name + "_agreement.qml")).find("type=\"paletted\""), std::string::npos);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".alosj-"), std::string::npos) << entry.path();
+}
+
+/// A COG whose first overview averages each 2 x 2 block's heights, nodata
+/// left out, and is nodata where the block has none.
+void CheckCogOverview(const std::string& path) {
+    Raster cog = OpenRaster(path);
+    ASSERT_TRUE(cog);
+    const char* layout = cog->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE");
+    EXPECT_STREQ(layout ? layout : "", "COG");
+    GDALRasterBand* band = cog->GetRasterBand(1);
+    ASSERT_GE(band->GetOverviewCount(), 1);
+    GDALRasterBand* overview = band->GetOverview(0);
+    const int width = band->GetXSize();
+    ASSERT_EQ(overview->GetXSize(), (width + 1) / 2);
+    double noData = 0, overviewNoData = 0;
+    const std::vector<float> full = ReadBand(band, noData), half = ReadBand(overview, overviewNoData);
+    EXPECT_EQ(overviewNoData, noData);
+    long mixed = 0, empty = 0, wrong = 0;
+    for (int r = 0; 2 * r + 1 < band->GetYSize(); ++r)
+        for (int c = 0; 2 * c + 1 < width; ++c) {
+            double sum = 0;
+            int count = 0;
+            for (int k = 0; k < 4; ++k) {
+                const float v = full[static_cast<size_t>(2 * r + k / 2) * width + 2 * c + k % 2];
+                if (v != noData) sum += v, ++count;
+            }
+            const float got = half[static_cast<size_t>(r) * overview->GetXSize() + c];
+            mixed += count > 0 && count < 4;
+            empty += count == 0;
+            wrong += count == 0 ? got != noData : std::fabs(got - sum / count) > 1e-3;
+        }
+    EXPECT_GT(mixed, 100);
+    EXPECT_GT(empty, 100);
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     testing_support::TempDir dir;
     const std::string scene = dir.File("scene"), truth = dir.File("truth.tif");
@@ -189,6 +277,22 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     run = RunAlosj({"dsm", backward, forward, "-o", forward + "/dsm.tif"});
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_NE(run.err.find("lies inside the product's directory"), std::string::npos) << run.err;
+    // Every output is checked before the matching: an existing relief, a
+    // name that is no GeoTIFF's, a directory that is not there.
+    std::ofstream(dir.File("fb_relief.png")) << "mine";
+    run = RunAlosj({"dsm", backward, forward, "-o", dir.File("fb.tif")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("fb_relief.png: exists"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("fb.tif")));
+    EXPECT_EQ(ReadText(dir.File("fb_relief.png")), "mine");
+    std::filesystem::remove(dir.File("fb_relief.png"));
+    run = RunAlosj({"dsm", backward, forward, "-o", dir.File("fb.png")});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("named .tif or .tiff"), std::string::npos) << run.err;
+    run = RunAlosj({"dsm", backward, forward, "-o", dir.File("missing/fb.tif")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err.find("overlap"), std::string::npos) << run.err;  // refused before the views are placed
+    EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
 
     // Forward and backward alone, heights above the ellipsoid.
     run = RunAlosj({"dsm", backward, forward, "-o", dir.File("fb.tif")});
@@ -197,7 +301,6 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     {
         Raster dsm = OpenRaster(dir.File("fb.tif"));
         ASSERT_TRUE(dsm);
-        EXPECT_EQ(dsm->GetRasterCount(), 2);
         EXPECT_EQ(dsm->GetRasterBand(1)->GetRasterDataType(), GDT_Float32);
         int hasNoData = 0;
         const double noData = dsm->GetRasterBand(1)->GetNoDataValue(&hasNoData);
@@ -229,6 +332,7 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     // matching reaches now: about 96 % filled, 0.25 m and 0.6 m (nadir-
     // forward 96 %, 0.45 m and 1.1 m; the three 97 %, 0.3 m and 0.7 m); two
     // thirds of all land, the sunlit snow's included.
+    CheckOutputs(dir, "fb");
     const Figures fb = Compare(dir.File("fb.tif"), truth, {forward, backward}, false);
     EXPECT_GE(fb.filled, 0.95);
     EXPECT_GE(fb.landFilled, 0.6);
@@ -237,6 +341,14 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     EXPECT_LE(fb.summitError, 5.0);
     EXPECT_LE(fb.summitOffset, 5.0);
     EXPECT_LE(fb.saturatedNinetieth, 7.5);  // saturated snow shows nothing to match: no height, or a right one
+
+    // As COGs: overviews that average the heights and keep nodata.
+    run = RunAlosj({"-q", "dsm", backward, forward, "--format", "COG", "--resolution", "10", "-o", dir.File("cog.tif")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    CheckCogOverview(dir.File("cog.tif"));
+    Raster companion = OpenRaster(dir.File("cog_agreement.tif"));
+    ASSERT_TRUE(companion);
+    EXPECT_GE(companion->GetRasterBand(1)->GetOverviewCount(), 1);
 
     // Nadir and forward.
     run = RunAlosj({"dsm", nadir, forward, "-o", dir.File("nf.tif")});
@@ -272,6 +384,54 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("look the same way"), std::string::npos) << run.err;
     EXPECT_FALSE(OpenRaster(dir.File("none.tif")));
+}
+
+/// The map place (easting, northing) of the dark survey target (DN 1 to 5)
+/// in an orthoimage: the mean of such pixels within 15 of their median.
+bool TargetPlace(const std::string& path, double& e, double& n) {
+    Raster image = OpenRaster(path);
+    if (!image) return false;
+    double noData = 0, gt[6];
+    image->GetGeoTransform(gt);
+    const std::vector<float> values = ReadBand(image->GetRasterBand(1), noData);
+    const int width = image->GetRasterXSize();
+    std::vector<double> rows, columns;
+    for (size_t k = 0; k < values.size(); ++k)
+        if (values[k] > 0 && values[k] < 6) {
+            rows.push_back(static_cast<double>(k / static_cast<size_t>(width)));
+            columns.push_back(static_cast<double>(k % static_cast<size_t>(width)));
+        }
+    const double r0 = Percentile(rows, 0.5), c0 = Percentile(columns, 0.5);
+    double sumRow = 0, sumColumn = 0;
+    int count = 0;
+    for (size_t k = 0; k < rows.size(); ++k)
+        if (std::fabs(rows[k] - r0) < 15 && std::fabs(columns[k] - c0) < 15) sumRow += rows[k], sumColumn += columns[k], ++count;
+    if (count < 20) return false;
+    e = gt[0] + (sumColumn / count + 0.5) * gt[1];
+    n = gt[3] + (sumRow / count + 0.5) * gt[5];
+    return true;
+}
+
+// The DSM taken back as the DEM of an orthoimage of the forward view puts
+// the summit's target within a pixel of where the terrain's own DEM puts
+// it.  Disabled while a DEM with voids and edges (as every DSM has) fails
+// the orthoimage's outline ("the inverse does not converge") instead of
+// giving the uncovered pixels the reference height.
+TEST(CliDsm, DISABLED_ForwardViewOnItsOwnDsmPutsTheSummitTargetWithinAPixel) {
+    testing_support::TempDir dir;
+    const std::string scene = dir.File("scene"), truth = dir.File("truth.tif");
+    RunResult run = RunAlosj({"-q", "sample", scene, "--triplet", "--place", "volcano", "--dem-out", truth});
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = RunAlosj({"-q", "dsm", scene + "/backward", scene + "/forward", "-o", dir.File("dsm.tif")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    double e[2], n[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string ortho = dir.File(k ? "on-truth.tif" : "on-dsm.tif");
+        run = RunAlosj({"-q", "export", scene + "/forward", ortho, "--warp", "--dem", k ? truth : dir.File("dsm.tif")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_TRUE(TargetPlace(ortho, e[k], n[k])) << ortho;
+    }
+    EXPECT_LT(std::hypot(e[0] - e[1], n[0] - n[1]), 2.5);
 }
 
 }  // namespace

@@ -131,7 +131,8 @@ struct SampleOptions {
 
 struct DsmOptions {
     std::vector<std::string> products;  // two or three PRISM views of one scene
-    std::string output;                 // the DSM GeoTIFF; NAME_relief.png beside it
+    std::string output;                 // the DSM GeoTIFF; NAME_agreement.tif, NAME_relief.png, styles beside it
+    std::string format = "GTiff";       // GTiff or COG
     double resolution = 0;              // metres; 0: 5 (twice PRISM's sample distance)
     std::string crs;                    // empty: the UTM zone of the scene
     bool geoid = false;                 // heights above EGM96 instead of the ellipsoid

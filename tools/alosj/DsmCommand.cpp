@@ -6,8 +6,9 @@
 // the terrain's shape; the fine pass lays its frames on that surface,
 // searches kResidual about it, matches every pair in tiles (Stereo.h),
 // every core a tile at a time, and fuses a cell's pair heights by their
-// median.  The DSM's second band counts the pairs that agree with the
-// fused height.
+// median.  The DSM holds the heights alone; a companion file beside it
+// counts the pairs that agree with each fused height.  Every output is
+// checked before the matching and published with the others or not at all.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -27,6 +28,7 @@
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
+#include "tools/alosj/QgisStyle.h"
 #include "tools/alosj/Stereo.h"
 
 namespace alosj {
@@ -83,7 +85,8 @@ View Inspect(const ProductOptions& options, const std::string& output) {
     const CeosAlosjSensorStatus status =
         product.Dataset().GetLineOfSight(0, product.Width() / 2.0, product.Height() / 2.0, &sight);
     if (status != ALOSJ_SENSOR_OK || !sight.time.valid)
-        throw Failure(kExitFailure, options.product + ": no line-of-sight model (status " + std::to_string(status) + ")");
+        throw Failure(kExitFailure, options.product + ": dsm needs the line-of-sight model, which this product cannot give: " +
+                                        alosjdescribe::LineOfSightProblem(status != ALOSJ_SENSOR_OK ? status : ALOSJ_SENSOR_NO_TIMES));
     const double speed = std::sqrt(sight.velocity[0] * sight.velocity[0] + sight.velocity[1] * sight.velocity[1] +
                                    sight.velocity[2] * sight.velocity[2]);
     const double along =
@@ -238,15 +241,55 @@ void ForEachTile(size_t tiles, const std::function<void(size_t, StereoMatcher&)>
     if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace
+/// The files dsm writes, beside one another: NAME.tif (heights),
+/// NAME_agreement.tif (the pairs that agree), their QGIS styles and
+/// NAME_relief.png (a shaded relief).
+struct DsmNames {
+    std::string dsm, agreement, relief, dsmStyle, agreementStyle;
+    explicit DsmNames(const std::string& output) : dsm(output) {
+        const std::string base = output.substr(0, output.size() - LowerCaseEnding(output).size());
+        agreement = base + "_agreement.tif";
+        relief = base + "_relief.png";
+        dsmStyle = StylePath(dsm);
+        agreementStyle = StylePath(agreement);
+    }
+    std::vector<std::string> All() const { return {dsm, agreement, relief, dsmStyle, agreementStyle}; }
+};
 
-int RunDsm(const DsmOptions& options) {
-    GdalSession session;
-    if (options.products.size() < 2 || options.products.size() > 3)
-        throw Failure(kExitUsage, "dsm takes two or three products");
+/// The outputs' temporaries beside them, made before any work (so that an
+/// unwritable directory shows at once); with --format COG the GeoTIFFs the
+/// COGs are copied from too.
+struct DsmFiles {
+    const DsmNames names;
+    OutputFile dsm, agreement, relief, dsmStyle, agreementStyle;
+    std::unique_ptr<OutputFile> dsmTiff, agreementTiff;
+    DsmFiles(const std::string& output, bool cog)
+        : names(output), dsm(CreateUniqueFileBeside(names.dsm, ".tif")),
+          agreement(CreateUniqueFileBeside(names.agreement, ".tif")),
+          relief(CreateUniqueFileBeside(names.relief, ".png")),
+          dsmStyle(CreateUniqueFileBeside(names.dsmStyle, ".qml")),
+          agreementStyle(CreateUniqueFileBeside(names.agreementStyle, ".qml")) {
+        if (!cog) return;
+        dsmTiff = std::make_unique<OutputFile>(CreateUniqueFileBeside(names.dsm, ".tif"));
+        agreementTiff = std::make_unique<OutputFile>(CreateUniqueFileBeside(names.agreement, ".tif"));
+    }
+    /// Where the fine pass writes the heights and the agreement.
+    const std::string& DsmTiff() const { return dsmTiff ? dsmTiff->path() : dsm.path(); }
+    const std::string& AgreementTiff() const { return agreementTiff ? agreementTiff->path() : agreement.path(); }
+};
 
-    // Which views, and are they one scene?
+/// The views of one pass over one scene, from forward to backward, and the
+/// pairs matched: the widest first.
+struct Scene {
     std::vector<View> views;
+    std::vector<std::pair<size_t, size_t>> pairs;
+    std::vector<ProductOptions> products;
+};
+
+/// Which views, and are they one scene?
+Scene ReadViews(const DsmOptions& options) {
+    Scene scene;
+    std::vector<View>& views = scene.views;
     for (const std::string& path : options.products) {
         ProductOptions product;
         product.product = path;
@@ -265,17 +308,18 @@ int RunDsm(const DsmOptions& options) {
                 throw Failure(kExitUsage, a.id + " and " + b.id + " were imaged " +
                                               Format("%.0f", std::fabs(a.time - b.time)) +
                                               " s apart: not the same pass over one scene");
-    std::vector<std::pair<size_t, size_t>> pairs{{0, views.size() - 1}};
+    scene.pairs = {{0, views.size() - 1}};
     if (views.size() == 3) {
-        pairs.emplace_back(0, 1);
-        pairs.emplace_back(1, 2);
+        scene.pairs.emplace_back(0, 1);
+        scene.pairs.emplace_back(1, 2);
     }
-    std::vector<ProductOptions> products;
-    for (const View& view : views) products.push_back(view.options);
+    for (const View& view : views) scene.products.push_back(view.options);
+    return scene;
+}
 
+/// Sets the grid's CRS; the conversion from latitude and longitude into it.
+std::unique_ptr<OGRCoordinateTransformation> ChooseCrs(const DsmOptions& options, Product& first, MapGrid& grid) {
     // The grid's CRS: given, or the UTM zone of the first view's centre.
-    Product first(products[0]);
-    MapGrid grid;
     grid.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     if (!options.crs.empty()) {
         if (grid.crs.SetFromUserInput(options.crs.c_str()) != OGRERR_NONE || !grid.crs.IsProjected())
@@ -291,7 +335,12 @@ int RunDsm(const DsmOptions& options) {
     geographic.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     std::unique_ptr<OGRCoordinateTransformation> toMap(OGRCreateCoordinateTransformation(&geographic, &grid.crs));
     if (!toMap) throw Failure(kExitUsage, "--crs: PROJ cannot convert WGS 84 into it");
+    return toMap;
+}
 
+/// The box (in the grid's CRS) of where all views overlap.
+OGREnvelope Overlap(Product& first, const std::vector<ProductOptions>& products,
+                    const std::unique_ptr<OGRCoordinateTransformation>& toMap) {
     // Where all views overlap at some height between sea level and 8000 m.
     std::vector<std::unique_ptr<Product>> opened;
     for (size_t i = 1; i < products.size(); ++i) opened.push_back(std::make_unique<Product>(products[i]));
@@ -315,9 +364,14 @@ int RunDsm(const DsmOptions& options) {
     }
     opened.clear();
     if (!overlap) throw Failure(kExitUsage, "the products do not overlap: not one scene");
+    return extent;
+}
 
-    const double resolution = options.resolution > 0 ? options.resolution : 2 * kPrismGsd;
-    const double sample = std::min(kPrismGsd, resolution / 2);
+/// Says which views, pairs, overlap and cells (unless quiet).
+void Announce(const DsmOptions& options, const Scene& scene, const OGREnvelope& extent, double resolution,
+              double sample) {
+    const std::vector<View>& views = scene.views;
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
     if (!options.quiet) {
         std::cerr << "alosj dsm: " << views.size() << " views imaged within "
                   << Format("%.0f", views.back().time - views.front().time) << " s:";
@@ -329,11 +383,25 @@ int RunDsm(const DsmOptions& options) {
                             (extent.MaxY - extent.MinY) / 1000, resolution)
                   << Format(", images sampled every %g m\n", sample);
     }
-    ProgressBar bar("dsm", options.progress, options.quiet);
+}
 
-    // Coarse pass: the widest pair, every height.
-    const double coarseSample = kCoarseFactor * kPrismGsd;
-    MapGrid coarse;
+/// What the coarse pass found: heights on a grid of kCoarseFactor samples
+/// (NaN where nothing matched or a spike was dropped), and the surface the
+/// fine frames lie on (those heights with the holes filled).
+struct Coarse {
+    MapGrid grid;
+    double sample = kCoarseFactor * kPrismGsd;
+    std::vector<float> heights, surface;
+};
+
+/// Coarse pass: the widest pair, every height.
+void CoarsePass(const Scene& scene, const MapGrid& grid, const OGREnvelope& extent, ProgressBar& bar,
+                Coarse& result) {
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    const std::vector<ProductOptions>& products = scene.products;
+    MapGrid& coarse = result.grid;
+    const double coarseSample = result.sample;
+    std::vector<float>& coarseHeights = result.heights;
     coarse.crs = grid.crs;
     coarse.geoTransform[0] = std::floor(extent.MinX / coarseSample) * coarseSample;
     coarse.geoTransform[3] = std::ceil(extent.MaxY / coarseSample) * coarseSample;
@@ -341,7 +409,7 @@ int RunDsm(const DsmOptions& options) {
     coarse.geoTransform[5] = -coarseSample;
     coarse.width = static_cast<int>(std::ceil((extent.MaxX - coarse.geoTransform[0]) / coarseSample));
     coarse.height = static_cast<int>(std::ceil((coarse.geoTransform[3] - extent.MinY) / coarseSample));
-    std::vector<float> coarseHeights(static_cast<size_t>(coarse.width) * coarse.height, NAN);
+    coarseHeights.assign(static_cast<size_t>(coarse.width) * coarse.height, NAN);
     const int coarseAcross = (coarse.width + kCoarseTileCells - 1) / kCoarseTileCells;
     const int coarseDown = (coarse.height + kCoarseTileCells - 1) / kCoarseTileCells;
     ForEachTile(
@@ -359,13 +427,15 @@ int RunDsm(const DsmOptions& options) {
         },
         [&] { return new StereoMatcher(products, coarse, kPrismGsd); }, bar, 0.0, 0.1);
     DropSpikes(coarseHeights, coarse.width, coarse.height);
-    std::vector<float> coarseSurface = coarseHeights;
-    FillHoles(coarseSurface, coarse.width, coarse.height);
-    ReferenceSurface terrain;
-    terrain.grid = &coarse;
-    terrain.heights = &coarseSurface;
+    result.surface = coarseHeights;
+    FillHoles(result.surface, coarse.width, coarse.height);
+}
 
-    // The fine grid: what the coarse pass found heights on.
+/// The fine grid: what the coarse pass found heights on, in cells of `resolution`.
+void PlaceFineGrid(const Coarse& found, double resolution, MapGrid& grid) {
+    const MapGrid& coarse = found.grid;
+    const double coarseSample = found.sample;
+    const std::vector<float>& coarseHeights = found.heights;
     int cMin = coarse.width, cMax = -1, rMin = coarse.height, rMax = -1;
     for (int r = 0; r < coarse.height; ++r)
         for (int c = 0; c < coarse.width; ++c)
@@ -384,14 +454,37 @@ int RunDsm(const DsmOptions& options) {
         std::ceil((coarse.geoTransform[0] + (cMax + 2) * coarseSample - grid.geoTransform[0]) / resolution));
     grid.height = static_cast<int>(
         std::ceil((grid.geoTransform[3] - (coarse.geoTransform[3] - (rMax + 2) * coarseSample)) / resolution));
+}
 
-    // The output, written under a temporary name.
-    OutputFile output(CreateUniqueFileBeside(options.output, ".tif"));
+using DatasetPtr = std::unique_ptr<GDALDataset, GdalDatasetCloser>;
+
+/// A tiled GeoTIFF of one band on the grid.
+DatasetPtr CreateGrid(const MapGrid& grid, const std::string& path, GDALDataType type, const std::string& name) {
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    const char* createOptions[] = {"TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=3", "BIGTIFF=IF_SAFER", nullptr};
-    std::unique_ptr<GDALDataset, GdalDatasetCloser> dsm(gtiff->Create(
-        output.path().c_str(), grid.width, grid.height, 2, GDT_Float32, const_cast<char**>(createOptions)));
-    if (!dsm) throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+    const char* createOptions[] = {"TILED=YES", "COMPRESS=DEFLATE", type == GDT_Float32 ? "PREDICTOR=3" : "PREDICTOR=2",
+                                   "BIGTIFF=IF_SAFER", nullptr};
+    DatasetPtr out(gtiff->Create(path.c_str(), grid.width, grid.height, 1, type, const_cast<char**>(createOptions)));
+    if (!out) throw Failure(kExitFailure, name + ": cannot be written: " + GdalSession::LastError());
+    double geoTransform[6];
+    std::copy(grid.geoTransform, grid.geoTransform + 6, geoTransform);
+    out->SetGeoTransform(geoTransform);
+    return out;
+}
+
+/// The companion of agreeing pairs: a count a cell, 0 (nodata) where the
+/// DSM has no height.
+DatasetPtr CreateAgreement(const MapGrid& grid, const std::string& path, const std::string& name) {
+    DatasetPtr agreement = CreateGrid(grid, path, GDT_Byte, name);
+    agreement->SetSpatialRef(&grid.crs);
+    agreement->GetRasterBand(1)->SetDescription("agreeing pairs");
+    agreement->GetRasterBand(1)->SetNoDataValue(0);
+    return agreement;
+}
+
+/// The DSM's file: one band of heights in metres, its CRS (with EGM96 as
+/// its vertical part under --geoid) and metadata.
+DatasetPtr CreateDsm(const DsmOptions& options, const MapGrid& grid, const std::string& path) {
+    DatasetPtr dsm = CreateGrid(grid, path, GDT_Float32, options.output);
     OGRSpatialReference stated;
     if (options.geoid) {
         OGRSpatialReference vertical;
@@ -401,13 +494,15 @@ int RunDsm(const DsmOptions& options) {
         stated = grid.crs;  // GeoTIFF has no ellipsoidal vertical CRS: HEIGHTS says so
     }
     dsm->SetSpatialRef(&stated);
-    dsm->SetGeoTransform(grid.geoTransform);
     dsm->SetMetadataItem("HEIGHTS", options.geoid ? "above the EGM96 geoid" : "above the WGS 84 ellipsoid");
     dsm->GetRasterBand(1)->SetDescription("height");
     dsm->GetRasterBand(1)->SetUnitType("m");
     dsm->GetRasterBand(1)->SetNoDataValue(kNoData);
-    dsm->GetRasterBand(2)->SetDescription("agreeing pairs");  // 0 where no height: a GeoTIFF has one nodata value
+    return dsm;
+}
 
+/// Ellipsoidal heights → EGM96 heights (null without --geoid).
+std::unique_ptr<OGRCoordinateTransformation> GeoidTransform(const DsmOptions& options) {
     std::unique_ptr<OGRCoordinateTransformation> toGeoid;
     if (options.geoid) {
         OGRSpatialReference ellipsoidal, geoid;
@@ -420,7 +515,28 @@ int RunDsm(const DsmOptions& options) {
         toGeoid.reset(OGRCreateCoordinateTransformation(&ellipsoidal, &geoid, transformOptions));
         if (!toGeoid) throw Failure(kExitFailure, "--geoid: PROJ cannot find the EGM96 geoid (egm96_15.gtx)");
     }
+    return toGeoid;
+}
 
+/// What the fine pass adds up over its tiles.
+struct FineTotals {
+    long filled = 0;  // cells with a height
+    std::vector<GapHistogram> gaps;
+    double frameSamples = 0, matchSeconds = 0;
+};
+
+/// Fine pass: every pair in tiles on the coarse surface, fused, written into dsm.
+FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid& grid, const Coarse& rough,
+                    double sample, OGRCoordinateTransformation* toGeoid, DatasetPtr& dsm, DatasetPtr& companion,
+                    ProgressBar& bar) {
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    const std::vector<ProductOptions>& products = scene.products;
+    const MapGrid& coarse = rough.grid;
+    const double coarseSample = rough.sample, resolution = grid.geoTransform[1];
+    const std::vector<float>& coarseHeights = rough.heights;
+    ReferenceSurface terrain;
+    terrain.grid = &coarse;
+    terrain.heights = &rough.surface;
     // Fine pass: every pair in tiles, fused.
     const double agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
     const int across = (grid.width + kTileCells - 1) / kTileCells, down = (grid.height + kTileCells - 1) / kTileCells;
@@ -496,13 +612,26 @@ int RunDsm(const DsmOptions& options) {
             std::lock_guard<std::mutex> lock(writing);
             if (dsm->GetRasterBand(1)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
                                                 heights.data(), tile.columns, tile.rows, GDT_Float32, 0, 0) != CE_None ||
-                dsm->GetRasterBand(2)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
-                                                agreeing.data(), tile.columns, tile.rows, GDT_Float32, 0, 0) != CE_None)
+                companion->GetRasterBand(1)->RasterIO(GF_Write, tile.column, tile.row, tile.columns, tile.rows,
+                                                      agreeing.data(), tile.columns, tile.rows, GDT_Float32, 0,
+                                                      0) != CE_None)
                 throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
         },
         [&] { return new StereoMatcher(products, grid, kPrismGsd); }, bar, 0.1, 0.95);
 
-    // How closely each pair's rays meet: the DSM's metadata says it too.
+    FineTotals totals;
+    totals.filled = filled;
+    totals.gaps = std::move(gaps);
+    totals.frameSamples = frameSamples;
+    totals.matchSeconds = matchSeconds;
+    return totals;
+}
+
+/// How closely each pair's rays meet, a line each: the DSM's metadata says it too.
+std::vector<std::string> RayGapSummaries(const Scene& scene, const FineTotals& totals, GDALDataset& dsm) {
+    const std::vector<View>& views = scene.views;
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    const std::vector<GapHistogram>& gaps = totals.gaps;
     std::vector<std::string> gapSummaries;
     for (size_t p = 0; p < pairs.size(); ++p) {
         std::string name = views[pairs[p].first].Name() + "_" + views[pairs[p].second].Name();
@@ -510,48 +639,157 @@ int RunDsm(const DsmOptions& options) {
                                       static_cast<double>(gaps[p].total), gaps[p].Percentile(0.5),
                                       gaps[p].Percentile(0.9)));
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
-        dsm->SetMetadataItem(("RAY_GAP_" + name).c_str(), gapSummaries.back().c_str());
+        dsm.SetMetadataItem(("RAY_GAP_" + name).c_str(), gapSummaries.back().c_str());
     }
+    return gapSummaries;
+}
 
-    // A shaded relief beside it.
-    const std::string reliefPath = options.output.substr(0, options.output.size() - LowerCaseEnding(options.output).size()) + "_relief.png";
-    OutputFile relief(CreateUniqueFileBeside(reliefPath, ".png"));
-    {
-        const char* demArguments[] = {"-of", "MEM", "-compute_edges", "-b", "1", nullptr};
-        GDALDEMProcessingOptions* demOptions = GDALDEMProcessingOptionsNew(const_cast<char**>(demArguments), nullptr);
-        int usageError = 0;
-        std::unique_ptr<GDALDataset, GdalDatasetCloser> shaded(GDALDataset::FromHandle(GDALDEMProcessing(
-            "", GDALDataset::ToHandle(dsm.get()), "hillshade", nullptr, demOptions, &usageError)));
-        GDALDEMProcessingOptionsFree(demOptions);
-        GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
-        std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
-            shaded && png ? png->CreateCopy(relief.path().c_str(), shaded.get(), FALSE, nullptr, nullptr, nullptr)
-                          : nullptr);
-        if (!written) throw Failure(kExitFailure, reliefPath + ": cannot be written: " + GdalSession::LastError());
-    }
-    VSIUnlink((relief.path() + ".aux.xml").c_str());
+/// A shaded relief of the DSM's heights, written as a PNG into `temporary`.
+void WriteRelief(GDALDataset& dsm, const std::string& temporary, const std::string& reliefPath) {
+    const char* demArguments[] = {"-of", "MEM", "-compute_edges", "-b", "1", nullptr};
+    GDALDEMProcessingOptions* demOptions = GDALDEMProcessingOptionsNew(const_cast<char**>(demArguments), nullptr);
+    int usageError = 0;
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> shaded(GDALDataset::FromHandle(
+        GDALDEMProcessing("", GDALDataset::ToHandle(&dsm), "hillshade", nullptr, demOptions, &usageError)));
+    GDALDEMProcessingOptionsFree(demOptions);
+    GDALDriver* png = GetGDALDriverManager()->GetDriverByName("PNG");
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> written(
+        shaded && png ? png->CreateCopy(temporary.c_str(), shaded.get(), FALSE, nullptr, nullptr, nullptr) : nullptr);
+    if (!written) throw Failure(kExitFailure, reliefPath + ": cannot be written: " + GdalSession::LastError());
+    written.reset();
+    VSIUnlink((temporary + ".aux.xml").c_str());
+}
+
+/// The heights' style: a colour ramp from low ground to high over their 2nd
+/// to 98th percentiles (by metre), nodata transparent.
+std::string HeightStyle(GDALDataset& dsm) {
+    constexpr double kLowest = -1000, kHighest = 9500;  // metres: beyond every height the matching searches
+    std::vector<GUIntBig> counts(static_cast<size_t>(kHighest - kLowest));
+    if (dsm.GetRasterBand(1)->GetHistogram(kLowest, kHighest, static_cast<int>(counts.size()), counts.data(), FALSE,
+                                           FALSE, nullptr, nullptr) != CE_None)
+        throw Failure(kExitFailure, "cannot read the DSM's heights again: " + GdalSession::LastError());
+    GUIntBig total = 0;
+    for (GUIntBig count : counts) total += count;
+    const auto percentile = [&](double fraction) {
+        GUIntBig below = 0;
+        for (size_t k = 0; k < counts.size(); ++k)
+            if ((below += counts[k]) > 0 && static_cast<double>(below) >= fraction * static_cast<double>(total))
+                return kLowest + static_cast<double>(k) + 0.5;
+        return 0.0;
+    };
+    const double low = percentile(0.02), high = std::max(percentile(0.98), low + 1);
+    const char* colours[] = {"#267300", "#a3cc51", "#f2e6a0", "#a0784f", "#ffffff"};  // lowland green to snow
+    std::vector<ColourStop> stops;
+    for (int k = 0; k < 5; ++k) stops.emplace_back(low + (high - low) * k / 4, colours[k]);
+    return QgisStyleDocument(PseudocolorRenderer(stops));
+}
+
+/// The companion's style: a colour for each count of agreeing pairs.
+std::string AgreementStyle(size_t pairs) {
+    const char* colours[] = {"#fdae61", "#a6d96a", "#1a9641"};
+    std::vector<std::pair<ColourStop, std::string>> classes;
+    for (size_t k = 1; k <= pairs; ++k)
+        classes.push_back({{static_cast<double>(k), colours[k - 1]}, std::to_string(k) + (k == 1 ? " pair" : " pairs")});
+    return QgisStyleDocument(PalettedRenderer(classes));
+}
+
+/// Closes a finished GeoTIFF at `path`: what GDAL still had to write is
+/// checked, and the statistics GDAL kept beside it are removed.
+void Finish(DatasetPtr& dataset, const std::string& path, const std::string& name) {
     CPLErrorReset();
-    GDALClose(dsm.release());
+    GDALClose(dataset.release());
     if (CPLGetLastErrorType() == CE_Failure)
-        throw Failure(kExitFailure, options.output + ": cannot be written: " + GdalSession::LastError());
+        throw Failure(kExitFailure, name + ": cannot be written: " + GdalSession::LastError());
+    VSIUnlink((path + ".aux.xml").c_str());
+}
+
+/// The finished GeoTIFF `tiff` copied as a COG into `cog` by GDAL's COG
+/// driver, its overviews made by `resampling` (nodata left out).
+void CopyAsCog(const std::string& tiff, const std::string& cog, const char* resampling, const std::string& name) {
+    DatasetPtr source(GDALDataset::Open(tiff.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
+    if (!source || !driver) throw Failure(kExitFailure, name + ": cannot be written as a COG: " + GdalSession::LastError());
+    CPLStringList options;
+    options.SetNameValue("COMPRESS", "DEFLATE");
+    options.SetNameValue("PREDICTOR", "YES");
+    options.SetNameValue("BIGTIFF", "IF_SAFER");
+    options.SetNameValue("NUM_THREADS", "ALL_CPUS");
+    options.SetNameValue("RESAMPLING", resampling);
+    DatasetPtr copied(driver->CreateCopy(cog.c_str(), source.get(), FALSE, options.List(), nullptr, nullptr));
+    if (!copied) throw Failure(kExitFailure, name + ": cannot be written as a COG: " + GdalSession::LastError());
+    Finish(copied, cog, name);
+}
+
+/// The summary on stderr (unless quiet).
+void Report(const DsmOptions& options, const Scene& scene, const MapGrid& grid, const FineTotals& totals,
+            const std::vector<std::string>& gapSummaries) {
+    if (options.quiet) return;
+    const std::vector<View>& views = scene.views;
+    const std::vector<std::pair<size_t, size_t>>& pairs = scene.pairs;
+    std::cerr << Format("alosj dsm: %.0f x %.0f cells, %.1f %% with a height", grid.width, grid.height,
+                        100.0 * static_cast<double>(totals.filled) / (static_cast<double>(grid.width) * grid.height));
+    for (size_t p = 0; p < pairs.size(); ++p)
+        std::cerr << "\n  " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name() << ": "
+                  << gapSummaries[p];
+    std::cerr << Format("\n  semi-global matching of %.1f megapixels of rectified frames: %.1f s of its threads (%.2f s a megapixel)",
+                        totals.frameSamples / 1e6, totals.matchSeconds,
+                        totals.frameSamples > 0 ? totals.matchSeconds / (totals.frameSamples / 1e6) : 0.0)
+              << " on " << std::max(1u, std::thread::hardware_concurrency()) << " threads";
+    std::cerr << "\n";
+}
+
+}  // namespace
+
+int RunDsm(const DsmOptions& options) {
+    GdalSession session;
+    if (options.products.size() < 2 || options.products.size() > 3)
+        throw Failure(kExitUsage, "dsm takes two or three products");
+    // Every output is checked before any work.
+    RefuseNonGeoTiffName(options.output, "alosj dsm");
+    RefuseExistingOutputs(DsmNames(options.output).All(), options.overwrite, "alosj dsm");
+    const Scene scene = ReadViews(options);
+    DsmFiles files(options.output, EQUAL(options.format.c_str(), "COG"));  // --format takes any case
+    const DsmNames& names = files.names;
+    Product first(scene.products[0]);
+    MapGrid grid;
+    const std::unique_ptr<OGRCoordinateTransformation> toMap = ChooseCrs(options, first, grid);
+    const OGREnvelope extent = Overlap(first, scene.products, toMap);
+    const double resolution = options.resolution > 0 ? options.resolution : 2 * kPrismGsd;
+    const double sample = std::min(kPrismGsd, resolution / 2);
+    Announce(options, scene, extent, resolution, sample);
+    ProgressBar bar("dsm", options.progress, options.quiet);
+
+    Coarse coarse;
+    CoarsePass(scene, grid, extent, bar, coarse);
+    PlaceFineGrid(coarse, resolution, grid);
+
+    DatasetPtr dsm = CreateDsm(options, grid, files.DsmTiff());
+    DatasetPtr agreement = CreateAgreement(grid, files.AgreementTiff(), names.agreement);
+    const std::unique_ptr<OGRCoordinateTransformation> toGeoid = GeoidTransform(options);
+    const FineTotals totals = FinePass(options, scene, grid, coarse, sample, toGeoid.get(), dsm, agreement, bar);
+    const std::vector<std::string> gapSummaries = RayGapSummaries(scene, totals, *dsm);
+
+    WriteRelief(*dsm, files.relief.path(), names.relief);
+    WriteTextInto(files.dsmStyle.path(), HeightStyle(*dsm), names.dsmStyle);
+    WriteTextInto(files.agreementStyle.path(), AgreementStyle(scene.pairs.size()), names.agreementStyle);
+    Finish(dsm, files.DsmTiff(), names.dsm);
+    Finish(agreement, files.AgreementTiff(), names.agreement);
+    if (files.dsmTiff) {
+        CopyAsCog(files.dsmTiff->path(), files.dsm.path(), "AVERAGE", names.dsm);
+        CopyAsCog(files.agreementTiff->path(), files.agreement.path(), "MODE", names.agreement);
+    }
     bar.Update(1.0);
     bar.Finish();
-    PublishOutput(output.path(), options.output, options.overwrite, "alosj dsm");
-    output.Keep();
-    PublishOutput(relief.path(), reliefPath, options.overwrite, "alosj dsm");
-    relief.Keep();
-    if (!options.quiet) {
-        std::cerr << Format("alosj dsm: %.0f x %.0f cells, %.1f %% with a height", grid.width, grid.height,
-                            100.0 * static_cast<double>(filled) / (static_cast<double>(grid.width) * grid.height));
-        for (size_t p = 0; p < pairs.size(); ++p)
-            std::cerr << "\n  " << views[pairs[p].first].Name() << "-" << views[pairs[p].second].Name() << ": "
-                      << gapSummaries[p];
-        std::cerr << Format("\n  semi-global matching of %.1f megapixels of rectified frames: %.1f s of its threads (%.2f s a megapixel)",
-                            frameSamples / 1e6, matchSeconds, frameSamples > 0 ? matchSeconds / (frameSamples / 1e6) : 0.0)
-                  << " on " << std::max(1u, std::thread::hardware_concurrency()) << " threads";
-        std::cerr << "\n";
-    }
-    std::cout << options.output << "\n" << reliefPath << "\n";
+    PublishOutputs({{files.dsm.path(), names.dsm},
+                    {files.agreement.path(), names.agreement},
+                    {files.relief.path(), names.relief},
+                    {files.dsmStyle.path(), names.dsmStyle},
+                    {files.agreementStyle.path(), names.agreementStyle}},
+                   options.overwrite, "alosj dsm");
+    for (OutputFile* file : {&files.dsm, &files.agreement, &files.relief, &files.dsmStyle, &files.agreementStyle})
+        file->Keep();
+    Report(options, scene, grid, totals, gapSummaries);
+    for (const std::string& name : names.All()) std::cout << name << "\n";
     return 0;
 }
 

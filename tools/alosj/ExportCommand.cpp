@@ -36,6 +36,7 @@
 #include "tools/alosj/Stretch.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
+#include "tools/alosj/QgisStyle.h"
 #include "tools/alosj/Quicklook.h"
 #include "tools/alosj/Warp.h"
 
@@ -605,22 +606,7 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
                    enhancement("contrastEnhancement", 0) + "    </rasterrenderer>\n";
     }
     // Where the stretch is not as usual, the style says so to whoever reads it.
-    const std::string note = stretch.note.empty() ? "" : "<!-- alosj: " + stretch.note + " -->\n";
-    return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n" + note +
-           "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
-           "  <pipe>\n" +
-           renderer +
-           "    <brightnesscontrast brightness=\"0\" contrast=\"0\" gamma=\"1\"/>\n"
-           "    <huesaturation saturation=\"0\" grayscaleMode=\"0\" colorizeOn=\"0\"/>\n"
-           "    <rasterresampler maxOversampling=\"2\"/>\n"
-           "  </pipe>\n"
-           "  <blendMode>0</blendMode>\n"
-           "</qgis>\n";
-}
-
-/// Where QGIS looks for a raster's style: beside it, named like it, .qml.
-std::string StylePath(const std::string& output) {
-    return std::filesystem::path(output).replace_extension(".qml").string();
+    return QgisStyleDocument(renderer, stretch.note);
 }
 
 /// Heights --height takes (metres): beyond them no ground lies.
@@ -649,9 +635,7 @@ void CheckLineOfSight(Product& product, const std::vector<int>& bands, const std
 /// Refuses what the output's name or the compression options would make
 /// something else than asked for.
 void CheckOutputOptions(const ExportOptions& options) {
-    const std::string ending = LowerCaseEnding(options.output);
-    if (ending != ".tif" && ending != ".tiff")
-        throw Failure(kExitUsage, options.output + ": alosj export writes GeoTIFF files, named .tif or .tiff");
+    RefuseNonGeoTiffName(options.output, "alosj export");
     if (options.level == 0) return;
     const int most = options.compress == "DEFLATE" ? 12 : options.compress == "ZSTD" ? 22 : 0;
     if (most == 0)
@@ -836,10 +820,7 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
 
 int RunExport(const ExportOptions& options) {
     CheckOutputOptions(options);
-    std::error_code error;
-    for (const std::string& path : {options.output, StylePath(options.output)})
-        if (!options.overwrite && std::filesystem::exists(path, error))
-            throw Failure(kExitFailure, path + ": exists; alosj export replaces a file only with --overwrite");
+    RefuseExistingOutputs({options.output, StylePath(options.output)}, options.overwrite, "alosj export");
     Product product(options.product);
     RefuseOutputInProduct(options.output, product);
     // One export at a time to an output: another is refused, and what a

@@ -134,6 +134,34 @@ void PublishOutput(const std::string& finished, const std::string& output, bool 
     if (error) throw Failure(kExitFailure, output + ": cannot be written: " + error.message());
 }
 
+void PublishOutputs(const std::vector<std::pair<std::string, std::string>>& finishedAndNamed, bool replace,
+                    const std::string& command) {
+    size_t published = 0;
+    try {
+        for (; published < finishedAndNamed.size(); ++published)
+            PublishOutput(finishedAndNamed[published].first, finishedAndNamed[published].second, replace, command);
+    } catch (const Failure&) {
+        // Without replace, the names published were nobody else's.
+        std::error_code error;
+        if (!replace)
+            for (size_t k = 0; k < published; ++k) fs::remove(finishedAndNamed[k].second, error);
+        throw;
+    }
+}
+
+void RefuseNonGeoTiffName(const std::string& output, const std::string& command) {
+    const std::string ending = LowerCaseEnding(output);
+    if (ending != ".tif" && ending != ".tiff")
+        throw Failure(kExitUsage, output + ": " + command + " writes GeoTIFF files, named .tif or .tiff");
+}
+
+void RefuseExistingOutputs(const std::vector<std::string>& outputs, bool replace, const std::string& command) {
+    std::error_code error;
+    for (const std::string& path : outputs)
+        if (!replace && fs::exists(path, error))
+            throw Failure(kExitFailure, path + ": exists; " + command + " replaces a file only with --overwrite");
+}
+
 std::string CreateUniqueFileBeside(const std::string& near, const std::string& suffix) {
     std::random_device entropy;
     std::mt19937_64 random(entropy());

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gdal_priv.h>
 
@@ -50,6 +52,19 @@ private:
 /// failure names the output and says that `command` replaces files only
 /// with --overwrite.
 void PublishOutput(const std::string& finished, const std::string& output, bool replace, const std::string& command);
+
+/// Publishes finished files under their names (pairs of the finished
+/// file's path and its name) as PublishOutput does, all or none: when one
+/// fails, the names given before it without `replace` are taken back.
+void PublishOutputs(const std::vector<std::pair<std::string, std::string>>& finishedAndNamed, bool replace,
+                    const std::string& command);
+
+/// Refuses (exit 2) an output that is not named .tif or .tiff: `command`
+/// writes GeoTIFF files.
+void RefuseNonGeoTiffName(const std::string& output, const std::string& command);
+
+/// Refuses (exit 1) outputs that exist, before any work, unless `replace`.
+void RefuseExistingOutputs(const std::vector<std::string>& outputs, bool replace, const std::string& command);
 
 /// A new empty file beside `near` with a name nobody else has, created
 /// exclusively so that no other process can slip in its place.

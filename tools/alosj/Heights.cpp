@@ -102,6 +102,12 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
         datum_ = "the ellipsoid (--dem-ellipsoidal)";
         return;
     }
+    // GeoTIFF cannot state heights above the ellipsoid: alosj dsm's say so in HEIGHTS.
+    const char* heights = dataset_->GetMetadataItem("HEIGHTS");
+    if (!vertical && heights && std::string(heights) == "above the WGS 84 ellipsoid") {
+        datum_ = "the ellipsoid (its HEIGHTS metadata)";
+        return;
+    }
     OGRSpatialReference source;
     if (vertical) {
         source = *crs;

@@ -4,7 +4,7 @@
 // are heights above the EGM96 geoid when its CRS has no vertical part (as
 // SRTM, AW3D30 and the Copernicus DEMs are delivered), above what its
 // vertical part says otherwise, or above the ellipsoid when the user says
-// so; PROJ turns them into heights above the ellipsoid (the geoid's grid,
+// so (or its metadata HEIGHTS does, as alosj dsm's DSMs say it); PROJ turns them into heights above the ellipsoid (the geoid's grid,
 // egm96_15.gtx, must be installed: PROJ is never allowed to leave the geoid
 // out).  Heights between the DEM's pixel centres are bilinear; a point the
 // DEM does not cover (outside it, or a nodata pixel among the four) has none.

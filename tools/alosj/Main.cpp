@@ -233,13 +233,17 @@ int Run(int argc, char** argv) {
 #ifdef ALOSJ_WITH_DSM
     alosj::DsmOptions dsm;
     CLI::App* dsmCommand = app.add_subcommand(
-        "dsm", "a surface model (GeoTIFF: height, agreeing pairs) and its shaded relief (PNG) from two or three "
-               "PRISM views of one scene");
+        "dsm", "a surface model (GeoTIFF of heights; the agreeing pairs beside it), QGIS styles and its shaded "
+               "relief (PNG) from two or three PRISM views of one scene");
     dsmCommand->add_option("products", dsm.products, "two or three products: forward, nadir, backward views")
         ->required()
         ->expected(2, 3);
-    dsmCommand->add_option("-o,--output", dsm.output, "the DSM GeoTIFF (NAME_relief.png is written beside it)")
+    dsmCommand->add_option("-o,--output", dsm.output,
+                           "the DSM GeoTIFF NAME.tif (NAME_agreement.tif, NAME_relief.png and the QGIS styles "
+                           "NAME.qml, NAME_agreement.qml are written beside it)")
         ->required();
+    dsmCommand->add_option("--format", dsm.format, "GTiff (default) or COG (cloud-optimised, averaged overviews)")
+        ->check(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
     dsmCommand->add_option("--resolution", dsm.resolution, "cell size in metres (default 5)")
         ->check(CLI::Range(1.0, 1000.0));
     dsmCommand->add_option("--crs", dsm.crs, "the grid's projected CRS (default: the scene's UTM zone on WGS 84)");

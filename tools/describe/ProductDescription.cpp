@@ -753,20 +753,27 @@ MetadataItems RpcResidualItems(const CeosAlosjRpcFit& fit) {
             {"RPC_CHECK_POINTS", std::to_string(fit.checkPoints)}};
 }
 
+std::string LineOfSightProblem(CeosAlosjSensorStatus status) {
+    switch (status) {
+        case ALOSJ_SENSOR_NO_POLYNOMIALS: return "the band has no usable geolocation polynomials";
+        case ALOSJ_SENSOR_NO_ORBIT: return "the orbit is missing or does not span the scene's lines";
+        // Level 1B2 finds a point's time by the orbit: an orbit that is not
+        // the satellite's finds none.
+        case ALOSJ_SENSOR_NO_TIMES:
+            return "the lines' times cannot be read, or (Level 1B2) no time of the orbit sees the raster under the "
+                   "view's angle: the orbit is damaged or not this scene's";
+        case ALOSJ_SENSOR_ALTITUDE_CHECK: return "the line-of-sight model failed its altitude check";
+        case ALOSJ_SENSOR_LOOK_ANGLE_CHECK: return "the line-of-sight model failed its look angle check";
+        case ALOSJ_SENSOR_RAY_CHECK: return "the line-of-sight model failed its ray check";
+        default: return "the line-of-sight model gives no ground point for a position of the raster";
+    }
+}
+
 std::string RpcProblem(const CeosAlosjRpcFit& fit) {
     char text[160];
     switch (fit.status) {
         case ALOSJ_RPC_OK: return "";
-        case ALOSJ_RPC_NO_SENSOR_MODEL:
-            switch (fit.sensorStatus) {
-                case ALOSJ_SENSOR_NO_POLYNOMIALS: return "the band has no usable geolocation polynomials";
-                case ALOSJ_SENSOR_NO_ORBIT: return "the orbit is missing or does not span the scene's lines";
-                case ALOSJ_SENSOR_NO_TIMES: return "the lines' times cannot be read";
-                case ALOSJ_SENSOR_ALTITUDE_CHECK: return "the line-of-sight model failed its altitude check";
-                case ALOSJ_SENSOR_LOOK_ANGLE_CHECK: return "the line-of-sight model failed its look angle check";
-                case ALOSJ_SENSOR_RAY_CHECK: return "the line-of-sight model failed its ray check";
-                default: return "the line-of-sight model gives no ground point for a position of the raster";
-            }
+        case ALOSJ_RPC_NO_SENSOR_MODEL: return LineOfSightProblem(fit.sensorStatus);
         case ALOSJ_RPC_NOT_CLOSE:
             std::snprintf(text, sizeof text,
                           "the fitted model is %.3g pixel off the line-of-sight model at a check point, more than "

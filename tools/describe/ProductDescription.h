@@ -212,6 +212,10 @@ MetadataItems RpcMetadata(const CeosAlosjRpc& rpc);
 MetadataItems RpcResidualItems(const CeosAlosjRpcFit& fit);
 /// Why a band has no RPC model; "" when it has one.
 std::string RpcProblem(const CeosAlosjRpcFit& fit);
+
+/// Why a band has no line-of-sight model: the check it failed, or what it
+/// lacks (a status other than ALOSJ_SENSOR_OK).
+std::string LineOfSightProblem(CeosAlosjSensorStatus status);
 /// The model as the text of a file GDAL reads beside a raster: "name_RPC.TXT"
 /// (KEY: value lines) or "name.RPB" (rpb).
 std::string RpcFileText(const CeosAlosjRpc& rpc, bool rpb);
