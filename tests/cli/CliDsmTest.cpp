@@ -179,6 +179,64 @@ Figures Compare(const std::string& dsmPath, const std::string& truthPath, const 
     return figures;
 }
 
+/// The terrain's height at a map position: above the ellipsoid, or above the geoid when `geoid`.
+double Terrain(double e, double n, bool geoid) {
+    if (geoid) return ceoswriter::SampleScene::HeightAboveGeoid(e, n);
+    double lat, lon;
+    ceoswriter::UtmToGeographic(e, n, ceoswriter::SampleScene::kUtmZone, true, lat, lon);
+    return ceoswriter::SampleScene::EllipsoidalHeight(lat, lon);
+}
+
+/// A DSM's bands and grid.
+struct DsmBands {
+    int width = 0, height = 0;
+    double gt[6] = {};
+    std::vector<float> heights, agreeing;
+    double agreement = NAN;  // metres, as its AGREEMENT says
+};
+
+DsmBands ReadDsm(const std::string& path) {
+    DsmBands bands;
+    Raster dsm = OpenRaster(path);
+    EXPECT_TRUE(dsm && dsm->GetRasterCount() == 2) << path;
+    if (!dsm || dsm->GetRasterCount() != 2) return bands;
+    bands.width = dsm->GetRasterXSize();
+    bands.height = dsm->GetRasterYSize();
+    dsm->GetGeoTransform(bands.gt);
+    for (auto [band, values] : {std::pair{1, &bands.heights}, std::pair{2, &bands.agreeing}}) {
+        values->resize(static_cast<size_t>(bands.width) * bands.height);
+        EXPECT_EQ(dsm->GetRasterBand(band)->RasterIO(GF_Read, 0, 0, bands.width, bands.height, values->data(),
+                                                     bands.width, bands.height, GDT_Float32, 0, 0),
+                  CE_None);
+    }
+    const char* agreement = dsm->GetMetadataItem("AGREEMENT");
+    EXPECT_TRUE(agreement && std::sscanf(agreement, "band 2: the pairs whose heights lie within %lf m", &bands.agreement) == 1)
+        << (agreement ? agreement : "no AGREEMENT");
+    return bands;
+}
+
+/// The fraction of a DSM's cells with a height that lie more than 50 m off
+/// the terrain (a blunder: the matches' errors are a metre or two), every
+/// cell counted; checks that a cell has a height exactly where band 2 counts
+/// a pair, and at most `pairs`.
+double BlunderFraction(const DsmBands& dsm, bool geoid, int pairs) {
+    long filled = 0, blunders = 0, miscounted = 0;
+    for (int r = 0; r < dsm.height; ++r)
+        for (int c = 0; c < dsm.width; ++c) {
+            const size_t k = static_cast<size_t>(r) * dsm.width + c;
+            const bool has = dsm.heights[k] != -32768.0f;
+            miscounted += has ? !(dsm.agreeing[k] >= 1 && dsm.agreeing[k] <= pairs) : dsm.agreeing[k] != 0;
+            if (!has) continue;
+            ++filled;
+            const double e = dsm.gt[0] + (c + 0.5) * dsm.gt[1], n = dsm.gt[3] + (r + 0.5) * dsm.gt[5];
+            blunders += std::fabs(dsm.heights[k] - Terrain(e, n, geoid)) > 50;
+        }
+    EXPECT_EQ(miscounted, 0);
+    EXPECT_GT(filled, 100000);
+    std::cout << blunders << " of " << filled << " cells with a height more than 50 m off the terrain\n";
+    return filled ? static_cast<double>(blunders) / static_cast<double>(filled) : 1;
+}
+
 TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     testing_support::TempDir dir;
     const std::string scene = dir.File("scene"), truth = dir.File("truth.tif");
@@ -237,6 +295,10 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     EXPECT_LE(fb.summitError, 5.0);
     EXPECT_LE(fb.summitOffset, 5.0);
     EXPECT_LE(fb.saturatedNinetieth, 7.5);  // saturated snow shows nothing to match: no height, or a right one
+    // No blunders: where the coarse pass once took a dark flank 500-1000 m
+    // too high, 2.7 % of the cells were more than 50 m off.
+    const DsmBands fbBands = ReadDsm(dir.File("fb.tif"));
+    EXPECT_LT(BlunderFraction(fbBands, false, 1), 0.001);
 
     // Nadir and forward.
     run = RunAlosj({"dsm", nadir, forward, "-o", dir.File("nf.tif")});
@@ -266,6 +328,31 @@ TEST(CliDsm, TripletAndItsPairsGiveTheVolcanoWithinAPixelOfParallax) {
     EXPECT_LE(all.summitError, 5.0);
     EXPECT_LE(all.summitOffset, 5.0);
     EXPECT_LE(all.saturatedNinetieth, 7.5);
+    const DsmBands allBands = ReadDsm(dir.File("all.tif"));
+    EXPECT_LT(BlunderFraction(allBands, true, 3), 0.001);
+    // Where the three pairs agree, forward-backward alone (the same pair on
+    // the same grid, its heights above the ellipsoid) lies within the
+    // stated bound of the fused height; most cells are confirmed.
+    ASSERT_EQ(allBands.width, fbBands.width);
+    ASSERT_EQ(allBands.height, fbBands.height);
+    ASSERT_EQ(allBands.gt[0], fbBands.gt[0]);
+    ASSERT_EQ(allBands.gt[3], fbBands.gt[3]);
+    EXPECT_GT(allBands.agreement, 0.0);
+    long confirmed = 0, compared = 0, apart = 0, filled = 0;
+    for (int r = 0; r < allBands.height; ++r)
+        for (int c = 0; c < allBands.width; ++c) {
+            const size_t k = static_cast<size_t>(r) * allBands.width + c;
+            filled += allBands.agreeing[k] > 0;
+            confirmed += allBands.agreeing[k] >= 2;
+            if (allBands.agreeing[k] != 3 || fbBands.heights[k] == -32768.0f) continue;
+            const double e = allBands.gt[0] + (c + 0.5) * allBands.gt[1], n = allBands.gt[3] + (r + 0.5) * allBands.gt[5];
+            const double geoid = Terrain(e, n, false) - Terrain(e, n, true);  // the geoid's height, as the truth has it
+            ++compared;
+            apart += std::fabs(allBands.heights[k] + geoid - fbBands.heights[k]) > allBands.agreement + 0.5;
+        }
+    EXPECT_GT(compared, 100000);
+    EXPECT_EQ(apart, 0) << "of " << compared;
+    EXPECT_GT(confirmed, 0.95 * static_cast<double>(filled));
 
     // Two views of one direction see no heights.
     run = RunAlosj({"dsm", forward, forward, "-o", dir.File("none.tif")});
