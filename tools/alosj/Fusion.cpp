@@ -69,8 +69,8 @@ long FuseTile(const std::vector<TileHeights>& found, const TileCells& cells, con
         std::sort(values.begin(), values.end());
         const auto [first, size] = LargestGroup(values, rule.agreement);
         if (values.size() > 1 && size < 2) continue;  // the pairs disagree: a blunder among them, none known
-        if (values.size() == 1) {
-            // Unconfirmed: kept only where the coarse surface, measured near, agrees.
+        if (values.size() == 1 && found.size() > 1) {
+            // One pair of three: kept only where the coarse surface, measured near, agrees.
             const double x = cells.x0 + (static_cast<double>(k % cells.columns) + 0.5) * cells.cell;
             const double y = cells.y0 - (static_cast<double>(k / cells.columns) + 0.5) * cells.cell;
             if (std::fabs(values[0] - surface.filled.At(x, y)) > rule.lone || !surface.MeasuredNear(x, y, rule.reach))

@@ -33,8 +33,7 @@ struct TileCells {
 /// How a cell's pairs' heights become one.
 struct FusionRule {
     double agreement = 0;  // metres: heights within this of each other agree
-    /// A height no other pair has one beside (every height of a single pair)
-    /// is kept only within `lone` metres of the coarse surface and where the
+    /// With three pairs, a height no other pair has one beside is kept only within `lone` metres of the coarse surface and where the
     /// coarse pass measured a height within `reach` of its cells: farther,
     /// the surface is the holes' filling, a guess the fine search (about it)
     /// may miss the terrain by.
@@ -56,7 +55,7 @@ struct CoarseSurface {
 /// `rule.agreement` of each other gives the cell its height (their median)
 /// and its count of agreeing pairs.  A cell where pairs have heights and no
 /// two agree gets none; a cell only one pair has a height for keeps it, with
-/// a count of 1, as `rule` says.
+/// a count of 1, when it is the only pair or, of three, as `rule` says.
 /// `heights` (noData where none) and `agreeing` (0 where none) are written
 /// for every cell; returns the cells with a height.
 long FuseTile(const std::vector<TileHeights>& found, const TileCells& cells, const CoarseSurface& surface,
