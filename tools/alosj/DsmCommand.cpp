@@ -3,12 +3,14 @@
 // The products are checked to see one scene (imaged within minutes, from
 // different directions, overlapping).  A coarse pass over the widest pair
 // (images averaged down 16 times, every height from -500 to 9000 m) finds
-// the terrain's shape; the fine pass lays its frames on that surface,
-// searches kResidual about it, matches every pair in tiles (Stereo.h),
-// every core a tile at a time, and fuses a cell's pair heights by their
-// median.  The DSM holds the heights alone; a companion file beside it
-// counts the pairs that agree with each fused height.  Every output is
-// checked before the matching and published with the others or not at all.
+// the terrain's shape, its blunders left out (DropSpikes, DropIslands); the
+// fine pass lays its frames on that surface, searches kResidual about it,
+// matches every pair in tiles (Stereo.h), every core a tile at a time, and
+// fuses a cell's pair heights (Fusion.h): the median of the largest group
+// within the agreement bound of each other; cells whose pairs disagree get
+// no height.  The DSM holds the heights alone; a companion file beside it
+// counts the pairs in each height's group.  Every output is checked before
+// the matching and published with the others or not at all.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -25,6 +27,7 @@
 #include <ogr_geometry.h>
 
 #include "tools/alosj/Cli.h"
+#include "tools/alosj/Fusion.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
@@ -39,7 +42,11 @@ constexpr double kPrismGsd = 2.5;
 constexpr double kMostSecondsApart = 600;
 constexpr int kCoarseFactor = 16;
 constexpr double kLowestHeight = -500, kHighestHeight = 9000;
-constexpr int kTileCells = 128, kCoarseTileCells = 48;
+/// Fine tiles span 128 cells of 5 m (256 samples of the frames at 2.5 m)
+/// and, with coarser cells, as few as span the same samples, at least one:
+/// a tile's frames, and the memory semi-global matching needs, stay the same
+/// size whatever the cells.
+constexpr int kTileCells = 128, kTileSamples = 256, kCoarseTileCells = 48;
 /// Metres a coarse height may stand above or below those around it: more
 /// than a volcano's flanks rise over two coarse cells (80 m at 45°), and
 /// little more than the fine search reaches (kResidual).
@@ -49,6 +56,18 @@ constexpr double kSpike = 150;
 /// a ridge or a gully.
 constexpr double kResidual = 100;
 constexpr float kNoData = -32768.0f;
+/// Coarse cells (of 40 m) a group of coarse heights needs, joined by steps
+/// of at most kSpike, to count as terrain rather than a blunder: 0.16 km².
+/// On the small volcano the terrain is one group of 15668 and the blunders
+/// (500-1000 m high, on a flank turned from the sun) groups of 44 and fewer.
+constexpr int kFewestCoarse = 100;
+/// A height no other pair confirms is kept within kLone metres of the coarse
+/// surface, where the coarse pass measured a height within kLoneReach of its
+/// coarse cells: farther, the surface only fills a hole, and where it misses
+/// the terrain by more than the fine search reaches (kResidual) the pair's
+/// match there is a blunder.
+constexpr double kLone = 50;
+constexpr int kLoneReach = 3;
 
 std::string Format(const char* format, double a, double b = 0, double c = 0) {
     char text[256];
@@ -427,6 +446,7 @@ void CoarsePass(const Scene& scene, const MapGrid& grid, const OGREnvelope& exte
         },
         [&] { return new StereoMatcher(products, coarse, kPrismGsd); }, bar, 0.0, 0.1);
     DropSpikes(coarseHeights, coarse.width, coarse.height);
+    DropIslands(coarseHeights, coarse.width, coarse.height, kSpike, kFewestCoarse);
     result.surface = coarseHeights;
     FillHoles(result.surface, coarse.width, coarse.height);
 }
@@ -537,9 +557,15 @@ FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid
     ReferenceSurface terrain;
     terrain.grid = &coarse;
     terrain.heights = &rough.surface;
-    // Fine pass: every pair in tiles, fused.
-    const double agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
-    const int across = (grid.width + kTileCells - 1) / kTileCells, down = (grid.height + kTileCells - 1) / kTileCells;
+    FusionRule fusion;
+    fusion.agreement = 2 * sample;  // metres: two samples of parallax at a base-to-height of 1
+    fusion.lone = kLone;
+    fusion.reach = kLoneReach;
+    companion->SetMetadataItem(
+        "AGREEMENT", Format("the pairs whose heights lie within %g m of each other", fusion.agreement).c_str());
+    const CoarseSurface coarseSurfaces{terrain, &coarseHeights};
+    const int tileCells = std::clamp(static_cast<int>(kTileSamples * sample / resolution), 1, kTileCells);
+    const int across = (grid.width + tileCells - 1) / tileCells, down = (grid.height + tileCells - 1) / tileCells;
     std::mutex writing, geoidLock;
     std::atomic<long> filled{0};
     std::vector<GapHistogram> gaps(pairs.size());
@@ -547,7 +573,7 @@ FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid
     ForEachTile(
         static_cast<size_t>(across) * down,
         [&](size_t i, StereoMatcher& matcher) {
-            const TileBox tile = TileAt(i, kTileCells, grid.width, grid.height);
+            const TileBox tile = TileAt(i, tileCells, grid.width, grid.height);
             // A tile is matched where the coarse pass found heights around it.
             const double x0 = grid.geoTransform[0] + tile.column * resolution;
             const double y0 = grid.geoTransform[3] - tile.row * resolution;
@@ -566,21 +592,8 @@ FineTotals FinePass(const DsmOptions& options, const Scene& scene, const MapGrid
                 for (size_t p = 0; p < pairs.size(); ++p)
                     found.push_back(matcher.Match(pairs[p].first, pairs[p].second, tile, sample, terrain,
                                                   -kResidual, kResidual));
-                std::vector<float> values;
-                long tileFilled = 0;
-                for (size_t c = 0; c < heights.size(); ++c) {
-                    values.clear();
-                    for (const TileHeights& f : found) values.push_back(f.heights[c]);
-                    std::vector<float> sorted = values;
-                    const float fused = Median(sorted);
-                    if (!std::isfinite(fused)) continue;
-                    int agree = 0;
-                    for (float v : values) agree += std::isfinite(v) && std::fabs(v - fused) <= agreement;
-                    if (agree == 0) continue;
-                    heights[c] = fused;
-                    agreeing[c] = static_cast<float>(agree);
-                    ++tileFilled;
-                }
+                const long tileFilled = FuseTile(found, TileCells{x0, y0, resolution, tile.columns}, coarseSurfaces,
+                                                 fusion, kNoData, heights, agreeing);
                 if (toGeoid) {
                     std::vector<double> xs, ys, zs;
                     std::vector<size_t> where;
