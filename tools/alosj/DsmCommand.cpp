@@ -99,7 +99,7 @@ View Inspect(const ProductOptions& options, const std::string& output) {
     Product product(options);
     RefuseOutputInProduct(output, product);
     if (product.SensorName() != "PRISM")
-        throw Failure(kExitUsage, options.product + ": a " + product.SensorName() + " product; dsm needs PRISM views");
+        throw Failure(kExitUsage, options.product + ": an " + product.SensorName() + " product; dsm needs PRISM views");
     CeosAlosjLineOfSight sight;
     const CeosAlosjSensorStatus status =
         product.Dataset().GetLineOfSight(0, product.Width() / 2.0, product.Height() / 2.0, &sight);
