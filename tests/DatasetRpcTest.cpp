@@ -53,7 +53,7 @@ TEST(Rpc, FollowsTheLineOfSightModelWithinAHundredthOfAPixelAtPointsItWasNotFitt
             // As the forward-view test of the sensor model makes one: the
             // orbit 45.5 s later puts the satellite 23.8 degrees back.
             recipe.observationMode = 'F';
-            recipe.leader.firstPointSecondOfDay += 45.5;
+            ChangeOrbit(recipe, 45.5);
         }
         const WrittenProduct written(recipe);
         ReportCapture reports;
@@ -122,10 +122,10 @@ TEST(Rpc, NoneIsOfferedWhenTheOrbitFailsItsCheckOrTheRatioCannotFollow) {
     const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
     // State vectors 5000 km up: the altitude check fails, and says so.
     ProductRecipe high = scene.Product();
-    for (StateVector& v : high.leader.dataPoints) {
+    ChangeOrbit(high, 0.0, [](StateVector& v) {
         const double r = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z), k = (r - 691650 + 5000e3) / r;
         v.x *= k, v.y *= k, v.z *= k;
-    }
+    });
     {
         const WrittenProduct written(high);
         ReportCapture reports;

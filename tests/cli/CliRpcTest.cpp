@@ -106,10 +106,10 @@ TEST(CliRpc, WritesEachBandsModelAndRefusesAProductWhoseOrbitFailsItsCheck) {
 
     // State vectors 5000 km up: no model, and the check that failed is named.
     ceoswriter::ProductRecipe high = scene.Product();
-    for (ceoswriter::StateVector& v : high.leader.dataPoints) {
+    ceoswriter::ChangeOrbit(high, 0.0, [](ceoswriter::StateVector& v) {
         const double r = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z), k = (r - 691650 + 5000e3) / r;
         v.x *= k, v.y *= k, v.z *= k;
-    }
+    });
     const auto damaged = WriteProductIn(dir, "high", high);
     const std::string refusedPath = dir.path() + "/high_RPC.TXT";
     const cli_support::RunResult refused = RunAlosj({"rpc", damaged.volume, "-o", refusedPath});

@@ -808,6 +808,27 @@ bool HasSensorModel(const CeosAlosjDataset& dataset) {
            dataset.GetImgFileCount() > 0;
 }
 
+namespace {
+
+/// What the exported block of state vectors (the supplemental file's
+/// second) states of itself, null without one.
+json OrbitBlockJson(CeosAlosjDataset& d) {
+    CeosAlosjOrbitBlock block;
+    if (!d.GetOrbitBlock(1, &block)) return nullptr;
+    std::string title = block.title;
+    title.erase(title.find_last_not_of(' ') + 1);
+    const char* const frames[] = {nullptr, "earth-fixed", "inertial"};
+    const char* const kinds[] = {nullptr, "precision", "definitive", "predicted"};
+    json j;
+    j["title"] = title;
+    j["frame"] = frames[block.frame] ? json(frames[block.frame]) : json(nullptr);
+    j["kind"] = kinds[block.kind] ? json(kinds[block.kind]) : json(nullptr);
+    j["usedByLineOfSight"] = block.usedByLineOfSight;
+    return j;
+}
+
+}  // namespace
+
 json SensorModelJson(CeosAlosjDataset& d, const std::string& volumePath) {
     // The storage the host supplies behind the scene export's pointers.
     AlosjDateTime start{}, centre{};
@@ -879,6 +900,7 @@ json SensorModelJson(CeosAlosjDataset& d, const std::string& volumePath) {
                                      {"position", {v.stateVector[0], v.stateVector[1], v.stateVector[2]}},
                                      {"velocity", {v.stateVector[3], v.stateVector[4], v.stateVector[5]}}});
     }
+    e["stateVectorBlock"] = OrbitBlockJson(d);
     if (ephemeris.referenceEntry)
         e["reference"] = {{"time", TimeJson(ephemeris.referenceEntry->time)},
                           {"value1", ephemeris.referenceEntry->referenceValue1},
