@@ -125,3 +125,27 @@ TEST(CliRpc, WritesEachBandsModelAndRefusesAProductWhoseOrbitFailsItsCheck) {
     EXPECT_TRUE(none["model"].is_null());
     EXPECT_NE(none["problem"].get<std::string>().find("altitude check"), std::string::npos);
 }
+
+// A forward view whose second CCD images each row 44 ms after the others:
+// no one model follows the stitched raster, and the refusal says that each
+// CCD has its own; `--ccd 2` writes that CCD's.
+TEST(CliRpc, EachCcdHasItsOwnModelWhereTheStitchedRasterHasNone) {
+    testing_support::TempDir dir;
+    ceoswriter::SampleOptions options{ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny};
+    options.view = ceoswriter::View::Forward;
+    options.laterCcd = 1;
+    options.laterCcdMicroseconds = 44000;
+    const auto files = WriteProductIn(dir, "later", ceoswriter::SampleScene(options).Product());
+    const cli_support::RunResult stitched = RunAlosj({"rpc", files.volume});
+    EXPECT_EQ(stitched.status, 1);
+    EXPECT_NE(stitched.err.find("the raster joins 6 CCD image files, and each CCD opened alone has its own model "
+                                "(alosj rpc --ccd N"),
+              std::string::npos)
+        << stitched.err;
+    const std::string path = dir.path() + "/ccd2_RPC.TXT";
+    const cli_support::RunResult alone = RunAlosj({"rpc", files.volume, "--ccd", "2", "-o", path});
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_NE(alone.out.find("(band 1 of CCD 2; RMS"), std::string::npos) << alone.out;
+    const std::map<std::string, double> values = RpcText(FileText(path));
+    EXPECT_EQ(values.size(), 12u + 80u);
+}

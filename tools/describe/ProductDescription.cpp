@@ -680,7 +680,8 @@ json ProductDescription::InfoJson(const std::string& volumePath) const {
         const bool fitted = fit.checkPoints > 0;
         rpcs.push_back({{"band", band + 1},
                         {"offered", fit.offered},
-                        {"problem", fit.offered ? json(nullptr) : json(RpcProblem(fit))},
+                        {"problem", fit.offered ? json(nullptr)
+                                                : json(RpcProblem(fit, dataset_.GetColumnRanges(band, nullptr, 0)))},
                         {"heightRange", {fit.lowestHeight, fit.highestHeight}},
                         {"residualRmsPixels", fitted ? number(fit.rmsResidual) : json(nullptr)},
                         {"residualMaxPixels", fitted ? number(fit.maxResidual) : json(nullptr)},
@@ -753,8 +754,8 @@ MetadataItems RpcResidualItems(const CeosAlosjRpcFit& fit) {
             {"RPC_CHECK_POINTS", std::to_string(fit.checkPoints)}};
 }
 
-std::string RpcProblem(const CeosAlosjRpcFit& fit) {
-    char text[160];
+std::string RpcProblem(const CeosAlosjRpcFit& fit, long ccdFiles) {
+    char text[400];
     switch (fit.status) {
         case ALOSJ_RPC_OK: return "";
         case ALOSJ_RPC_NO_SENSOR_MODEL:
@@ -772,6 +773,10 @@ std::string RpcProblem(const CeosAlosjRpcFit& fit) {
                           "the fitted model is %.3g pixel off the line-of-sight model at a check point, more than "
                           "%g",
                           fit.maxResidual, CEOSALOSJ_RPC_MOST_RESIDUAL);
+            if (ccdFiles > 1)
+                return text + ("; the raster joins " + std::to_string(ccdFiles) +
+                               " CCD image files, and each CCD opened alone has its own model (alosj rpc --ccd N, "
+                               "the GDAL open option CCD=N)");
             return text;
         default: return "the product cannot be asked for one";
     }
