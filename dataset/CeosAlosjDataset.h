@@ -222,9 +222,16 @@ public:
     CeosAlosjSensorStatus LatLonHeightToPixel(int band, double latitude, double longitude, double height,
                                               double* pixel, double* line);
     /// The time, the satellite's position and velocity and the look
-    /// direction with which a raster position was imaged (every position of
-    /// a Level 1A or 1B1 row shares the row's time).
+    /// direction with which a raster position was imaged (at Levels 1A and
+    /// 1B1 the time of the line of the image file giving the position: every
+    /// position a file gives of a row shares its time tag; PRISM CCDs may
+    /// image one row at different times).
     CeosAlosjSensorStatus GetLineOfSight(int band, double pixel, double line, CeosAlosjLineOfSight* sight);
+    /// What state-vector block `block` of the supplemental file states of
+    /// itself: 0 the first, 1 the second (the one GetALPSM1B1EphemerisData
+    /// hands over, whatever its frame).  False, leaving *out alone, when the
+    /// product has no supplemental file or block is not 0 or 1.
+    bool GetOrbitBlock(int block, CeosAlosjOrbitBlock* out);
     /// @}
 
     /// @name RPC models (CeosAlosjRpc.h)

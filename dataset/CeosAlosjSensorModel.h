@@ -7,12 +7,15 @@
 // (the processor's calibrated geometry, CeosAlosjGeolocation.h) place a
 // raster position on the ellipsoid (height 0, the polynomials' reference
 // surface); the orbit's state vectors give the satellite at the line's time
-// (8-point Lagrange interpolation, Earth-fixed: the supplemental file's
-// block whose title names an Earth-fixed frame, the leader's platform
-// position record otherwise).  The point at height h is where the ray from
+// (8-point Lagrange interpolation, Earth-fixed: of the supplemental file's
+// blocks that state an Earth-fixed frame in their title or heading lines and
+// the leader's platform position record, unless it names an inertial frame,
+// the one of the most trusted kind: precision, definitive, not stated,
+// predicted).  The point at height h is where the ray from
 // the satellite through that ground point meets the surface h metres above
 // the ellipsoid (GRS80; WGS 84 differs by a tenth of a millimetre).  Line
-// times come from the image records' time tags (Levels 1A and 1B1); a
+// times come from the image records' time tags, each image file's (each
+// PRISM CCD's) its own (Levels 1A and 1B1); a
 // Level 1B2 point is seen when the satellite looks at it under the view's
 // along-track angle from its nadir (0 for nadir views, 23.8 degrees ahead
 // or behind for PRISM's forward and backward views).  Attitude, alignment
@@ -80,6 +83,33 @@ struct CeosAlosjLineOfSight {
     /// above the ellipsoid, metres.
     double lookAngle = 0.0;
     double satelliteHeight = 0.0;
+};
+
+/// The frame in which a supplemental state-vector block states its vectors
+/// are given (by the words of its title or heading lines: "EARTH FIXED",
+/// "ECR", "ITRF97"…; "INERTIAL", "ECI", "J2000", "TOD"…).
+enum CeosAlosjOrbitFrame {
+    ALOSJ_ORBIT_FRAME_NOT_STATED = 0,
+    ALOSJ_ORBIT_FRAME_EARTH_FIXED = 1,
+    ALOSJ_ORBIT_FRAME_INERTIAL = 2,
+};
+
+/// The kind of orbit a block states it holds.
+enum CeosAlosjOrbitKind {
+    ALOSJ_ORBIT_KIND_NOT_STATED = 0,
+    ALOSJ_ORBIT_KIND_PRECISION = 1,   ///< "PRECISION" or "PRECISE"
+    ALOSJ_ORBIT_KIND_DEFINITIVE = 2,  ///< "DEFINITIVE"
+    ALOSJ_ORBIT_KIND_PREDICTED = 3,   ///< "PREDICTED", "PREDICTIVE" or "PREDICTION"
+};
+
+/// One state-vector block of a PRISM supplemental file, as it describes itself.
+struct CeosAlosjOrbitBlock {
+    char title[129] = {};  ///< the block's 128-character title, trailing blanks kept
+    CeosAlosjOrbitFrame frame = ALOSJ_ORBIT_FRAME_NOT_STATED;
+    CeosAlosjOrbitKind kind = ALOSJ_ORBIT_KIND_NOT_STATED;
+    long stateVectors = 0;  ///< data lines decoded
+    /// The line-of-sight model takes its orbit from this block.
+    bool usedByLineOfSight = false;
 };
 
 /// The height (metres above the ellipsoid) of the surface on which the

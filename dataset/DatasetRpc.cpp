@@ -248,11 +248,20 @@ CeosAlosjRpcStatus CeosAlosjDataset::GetRpc(int band, double lowestHeight, doubl
                       SensorProblem(made.sensorStatus));
         terr_Warn("CeosAlosjDataset::GetRpc", __LINE__, message);
     } else if (made.status == ALOSJ_RPC_NOT_CLOSE) {
+        // One model cannot follow the seams between CCD files that see a row
+        // at different times or places; each file opened alone has its own.
+        const long files = GetColumnRanges(band, nullptr, 0);
+        char ccds[160] = "";
+        if (files > 1)
+            std::snprintf(ccds, sizeof ccds,
+                          "; the raster joins %ld CCD image files, and each opened alone (on its CCD number) has "
+                          "its own model",
+                          files);
         std::snprintf(message, sizeof message,
                       "Band %d has no RPC model: fitted over heights %g to %g m, it is %.3g pixel off the "
-                      "line-of-sight model at a check point (RMS %.3g pixel over %ld check points), more than %g",
+                      "line-of-sight model at a check point (RMS %.3g pixel over %ld check points), more than %g%s",
                       band + 1, lowestHeight, highestHeight, made.maxResidual, made.rmsResidual, made.checkPoints,
-                      CEOSALOSJ_RPC_MOST_RESIDUAL);
+                      CEOSALOSJ_RPC_MOST_RESIDUAL, ccds);
         terr_Warn("CeosAlosjDataset::GetRpc", __LINE__, message);
     }
     *fit = made;

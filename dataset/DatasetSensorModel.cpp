@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "dataset/DatasetState.h"
@@ -115,11 +116,8 @@ bool PlausibleDate(int32_t year, int32_t month, int32_t day) {
     return year >= 1900 && year <= 2200 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
-enum class Frame { Unnamed, EarthFixed, Inertial };
-
-/// The frame a name (a block title, the leader's reference system) names
-/// by its words: an inertial one wins over an Earth-fixed one.
-Frame FrameNamed(const char* text) {
+/// The words of a text, upper case: its runs of letters and digits.
+std::vector<std::string> WordsOf(const char* text) {
     std::vector<std::string> words(1);
     for (const char* c = text; *c; ++c) {
         if (std::isalnum(static_cast<unsigned char>(*c)))
@@ -127,16 +125,70 @@ Frame FrameNamed(const char* text) {
         else if (!words.back().empty())
             words.emplace_back();
     }
-    Frame frame = Frame::Unnamed;
+    if (words.back().empty()) words.pop_back();
+    return words;
+}
+
+/// The frame a text (a block's heading, the leader's reference system)
+/// names by its words: an inertial one wins over an Earth-fixed one.
+CeosAlosjOrbitFrame FrameNamed(const char* text) {
+    const std::vector<std::string> words = WordsOf(text);
+    CeosAlosjOrbitFrame frame = ALOSJ_ORBIT_FRAME_NOT_STATED;
     for (size_t k = 0; k < words.size(); ++k) {
         const std::string& w = words[k];
-        if (w == "INERTIAL" || w == "ECI" || w == "J2000" || w == "TOD" || w == "CIS") return Frame::Inertial;
+        if (w == "INERTIAL" || w == "ECI" || w == "J2000" || w == "TOD" || w == "CIS")
+            return ALOSJ_ORBIT_FRAME_INERTIAL;
         const bool earthFixed = (w == "EARTH" && k + 1 < words.size() && words[k + 1] == "FIXED") ||
                                 w == "EARTHFIXED" || w == "ECR" || w == "ECEF" || w == "ECF" ||
                                 w.rfind("ITRF", 0) == 0 || w == "CTS" || w == "GREENWICH" || w == "ROTATING";
-        if (earthFixed) frame = Frame::EarthFixed;
+        if (earthFixed) frame = ALOSJ_ORBIT_FRAME_EARTH_FIXED;
     }
     return frame;
+}
+
+/// The kind of orbit a text names by its words ("PRECISION ORBIT",
+/// "DEFINITIVE", "PREDICTED").
+CeosAlosjOrbitKind KindNamed(const char* text) {
+    for (const std::string& w : WordsOf(text)) {
+        if (w == "PRECISION" || w == "PRECISE") return ALOSJ_ORBIT_KIND_PRECISION;
+        if (w == "DEFINITIVE") return ALOSJ_ORBIT_KIND_DEFINITIVE;
+        if (w == "PREDICTED" || w == "PREDICTIVE" || w == "PREDICTION") return ALOSJ_ORBIT_KIND_PREDICTED;
+    }
+    return ALOSJ_ORBIT_KIND_NOT_STATED;
+}
+
+/// A block's headings in order: its title, then its text lines before the
+/// first data line (the fifth is a data line when the offset is 0).
+std::vector<const char*> HeadingsOf(const AlosjStateVectorBlock& block) {
+    std::vector<const char*> headings = {block.title, block.textLine1, block.textLine2, block.textLine3,
+                                         block.textLine4};
+    if (block.dataLineOffset > 0) headings.push_back(block.textLine5);
+    return headings;
+}
+
+/// What a block states of itself: the frame and the kind its first heading
+/// naming one names (a product may state them in its title or in a text line).
+CeosAlosjOrbitFrame FrameOfBlock(const AlosjStateVectorBlock& block) {
+    for (const char* heading : HeadingsOf(block))
+        if (const CeosAlosjOrbitFrame frame = FrameNamed(heading); frame != ALOSJ_ORBIT_FRAME_NOT_STATED)
+            return frame;
+    return ALOSJ_ORBIT_FRAME_NOT_STATED;
+}
+CeosAlosjOrbitKind KindOfBlock(const AlosjStateVectorBlock& block) {
+    for (const char* heading : HeadingsOf(block))
+        if (const CeosAlosjOrbitKind kind = KindNamed(heading); kind != ALOSJ_ORBIT_KIND_NOT_STATED) return kind;
+    return ALOSJ_ORBIT_KIND_NOT_STATED;
+}
+
+/// How much an orbit of a kind is trusted: precision above definitive above
+/// one that does not say, a predicted one least.
+int Trust(CeosAlosjOrbitKind kind) {
+    switch (kind) {
+        case ALOSJ_ORBIT_KIND_PRECISION: return 3;
+        case ALOSJ_ORBIT_KIND_DEFINITIVE: return 2;
+        case ALOSJ_ORBIT_KIND_PREDICTED: return 0;
+        default: return 1;
+    }
 }
 
 /// State vectors, metres or kilometres (by their size), made an orbit:
@@ -216,6 +268,91 @@ void NominalView(CeosAlosjDataset& dataset, const CeosAlosjDataset::State& s, do
     }
 }
 
+/// Seconds from the start of the scene's date to a date's second of day
+/// (NaN for an implausible date).
+struct SceneClock {
+    long long sceneDay = 0;
+    double operator()(int32_t year, int32_t month, int32_t day, double secondOfDay) const {
+        if (!PlausibleDate(year, month, day)) return NAN;
+        return static_cast<double>(DaysFromCivil(year, month, day) - sceneDay) * kSecondsPerDay + secondOfDay;
+    }
+};
+
+/// A supplemental block's state vectors as an orbit (empty when unusable).
+std::vector<OrbitSample> BlockOrbit(const AlosjStateVectorBlock& block, const SceneClock& clock) {
+    if (!block.samples || !block.samples->entries) return {};
+    std::vector<OrbitSample> orbit;
+    for (int32_t k = 0; k < block.samples->count; ++k) {
+        const AlosjStateVectorEntry& e = block.samples->entries[k];
+        if (!e.time) continue;  // an entry whose time record could not be made
+        OrbitSample o;
+        o.time = clock(e.time->year, e.time->month, e.time->day,
+                       e.time->hour * 3600.0 + e.time->minute * 60.0 + e.time->seconds);
+        for (int i = 0; i < 3; ++i) {
+            o.position[i] = e.stateVector[i];
+            o.velocity[i] = e.stateVector[3 + i];
+        }
+        orbit.push_back(o);
+    }
+    return UsableOrbit(std::move(orbit));
+}
+
+/// The leader's platform position record as an orbit (empty when unusable).
+std::vector<OrbitSample> LeaderOrbit(const AlosjLeaderFileAncillary3& leader, const SceneClock& clock) {
+    std::vector<OrbitSample> orbit;
+    const double start =
+        clock(leader.firstPointYear, leader.firstPointMonth, leader.firstPointDay, leader.firstPointSecondOfDay);
+    for (int k = 0; k < leader.StoredDataPoints(); ++k) {
+        OrbitSample o;
+        o.time = start + k * leader.dataPointInterval;
+        o.position[0] = leader.positionX[k], o.position[1] = leader.positionY[k], o.position[2] = leader.positionZ[k];
+        o.velocity[0] = leader.velocityX[k], o.velocity[1] = leader.velocityY[k], o.velocity[2] = leader.velocityZ[k];
+        orbit.push_back(o);
+    }
+    return UsableOrbit(std::move(orbit));
+}
+
+/// The orbit of the model: of the sources in Earth-fixed axes (a
+/// supplemental block that states an Earth-fixed frame, the leader's record
+/// unless it names an inertial one) the most trusted kind; among equals the
+/// supplemental file's second block, then its first, then the leader's.
+/// The leader's record counts as of no stated kind unless it says it is
+/// predicted: a supplemental block is preferred to it unless that block is
+/// the predicted orbit.
+void ChooseOrbit(const CeosAlosjDataset::State& s, const SceneClock& clock, SensorModelInputs& m) {
+    const AlosjLeaderFileAncillary3& leader = s.leaderFile->Ancillary3();
+    struct Source {
+        int id;
+        int trust;
+    };
+    std::vector<Source> sources;
+    if (s.supplementalFile) {
+        const AlosjSupplementalFileAncillary8& record = s.supplementalFile->Ancillary8();
+        for (int id : {kOrbitSecondBlock, kOrbitFirstBlock}) {
+            const AlosjStateVectorBlock& block = id == kOrbitFirstBlock ? record.firstBlock : record.secondBlock;
+            if (FrameOfBlock(block) == ALOSJ_ORBIT_FRAME_EARTH_FIXED)
+                sources.push_back({id, Trust(KindOfBlock(block))});
+        }
+    }
+    if (FrameNamed(leader.referenceCoordinateSystem) != ALOSJ_ORBIT_FRAME_INERTIAL)
+        sources.push_back({kOrbitLeader, std::min(Trust(ALOSJ_ORBIT_KIND_NOT_STATED),
+                                                  Trust(KindNamed(leader.orbitalElementsDesignator)))});
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const Source& a, const Source& b) { return a.trust > b.trust; });
+    for (const Source& source : sources) {
+        if (source.id == kOrbitLeader) {
+            m.orbit = LeaderOrbit(leader, clock);
+        } else {
+            const AlosjSupplementalFileAncillary8& record = s.supplementalFile->Ancillary8();
+            m.orbit = BlockOrbit(source.id == kOrbitFirstBlock ? record.firstBlock : record.secondBlock, clock);
+        }
+        if (!m.orbit.empty()) {
+            m.orbitSource = source.id;
+            return;
+        }
+    }
+}
+
 /// The orbit, the scene's date and centre time, made once.
 void MakeInputs(CeosAlosjDataset::State& s) {
     SensorModelInputs& m = s.sensorModel;
@@ -232,51 +369,12 @@ void MakeInputs(CeosAlosjDataset::State& s) {
     }
     m.hasDate = PlausibleDate(m.year, m.month, m.day);
     if (!m.hasDate) return;
-    const long long sceneDay = DaysFromCivil(m.year, m.month, m.day);
-    auto secondsOf = [&](int32_t year, int32_t month, int32_t day, double secondOfDay) {
-        if (!PlausibleDate(year, month, day)) return static_cast<double>(NAN);
-        return static_cast<double>(DaysFromCivil(year, month, day) - sceneDay) * kSecondsPerDay + secondOfDay;
-    };
+    const SceneClock clock{DaysFromCivil(m.year, m.month, m.day)};
     if (v.sceneCenterTime.valid) {
         const CeosAlosjUtcTime& c = v.sceneCenterTime;
-        m.centreTime = secondsOf(c.year, c.month, c.day, c.hour * 3600.0 + c.minute * 60.0 + c.seconds);
+        m.centreTime = clock(c.year, c.month, c.day, c.hour * 3600.0 + c.minute * 60.0 + c.seconds);
     }
-    // The supplemental file's Earth-fixed block, by its title.
-    if (s.supplementalFile) {
-        const AlosjSupplementalFileAncillary8& record = s.supplementalFile->Ancillary8();
-        for (const AlosjStateVectorBlock* block : {&record.firstBlock, &record.secondBlock}) {
-            if (!block->samples || !block->samples->entries || FrameNamed(block->title) != Frame::EarthFixed)
-                continue;
-            std::vector<OrbitSample> orbit;
-            for (int32_t k = 0; k < block->samples->count; ++k) {
-                const AlosjStateVectorEntry& e = block->samples->entries[k];
-                if (!e.time) continue;  // an entry whose time record could not be made
-                OrbitSample o;
-                o.time = secondsOf(e.time->year, e.time->month, e.time->day,
-                                   e.time->hour * 3600.0 + e.time->minute * 60.0 + e.time->seconds);
-                for (int i = 0; i < 3; ++i) {
-                    o.position[i] = e.stateVector[i];
-                    o.velocity[i] = e.stateVector[3 + i];
-                }
-                orbit.push_back(o);
-            }
-            m.orbit = UsableOrbit(std::move(orbit));
-            if (!m.orbit.empty()) return;
-        }
-    }
-    // The leader's platform position record, unless it names an inertial frame.
-    if (FrameNamed(leader.referenceCoordinateSystem) == Frame::Inertial) return;
-    std::vector<OrbitSample> orbit;
-    const double start =
-        secondsOf(leader.firstPointYear, leader.firstPointMonth, leader.firstPointDay, leader.firstPointSecondOfDay);
-    for (int k = 0; k < leader.StoredDataPoints(); ++k) {
-        OrbitSample o;
-        o.time = start + k * leader.dataPointInterval;
-        o.position[0] = leader.positionX[k], o.position[1] = leader.positionY[k], o.position[2] = leader.positionZ[k];
-        o.velocity[0] = leader.velocityX[k], o.velocity[1] = leader.velocityY[k], o.velocity[2] = leader.velocityZ[k];
-        orbit.push_back(o);
-    }
-    m.orbit = UsableOrbit(std::move(orbit));
+    ChooseOrbit(s, clock, m);
 }
 
 /// A position's line of sight: its time, the satellite, the ground point.
@@ -322,11 +420,15 @@ public:
         return ALOSJ_SENSOR_NO_TIMES;
     }
 
-    /// The time of continuous raster line y (Levels 1A and 1B1): line k's
-    /// time tag is that of its centre, y = k + 0.5.
-    double TimeOfLine(double y) const {
-        const SensorModelInputs::Band& b = s_.sensorModel.bands[static_cast<size_t>(band_)];
-        return b.firstLineTime + (y - 0.5) * b.lineInterval;
+    /// The time of raster position (x, y) (Levels 1A and 1B1): that of the
+    /// line of the image file giving column x (the nearest file's beyond
+    /// the raster) whose time tag is that of its centre, y = k + 0.5.
+    double TimeOfLine(double x, double y) const {
+        const std::vector<SensorModelInputs::Band::Timing>& timings =
+            s_.sensorModel.bands[static_cast<size_t>(band_)].timings;
+        size_t k = 0;
+        while (k + 1 < timings.size() && !(x < timings[k].endColumn)) ++k;
+        return timings[k].firstLineTime + (y - 0.5) * timings[k].lineInterval;
     }
 
     /// The satellite at time t and the ray through the ground point.
@@ -348,7 +450,7 @@ public:
             const CeosAlosjSensorStatus timed = TimeSeeing(ground, t);
             if (timed != ALOSJ_SENSOR_OK) return timed;
         } else {
-            t = TimeOfLine(y);
+            t = TimeOfLine(x, y);
         }
         return At(t, ground, sight);
     }
@@ -380,6 +482,28 @@ public:
     }
 
 private:
+    /// Each image file's line times from its first and last lines' tags
+    /// (every CCD of a PRISM raster has its own): false when a file's cannot
+    /// be read or do not advance by less than 10 ms a line.
+    bool ReadTimings(SensorModelInputs::Band& b) {
+        b.timings.clear();
+        for (const RowPart& part : s_.Layout(band_, false).parts) {
+            CeosAlosjImageFile* image = part.image;
+            const long lines = image ? image->GetLinesPresent() : 0;
+            const double first = lines >= 2 ? image->GetStartScanTime() : -1.0;
+            double last = lines >= 2 ? image->GetEndScanTime() : -1.0;
+            if (!(first >= 0 && last >= 0)) return false;
+            if (last < first) last += kSecondsPerDay;  // past midnight
+            SensorModelInputs::Band::Timing timing;
+            timing.endColumn = part.firstColumn + part.columnCount;
+            timing.firstLineTime = first;
+            timing.lineInterval = (last - first) / static_cast<double>(lines - 1);
+            if (!(timing.lineInterval > 0 && timing.lineInterval < kLongestLineInterval)) return false;
+            b.timings.push_back(timing);
+        }
+        return !b.timings.empty();
+    }
+
     CeosAlosjSensorStatus Check(SensorModelInputs::Band& b) {
         const SensorModelInputs& m = s_.sensorModel;
         const double w = static_cast<double>(dataset_.GetSceneWidth()), h = static_cast<double>(dataset_.GetSceneHeight());
@@ -387,17 +511,7 @@ private:
         if (dataset_.PixelToLatLon(band_, w / 2, h / 2, &latitude, &longitude) == ALOSJ_LOCATE_NO_POLYNOMIALS)
             return ALOSJ_SENSOR_NO_POLYNOMIALS;
         if (!s_.IsLevel1B2()) {
-            // Line times from the first and last lines' tags.
-            const BandLayout& layout = s_.Layout(band_, false);
-            CeosAlosjImageFile* image = layout.parts.empty() ? nullptr : layout.parts.front().image;
-            const long lines = image ? image->GetLinesPresent() : 0;
-            const double first = lines >= 2 ? image->GetStartScanTime() : -1.0;
-            double last = lines >= 2 ? image->GetEndScanTime() : -1.0;
-            if (!(first >= 0 && last >= 0) || !m.hasDate) return ALOSJ_SENSOR_NO_TIMES;
-            if (last < first) last += kSecondsPerDay;  // past midnight
-            b.firstLineTime = first;
-            b.lineInterval = (last - first) / static_cast<double>(lines - 1);
-            if (!(b.lineInterval > 0 && b.lineInterval < kLongestLineInterval)) return ALOSJ_SENSOR_NO_TIMES;
+            if (!m.hasDate || !ReadTimings(b)) return ALOSJ_SENSOR_NO_TIMES;
         } else if (!m.hasDate) {
             return ALOSJ_SENSOR_NO_TIMES;
         }
@@ -496,7 +610,7 @@ CeosAlosjSensorStatus CeosAlosjDataset::LatLonHeightToPixel(int band, double lat
     for (int i = 0; i < kMaxIterations; ++i) {
         if (located != ALOSJ_LOCATE_OK && located != ALOSJ_LOCATE_OUTSIDE) return FromLocate(located);
         Sight sight;
-        status = model.At(d->IsLevel1B2() ? t : model.TimeOfLine(y), target, sight);
+        status = model.At(d->IsLevel1B2() ? t : model.TimeOfLine(x, y), target, sight);
         if (status != ALOSJ_SENSOR_OK) return status;
         Vec ground;
         if (!PointAtHeight(sight.satellite, Unit(target - sight.satellite), CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT,
@@ -549,4 +663,19 @@ CeosAlosjSensorStatus CeosAlosjDataset::GetLineOfSight(int band, double pixel, d
     result.lookAngle = SensorModel::LookAngle(sight);
     *out = result;
     return ALOSJ_SENSOR_OK;
+}
+
+bool CeosAlosjDataset::GetOrbitBlock(int block, CeosAlosjOrbitBlock* out) {
+    if (!out || !d->supplementalFile || (block != kOrbitFirstBlock && block != kOrbitSecondBlock)) return false;
+    const AlosjSupplementalFileAncillary8& record = d->supplementalFile->Ancillary8();
+    const AlosjStateVectorBlock& b = block == kOrbitFirstBlock ? record.firstBlock : record.secondBlock;
+    CeosAlosjOrbitBlock result;
+    std::snprintf(result.title, sizeof result.title, "%s", b.title);
+    result.frame = FrameOfBlock(b);
+    result.kind = KindOfBlock(b);
+    result.stateVectors = b.samples ? b.samples->count : 0;
+    MakeInputs(*d);
+    result.usedByLineOfSight = d->sensorModel.orbitSource == block;
+    *out = result;
+    return true;
 }

@@ -90,11 +90,16 @@ struct CEOSALOSJ_NO_EXPORT OrbitSample {
     double velocity[3] = {};
 };
 
+/// Where the line-of-sight model's orbit comes from: the supplemental
+/// file's first or second state-vector block, or the leader's record.
+constexpr int kOrbitFirstBlock = 0, kOrbitSecondBlock = 1, kOrbitLeader = 2;
+
 /// The line-of-sight model's inputs and each band's checks
 /// (DatasetSensorModel.cpp), made on first use.
 struct CEOSALOSJ_NO_EXPORT SensorModelInputs {
     bool made = false;
     std::vector<OrbitSample> orbit;  // empty without a usable orbit
+    int orbitSource = -1;            // kOrbitFirstBlock, kOrbitSecondBlock, kOrbitLeader; -1 none
     bool hasDate = false;
     int32_t year = 0, month = 0, day = 0;  // the scene's date
     double centreTime = NAN;               // the scene centre, seconds of that date
@@ -102,8 +107,15 @@ struct CEOSALOSJ_NO_EXPORT SensorModelInputs {
     struct Band {
         bool checked = false;
         int status = 0;            // a CeosAlosjSensorStatus
-        double firstLineTime = 0;  // Levels 1A and 1B1: line k's time is firstLineTime + k·lineInterval
-        double lineInterval = 0;
+        /// Levels 1A and 1B1: the line times of each image file whose
+        /// lines make the band's rows, left to right, from its own time tags;
+        /// line k of a file is imaged at firstLineTime + k·lineInterval.
+        struct Timing {
+            long endColumn = 0;  // the file gives raster columns up to here
+            double firstLineTime = 0;
+            double lineInterval = 0;
+        };
+        std::vector<Timing> timings;
     };
     std::vector<Band> bands;
 };

@@ -53,7 +53,7 @@ TEST(Rpc, FollowsTheLineOfSightModelWithinAHundredthOfAPixelAtPointsItWasNotFitt
             // As the forward-view test of the sensor model makes one: the
             // orbit 45.5 s later puts the satellite 23.8 degrees back.
             recipe.observationMode = 'F';
-            recipe.leader.firstPointSecondOfDay += 45.5;
+            ChangeOrbit(recipe, 45.5);
         }
         const WrittenProduct written(recipe);
         ReportCapture reports;
@@ -122,10 +122,10 @@ TEST(Rpc, NoneIsOfferedWhenTheOrbitFailsItsCheckOrTheRatioCannotFollow) {
     const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
     // State vectors 5000 km up: the altitude check fails, and says so.
     ProductRecipe high = scene.Product();
-    for (StateVector& v : high.leader.dataPoints) {
+    ChangeOrbit(high, 0.0, [](StateVector& v) {
         const double r = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z), k = (r - 691650 + 5000e3) / r;
         v.x *= k, v.y *= k, v.z *= k;
-    }
+    });
     {
         const WrittenProduct written(high);
         ReportCapture reports;
@@ -160,4 +160,52 @@ TEST(Rpc, NoneIsOfferedWhenTheOrbitFailsItsCheckOrTheRatioCannotFollow) {
     EXPECT_EQ(product->GetRpc(0, &again), ALOSJ_RPC_NOT_CLOSE);
     EXPECT_EQ(again.maxResidual, fit.maxResidual);
     EXPECT_EQ(reports.Summary().size(), 1u);
+}
+
+// A forward view whose second CCD images each row 44 ms after the others:
+// the stitched raster's rows jump some 119 lines at that CCD's seams, which
+// no one ratio follows, and the warning says that each CCD opened alone has
+// its own model.  Each CCD opened alone is fitted within a hundredth of a
+// pixel, at its own times: its line of sight is the stitched raster's at
+// the same column.
+TEST(Rpc, EachCcdOpenedAloneHasItsOwnWhereTheStitchedRasterHasNone) {
+    SampleOptions options{Sensor::Prism, 1, SampleSize::Tiny};
+    options.view = View::Forward;
+    options.place = Place::Volcano;
+    options.laterCcd = 1;
+    options.laterCcdMicroseconds = 44000;
+    const OpenedSample sample(options);
+    CeosAlosjDataset& stitched = *sample.product;
+    CeosAlosjRpcFit fit;
+    EXPECT_EQ(stitched.GetRpc(0, &fit), ALOSJ_RPC_NOT_CLOSE);
+    EXPECT_GT(fit.maxResidual, 10.0);
+    const std::vector<std::string> reported = sample.reports.Summary();
+    ASSERT_EQ(reported.size(), 1u);
+    const long files = stitched.GetImgFileCount();
+    EXPECT_NE(reported[0].find("joins " + std::to_string(files) + " CCD image files, and each opened alone"),
+              std::string::npos)
+        << reported[0];
+
+    CeosAlosjColumnRange ranges[8];
+    ASSERT_EQ(stitched.GetColumnRanges(0, ranges, 8), files);
+    for (int k : {0, 1, static_cast<int>(files) - 1}) {
+        const long ccd = stitched.GetMinCcdNumber() + k;
+        SCOPED_TRACE("CCD " + std::to_string(ccd));
+        ReportCapture reports;
+        auto alone = OpenAndRead(sample.files.volume, ccd);
+        CeosAlosjRpcFit own;
+        EXPECT_EQ(alone->GetRpc(0, &own), ALOSJ_RPC_OK);
+        EXPECT_LT(own.maxResidual, 0.01);
+        // Column c of the stitched raster is column c - first + skipped of
+        // the file alone (the files after the first skip their overlap there).
+        const double stitchedColumn = ranges[k].firstColumn + ranges[k].columnCount / 2 + 0.5;
+        const double aloneColumn = stitchedColumn - ranges[k].firstColumn + (k > 0 ? CeosAlosjDataset::OVERLAPWIDTH : 0);
+        CeosAlosjLineOfSight a, b;
+        ASSERT_EQ(stitched.GetLineOfSight(0, stitchedColumn, 20.5, &a), ALOSJ_SENSOR_OK);
+        ASSERT_EQ(alone->GetLineOfSight(0, aloneColumn, 20.5, &b), ALOSJ_SENSOR_OK);
+        EXPECT_NEAR(a.secondsOfSceneDate, b.secondsOfSceneDate, 1e-9);
+        EXPECT_NEAR(a.latitude, b.latitude, 1e-9);
+        EXPECT_NEAR(a.longitude, b.longitude, 1e-9);
+        EXPECT_TRUE(reports.reports().empty()) << reports.Summary().front();
+    }
 }

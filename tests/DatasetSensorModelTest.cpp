@@ -2,7 +2,8 @@
 // build), on the writer's sample scenes: at the polynomials' height it is
 // the polynomials, at any height the point lies on the satellite's ray and
 // the inverse finds its position again; the sample's orbit passes the
-// checks, the supplemental file's Earth-fixed block is chosen by its title,
+// checks, the supplemental file's Earth-fixed precision block is chosen by
+// what its headings state,
 // and a damaged orbit answers with the check it failed while the
 // polynomials still answer.
 #include <gtest/gtest.h>
@@ -105,7 +106,7 @@ TEST(SensorModel, PointsAtEveryHeightLieOnTheSatellitesRayAndTheInverseFindsThem
     }
 }
 
-TEST(SensorModel, TheOrbitComesFromTheEarthFixedBlockAndADamagedOneFailsItsCheckOnly) {
+TEST(SensorModel, TheOrbitComesFromTheEarthFixedPrecisionBlockAndADamagedOneFailsItsCheckOnly) {
     const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
     auto satelliteOf = [](const ProductRecipe& recipe, CeosAlosjSensorStatus& status, double position[3],
                           std::vector<std::string>* reported = nullptr) {
@@ -131,26 +132,76 @@ TEST(SensorModel, TheOrbitComesFromTheEarthFixedBlockAndADamagedOneFailsItsCheck
     satelliteOf(scene.Product(), status, fromLeader);
     ASSERT_EQ(status, ALOSJ_SENSOR_OK);
 
-    // The supplemental file's blocks, a kilometre off the leader's orbit:
-    // used when a title names the Earth-fixed frame, not when it names an
-    // inertial one or none.
-    for (const char* title : {"PRISM ORBIT DATA (EARTH FIXED)", "PRISM ORBIT DATA (INERTIAL)", "ORBIT ITRF97"}) {
+    // The supplemental file's blocks, kilometres off the leader's orbit
+    // (the precision block 1 km, the predicted one 2 km): a block is used
+    // when its title or a heading line states an Earth-fixed frame (the
+    // samples state it on their second text line), never when it states an
+    // inertial frame or none; the precision block wins over the predicted
+    // one wherever each lies, and the leader's record over a predicted block.
+    struct Case {
+        const char* first;       // title, frame line of the first block
+        const char* firstLine;
+        const char* second;      // and of the second
+        const char* secondLine;
+        double expected;         // metres from the leader's orbit along x
+        int used;                // block whose orbit the model takes, -1 the leader's
+    };
+    const char* const kFixed = "COORDINATE SYSTEM: EARTH FIXED (ITRF)";
+    const Case cases[] = {
+        {"PRISM ORBIT DATA (PREDICTED)", kFixed, "PRISM ORBIT DATA (PRECISION)", kFixed, 1000, 1},
+        {"PRISM ORBIT DATA (PRECISION)", kFixed, "PRISM ORBIT DATA (PREDICTED)", kFixed, 1000, 0},
+        {"PREDICTED ORBIT (ECR)", "", "PRECISION ORBIT (ECR)", "", 1000, 1},
+        {"PRISM ORBIT DATA (PREDICTED)", kFixed, "PRISM ORBIT DATA", "COORDINATE SYSTEM: ECI (J2000)", 0, -1},
+        {"PRECISION ORBIT", "", "PRECISION ORBIT", "", 0, -1},
+        {"PRECISION ORBIT (TOD)", kFixed, "ORBIT ITRF97", "", 1000, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.first) + " / " + c.firstLine + " | " + c.second + " / " + c.secondLine);
         ProductRecipe recipe = scene.Product();
-        recipe.supplemental.secondBlock.title = title;
-        for (StateVectorLine& l : recipe.supplemental.secondBlock.lines) l.values[0] += 1.0;  // kilometres
+        StateVectorBlockRecipe& first = recipe.supplemental.firstBlock;
+        StateVectorBlockRecipe& second = recipe.supplemental.secondBlock;
+        first.title = c.first, first.frameLine = c.firstLine;
+        second.title = c.second, second.frameLine = c.secondLine;
+        // The writer makes the first block the predicted one: the precision
+        // orbit with 4 m and -3 m added.  Here each is moved as its title says.
+        first.lines = second.lines;
+        for (StateVectorBlockRecipe* block : {&first, &second}) {
+            const bool predicted = block->title.find("PREDICTED") != std::string::npos;
+            for (StateVectorLine& l : block->lines) l.values[0] += predicted ? 2.0 : 1.0;  // kilometres
+        }
         satelliteOf(recipe, status, position);
-        ASSERT_EQ(status, ALOSJ_SENSOR_OK) << title;
-        const bool inertial = std::string(title).find("INERTIAL") != std::string::npos;
-        EXPECT_NEAR(position[0] - fromLeader[0], inertial ? 0.0 : 1000.0, 0.01) << title;
-        EXPECT_NEAR(position[1] - fromLeader[1], 0.0, 0.01) << title;
+        ASSERT_EQ(status, ALOSJ_SENSOR_OK);
+        EXPECT_NEAR(position[0] - fromLeader[0], c.expected, 0.01);
+        EXPECT_NEAR(position[1] - fromLeader[1], 0.0, 0.01);
+
+        TempDir dir;
+        auto product = OpenAndRead(WriteProduct(dir.path(), recipe).volume);
+        for (int k : {0, 1}) {
+            CeosAlosjOrbitBlock block;
+            ASSERT_TRUE(product->GetOrbitBlock(k, &block));
+            EXPECT_EQ(std::string(block.title).substr(0, std::string(k ? c.second : c.first).size()),
+                      k ? c.second : c.first);
+            EXPECT_EQ(block.stateVectors, 9);
+            EXPECT_EQ(block.usedByLineOfSight, k == c.used) << k;
+        }
+    }
+    {
+        TempDir dir;
+        auto product = OpenAndRead(WriteProduct(dir.path(), scene.Product()).volume);
+        CeosAlosjOrbitBlock first, second;
+        ASSERT_TRUE(product->GetOrbitBlock(0, &first) && product->GetOrbitBlock(1, &second));
+        EXPECT_EQ(first.frame, ALOSJ_ORBIT_FRAME_EARTH_FIXED);
+        EXPECT_EQ(first.kind, ALOSJ_ORBIT_KIND_PREDICTED);
+        EXPECT_EQ(second.kind, ALOSJ_ORBIT_KIND_PRECISION);
+        EXPECT_FALSE(product->GetOrbitBlock(2, &second));
     }
 
     // State vectors 5000 km up: the altitude check names itself.
     ProductRecipe high = scene.Product();
-    for (StateVector& v : high.leader.dataPoints) {
+    ChangeOrbit(high, 0.0, [](StateVector& v) {
         const double r = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z), k = (r - 691650 + 5000e3) / r;
         v.x *= k, v.y *= k, v.z *= k;
-    }
+    });
     std::vector<std::string> reported;
     satelliteOf(high, status, position, &reported);
     EXPECT_EQ(status, ALOSJ_SENSOR_ALTITUDE_CHECK);
@@ -161,10 +212,10 @@ TEST(SensorModel, TheOrbitComesFromTheEarthFixedBlockAndADamagedOneFailsItsCheck
     ProductRecipe aside = scene.Product();
     double latitude = 0, longitude = 0;
     scene.PixelToGeographic(10, 5, latitude, longitude);
-    for (StateVector& v : aside.leader.dataPoints) {
+    ChangeOrbit(aside, 0.0, [&](StateVector& v) {
         v.x += -std::sin(longitude * kDeg) * 100e3;
         v.y += std::cos(longitude * kDeg) * 100e3;
-    }
+    });
     satelliteOf(aside, status, position);
     EXPECT_EQ(status, ALOSJ_SENSOR_LOOK_ANGLE_CHECK);
 }
@@ -183,9 +234,10 @@ TEST(SensorModel, ForwardViewsLookAheadAndTheirParallaxFollowsTheirAngle) {
         recipe.observationMode = 'F';
         const double centreTime = 6312.345;
         for (double later : {0.0, 45.5}) {
-            recipe.leader.firstPointSecondOfDay = scene.Product().leader.firstPointSecondOfDay + later;
+            ProductRecipe moved = recipe;
+            ChangeOrbit(moved, later);
             TempDir dir;
-            const ProductFiles files = WriteProduct(dir.path(), recipe);
+            const ProductFiles files = WriteProduct(dir.path(), moved);
             auto product = OpenAndRead(files.volume);
             ASSERT_EQ(product->GetObservationMode(), MISSION_F);
             const double x = product->GetSceneWidth() / 2.0, y = product->GetSceneHeight() / 2.0;
@@ -368,4 +420,67 @@ TEST(SensorModel, ForwardAndBackwardRaysOfTheSummitMeetAtIt) {
     EXPECT_LT(std::sqrt(std::pow(middle[0] - summitPoint[0], 2) + std::pow(middle[1] - summitPoint[1], 2) +
                         std::pow(middle[2] - summitPoint[2], 2)),
               2.0);
+}
+
+// A forward view whose second CCD images each row 44 ms after the others
+// (its image records' time tags say so, and the writer renders it so): a
+// position in that CCD is seen at its own line's time, read here from the
+// record's tag (bytes 21-24 milliseconds, 25-26 microseconds of the day),
+// and placed at any height where the writer's geometry puts it; the first
+// CCD keeps its own.  With the first CCD's times for every column the
+// point 8000 m up would be some 4 m off.
+TEST(SensorModel, EachCcdIsSeenAtItsOwnLinesTimes) {
+    SampleOptions options = VolcanoView(View::Forward);
+    options.laterCcd = 1;
+    options.laterCcdMicroseconds = 44000;
+    const OpenedSample sample(options);
+    const SampleScene& scene = sample.scene;
+    CeosAlosjDataset* const product = sample.product.get();
+    CeosAlosjColumnRange ranges[8];
+    const long count = product->GetColumnRanges(0, ranges, 8);
+    ASSERT_GE(count, 3);
+    const double row = 30;
+    double seen[2] = {};
+    for (int k : {0, 1}) {
+        SCOPED_TRACE("CCD file " + std::to_string(k));
+        const CeosAlosjColumnRange& range = ranges[k];
+        const double column = range.firstColumn + range.columnCount / 2;
+        // The tag of the line, from the bytes of the file that holds the column.
+        const std::vector<unsigned char> bytes = ReadFileBytes(product->GetImageFileName(range.file));
+        const size_t recordLength = static_cast<size_t>(bytes[8]) << 24 | static_cast<size_t>(bytes[9]) << 16 |
+                                    static_cast<size_t>(bytes[10]) << 8 | bytes[11];
+        const unsigned char* record = bytes.data() + recordLength * (static_cast<size_t>(row) + 1);
+        const double milliseconds = record[20] * 16777216.0 + record[21] * 65536.0 + record[22] * 256.0 + record[23];
+        const double tag = (milliseconds + (record[24] * 256 + record[25]) / 1000.0) / 1000.0;
+        CeosAlosjLineOfSight sight;
+        ASSERT_EQ(product->GetLineOfSight(0, column + 0.5, row + 0.5, &sight), ALOSJ_SENSOR_OK);
+        EXPECT_NEAR(sight.secondsOfSceneDate, tag, 1e-6);
+        seen[k] = tag;
+        double satellite[3];
+        scene.SatelliteAt(column, row, satellite);
+        const double off[3] = {sight.position[0] - satellite[0], sight.position[1] - satellite[1],
+                               sight.position[2] - satellite[2]};
+        EXPECT_LT(std::sqrt(off[0] * off[0] + off[1] * off[1] + off[2] * off[2]), 0.5);
+        // On the ground the pixel shows, and far above it.
+        const GroundPoint truth = scene.PixelGround(column, row);
+        for (double h : {truth.height, 8000.0}) {
+            double latitude, longitude;
+            ASSERT_EQ(product->PixelHeightToLatLon(0, column + 0.5, row + 0.5, h, &latitude, &longitude),
+                      ALOSJ_SENSOR_OK);
+            double trueColumn, trueRow;
+            ASSERT_TRUE(scene.GroundToPixel(latitude, longitude, h, trueColumn, trueRow));
+            // A twentieth of a pixel (2.5 m): 12 cm.
+            EXPECT_NEAR(trueColumn, column, 0.05) << h;
+            EXPECT_NEAR(trueRow, row, 0.05) << h;
+            if (h == truth.height) {
+                EXPECT_LT(Apart(latitude, longitude, h, truth.latitude, truth.longitude, h), 0.125);
+            }
+            double pixel, line;
+            ASSERT_EQ(product->LatLonHeightToPixel(0, latitude, longitude, h, &pixel, &line), ALOSJ_SENSOR_OK);
+            EXPECT_NEAR(pixel, column + 0.5, 0.001) << h;
+            EXPECT_NEAR(line, row + 0.5, 0.001) << h;
+        }
+    }
+    EXPECT_NEAR(seen[1] - seen[0], 0.044, 1e-6);
+    EXPECT_TRUE(sample.reports.reports().empty()) << sample.reports.Summary().front();
 }

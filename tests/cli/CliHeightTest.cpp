@@ -39,7 +39,7 @@ ceoswriter::ProductRecipe ForwardView(const SampleScene& scene, const std::vecto
                                       bool movedOrbit = true) {
     ceoswriter::ProductRecipe recipe = scene.Product();
     recipe.observationMode = 'F';
-    if (movedOrbit) recipe.leader.firstPointSecondOfDay += 45.5;
+    if (movedOrbit) ceoswriter::ChangeOrbit(recipe, 45.5);
     const int files = recipe.ImageCount();
     std::vector<int> firstColumn(static_cast<size_t>(files));
     for (int k = 1; k < files; ++k)

@@ -106,10 +106,10 @@ TEST(CliRpc, WritesEachBandsModelAndRefusesAProductWhoseOrbitFailsItsCheck) {
 
     // State vectors 5000 km up: no model, and the check that failed is named.
     ceoswriter::ProductRecipe high = scene.Product();
-    for (ceoswriter::StateVector& v : high.leader.dataPoints) {
+    ceoswriter::ChangeOrbit(high, 0.0, [](ceoswriter::StateVector& v) {
         const double r = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z), k = (r - 691650 + 5000e3) / r;
         v.x *= k, v.y *= k, v.z *= k;
-    }
+    });
     const auto damaged = WriteProductIn(dir, "high", high);
     const std::string refusedPath = dir.path() + "/high_RPC.TXT";
     const cli_support::RunResult refused = RunAlosj({"rpc", damaged.volume, "-o", refusedPath});
@@ -124,4 +124,28 @@ TEST(CliRpc, WritesEachBandsModelAndRefusesAProductWhoseOrbitFailsItsCheck) {
     EXPECT_EQ(none["offered"], false);
     EXPECT_TRUE(none["model"].is_null());
     EXPECT_NE(none["problem"].get<std::string>().find("altitude check"), std::string::npos);
+}
+
+// A forward view whose second CCD images each row 44 ms after the others:
+// no one model follows the stitched raster, and the refusal says that each
+// CCD has its own; `--ccd 2` writes that CCD's.
+TEST(CliRpc, EachCcdHasItsOwnModelWhereTheStitchedRasterHasNone) {
+    testing_support::TempDir dir;
+    ceoswriter::SampleOptions options{ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny};
+    options.view = ceoswriter::View::Forward;
+    options.laterCcd = 1;
+    options.laterCcdMicroseconds = 44000;
+    const auto files = WriteProductIn(dir, "later", ceoswriter::SampleScene(options).Product());
+    const cli_support::RunResult stitched = RunAlosj({"rpc", files.volume});
+    EXPECT_EQ(stitched.status, 1);
+    EXPECT_NE(stitched.err.find("the raster joins 6 CCD image files, and each CCD opened alone has its own model "
+                                "(alosj rpc --ccd N"),
+              std::string::npos)
+        << stitched.err;
+    const std::string path = dir.path() + "/ccd2_RPC.TXT";
+    const cli_support::RunResult alone = RunAlosj({"rpc", files.volume, "--ccd", "2", "-o", path});
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_NE(alone.out.find("(band 1 of CCD 2; RMS"), std::string::npos) << alone.out;
+    const std::map<std::string, double> values = RpcText(FileText(path));
+    EXPECT_EQ(values.size(), 12u + 80u);
 }

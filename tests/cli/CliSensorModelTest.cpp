@@ -98,6 +98,15 @@ TEST(CliSensorModel, JsonCarriesTheOrbitAttitudeAndSensorExports) {
     const json& e = model["ephemeris"];
     ASSERT_EQ(e["stateVectors"].size(), static_cast<size_t>(ephemeris.ephemeris->count));
     ASSERT_EQ(e["count"], ephemeris.ephemerisCount);
+    // The exported block says what it is: the writer's precision block,
+    // whose second text line states the Earth-fixed frame.
+    EXPECT_EQ(e["stateVectorBlock"]["title"], recipe.supplemental.secondBlock.title);
+    EXPECT_EQ(e["stateVectorBlock"]["frame"], "earth-fixed");
+    EXPECT_EQ(e["stateVectorBlock"]["kind"], "precision");
+    const cli_support::RunResult summary = RunAlosj({"sensor-model", files.volume});
+    ASSERT_EQ(summary.status, 0) << summary.err;
+    EXPECT_NE(summary.out.find("\"PRISM ORBIT DATA (PRECISION)\" (earth-fixed, precision)"), std::string::npos)
+        << summary.out;
     EXPECT_EQ(e["intervalSeconds"].get<double>(), ephemeris.ephemerisInterval);
     for (int k = 0; k < ephemeris.ephemeris->count; ++k) {
         const AlosjStateVectorEntry& v = ephemeris.ephemeris->entries[k];

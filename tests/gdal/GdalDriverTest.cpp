@@ -16,6 +16,7 @@
 #include "cpl_string.h"
 #include "dataset/CeosAlosjDataset.h"
 #include "gdal_utils.h"
+#include "tools/writer/SampleScene.h"
 
 namespace {
 
@@ -225,6 +226,30 @@ TEST(GdalDriverCcdOption, OneCcdFileOpensAloneAndEqualsGetRowOnThatCcd) {
     EXPECT_EQ(0, dataset->GetGCPCount());
     double transform[6];
     EXPECT_NE(CE_None, dataset->GetGeoTransform(transform));
+}
+
+// A forward view whose second CCD images each row 44 ms after the others:
+// the stitched raster has no RPC domain and the warning names the open
+// option; that CCD opened alone has its own model.
+TEST(GdalDriverCcdOption, EachCcdHasItsOwnRpcDomainWhereTheStitchedRasterHasNone) {
+    ceoswriter::SampleOptions options{ceoswriter::Sensor::Prism, 1, ceoswriter::SampleSize::Tiny};
+    options.view = ceoswriter::View::Forward;
+    options.laterCcd = 1;
+    options.laterCcdMicroseconds = 44000;
+    auto product = Write(ceoswriter::SampleScene(options).Product());
+    {
+        GdalErrorCapture errors;
+        GdalDataset stitched = OpenRaster(product->files.volume);
+        ASSERT_TRUE(stitched);
+        EXPECT_EQ(nullptr, stitched->GetMetadata("RPC"));
+        EXPECT_TRUE(errors.Has(CE_Warning, "open option CCD=N (N = 1 to 6)")) << errors.Messages(CE_Warning).size();
+    }
+    GdalDataset alone = OpenRaster(product->files.volume, {"CCD=2"});
+    ASSERT_TRUE(alone);
+    char** rpc = alone->GetMetadata("RPC");
+    ASSERT_NE(nullptr, rpc);
+    EXPECT_EQ(20, CPLStringList(CSLTokenizeString(CSLFetchNameValue(rpc, "LINE_NUM_COEFF"))).size());
+    EXPECT_LT(std::stod(alone->GetMetadataItem("RPC_RESIDUAL_MAX_PIXELS")), 0.01);
 }
 
 TEST(GdalDriverCcdOption, CcdOutsideTheProductOrNotANumberFailsToOpen) {

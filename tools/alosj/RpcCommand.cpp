@@ -34,7 +34,9 @@ int RunRpc(const RpcOptions& options) {
     product.CheckReports("fitting the RPC model");
     if (!fit.offered)
         throw Failure(kExitFailure, product.VolumePath() + ": band " + std::to_string(options.band) +
-                                        " has no RPC model: " + alosjdescribe::RpcProblem(fit));
+                                        " has no RPC model: " +
+                                        alosjdescribe::RpcProblem(
+                                            fit, product.Dataset().GetColumnRanges(options.band - 1, nullptr, 0)));
     const std::string text = alosjdescribe::RpcFileText(fit.rpc, rpb);
     if (options.output.empty()) {
         std::cout << text;
@@ -44,7 +46,8 @@ int RunRpc(const RpcOptions& options) {
     char residuals[160];
     std::snprintf(residuals, sizeof residuals, "RMS %.2g, largest %.2g pixel over %ld check points", fit.rmsResidual,
                   fit.maxResidual, fit.checkPoints);
-    std::cout << "Wrote " << options.output << " (band " << options.band << "; " << residuals << ")\n";
+    const std::string ccd = product.Ccd() > 0 ? " of CCD " + std::to_string(product.Ccd()) : "";
+    std::cout << "Wrote " << options.output << " (band " << options.band << ccd << "; " << residuals << ")\n";
     return 0;
 }
 

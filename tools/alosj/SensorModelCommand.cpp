@@ -4,10 +4,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "tools/alosj/Product.h"
 
 namespace alosj {
+
+namespace {
+
+/// What the exported block of state vectors states of itself: its title,
+/// frame and kind.
+std::string BlockText(const nlohmann::ordered_json& block) {
+    if (!block.is_object()) return "no block";
+    auto named = [&](const char* key, const char* otherwise) {
+        return block[key].is_string() ? block[key].get<std::string>() : std::string(otherwise);
+    };
+    return "\"" + block["title"].get<std::string>() + "\" (" + named("frame", "frame not stated") + ", " +
+           named("kind", "kind not stated") + ")";
+}
+
+}  // namespace
 
 int RunSensorModel(const SensorModelOptions& options) {
     Product product(options.product);
@@ -32,7 +48,7 @@ int RunSensorModel(const SensorModelOptions& options) {
               << "Scene start         " << s["sceneStartTime"].dump() << "\n"
               << "Scene centre        " << s["sceneCenterTime"].dump() << "\n"
               << "State vectors       " << e["stateVectors"].size() << " from " << e["startTime"].dump() << ", every "
-              << e["intervalSeconds"] << " s\n"
+              << e["intervalSeconds"] << " s, " << BlockText(e["stateVectorBlock"]) << "\n"
               << "Matrix entries      " << e["matrices"].size() << "\n"
               << "Attitude samples    " << a["samples"].size() << " from " << a["startTime"].dump() << ", every "
               << a["intervalSeconds"] << " s\n"

@@ -680,7 +680,8 @@ json ProductDescription::InfoJson(const std::string& volumePath) const {
         const bool fitted = fit.checkPoints > 0;
         rpcs.push_back({{"band", band + 1},
                         {"offered", fit.offered},
-                        {"problem", fit.offered ? json(nullptr) : json(RpcProblem(fit))},
+                        {"problem", fit.offered ? json(nullptr)
+                                                : json(RpcProblem(fit, dataset_.GetColumnRanges(band, nullptr, 0)))},
                         {"heightRange", {fit.lowestHeight, fit.highestHeight}},
                         {"residualRmsPixels", fitted ? number(fit.rmsResidual) : json(nullptr)},
                         {"residualMaxPixels", fitted ? number(fit.maxResidual) : json(nullptr)},
@@ -769,8 +770,8 @@ std::string LineOfSightProblem(CeosAlosjSensorStatus status) {
     }
 }
 
-std::string RpcProblem(const CeosAlosjRpcFit& fit) {
-    char text[160];
+std::string RpcProblem(const CeosAlosjRpcFit& fit, long ccdFiles) {
+    char text[400];
     switch (fit.status) {
         case ALOSJ_RPC_OK: return "";
         case ALOSJ_RPC_NO_SENSOR_MODEL: return LineOfSightProblem(fit.sensorStatus);
@@ -779,6 +780,10 @@ std::string RpcProblem(const CeosAlosjRpcFit& fit) {
                           "the fitted model is %.3g pixel off the line-of-sight model at a check point, more than "
                           "%g",
                           fit.maxResidual, CEOSALOSJ_RPC_MOST_RESIDUAL);
+            if (ccdFiles > 1)
+                return text + ("; the raster joins " + std::to_string(ccdFiles) +
+                               " CCD image files, and each CCD opened alone has its own model (alosj rpc --ccd N, "
+                               "the GDAL open option CCD=N)");
             return text;
         default: return "the product cannot be asked for one";
     }
@@ -814,6 +819,27 @@ bool HasSensorModel(const CeosAlosjDataset& dataset) {
     return dataset.GetSensorType() == kPrism && dataset.GetProductLevel() == kLevel1B1 &&
            dataset.GetImgFileCount() > 0;
 }
+
+namespace {
+
+/// What the exported block of state vectors (the supplemental file's
+/// second) states of itself, null without one.
+json OrbitBlockJson(CeosAlosjDataset& d) {
+    CeosAlosjOrbitBlock block;
+    if (!d.GetOrbitBlock(1, &block)) return nullptr;
+    std::string title = block.title;
+    title.erase(title.find_last_not_of(' ') + 1);
+    const char* const frames[] = {nullptr, "earth-fixed", "inertial"};
+    const char* const kinds[] = {nullptr, "precision", "definitive", "predicted"};
+    json j;
+    j["title"] = title;
+    j["frame"] = frames[block.frame] ? json(frames[block.frame]) : json(nullptr);
+    j["kind"] = kinds[block.kind] ? json(kinds[block.kind]) : json(nullptr);
+    j["usedByLineOfSight"] = block.usedByLineOfSight;
+    return j;
+}
+
+}  // namespace
 
 json SensorModelJson(CeosAlosjDataset& d, const std::string& volumePath) {
     // The storage the host supplies behind the scene export's pointers.
@@ -886,6 +912,7 @@ json SensorModelJson(CeosAlosjDataset& d, const std::string& volumePath) {
                                      {"position", {v.stateVector[0], v.stateVector[1], v.stateVector[2]}},
                                      {"velocity", {v.stateVector[3], v.stateVector[4], v.stateVector[5]}}});
     }
+    e["stateVectorBlock"] = OrbitBlockJson(d);
     if (ephemeris.referenceEntry)
         e["reference"] = {{"time", TimeJson(ephemeris.referenceEntry->time)},
                           {"value1", ephemeris.referenceEntry->referenceValue1},

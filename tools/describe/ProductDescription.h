@@ -210,8 +210,10 @@ MetadataItems RpcMetadata(const CeosAlosjRpc& rpc);
 /// (RPC_RESIDUAL_RMS_PIXELS, RPC_RESIDUAL_MAX_PIXELS, RPC_CHECK_POINTS);
 /// none without a fit.
 MetadataItems RpcResidualItems(const CeosAlosjRpcFit& fit);
-/// Why a band has no RPC model; "" when it has one.
-std::string RpcProblem(const CeosAlosjRpcFit& fit);
+/// Why a band has no RPC model; "" when it has one.  A raster joined from
+/// ccdFiles > 1 CCD image files that no one model follows is told that each
+/// CCD opened alone has its own.
+std::string RpcProblem(const CeosAlosjRpcFit& fit, long ccdFiles = 1);
 
 /// Why a band has no line-of-sight model: the check it failed, or what it
 /// lacks (a status other than ALOSJ_SENSOR_OK).

@@ -220,6 +220,15 @@ char** AlosjGdalDataset::Rpc(int band) {
             fit = description_->Rpc(band);
             reports.Emit(CE_Warning, CPLE_AppDefined, kErrorPrefix);
         }
+        // No one model follows a stitched raster's CCD seams; each CCD has its own.
+        const long files = product_->GetColumnRanges(band, nullptr, 0);
+        if (fit.status == ALOSJ_RPC_NOT_CLOSE && files > 1) {
+            const long first = product_->GetMinCcdNumber();
+            CPLError(CE_Warning, CPLE_AppDefined,
+                     "%sband %d: each CCD has its own RPC model when opened alone with the open option CCD=N "
+                     "(N = %ld to %ld)",
+                     kErrorPrefix, band + 1, first, first + files - 1);
+        }
         rpc.offered = fit.offered;
         if (fit.offered)
             for (const auto& [name, value] : alosjdescribe::RpcMetadata(fit.rpc))

@@ -1,5 +1,6 @@
 #include "tools/writer/ProductWriter.h"
 
+#include <cmath>
 #include <stdexcept>
 
 namespace ceoswriter {
@@ -38,6 +39,28 @@ std::vector<ListedFile> ListedFiles(const ProductRecipe& product, const ProductF
 }
 
 }  // namespace
+
+void ChangeOrbit(ProductRecipe& product, double later, const std::function<void(StateVector&)>& change) {
+    product.leader.firstPointSecondOfDay += later;
+    if (change)
+        for (StateVector& v : product.leader.dataPoints) change(v);
+    for (StateVectorBlockRecipe* block : {&product.supplemental.firstBlock, &product.supplemental.secondBlock})
+        for (StateVectorLine& line : block->lines) {
+            // hhmmss.fraction, within the day
+            const double t = line.timeOfDay;
+            const double second = std::floor(t / 10000) * 3600 + std::floor(std::fmod(t, 10000) / 100) * 60 +
+                                  std::fmod(t, 100) + later;
+            if (second < 0 || second >= 86400) throw std::invalid_argument("an orbit moved past its day");
+            line.timeOfDay = std::floor(second / 3600) * 10000 + std::floor(std::fmod(second, 3600) / 60) * 100 +
+                             std::fmod(second, 60);
+            if (!change) continue;
+            double* v = line.values;  // kilometres
+            StateVector s = {v[0] * 1e3, v[1] * 1e3, v[2] * 1e3, v[3] * 1e3, v[4] * 1e3, v[5] * 1e3};
+            change(s);
+            const double metres[6] = {s.x, s.y, s.z, s.vx, s.vy, s.vz};
+            for (int k = 0; k < 6; ++k) v[k] = metres[k] / 1e3;
+        }
+}
 
 int ProductRecipe::ImageCount() const {
     if (IsPrism() && level == 2) return 1;

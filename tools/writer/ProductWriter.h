@@ -7,6 +7,7 @@
 // TRL-<scene>, below Level 1B2 SUP-<scene>, and optionally summary.txt.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,12 @@ struct ProductFiles {
     /// File IDs of the file pointer records, in list order.
     std::vector<std::string> fileIds;
 };
+
+/// Changes the orbit the product states, alike in every place it states it
+/// (the leader's platform position record and both state-vector blocks of
+/// the supplemental file): each vector (metres, metres per second) through
+/// change when one is given, and every time `later` seconds later.
+void ChangeOrbit(ProductRecipe& product, double later, const std::function<void(StateVector&)>& change = {});
 
 /// The 16-character file ID of one file: sensor, observation mode at index 6,
 /// level digit at 7, class letter (I, L, S, T) at 8, designator at 15.

@@ -714,6 +714,7 @@ struct SampleScene::Geometry {
     std::vector<int> left, right;
     std::vector<int> firstColumn;  // raster column of each file's first valid pixel
     int stagger = 0;               // AVNIR-2 1A/1B1: lines the odd detectors trail
+    std::vector<double> rowShift;  // PRISM 1A/1B1: rows each file's are imaged later (fractions too)
 
     // The sensor: the view's angle ahead (radians), its pointing across the
     // track and the small bias that makes its centre ray meet the scene's
@@ -751,6 +752,25 @@ struct SampleScene::Geometry {
     StateVector Satellite(double t) const { return OrbitAt(t, position0, along0); }
 
     double RowTime(double row) const { return startTime + row * lineInterval; }
+
+    /// PRISM 1A/1B1: the file whose pixel the raster shows at column (the
+    /// files after the first from their 33rd valid pixel on); 0 otherwise.
+    int FileOfColumn(double column) const {
+        if (!prism || !sensorGeometry) return 0;
+        for (int k = static_cast<int>(firstColumn.size()) - 1; k > 0; --k)
+            if (column >= firstColumn[k] + kPrismOverlap - 0.5) return k;
+        return 0;
+    }
+    /// The rows the file's row `row` is imaged later than row `row` of the
+    /// first file (its time tags say so).
+    double ShiftOf(int file) const {
+        return file >= 0 && static_cast<size_t>(file) < rowShift.size() ? rowShift[file] : 0.0;
+    }
+    double LargestShift() const {
+        double most = 0;
+        for (double shift : rowShift) most = std::max(most, std::ceil(std::fabs(shift)));
+        return most;
+    }
 
     /// The look of the detector at raster column `column`: its angle ahead
     /// (the view's, and the line's bend) and across (its place in the line
@@ -800,8 +820,13 @@ struct SampleScene::Geometry {
 
     /// The ray of raster pixel (column, row): the satellite, the unit look.
     bool PixelRay(double column, double row, Vec3& from, Vec3& look) const {
+        return FileRay(FileOfColumn(column), column, row, from, look);
+    }
+    /// The same as seen by the given file (PRISM 1A/1B1 CCDs may see a row
+    /// at different times).
+    bool FileRay(int file, double column, double row, Vec3& from, Vec3& look) const {
         if (sensorGeometry) {
-            const StateVector s = Satellite(RowTime(row));
+            const StateVector s = Satellite(RowTime(row + ShiftOf(file)));
             from = {s.x, s.y, s.z};
             look = Look(OrbitalFrame(s), column);
             return true;
@@ -816,6 +841,17 @@ struct SampleScene::Geometry {
         from = {s.x, s.y, s.z};
         look = Unit(ground - from);
         return true;
+    }
+
+    /// The UTM position where the ray of raster pixel (column, row), as the
+    /// file sees it, meets the ellipsoid (Level 1B2: the grid position).
+    void EllipsoidUtm(int file, double column, double row, double& easting, double& northing) const {
+        if (!sensorGeometry) return GridToUtm(column, row, easting, northing);
+        const StateVector s = Satellite(RowTime(row + ShiftOf(file)));
+        double u = NAN, v = NAN;
+        RayAt({s.x, s.y, s.z}, Look(OrbitalFrame(s), column), 0.0, u, v);
+        easting = landEasting + u;
+        northing = landNorthing + v;
     }
 
     /// The ray's point at height h as a landscape position (u, v), exactly.
@@ -858,9 +894,10 @@ struct SampleScene::Geometry {
     /// `stagger` rows beyond).
     void MakeNodes() {
         nodeColumn0 = -kNodeStep;
-        nodeRow0 = -kNodeStep - stagger;
+        const int margin = stagger + static_cast<int>(LargestShift());
+        nodeRow0 = -kNodeStep - margin;
         nodeColumns = (width + 2 * kNodeStep) / kNodeStep + 2;
-        nodeRows = (height + 2 * stagger + 2 * kNodeStep) / kNodeStep + 2;
+        nodeRows = (height + 2 * margin + 2 * kNodeStep) / kNodeStep + 2;
         nodes.assign(static_cast<size_t>(nodeColumns) * nodeRows, Node{});
         constexpr double kHeights[3] = {0.0, 2500.0, 5000.0};
         double seen = RowTime(nodeRow0), c = 0;
@@ -949,7 +986,7 @@ struct SampleScene::Geometry {
     /// the gain and offset of the detector (file, pixel) that saw it.
     uint8_t Value(int band, double column, double row, int file, int detector) const {
         double u, v;
-        Trace(column, row, u, v);
+        Trace(column, row + (prism && sensorGeometry ? ShiftOf(file) : 0.0), u, v);
         if (std::hypot(u - kVolcanoU, v - kVolcanoV) < kTargetRadius ||
             std::hypot(u - kPlainU, v - kPlainV) < kTargetRadius)
             return 1;  // a survey target, darker than any ground
@@ -1106,6 +1143,11 @@ SampleScene::SampleScene(const SampleOptions& options) {
     g->pointing = g->prism ? 0.0 : options.pointing * kDeg;
     g->ifov = g->pixelSize / kAltitude;
     g->lineInterval = g->prism ? 370e-6 : 1480e-6;
+    g->rowShift.assign(static_cast<size_t>(files), 0.0);
+    if (options.laterCcd >= 0 && g->prism && g->sensorGeometry) {
+        if (options.laterCcd >= files) throw std::invalid_argument("sample geometry: no such CCD to image later");
+        g->rowShift[static_cast<size_t>(options.laterCcd)] = options.laterCcdMicroseconds * 1e-6 / g->lineInterval;
+    }
 
     // The scene's centre on the terrain: the coast at the river mouth (the
     // full scenes reach north to the volcano), or the volcano's summit.
@@ -1188,6 +1230,11 @@ SampleScene::SampleScene(const SampleOptions& options) {
     if (g->sensorGeometry) {  // Level 1B2 lines hold no time
         image.startMilliseconds = static_cast<int32_t>(startMicros / 1000);
         image.startMicroseconds = static_cast<int16_t>(startMicros % 1000);
+        if (options.laterCcd >= 0 && g->prism) {
+            const long long later = startMicros + options.laterCcdMicroseconds;
+            image.files[options.laterCcd].startMilliseconds = static_cast<int32_t>(later / 1000);
+            image.files[options.laterCcd].startMicroseconds = static_cast<int16_t>(later % 1000);
+        }
     }
 
     // Scene header.
@@ -1249,9 +1296,11 @@ SampleScene::SampleScene(const SampleOptions& options) {
             for (int j = 0; j <= kSteps; ++j) {
                 const double p = first + (last - first) * i / kSteps;
                 const double l = static_cast<double>(g->height) * j / kSteps;
-                double lat, lon;
-                // PixelToGeographic takes pixel centres.
-                PixelToGeographic(g->firstColumn[static_cast<size_t>(file)] + p - first - 0.5, l - 0.5, lat, lon);
+                double lat, lon, easting, northing;
+                // Pixel centres, as this file sees them.
+                g->EllipsoidUtm(file, g->firstColumn[static_cast<size_t>(file)] + p - first - 0.5, l - 0.5, easting,
+                                northing);
+                UtmToGeographic(easting, northing, kZone, true, lat, lon);
                 latitudes.push_back({p, l, lat});
                 longitudes.push_back({p, l, lon});
                 pixels.push_back({lat, lon, p});
@@ -1388,12 +1437,7 @@ uint8_t SampleScene::RasterPixel(int band, long column, long row) const {
 
 void SampleScene::PixelToUtm(double column, double row, double& easting, double& northing) const {
     const Geometry& g = *geometry_;
-    if (!g.sensorGeometry) return g.GridToUtm(column, row, easting, northing);
-    const StateVector s = g.Satellite(g.RowTime(row));
-    double u = NAN, v = NAN;
-    g.RayAt({s.x, s.y, s.z}, g.Look(OrbitalFrame(s), column), 0.0, u, v);
-    easting = g.landEasting + u;
-    northing = g.landNorthing + v;
+    g.EllipsoidUtm(g.FileOfColumn(column), column, row, easting, northing);
 }
 
 void SampleScene::PixelToGeographic(double column, double row, double& latitude, double& longitude) const {
@@ -1411,8 +1455,9 @@ bool SampleScene::GroundToPixel(double latitude, double longitude, double height
     double t = g.RowTime((g.height - 1) / 2.0), c = 0;
     if (!g.Seeing(p, t, c)) return false;
     if (g.sensorGeometry) {
+        // Seen by the file giving that column, at its own time.
         column = c;
-        row = (t - g.startTime) / g.lineInterval;
+        row = (t - g.startTime) / g.lineInterval - g.ShiftOf(g.FileOfColumn(c));
         return true;
     }
     // Level 1B2: where the ray through the point meets the ellipsoid.
@@ -1442,7 +1487,9 @@ void SampleScene::CoverageUtm(double& minEasting, double& minNorthing, double& m
         for (const auto& [x, y] : {std::pair<double, double>{k / double(kSteps), 0.0}, {k / double(kSteps), 1.0},
                                    {0.0, k / double(kSteps)}, {1.0, k / double(kSteps)}}) {
             Vec3 from, look;
-            if (!g.PixelRay(x * (g.width - 1), y * (g.height - 1), from, look)) continue;
+            // A CCD imaged later reaches further along the track.
+            const double row = y * (g.height - 1) + (y == 0.0 ? -1 : y == 1.0 ? 1 : 0) * g.LargestShift();
+            if (!g.FileRay(0, x * (g.width - 1), row, from, look)) continue;
             for (double h : {kLowestGround, kHighestGround}) {
                 double u, v;
                 if (!g.RayAt(from, look, h, u, v)) continue;

@@ -59,6 +59,12 @@ struct SampleOptions {
     /// to the right of the direction of flight.
     double pointing = 0.0;
     Place place = Place::Coast;
+    /// PRISM Level 1A/1B1: the CCD file (index from 0) whose rows are
+    /// imaged laterCcdMicroseconds after the other files' rows of the same
+    /// number, as its own image records' time tags say (-1: none); its
+    /// pixels and polynomials show what it saw then.
+    int laterCcd = -1;
+    int laterCcdMicroseconds = 0;
 };
 
 /// A point by latitude, longitude (degrees, GRS80) and height (metres
@@ -114,7 +120,8 @@ public:
     /// raster can show, from the ellipsoid up to the highest terrain.
     void CoverageUtm(double& minEasting, double& minNorthing, double& maxEasting, double& maxNorthing) const;
     /// The satellite's Earth-fixed position (metres) when it imaged raster
-    /// row `row` (Level 1B2: when it saw pixel (column, row)).
+    /// pixel (column, row): when the CCD file giving the column imaged row
+    /// `row` (Level 1B2: when it saw the pixel).
     void SatelliteAt(double column, double row, double position[3]) const;
 
     /// The terrain: its height above the EGM96 geoid (as a DEM gives it) at

@@ -73,7 +73,7 @@ void WriteBlock(Record& piece, int pieceStart, int blockStart, const StateVector
     const int p = blockStart;
     piece.Ascii(at(p), 128, block.title);
     piece.Ascii(at(p + 128), 170, "ORBIT DETERMINATION RESULT");
-    piece.Ascii(at(p + 298), 170, "COORDINATE SYSTEM: EARTH FIXED (ITRF)");
+    piece.Ascii(at(p + 298), 170, block.frameLine);
     piece.Ascii(at(p + 468), 170, "DATA LINES:");
     piece.Int(at(p + 498), 10, block.dataLineOffset);
     piece.Int(at(p + 508), 10, block.declaredLineCount.value_or(static_cast<long long>(block.lines.size())));

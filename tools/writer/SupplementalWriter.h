@@ -23,6 +23,8 @@ struct StateVectorLine {
 
 struct StateVectorBlockRecipe {
     std::string title;
+    /// The second text line: where the samples state the vectors' frame.
+    std::string frameLine = "COORDINATE SYSTEM: EARTH FIXED (ITRF)";
     int dataLineOffset = 0;  // lines from the fifth text line to the first data line
     std::vector<StateVectorLine> lines;
     /// The data line count written into the block; default lines.size().
