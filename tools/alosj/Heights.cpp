@@ -130,6 +130,7 @@ std::string MissingGrids(const OGRSpatialReference& source, double longitude, do
     const std::string wkt = text ? text : "";
     CPLFree(text);
     PJ_CONTEXT* context = proj_context_create();
+    proj_log_level(context, PJ_LOG_NONE);
     PJ* from = proj_create(context, wkt.c_str());
     PJ* to = proj_create(context, "EPSG:4979");
     PJ_OPERATION_FACTORY_CONTEXT* factory = proj_create_operation_factory_context(context, nullptr);
