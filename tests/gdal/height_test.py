@@ -239,7 +239,7 @@ class RealDemTest(unittest.TestCase):
         nan = h.copy()
         nan[90:140, 200:300] = numpy.nan
         metre = os.path.join(self.dir, "1m.tif")
-        gdal.Warp(metre, self.dem, xRes=1, yRes=1, resampleAlg="near", outputBounds=[292000, 3915000, 293700, 3916200])
+        gdal.Warp(metre, self.dem, xRes=1, yRes=1, resampleAlg="near", outputBounds=[292000, 3913000, 293700, 3916200])
         variants = {"west": west, "void": self.write("void.tif", void, nodata=-9999),
                     "fill": self.write("fill.tif", fill, gdal.GDT_Int16),
                     "nan": self.write("nan.tif", nan), "1m": metre}

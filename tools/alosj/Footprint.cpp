@@ -63,9 +63,9 @@ private:
 };
 
 /// Steps from the reference height to the surface's height under the
-/// current point until it moves less than kSettled; false when it does not
-/// settle, or settles where the DEM gives no height (the ray may have met
-/// it above).
+/// current point until it moves less than kSettled (where the DEM gives no
+/// height under the first point, it settles there: the warp shows the
+/// position at the reference height there); false when it does not settle.
 bool SettleOnSurface(Sight& sight, SurfacePoint& point, CeosAlosjSensorStatus& status) {
     status = sight.At(CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT, point);
     for (int i = 1; status == ALOSJ_SENSOR_OK && i <= kSurfaceIterations; ++i) {
@@ -76,7 +76,7 @@ bool SettleOnSurface(Sight& sight, SurfacePoint& point, CeosAlosjSensorStatus& s
                                    next.height);
         next.iterations = i;
         point = next;
-        if (moved < kSettled) return point.covered;
+        if (moved < kSettled) return true;
     }
     return false;
 }
@@ -146,6 +146,14 @@ CeosAlosjSensorStatus PlacesOfWarp(CeosAlosjDataset& dataset, int band, double p
     if (status != ALOSJ_SENSOR_OK) return status;
     if (!point.face) places.emplace_back(point.latitude, point.longitude);
     if (!dem) return status;
+    if (!point.covered) {
+        // Settled where the DEM gives no height: the ray may meet the DEM
+        // above, and the warp shows the position there as well.
+        Sight sight(dataset, band, pixel, line, *dem);
+        SurfacePoint above;
+        if ((status = DescendOnSurface(sight, *dem, above)) != ALOSJ_SENSOR_OK) return status;
+        if (above.covered && !above.face) places.emplace_back(above.latitude, above.longitude);
+    }
     // The warp gives ground the DEM does not cover the reference height:
     // the position shows there too when its ray meets that height there.
     double latitude, longitude, ground;

@@ -24,22 +24,23 @@ struct SurfacePoint {
 };
 
 /// Places raster position (pixel, line) of band (0-based) on `choice`'s
-/// height, or on `dem`: where its line of sight first meets the surface
-/// that is the DEM where it gives a height and the reference height where
-/// it does not.  First stepped from the reference height to the DEM's
-/// height under the current point, until it moves less than a centimetre
-/// (at most kSurfaceIterations steps); where that does not settle on the
-/// DEM (at its edges and voids, on terrain steeper than the view), down the
-/// ray from above the highest ground, its crossing of the surface halved to
-/// a centimetre.  Fails only where the line-of-sight model does.
+/// height, or on `dem`: where its line of sight meets the surface that is
+/// the DEM where it gives a height and the reference height where it does
+/// not.  Stepped from the reference height to the surface's height under
+/// the current point, until it moves less than a centimetre (at most
+/// kSurfaceIterations steps); where that does not settle (at the DEM's
+/// edges and voids, on terrain steeper than the view), its first crossing
+/// of the surface down the ray from above the highest ground, halved to a
+/// centimetre.  Fails only where the line-of-sight model does.
 constexpr int kSurfaceIterations = 50;
 CeosAlosjSensorStatus PlaceOnSurface(CeosAlosjDataset& dataset, int band, double pixel, double line,
                                      const HeightChoice& choice, Dem* dem, SurfacePoint& point);
 
 /// The places (latitude, longitude) where a warp onto the height or DEM
 /// shows raster position (pixel, line): where PlaceOnSurface puts it
-/// (unless on a step's face, which the warp shows as no more than a line)
-/// and, where the DEM gives no height at the reference height, there too;
+/// (unless on a step's face, which the warp shows as no more than a line),
+/// where its ray first meets the DEM when that place is not on the DEM,
+/// and where the DEM gives no height at the reference height, there too;
 /// none may be left.
 CeosAlosjSensorStatus PlacesOfWarp(CeosAlosjDataset& dataset, int band, double pixel, double line,
                                    const HeightChoice& choice, Dem* dem, std::vector<std::pair<double, double>>& places);
