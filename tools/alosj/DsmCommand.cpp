@@ -343,6 +343,7 @@ std::unique_ptr<OGRCoordinateTransformation> ChooseCrs(const DsmOptions& options
     if (!options.crs.empty()) {
         if (grid.crs.SetFromUserInput(options.crs.c_str()) != OGRERR_NONE || !grid.crs.IsProjected())
             throw Failure(kExitUsage, "--crs " + options.crs + ": not a projected CRS GDAL knows");
+        RequireMetres(grid.crs, "--crs", options.crs);
     } else {
         double lat, lon;
         first.Dataset().PixelToLatLon(0, first.Width() / 2.0, first.Height() / 2.0, &lat, &lon);

@@ -609,9 +609,6 @@ std::string QgisStyle(Product& product, const std::vector<int>& bands, bool radi
     return QgisStyleDocument(renderer, stretch.note);
 }
 
-/// Heights --height takes (metres): beyond them no ground lies.
-constexpr double kMostHeight = 100000.0;
-
 std::string Metres(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -700,9 +697,7 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
         if (!options.warp)
             throw Failure(kExitUsage, std::string(choice.constant ? "--height" : "--dem") +
                                           " places a warped raster: give --warp too");
-        if (choice.constant && !(std::fabs(choice.height) <= kMostHeight))
-            throw Failure(kExitUsage, "--height: metres above the ellipsoid, from -" + std::to_string(kMostHeight) +
-                                          " to " + std::to_string(kMostHeight));
+        CheckHeightChoice(choice);
         CheckLineOfSight(product, bands, choice.constant ? "--height" : "--dem");
         if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal);
         onHeights = std::make_unique<HeightPlacement>();
@@ -720,13 +715,9 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
                                                         "scale and offset give radiance");
         OutlinePlacer place;
         if (onHeights)
-            place = [&](double x, double y, double& latitude, double& longitude) {
-                SurfacePoint point;
-                if (PlaceOnSurface(product.Dataset(), bands.front(), x, y, choice, dem.get(), point) != ALOSJ_SENSOR_OK)
-                    return false;
-                latitude = point.latitude;
-                longitude = point.longitude;
-                return true;
+            place = [&](double x, double y, std::vector<Place>& places) {
+                return PlacesOfWarp(product.Dataset(), bands.front(), x, y, choice, dem.get(), places) ==
+                       ALOSJ_SENSOR_OK;
             };
         grid = std::make_unique<WarpGrid>(PlanWarp(product, options.warpCrs, place));
     }

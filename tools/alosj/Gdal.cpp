@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -98,6 +99,17 @@ GdalSession::GdalSession() {
 }
 
 GdalSession::~GdalSession() { CPLPopErrorHandler(); }
+
+void RequireMetres(const OGRSpatialReference& crs, const std::string& option, const std::string& given) {
+    const char* unit = nullptr;
+    const double metres = crs.GetLinearUnits(&unit);
+    if (std::fabs(metres - 1.0) <= 1e-9) return;
+    char size[32];
+    std::snprintf(size, sizeof size, "%.10g", metres);
+    throw Failure(kExitUsage, option + " " + given + ": its unit is the " + (unit && *unit ? unit : "unnamed unit") +
+                                  " (" + size + " m); alosj makes grids of cells in metres: give the CRS in metres "
+                                  "(+units=m)");
+}
 
 std::string GdalSession::LastError() {
     const char* message = CPLGetLastErrorMsg();

@@ -6,8 +6,13 @@
 #include <vector>
 
 #include <gdal_priv.h>
+#include <ogr_spatialref.h>
 
 namespace alosj {
+
+/// Refuses (a usage error naming `option` and `given`) a projected CRS
+/// whose unit is not the metre: alosj's grids have their cells in metres.
+void RequireMetres(const OGRSpatialReference& crs, const std::string& option, const std::string& given);
 
 /// Registers GDAL's drivers, keeps GDAL's own messages off stderr (the
 /// subcommands put the last one into their failure messages) and bounds

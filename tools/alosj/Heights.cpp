@@ -1,10 +1,15 @@
 #include "tools/alosj/Heights.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include <gdal_alg.h>
+#ifdef ALOSJ_WITH_PROJ
+#include <proj.h>
+#endif
 #include <gdalwarper.h>
 
 #include "tools/alosj/Cli.h"
@@ -30,6 +35,15 @@ OGRSpatialReference Wgs84(int epsg) {
 }
 
 }  // namespace
+
+void CheckHeightChoice(const HeightChoice& choice) {
+    if (choice.constant && !(std::fabs(choice.height) <= kMostHeight)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "--height %g: metres above the ellipsoid, from -%.0f to %.0f", choice.height,
+                      kMostHeight, kMostHeight);
+        throw Failure(kExitUsage, text);
+    }
+}
 
 std::string WktOf(const OGRSpatialReference& crs) {
     char* text = nullptr;
@@ -76,8 +90,97 @@ double GridShift::At(double column, double row) const {
            fv * ((1 - fu) * value(c, r + 1) + fu * value(c + 1, r + 1));
 }
 
+namespace {
+
+/// Metres per unit of a DEM band's values (GDAL's unit type); 0 for a unit
+/// that is no length alosj knows.
+double MetresPerUnit(std::string unit) {
+    for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (unit.empty() || unit == "m" || unit == "metre" || unit == "metres" || unit == "meter" || unit == "meters")
+        return 1.0;
+    if (unit == "ft" || unit == "foot" || unit == "feet" || unit == "international foot") return 0.3048;
+    if (unit == "us survey foot" || unit == "us-ft" || unit == "ftus" || unit == "us_survey_foot") return 1200.0 / 3937.0;
+    return 0.0;
+}
+
+/// Metres between two nearby points (degrees), on a sphere of the Earth's radius.
+double GroundMetres(double lat1, double lon1, double lat2, double lon2) {
+    constexpr double kMetresPerDegree = 6378137.0 * 3.14159265358979323846 / 180.0;
+    const double north = (lat2 - lat1) * kMetresPerDegree;
+    const double east = (lon2 - lon1) * kMetresPerDegree * std::cos(lat1 * 3.14159265358979323846 / 180.0);
+    return std::hypot(north, east);
+}
+
+/// Network and input errors: the DEM is there but cannot be read.
+bool ReadError(CPLErrorNum number) {
+    return number == CPLE_FileIO || number == CPLE_HttpResponse || number == CPLE_AWSError ||
+           number == CPLE_AWSAccessDenied || number == CPLE_AWSObjectNotFound || number == CPLE_AWSSignatureDoesNotMatch;
+}
+
+/// Why PROJ finds no way from `source` (a horizontal CRS with a vertical
+/// datum) to heights above the WGS 84 ellipsoid at a longitude and
+/// latitude, in words: the grids its transformations there need that are
+/// not installed, or that it knows none.
+std::string MissingGrids(const OGRSpatialReference& source, double longitude, double latitude) {
+    const std::string fallback = "install the grid it needs (" + GdalSession::LastError() + ")";
+#ifdef ALOSJ_WITH_PROJ
+    const char* options[] = {"FORMAT=WKT2_2019", nullptr};
+    char* text = nullptr;
+    source.exportToWkt(&text, options);
+    const std::string wkt = text ? text : "";
+    CPLFree(text);
+    PJ_CONTEXT* context = proj_context_create();
+    proj_log_level(context, PJ_LOG_NONE);
+    PJ* from = proj_create(context, wkt.c_str());
+    PJ* to = proj_create(context, "EPSG:4979");
+    PJ_OPERATION_FACTORY_CONTEXT* factory = proj_create_operation_factory_context(context, nullptr);
+    std::string reason;
+    if (from && to && factory) {
+        proj_operation_factory_context_set_grid_availability_use(context, factory, PROJ_GRID_AVAILABILITY_IGNORED);
+        proj_operation_factory_context_set_allow_ballpark_transformations(context, factory, 0);
+        proj_operation_factory_context_set_spatial_criterion(context, factory,
+                                                             PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
+        proj_operation_factory_context_set_area_of_interest(context, factory, longitude - 0.01, latitude - 0.01,
+                                                            longitude + 0.01, latitude + 0.01);
+        PJ_OBJ_LIST* operations = proj_create_operations(context, from, to, factory);
+        const int count = operations ? proj_list_get_count(operations) : 0;
+        std::vector<std::string> missing;
+        for (int k = 0; k < count && missing.empty(); ++k) {
+            PJ* operation = proj_list_get(context, operations, k);
+            for (int g = 0; operation && g < proj_coordoperation_get_grid_used_count(context, operation); ++g) {
+                const char *name = nullptr, *full = nullptr, *package = nullptr, *url = nullptr;
+                int direct = 0, open = 0, available = 0;
+                if (proj_coordoperation_get_grid_used(context, operation, g, &name, &full, &package, &url, &direct,
+                                                      &open, &available) &&
+                    !available && name)
+                    missing.push_back(name);
+            }
+            proj_destroy(operation);
+        }
+        proj_list_destroy(operations);
+        if (count == 0)
+            reason = "PROJ knows no transformation from that datum to the ellipsoid where the DEM lies";
+        for (const std::string& name : missing)
+            reason += (reason.empty() ? "install the grid " : ", ") + name;
+        if (!missing.empty()) reason += " (Debian: proj-data, or projsync --file NAME, or PROJ_NETWORK=ON)";
+    }
+    proj_operation_factory_context_destroy(factory);
+    proj_destroy(from);
+    proj_destroy(to);
+    proj_context_destroy(context);
+    return reason.empty() ? fallback : reason;
+#else
+    (void)source, (void)longitude, (void)latitude;
+    return fallback;
+#endif
+}
+
+}  // namespace
+
 Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
+    CPLErrorReset();
     dataset_.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!dataset_ && ReadError(CPLGetLastErrorNo())) Unreadable();
     if (!dataset_) throw Failure(kExitUsage, "--dem " + path + ": not a raster GDAL reads: " + GdalSession::LastError());
     const OGRSpatialReference* crs = dataset_->GetSpatialRef();
     if (!crs || crs->IsEmpty() || dataset_->GetGeoTransform(geoTransform_) != CE_None ||
@@ -88,6 +191,15 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     int hasNoData = FALSE;
     noData_ = band->GetNoDataValue(&hasNoData);
     hasNoData_ = hasNoData != FALSE;
+    const char* unit = band->GetUnitType();
+    const double metres = MetresPerUnit(unit ? unit : "");
+    if (metres == 0.0)
+        throw Failure(kExitUsage, "--dem " + path + ": its heights are in " + unit +
+                                      ", which alosj does not know as a length (metres or feet)");
+    int hasScale = FALSE, hasOffset = FALSE;
+    const double scale = band->GetScale(&hasScale), offset = band->GetOffset(&hasOffset);
+    scale_ = (hasScale && scale != 0.0 ? scale : 1.0) * metres;
+    offset_ = (hasOffset ? offset : 0.0) * metres;
     horizontal_ = *crs;
     const bool vertical = crs->GetAxesCount() == 3;
     if (vertical) horizontal_.StripVertical();
@@ -95,9 +207,21 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     horizontalWkt_ = WktOf(horizontal_);
     const OGRSpatialReference geographic = Wgs84(4326);
     fromGeographic_.reset(OGRCreateCoordinateTransformation(&geographic, &horizontal_));
-    if (!fromGeographic_)
+    const TransformPtr toGeographic(OGRCreateCoordinateTransformation(&horizontal_, &geographic));
+    if (!fromGeographic_ || !toGeographic)
         throw Failure(kExitFailure, "--dem " + path + ": its CRS cannot be reached from latitude and longitude: " +
                                         GdalSession::LastError());
+    // The DEM's centre and the pixels beside it, on the ground.
+    const double column = dataset_->GetRasterXSize() / 2.0, row = dataset_->GetRasterYSize() / 2.0;
+    double x[3], y[3];
+    for (int k = 0; k < 3; ++k) {
+        const double c = column + (k == 1), r = row + (k == 2);
+        x[k] = geoTransform_[0] + geoTransform_[1] * c + geoTransform_[2] * r;
+        y[k] = geoTransform_[3] + geoTransform_[4] * c + geoTransform_[5] * r;
+    }
+    const double centreX = x[0], centreY = y[0];
+    if (toGeographic->Transform(3, x, y))
+        pixelMetres_ = std::min(GroundMetres(y[0], x[0], y[1], x[1]), GroundMetres(y[0], x[0], y[2], x[2]));
     if (ellipsoidal) {
         datum_ = "the ellipsoid (--dem-ellipsoidal)";
         return;
@@ -123,19 +247,26 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     source.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     CPLErrorReset();
     shift_ = std::make_unique<VerticalShift>(source);
-    // Tried at the DEM's centre: a missing geoid grid shows here.
-    double x = geoTransform_[0] + geoTransform_[1] * dataset_->GetRasterXSize() / 2.0 +
-               geoTransform_[2] * dataset_->GetRasterYSize() / 2.0;
-    double y = geoTransform_[3] + geoTransform_[4] * dataset_->GetRasterXSize() / 2.0 +
-               geoTransform_[5] * dataset_->GetRasterYSize() / 2.0;
+    // Tried at the DEM's centre: a missing grid shows here.
     double shift;
-    if (!shift_->At(x, y, shift))
+    if (!shift_->At(centreX, centreY, shift))
         throw Failure(kExitFailure, "--dem " + path + ": its heights are above " + datum_ +
-                                        ", and PROJ finds no way to heights above the ellipsoid; install the geoid's grid (Debian: proj-data, egm96_15.gtx) or, for a "
-                                        "DEM of heights above the ellipsoid, give --dem-ellipsoidal");
+                                        ", and PROJ cannot turn them into heights above the ellipsoid: " +
+                                        MissingGrids(source, x[0], y[0]) +
+                                        "; for a DEM of heights above the ellipsoid, give --dem-ellipsoidal");
 }
 
 Dem::~Dem() = default;
+
+void Dem::Unreadable() const {
+    throw Failure(kExitFailure, "--dem " + path_ + ": cannot read: " + GdalSession::LastError());
+}
+
+double Dem::Metres(double value) const {
+    if (!std::isfinite(value) || (hasNoData_ && value == noData_)) return std::numeric_limits<double>::quiet_NaN();
+    const double metres = value * scale_ + offset_;
+    return PlausibleDemHeight(metres) ? metres : std::numeric_limits<double>::quiet_NaN();
+}
 
 bool Dem::HeightAt(double latitude, double longitude, double& height) {
     double x = longitude, y = latitude;
@@ -149,13 +280,14 @@ bool Dem::HeightAt(double latitude, double longitude, double& height) {
     const int r = std::clamp(static_cast<int>(std::floor(v)), 0, std::max(0, dataset_->GetRasterYSize() - 2));
     const int across = std::min(2, dataset_->GetRasterXSize()), down = std::min(2, dataset_->GetRasterYSize());
     double values[4] = {};
+    CPLErrorReset();
     if (dataset_->GetRasterBand(1)->RasterIO(GF_Read, c, r, across, down, values, across, down, GDT_Float64, 0,
                                              static_cast<GSpacing>(2 * sizeof(double)), nullptr) != CE_None)
-        return false;
+        Unreadable();
     if (across == 1) values[1] = values[0], values[3] = values[2];
     if (down == 1) values[2] = values[0], values[3] = values[1];
-    for (double value : values)
-        if (!PlausibleDemHeight(value) || (hasNoData_ && value == noData_)) return false;
+    for (double& value : values)
+        if (!std::isfinite(value = Metres(value))) return false;
     const double fu = std::clamp(u - c, 0.0, 1.0), fv = std::clamp(v - r, 0.0, 1.0);
     const double value = (1 - fv) * ((1 - fu) * values[0] + fu * values[1]) + fv * ((1 - fu) * values[2] + fu * values[3]);
     double shift = 0;
@@ -188,10 +320,8 @@ GridShift Dem::ShiftOver(const GridFrame& grid) {
     return result;
 }
 
-bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
-    // The DEM's window under the grid's outline.
-    const TransformPtr toDem(OGRCreateCoordinateTransformation(grid.crs, &horizontal_));
-    if (!toDem) throw Failure(kExitFailure, "--dem " + path_ + ": the grid's CRS cannot be transformed into the DEM's");
+DemWindow Dem::WindowUnder(OGRCoordinateTransformation& toDem, const GridFrame& grid, int top, int rows,
+                           int margin) const {
     double minU = HUGE_VAL, minV = HUGE_VAL, maxU = -HUGE_VAL, maxV = -HUGE_VAL;
     constexpr int kSteps = 32;
     const double* gt = grid.geoTransform;
@@ -199,35 +329,56 @@ bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
         for (int k = 0; k <= kSteps; ++k) {
             const double f = static_cast<double>(k) / kSteps;
             const double column = side == 0 ? f * grid.width : side == 1 ? grid.width : side == 2 ? (1 - f) * grid.width : 0;
-            const double row = side == 0 ? 0 : side == 1 ? f * grid.height : side == 2 ? grid.height : (1 - f) * grid.height;
+            const double row = top + (side == 0 ? 0 : side == 1 ? f * rows : side == 2 ? rows : (1 - f) * rows);
             double x = gt[0] + gt[1] * column + gt[2] * row, y = gt[3] + gt[4] * column + gt[5] * row;
-            if (!toDem->Transform(1, &x, &y)) continue;
+            if (!toDem.Transform(1, &x, &y)) continue;
             const double u = inverse_[0] + x * inverse_[1] + y * inverse_[2];
             const double v = inverse_[3] + x * inverse_[4] + y * inverse_[5];
             minU = std::min(minU, u), maxU = std::max(maxU, u), minV = std::min(minV, v), maxV = std::max(maxV, v);
         }
-    if (!(std::isfinite(minU) && std::isfinite(minV) && std::isfinite(maxU) && std::isfinite(maxV))) return false;
-    const double columns = dataset_->GetRasterXSize(), rowsOfDem = dataset_->GetRasterYSize();
-    const int left = static_cast<int>(std::clamp(std::floor(minU) - 1, 0.0, columns));
-    const int top = static_cast<int>(std::clamp(std::floor(minV) - 1, 0.0, rowsOfDem));
-    const int right = static_cast<int>(std::clamp(std::ceil(maxU) + 1, 0.0, columns));
-    const int bottom = static_cast<int>(std::clamp(std::ceil(maxV) + 1, 0.0, rowsOfDem));
-    if (!(left < right && top < bottom)) return false;
+    DemWindow window;
+    if (!(std::isfinite(minU) && std::isfinite(minV) && std::isfinite(maxU) && std::isfinite(maxV))) return window;
+    const double columns = dataset_->GetRasterXSize(), demRows = dataset_->GetRasterYSize();
+    window.left = static_cast<int>(std::clamp(std::floor(minU) - margin, 0.0, columns));
+    window.top = static_cast<int>(std::clamp(std::floor(minV) - margin, 0.0, demRows));
+    window.right = static_cast<int>(std::clamp(std::ceil(maxU) + margin, 0.0, columns));
+    window.bottom = static_cast<int>(std::clamp(std::ceil(maxV) + margin, 0.0, demRows));
+    return window;
+}
+
+std::vector<float> Dem::Read(GDALDataset& dataset, const DemWindow& window, int columns, int rows) const {
+    const int width = window.right - window.left, height = window.bottom - window.top;
+    std::vector<double> values(static_cast<size_t>(columns) * rows);
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    // Averaged down (GDAL leaves nodata out of the averages, and takes
+    // overviews where the DEM has them).
+    if (columns < width || rows < height) extra.eResampleAlg = GRIORA_Average;
+    CPLErrorReset();
+    if (dataset.GetRasterBand(1)->RasterIO(GF_Read, window.left, window.top, width, height, values.data(), columns,
+                                           rows, GDT_Float64, 0, 0, &extra) != CE_None)
+        Unreadable();
+    std::vector<float> heights(values.size());
+    for (size_t i = 0; i < values.size(); ++i) heights[i] = static_cast<float>(Metres(values[i]));
+    return heights;
+}
+
+bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
+    const TransformPtr toDem(OGRCreateCoordinateTransformation(grid.crs, &horizontal_));
+    if (!toDem) throw Failure(kExitFailure, "--dem " + path_ + ": the grid's CRS cannot be transformed into the DEM's");
+    const DemWindow window = WindowUnder(*toDem, grid, 0, grid.height, 1);
+    if (window.Empty()) return false;
+    // At most one DEM sample per grid pixel.
+    const int width = window.right - window.left, height = window.bottom - window.top;
+    const int step = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(width) * height /
+                                                            (static_cast<double>(grid.width) * grid.height))));
     lowest = HUGE_VAL;
     highest = -HUGE_VAL;
-    const int width = right - left;
-    std::vector<double> rows(static_cast<size_t>(width) * kRangeRows);
-    for (int y = top; y < bottom; y += kRangeRows) {
-        const int count = std::min(kRangeRows, bottom - y);
-        if (dataset_->GetRasterBand(1)->RasterIO(GF_Read, left, y, width, count, rows.data(), width, count,
-                                                 GDT_Float64, 0, 0, nullptr) != CE_None)
-            throw Failure(kExitFailure, "--dem " + path_ + ": cannot read: " + GdalSession::LastError());
-        for (size_t i = 0; i < static_cast<size_t>(width) * count; ++i) {
-            const double value = rows[i];
-            if (!PlausibleDemHeight(value) || (hasNoData_ && value == noData_)) continue;
-            lowest = std::min(lowest, value);
-            highest = std::max(highest, value);
-        }
+    for (int y = window.top; y < window.bottom; y += kRangeRows * step) {
+        const DemWindow part{window.left, y, window.right, std::min(window.bottom, y + kRangeRows * step)};
+        const int columns = (width + step - 1) / step, rows = (part.bottom - part.top + step - 1) / step;
+        for (const float value : Read(*dataset_, part, columns, rows))
+            if (std::isfinite(value)) lowest = std::min<double>(lowest, value), highest = std::max<double>(highest, value);
     }
     if (!(lowest <= highest)) return false;
     const GridShift shift = ShiftOver(grid);
@@ -242,7 +393,16 @@ bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
 Dem::Strips::Strips(const Dem& dem, const GridFrame& grid, const GridShift& shift)
     : dem_(dem), grid_(grid), shift_(shift) {
     dataset_.reset(GDALDataset::Open(dem.path_.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-    if (!dataset_) throw Failure(kExitFailure, "--dem " + dem.path_ + ": cannot open: " + GdalSession::LastError());
+    if (!dataset_) dem.Unreadable();
+    // CRSs of its own, from text: threads share the frame and the DEM.
+    OGRSpatialReference gridCrs, demCrs;
+    gridCrs.importFromWkt(grid.wkt.c_str());
+    demCrs.importFromWkt(dem.horizontalWkt_.c_str());
+    gridCrs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    demCrs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    toDem_.reset(OGRCreateCoordinateTransformation(&gridCrs, &demCrs));
+    if (!toDem_)
+        throw Failure(kExitFailure, "--dem " + dem.path_ + ": the grid's CRS cannot be transformed into the DEM's");
 }
 
 Dem::Strips::~Strips() = default;
@@ -250,14 +410,47 @@ Dem::Strips::~Strips() = default;
 void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
     const int width = grid_.width;
     heights.assign(static_cast<size_t>(width) * rows, std::numeric_limits<float>::quiet_NaN());
+    // The DEM under the strip, at about two samples per grid pixel where
+    // it is finer, with a margin for the bilinear resampling.
+    DemWindow window = dem_.WindowUnder(*toDem_, grid_, top, rows, 2);
+    if (window.Empty()) return;
+    const double finer = std::sqrt(static_cast<double>(window.right - window.left) * (window.bottom - window.top) /
+                                   (static_cast<double>(width) * rows));
+    const int step = std::max(1, static_cast<int>(finer / 2));
+    if (step > 1) window = dem_.WindowUnder(*toDem_, grid_, top, rows, 2 * step);
+    const int demWidth = window.right - window.left, demHeight = window.bottom - window.top;
+    const int columns = (demWidth + step - 1) / step, samples = (demHeight + step - 1) / step;
+    std::vector<float> values = dem_.Read(*dataset_, window, columns, samples);
     GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("MEM");
+    std::unique_ptr<GDALDataset, GdalDatasetCloser> source(memory->Create("", columns, samples, 1, GDT_Float32, nullptr));
     std::unique_ptr<GDALDataset, GdalDatasetCloser> strip(memory->Create("", width, rows, 1, GDT_Float32, nullptr));
-    if (!strip) throw Failure(kExitFailure, "cannot make a strip of heights: " + GdalSession::LastError());
+    if (!source || !strip ||
+        source->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, columns, samples, values.data(), columns, samples,
+                                           GDT_Float32, 0, 0, nullptr) != CE_None)
+        throw Failure(kExitFailure, "cannot make a strip of heights: " + GdalSession::LastError());
+    // The samples' pixels in the DEM's CRS.
+    const double* d = dem_.geoTransform_;
+    const double across = static_cast<double>(demWidth) / columns, down = static_cast<double>(demHeight) / samples;
+    double sourceTransform[6] = {d[0] + d[1] * window.left + d[2] * window.top, d[1] * across, d[2] * down,
+                                 d[3] + d[4] * window.left + d[5] * window.top, d[4] * across, d[5] * down};
     const double* gt = grid_.geoTransform;
     double stripTransform[6] = {gt[0] + gt[2] * top, gt[1], gt[2], gt[3] + gt[5] * top, gt[4], gt[5]};
-    strip->SetGeoTransform(stripTransform);
-    strip->GetRasterBand(1)->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
-    void* exact = GDALCreateGenImgProjTransformer3(dem_.horizontalWkt_.c_str(), dem_.geoTransform_, grid_.wkt.c_str(),
+    WarpHeights(*source, sourceTransform, *strip, stripTransform);
+    if (strip->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, rows, heights.data(), width, rows, GDT_Float32, 0, 0,
+                                          nullptr) != CE_None)
+        throw Failure(kExitFailure, "cannot read a strip of heights: " + GdalSession::LastError());
+    if (shift_.values.empty()) return;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < width; ++c) {
+            float& h = heights[static_cast<size_t>(r) * width + c];
+            if (std::isfinite(h)) h = static_cast<float>(h + shift_.At(c + 0.5, top + r + 0.5));
+        }
+}
+
+void Dem::Strips::WarpHeights(GDALDataset& source, const double sourceTransform[6], GDALDataset& strip,
+                              const double stripTransform[6]) {
+    strip.SetGeoTransform(const_cast<double*>(stripTransform));
+    void* exact = GDALCreateGenImgProjTransformer3(dem_.horizontalWkt_.c_str(), sourceTransform, grid_.wkt.c_str(),
                                                    stripTransform);
     if (!exact) throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot be placed on the grid: " +
                                                 GdalSession::LastError());
@@ -275,16 +468,15 @@ void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
             GDALDestroyWarpOptions(o);
         }
     } owned{options};
-    options->hSrcDS = GDALDataset::ToHandle(dataset_.get());
-    options->hDstDS = GDALDataset::ToHandle(strip.get());
+    options->hSrcDS = GDALDataset::ToHandle(&source);
+    options->hDstDS = GDALDataset::ToHandle(&strip);
     options->nBandCount = 1;
     options->panSrcBands = static_cast<int*>(CPLMalloc(sizeof(int)));
     options->panDstBands = static_cast<int*>(CPLMalloc(sizeof(int)));
     options->panSrcBands[0] = options->panDstBands[0] = 1;
-    if (dem_.hasNoData_) {
-        options->padfSrcNoDataReal = static_cast<double*>(CPLMalloc(sizeof(double)));
-        options->padfSrcNoDataReal[0] = dem_.noData_;
-    }
+    // NaN (no height) on both sides.
+    options->padfSrcNoDataReal = static_cast<double*>(CPLMalloc(sizeof(double)));
+    options->padfSrcNoDataReal[0] = std::numeric_limits<double>::quiet_NaN();
     options->padfDstNoDataReal = static_cast<double*>(CPLMalloc(sizeof(double)));
     options->padfDstNoDataReal[0] = std::numeric_limits<double>::quiet_NaN();
     options->eWorkingDataType = GDT_Float32;
@@ -295,19 +487,10 @@ void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
     options->papszWarpOptions = CSLSetNameValue(options->papszWarpOptions, "INIT_DEST", "NO_DATA");
     GDALWarpOperation operation;
     CPLErr err = operation.Initialize(options);
-    if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, width, rows);
-    if (err == CE_None)
-        err = strip->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, rows, heights.data(), width, rows, GDT_Float32,
-                                                0, 0, nullptr);
-    if (err != CE_None) throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot read: " + GdalSession::LastError());
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < width; ++c) {
-            float& h = heights[static_cast<size_t>(r) * width + c];
-            if (!PlausibleDemHeight(h))
-                h = std::numeric_limits<float>::quiet_NaN();
-            else if (!shift_.values.empty())
-                h = static_cast<float>(h + shift_.At(c + 0.5, top + r + 0.5));
-        }
+    if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, strip.GetRasterXSize(), strip.GetRasterYSize());
+    if (err != CE_None)
+        throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot be warped onto the grid: " +
+                                        GdalSession::LastError());
 }
 
 }  // namespace alosj

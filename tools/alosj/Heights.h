@@ -1,13 +1,15 @@
 // The heights a product is placed on: one height for the scene, or a DEM.
 //
 // A DEM is any raster GDAL reads with a geotransform and a CRS.  Its values
-// are heights above the EGM96 geoid when its CRS has no vertical part (as
+// (after the band's scale and offset, in its unit: metres unless it says
+// feet) are heights above the EGM96 geoid when its CRS has no vertical part (as
 // SRTM, AW3D30 and the Copernicus DEMs are delivered), above what its
 // vertical part says otherwise, or above the ellipsoid when the user says
 // so (or its metadata HEIGHTS does, as alosj dsm's DSMs say it); PROJ turns them into heights above the ellipsoid (the geoid's grid,
 // egm96_15.gtx, must be installed: PROJ is never allowed to leave the geoid
 // out).  Heights between the DEM's pixel centres are bilinear; a point the
-// DEM does not cover (outside it, or a nodata pixel among the four) has none.
+// DEM does not cover (outside it, or a nodata pixel among the four) has none;
+// a DEM much finer than the grid it is read for is read averaged down to it.
 #pragma once
 
 #include <cmath>
@@ -32,6 +34,12 @@ struct HeightChoice {
     bool ellipsoidal = false;
     bool Given() const { return constant || !dem.empty(); }
 };
+
+/// Heights --height takes (metres above the ellipsoid): beyond them no
+/// ground lies.
+constexpr double kMostHeight = 100000.0;
+/// Refuses (a usage error) a --height beyond ±kMostHeight.
+void CheckHeightChoice(const HeightChoice& choice);
 
 /// Heights above the geoid or another vertical datum → above the ellipsoid.
 class VerticalShift;
@@ -65,19 +73,30 @@ struct GridShift {
     double At(double column, double row) const;
 };
 
+/// A window of a DEM's pixels: columns left to right - 1, rows top to
+/// bottom - 1.
+struct DemWindow {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool Empty() const { return !(left < right && top < bottom); }
+};
+
 class Dem {
 public:
-    /// Opens the DEM; throws a usage Failure for one GDAL cannot read or
-    /// place, a Failure when PROJ cannot convert its heights.
+    /// Opens the DEM; throws a usage Failure for one GDAL does not take as
+    /// a placed raster, a Failure for one it cannot read (a network error)
+    /// or whose heights PROJ cannot convert.
     Dem(const std::string& path, bool ellipsoidal);
     ~Dem();
 
     const std::string& Path() const { return path_; }
     /// What the DEM's values are heights above, in words.
     const std::string& Datum() const { return datum_; }
+    /// About how many metres on the ground the DEM's pixels are apart.
+    double PixelMetres() const { return pixelMetres_; }
 
     /// The height above the ellipsoid at a latitude and longitude (WGS 84,
-    /// degrees); false where the DEM does not cover it.  One thread.
+    /// degrees); false where the DEM does not cover it.  Throws a Failure
+    /// when the DEM cannot be read there.  One thread.
     bool HeightAt(double latitude, double longitude, double& height);
 
     /// The lowest and highest heights above the ellipsoid the DEM gives
@@ -97,13 +116,33 @@ public:
         void Read(int top, int rows, std::vector<float>& heights);
 
     private:
+        /// Warps the DEM's samples (`source`, placed by sourceTransform in
+        /// the DEM's CRS) onto the strip, bilinearly; NaN no height.
+        void WarpHeights(GDALDataset& source, const double sourceTransform[6], GDALDataset& strip,
+                         const double stripTransform[6]);
+
         const Dem& dem_;
         GridFrame grid_;
         const GridShift& shift_;
         std::unique_ptr<GDALDataset, GdalDatasetCloser> dataset_;
+        std::unique_ptr<OGRCoordinateTransformation> toDem_;  // the grid's CRS → the DEM's
     };
 
 private:
+    /// A DEM value → metres (its scale, offset and unit applied), NaN for
+    /// no height (nodata, not a number, beyond plausible heights).
+    double Metres(double value) const;
+    /// The DEM's pixels under rows top to top + rows - 1 of the grid, with a
+    /// margin of `margin` pixels.
+    DemWindow WindowUnder(OGRCoordinateTransformation& toDem, const GridFrame& grid, int top, int rows,
+                          int margin) const;
+    /// The window's heights in metres (Metres) on a lattice of `columns` x
+    /// `rows` samples spanning it (averaged down when coarser than the DEM),
+    /// read from `dataset` (this DEM opened on the caller's thread).
+    std::vector<float> Read(GDALDataset& dataset, const DemWindow& window, int columns, int rows) const;
+    /// A Failure: the DEM cannot be read, with GDAL's reason.
+    [[noreturn]] void Unreadable() const;
+
     std::string path_;
     std::string datum_;
     std::string horizontalWkt_;
@@ -112,6 +151,8 @@ private:
     double inverse_[6] = {};
     bool hasNoData_ = false;
     double noData_ = 0;
+    double scale_ = 1.0, offset_ = 0.0;  // metres = value * scale_ + offset_
+    double pixelMetres_ = 0.0;
     std::unique_ptr<GDALDataset, GdalDatasetCloser> dataset_;
     std::unique_ptr<OGRCoordinateTransformation> fromGeographic_;  // WGS 84 → the DEM's horizontal CRS
     std::unique_ptr<VerticalShift> shift_;

@@ -25,6 +25,7 @@ int LocateOnHeights(const LocateOptions& options, Product& product, bool fromPix
     const int band = options.band - 1;
     GdalSession gdal;
     const HeightChoice choice{options.height, options.heightValue, options.dem, options.demEllipsoidal};
+    CheckHeightChoice(choice);
     std::unique_ptr<Dem> dem;
     if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal);
     SurfacePoint point;
@@ -52,10 +53,6 @@ int LocateOnHeights(const LocateOptions& options, Product& product, bool fromPix
         throw Failure(kExitFailure, product.VolumePath() + ": " + where + " lies outside the raster (" +
                                         std::to_string(product.Width()) + " x " + std::to_string(product.Height()) +
                                         " pixels)");
-    if (status == ALOSJ_SENSOR_NO_CONVERGENCE && dem && fromPixel)
-        throw Failure(kExitFailure, product.VolumePath() + ": " + where + ": its line of sight does not settle on " +
-                                        "the DEM within " + std::to_string(kSurfaceIterations) +
-                                        " steps (the terrain is steeper than the view)");
     if (status != ALOSJ_SENSOR_OK)
         throw Failure(kExitFailure, product.VolumePath() + ": " + where +
                                         " cannot be located by the line-of-sight model: " + SensorStatusText(status));

@@ -173,6 +173,9 @@ WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer&
     } else {
         if (grid.crs.SetFromUserInput(crs.c_str()) != OGRERR_NONE)
             throw Failure(kExitUsage, "--warp " + crs + ": not a coordinate reference system GDAL knows");
+        if (!grid.crs.IsProjected())
+            throw Failure(kExitUsage, "--warp " + crs + ": a projected CRS (in metres) is needed");
+        RequireMetres(grid.crs, "--warp", crs);
         grid.crsText = crs;
     }
     // The outline of the raster on the map.
@@ -184,18 +187,23 @@ WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer&
             const double f = static_cast<double>(k) / kOutlineSteps;
             const double x = side == 0 ? f * width : side == 1 ? width : side == 2 ? (1 - f) * width : 0.0;
             const double y = side == 0 ? 0.0 : side == 1 ? f * height : side == 2 ? height : (1 - f) * height;
-            double lat, lon;
-            const bool placed = place ? place(x, y, lat, lon) : d.PixelToLatLon(0, x, y, &lat, &lon) == ALOSJ_LOCATE_OK;
-            if (!placed || !toMap->Transform(1, &lon, &lat))
-                throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline cannot be placed");
-            minX = std::min(minX, lon);
-            maxX = std::max(maxX, lon);
-            minY = std::min(minY, lat);
-            maxY = std::max(maxY, lat);
+            std::vector<Place> places(1);
+            const bool placed = place ? place(x, y, places)
+                                      : d.PixelToLatLon(0, x, y, &places[0].first, &places[0].second) == ALOSJ_LOCATE_OK;
+            if (!placed) throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline cannot be placed");
+            for (auto [lat, lon] : places) {
+                if (!toMap->Transform(1, &lon, &lat))
+                    throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline cannot be placed");
+                minX = std::min(minX, lon);
+                maxX = std::max(maxX, lon);
+                minY = std::min(minY, lat);
+                maxY = std::max(maxY, lat);
+            }
         }
+    if (!(minX <= maxX && minY <= maxY))
+        throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline shows nowhere on the heights (its "
+                                        "lines of sight meet the DEM only at the faces of its edges or voids)");
     const double size = product.Description().Sensor() == alosjdescribe::kPrism ? 2.5 : 10.0;
-    if (!grid.crs.IsProjected())
-        throw Failure(kExitUsage, "--warp " + crs + ": a projected CRS (in metres) is needed");
     const double left = std::floor(minX / size) * size, top = std::ceil(maxY / size) * size;
     const double columns = std::ceil((maxX - left) / size), rows = std::ceil((top - minY) / size);
     // At about the product's own resolution the grid holds about as many
@@ -567,10 +575,11 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
         shift = heights.dem->ShiftOver(frame);
         lowest = highest = CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;  // where the DEM has none
         double least, most;
-        if (heights.dem->RangeOver(frame, least, most)) {
-            lowest = std::min(lowest, least);
-            highest = std::max(highest, most);
-        }
+        if (!heights.dem->RangeOver(frame, least, most))
+            throw Failure(kExitFailure, "--dem " + heights.dem->Path() + ": gives no height anywhere under the scene "
+                                            "(it lies elsewhere, or only voids lie there); nothing would be placed on it");
+        lowest = std::min(lowest, least);
+        highest = std::max(highest, most);
     }
     ProductWorkers workers(heights.product, WarpThreads());
     std::vector<CeosAlosjDataset*> datasets;

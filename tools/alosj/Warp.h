@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gdal_priv.h>
@@ -36,8 +37,10 @@ struct WarpGrid {
 /// 10 m), its edges on whole multiples of it.  Throws a usage Failure for a
 /// CRS GDAL does not know, a Failure for a product without polynomials.
 /// `place` (when given) places the raster's outline instead of the
-/// polynomials: a raster position (pixel, line) → latitude, longitude.
-using OutlinePlacer = std::function<bool(double pixel, double line, double& latitude, double& longitude)>;
+/// polynomials: a raster position (pixel, line) → the places (latitude,
+/// longitude) where the warp shows it (false: none).
+using Place = std::pair<double, double>;
+using OutlinePlacer = std::function<bool(double pixel, double line, std::vector<Place>& places)>;
 WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer& place = {});
 
 /// The heights a warp places the raster on (WarpInto): one height, or a
