@@ -94,12 +94,12 @@ TEST(CliHostileGeolocation, PlacesOffTheEarthOrCollapsedAreNoPlacesForLocateStac
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_TRUE(Has(run, "has no usable geolocation polynomials")) << run.err;
 
-    // Sound polynomials onto a grid of decimetres: a hundred output pixels
-    // for each of the raster's is more than it can cover.
+    // Sound polynomials onto a grid of decimetres: grids are made in metres,
+    // and another unit is refused before anything is written.
     const auto sound = cli_support::WriteProductIn(dir, "sound", scene.Product());
     run = RunAlosj({"export", sound.volume, dir.File("dm.tif"), "--warp", "+proj=utm +zone=54 +datum=WGS84 +units=dm"});
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_TRUE(Has(run, "pixels can cover")) << run.err;
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_TRUE(Has(run, "give the CRS in metres")) << run.err;
     EXPECT_FALSE(std::ifstream(dir.File("dm.tif")).good());
 }
 

@@ -179,7 +179,7 @@ std::string MissingGrids(const OGRSpatialReference& source, double longitude, do
 
 Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     CPLErrorReset();
-    dataset_.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    dataset_.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
     if (!dataset_ && ReadError(CPLGetLastErrorNo())) Unreadable();
     if (!dataset_) throw Failure(kExitUsage, "--dem " + path + ": not a raster GDAL reads: " + GdalSession::LastError());
     const OGRSpatialReference* crs = dataset_->GetSpatialRef();
