@@ -324,29 +324,32 @@ double BlunderFraction(const DsmBands& dsm, bool geoid, int pairs) {
     return filled ? static_cast<double>(blunders) / static_cast<double>(filled) : 1;
 }
 
-/// The map place (easting, northing) of the dark survey target (DN 1 to 5)
-/// in an orthoimage: the mean of such pixels within 15 of their median.
-bool TargetPlace(const std::string& path, double& e, double& n) {
-    Raster image = OpenRaster(path);
-    if (!image) return false;
+/// The map place (easting, northing) of the summit's dark survey target
+/// (DN 1 to 5) in an orthoimage: the mean of such pixels within 60 m of where
+/// the truth DEM's TARGET_SUMMIT says it is (the plain's target, equally
+/// dark, lies kilometres away).
+bool TargetPlace(const std::string& path, const std::string& truth, double& e, double& n) {
+    Raster image = OpenRaster(path), terrain = OpenRaster(truth);
+    if (!image || !terrain) return false;
+    const char* target = terrain->GetMetadataItem("TARGET_SUMMIT");
+    double lat = 0, lon = 0, height = 0, e0 = 0, n0 = 0;
+    if (!target || std::sscanf(target, "%lf %lf %lf", &lat, &lon, &height) != 3) return false;
+    ceoswriter::GeographicToUtm(lat, lon, ceoswriter::SampleScene::kUtmZone, true, e0, n0);
     double noData = 0, gt[6];
     image->GetGeoTransform(gt);
     const std::vector<float> values = ReadBand(image->GetRasterBand(1), noData);
     const int width = image->GetRasterXSize();
-    std::vector<double> rows, columns;
-    for (size_t k = 0; k < values.size(); ++k)
-        if (values[k] > 0 && values[k] < 6) {
-            rows.push_back(static_cast<double>(k / static_cast<size_t>(width)));
-            columns.push_back(static_cast<double>(k % static_cast<size_t>(width)));
-        }
-    const double r0 = Percentile(rows, 0.5), c0 = Percentile(columns, 0.5);
-    double sumRow = 0, sumColumn = 0;
+    double sumE = 0, sumN = 0;
     int count = 0;
-    for (size_t k = 0; k < rows.size(); ++k)
-        if (std::fabs(rows[k] - r0) < 15 && std::fabs(columns[k] - c0) < 15) sumRow += rows[k], sumColumn += columns[k], ++count;
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (!(values[k] > 0 && values[k] < 6)) continue;
+        const double x = gt[0] + (static_cast<double>(k % static_cast<size_t>(width)) + 0.5) * gt[1];
+        const double y = gt[3] + (static_cast<double>(k / static_cast<size_t>(width)) + 0.5) * gt[5];
+        if (std::hypot(x - e0, y - n0) < 60) sumE += x, sumN += y, ++count;
+    }
     if (count < 20) return false;
-    e = gt[0] + (sumColumn / count + 0.5) * gt[1];
-    n = gt[3] + (sumRow / count + 0.5) * gt[5];
+    e = sumE / count;
+    n = sumN / count;
     return true;
 }
 
@@ -360,7 +363,7 @@ void CheckOrthoOnDsm(testing_support::TempDir& dir, const std::string& forward, 
         const std::string ortho = dir.File(k ? "on-truth.tif" : "on-dsm.tif");
         RunResult run = RunAlosj({"-q", "export", forward, ortho, "--warp", "--dem", k ? truth : dsm});
         ASSERT_EQ(run.status, 0) << run.err;
-        ASSERT_TRUE(TargetPlace(ortho, e[k], n[k])) << ortho;
+        ASSERT_TRUE(TargetPlace(ortho, truth, e[k], n[k])) << ortho;
     }
     EXPECT_LT(std::hypot(e[0] - e[1], n[0] - n[1]), 2.5);
 }
