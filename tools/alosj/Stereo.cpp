@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -177,7 +178,12 @@ struct StereoMatcher::Impl {
 
 StereoMatcher::StereoMatcher(const std::vector<ProductOptions>& products, const MapGrid& grid, double gsd)
     : impl_(std::make_unique<Impl>()) {
-    cv::setNumThreads(1);  // the tiles keep every core busy
+    // The tiles keep every core busy: OpenCV's own threads are turned off,
+    // once.  cv::setNumThreads tears down and rebuilds OpenCV's one thread
+    // arena, and two matchers made at once on two threads, as every pass of
+    // dsm starts its threads, crashed doing so together.
+    static std::once_flag openCvThreads;
+    std::call_once(openCvThreads, [] { cv::setNumThreads(1); });
     for (const ProductOptions& options : products) {
         ProductOptions quiet = options;
         quiet.quiet = true;
