@@ -48,5 +48,11 @@ if(TARGET gdal_ALOSJ)
   set(CPACK_COMPONENT_GDAL_PLUGIN_DESCRIPTION
       "The GDAL raster driver ALOSJ: GDAL's tools, QGIS and rasterio open ALOS PRISM and AVNIR-2 Level 1 products")
   set(CPACK_COMPONENT_GDAL_PLUGIN_DEPENDS library)
+  if(NOT CEOSALOSJ_GDAL_PLUGIN_INTO_GDAL AND NOT CEOSALOSJ_GDAL_PLUGIN_DIR AND
+     NOT "/usr/${CMAKE_INSTALL_LIBDIR}/gdalplugins" STREQUAL CEOSALOSJ_GDAL_OWN_PLUGIN_DIR)
+    message(STATUS "Debian packages: the plugin goes to /usr/${CMAKE_INSTALL_LIBDIR}/gdalplugins, "
+                   "which GDAL searches only when told (GDAL_DRIVER_PATH); configured with "
+                   "-DCMAKE_INSTALL_PREFIX=/usr, to GDAL's own ${CEOSALOSJ_GDAL_OWN_PLUGIN_DIR}")
+  endif()
 endif()
 include(CPack)
