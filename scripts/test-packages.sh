@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # alosj from $1 writes a sample and describes it; gdalinfo with the plugin
 # directory $2 opens it with the ALOSJ driver; both load libceosalosj from
-# under $3.
+# $3.  Leaves the sample's directory in $sample.
 check_tree() {
   local alosj=$1 plugins=$2 root=$3 product
   product=$(mktemp -d "$scratch/product.XXXX")
@@ -28,10 +28,12 @@ check_tree() {
   local binary loaded
   for binary in "$alosj" "$plugins/gdal_ALOSJ.so"; do
     loaded=$(ldd "$binary" | awk '$1 == "libceosalosj.so.0" {print $3}')
-    [ -n "$loaded" ] && [ "$(realpath "$loaded")" = "$(realpath "$root/libceosalosj.so.0")" ] ||
+    if [ -z "$loaded" ] || [ "$(realpath "$loaded")" != "$(realpath "$root/libceosalosj.so.0")" ]; then
       fail "$binary does not load libceosalosj from $root: $(ldd "$binary" | grep ceosalosj)"
+    fi
   done
   "$alosj" sample "$product/p" --size tiny >/dev/null
+  sample=$product/p
   "$alosj" info "$product/p" | grep -q "PRISM" || fail "alosj info does not describe the sample"
   local info
   info=$(GDAL_DRIVER_PATH=$plugins gdalinfo "$product/p") || fail "gdalinfo cannot open the sample"
@@ -78,8 +80,7 @@ export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 # shellcheck disable=SC2046  # the flags are words
 g++ -std=c++17 "$scratch/read.cpp" -o "$scratch/read" $(pkg-config --cflags --libs ceosalosj) \
   -Wl,-rpath,"$(pkg-config --variable=libdir ceosalosj)" || fail "cannot build with pkg-config's flags"
-sample=$(ls -d "$scratch"/product.*/p | head -1)
-volume=$(ls "$sample"/VOL-*)
+volume=$(echo "$sample"/VOL-*)
 size=$("$scratch/read" "$volume") || fail "the pkg-config program cannot read $volume"
 "$prefix/$bindir/alosj" info "$sample" | grep -q "^Raster  *$size pixels" ||
   fail "the pkg-config program reads $size, alosj info says otherwise"
