@@ -6,7 +6,8 @@
 #  - `cmake --install --prefix` to another prefix than the configured one:
 #    everything lands under it, the plugin in <libdir>/gdalplugins, and the
 #    same checks pass from there;
-#  - the pkg-config file: a program built with its flags reads a product.
+#  - the pkg-config file and the CMake package: a program built with either
+#    reads a product.
 # LD_LIBRARY_PATH is unset throughout, so nothing finds the build tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -85,3 +86,16 @@ size=$("$scratch/read" "$volume") || fail "the pkg-config program cannot read $v
 "$prefix/$bindir/alosj" info "$sample" | grep -q "^Raster  *$size pixels" ||
   fail "the pkg-config program reads $size, alosj info says otherwise"
 echo "ok: a program built with pkg-config's flags reads a $size product"
+
+echo "== the CMake package"
+cat >"$scratch/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.20)
+project(reader CXX)
+find_package(ceosalosj 0 REQUIRED)
+add_executable(read read.cpp)
+target_link_libraries(read ceosalosj::ceosalosj)
+EOF
+{ cmake -S "$scratch" -B "$scratch/reader" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null &&
+  cmake --build "$scratch/reader" >/dev/null; } || fail "cannot build with find_package(ceosalosj)"
+[ "$("$scratch/reader/read" "$volume")" = "$size" ] || fail "the find_package program reads otherwise"
+echo "ok: a program built with find_package(ceosalosj) reads it too"
