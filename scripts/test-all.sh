@@ -18,6 +18,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCEOSALOSJ_BUILD_BENCH=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
 
+echo "== installed as users install: Debian packages, another prefix, pkg-config"
+bash scripts/test-packages.sh build
+
 echo "== build and test under ASan+UBSan"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCEOSALOSJ_SANITIZE=ON \
   -DCEOSALOSJ_BUILD_TOOLS=OFF >/dev/null
