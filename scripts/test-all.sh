@@ -40,5 +40,5 @@ echo "== bounded fuzz runs (clang, libFuzzer, ASan+UBSan)"
 bash scripts/fuzz.sh "${CEOSALOSJ_FUZZ_SECONDS:-20}"
 
 echo "== summary"
-echo "Linux: passed, under ASan+UBSan too; fuzz: passed"
+echo "Linux: passed (tests, packages and installs), under ASan+UBSan too; fuzz: passed"
 echo "Windows leg: $windows"
