@@ -27,11 +27,9 @@
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
 
-#include "tools/alosj/CogLayout.h"
 #include "tools/alosj/Export.h"
 #include "tools/alosj/Footprint.h"
 #include "tools/alosj/Gdal.h"
-#include "tools/alosj/Overview.h"
 #include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Stretch.h"
 #include "tools/alosj/Product.h"
@@ -39,6 +37,8 @@
 #include "tools/alosj/QgisStyle.h"
 #include "tools/alosj/Quicklook.h"
 #include "tools/alosj/Warp.h"
+#include "tools/processing/cog/CogLayout.h"
+#include "tools/processing/cog/Overview.h"
 
 namespace alosj {
 
@@ -47,6 +47,10 @@ namespace {
 constexpr int kTileSize = 256;
 
 using alosjdescribe::Placement;
+using processing::AverageReduction;
+using processing::CogLevelParts;
+using processing::CogTiles;
+using processing::LayOutCog;
 
 void Georeference(GDALDataset& out, const Placement& p) {
     if (p.kind == Placement::Kind::GeoTransform) {

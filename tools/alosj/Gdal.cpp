@@ -215,11 +215,6 @@ void WriteTextFile(const std::string& path, const std::string& text, bool replac
     staging.Keep();
 }
 
-int WorkerThreads() {
-    const char* wanted = CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
-    return std::max(1, EQUAL(wanted, "ALL_CPUS") ? CPLGetNumCPUs() : std::atoi(wanted));
-}
-
 std::string LowerCaseEnding(const std::string& path) {
     std::string ending = fs::path(path).extension().string();
     for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -85,10 +85,6 @@ void WriteTextInto(const std::string& temporary, const std::string& text, const 
 /// (WriteTextInto), which then takes the name as PublishOutput gives it.
 void WriteTextFile(const std::string& path, const std::string& text, bool replace, const std::string& command);
 
-/// Threads to work on: every core, or GDAL_NUM_THREADS where it is set (a
-/// number, or ALL_CPUS); at least 1.
-int WorkerThreads();
-
 /// The ending of a file name in lower case: ".tif" for "scene.TIF".
 std::string LowerCaseEnding(const std::string& path);
 

@@ -18,6 +18,7 @@
 
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/SightGrid.h"
+#include "tools/processing/Threads.h"
 
 namespace alosj {
 
@@ -437,7 +438,7 @@ struct Strip {
 
 /// Every core (or GDAL_NUM_THREADS), at most 16: each thread holds the
 /// product, strips in flight and a DEM strip.
-size_t WarpThreads() { return static_cast<size_t>(std::min(WorkerThreads(), 16)); }
+size_t WarpThreads() { return static_cast<size_t>(std::min(processing::WorkerThreads(), 16)); }
 
 /// Warps one strip, `rows` rows of the grid from `top`, into `target` (a
 /// MEM dataset of those rows, all output bands) and reads it into `strip`
@@ -592,6 +593,8 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
             pass.sights = std::make_unique<SightGrid>(product.Dataset(), datasets, run, pass.band, grid.crs,
                                                       grid.geoTransform, grid.width, grid.height, lowest, highest);
         } catch (const Failure&) {
+            throw;
+        } catch (const processing::Error&) {
             throw;
         } catch (const std::exception& e) {
             throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model cannot place the grid: " +
