@@ -28,17 +28,14 @@
 #include <ogr_spatialref.h>
 
 #include "tools/alosj/Export.h"
-#include "tools/alosj/Footprint.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Gdal.h"
-#include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Stretch.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 #include "tools/alosj/QgisStyle.h"
 #include "tools/alosj/Quicklook.h"
 #include "tools/alosj/Warp.h"
-#include "tools/processing/cog/CogLayout.h"
-#include "tools/processing/cog/Overview.h"
 
 namespace alosj {
 
@@ -47,10 +44,6 @@ namespace {
 constexpr int kTileSize = 256;
 
 using alosjdescribe::Placement;
-using processing::AverageReduction;
-using processing::CogLevelParts;
-using processing::CogTiles;
-using processing::LayOutCog;
 
 void Georeference(GDALDataset& out, const Placement& p) {
     if (p.kind == Placement::Kind::GeoTransform) {
@@ -711,7 +704,9 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
         onHeights->words = dem ? "the DEM " + std::filesystem::path(choice.dem).filename().string() +
                                      ", heights above " + dem->Datum()
                                : Metres(choice.height) + " m above the ellipsoid";
-        onHeights->footprint = Footprint(product, &choice, dem.get()).dump();
+        onHeights->footprint =
+            Footprint(product.Dataset(), product.Width(), product.Height(), product.VolumePath(), &choice, dem.get())
+                .dump();
     }
     std::unique_ptr<WarpGrid> grid;
     if (options.warp) {

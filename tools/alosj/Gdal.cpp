@@ -111,10 +111,7 @@ void RequireMetres(const OGRSpatialReference& crs, const std::string& option, co
                                   "(+units=m)");
 }
 
-std::string GdalSession::LastError() {
-    const char* message = CPLGetLastErrorMsg();
-    return message && *message ? message : "unknown error";
-}
+std::string GdalSession::LastError() { return processing::LastGdalError(); }
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)), slot_(Adopt(path_)) {}
 

@@ -8,6 +8,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "tools/processing/Gdal.h"
+
 namespace alosj {
 
 /// Refuses (a usage error naming `option` and `given`) a projected CRS
@@ -29,11 +31,7 @@ public:
 };
 
 /// A dataset handle closed on scope exit.
-struct GdalDatasetCloser {
-    void operator()(GDALDataset* dataset) const {
-        if (dataset) GDALClose(dataset);
-    }
-};
+using processing::GdalDatasetCloser;
 
 /// A file that is removed when the object goes unless kept, and when
 /// SIGINT or SIGTERM ends the process meanwhile (RemoveTemporariesOnSignals).

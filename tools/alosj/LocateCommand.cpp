@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <iostream>
 
-#include "tools/alosj/Footprint.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
-#include "tools/alosj/SightGrid.h"
 
 namespace alosj {
 

@@ -17,8 +17,7 @@
 #include <gdalwarper.h>
 
 #include "tools/alosj/Gdal.h"
-#include "tools/alosj/SightGrid.h"
-#include "tools/processing/Threads.h"
+#include "tools/alosj/Processing.h"
 
 namespace alosj {
 
@@ -438,7 +437,7 @@ struct Strip {
 
 /// Every core (or GDAL_NUM_THREADS), at most 16: each thread holds the
 /// product, strips in flight and a DEM strip.
-size_t WarpThreads() { return static_cast<size_t>(std::min(processing::WorkerThreads(), 16)); }
+size_t WarpThreads() { return static_cast<size_t>(std::min(WorkerThreads(), 16)); }
 
 /// Warps one strip, `rows` rows of the grid from `top`, into `target` (a
 /// MEM dataset of those rows, all output bands) and reads it into `strip`
