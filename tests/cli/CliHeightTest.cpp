@@ -205,6 +205,16 @@ TEST(CliHeight, WarpOnAHeightPutsAMarkWhereTheModelSeesItAndLocateAgrees) {
     run = RunAlosj({"locate", files.volume, "--pixel", "10", "10", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(nlohmann::json::parse(run.out).contains("height"));
+    // Bad input the processing library finds exits 2, as wrong usage does:
+    // a DEM that is no raster, a height beyond any ground.
+    std::ofstream(dir.File("notes.txt")) << "no raster\n";
+    run = RunAlosj({"export", files.volume, dir.File("notes.tif"), "--warp", "--dem", dir.File("notes.txt")});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("not a raster GDAL reads"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("notes.tif")));
+    run = RunAlosj({"locate", files.volume, "--pixel", "10", "10", "--height", "200000"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("metres above the ellipsoid, from"), std::string::npos) << run.err;
 
     // Labelled forward with the nadir orbit: the look angle check fails.
     const auto failing = cli_support::WriteProductIn(dir, "bad", ForwardView(scene, {{mx, my}}, false));
