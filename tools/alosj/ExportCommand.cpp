@@ -696,7 +696,7 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
                                           " places a warped raster: give --warp too");
         CheckHeightChoice(choice);
         CheckLineOfSight(product, bands, choice.constant ? "--height" : "--dem");
-        if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal);
+        if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal, "--dem " + choice.dem);
         onHeights = std::make_unique<HeightPlacement>();
         onHeights->heights.height = choice.constant ? choice.height : CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;
         onHeights->heights.dem = dem.get();

@@ -84,8 +84,9 @@ class Dem {
 public:
     /// Opens the DEM; throws a bad-input Error for one GDAL does not take as
     /// a placed raster, a failure Error for one it cannot read (a network error)
-    /// or whose heights PROJ cannot convert.
-    Dem(const std::string& path, bool ellipsoidal);
+    /// or whose heights PROJ cannot convert.  The errors' messages begin
+    /// with `name` (alosj's: "--dem PATH").
+    Dem(const std::string& path, bool ellipsoidal, std::string name);
     ~Dem();
 
     const std::string& Path() const { return path_; }
@@ -144,6 +145,7 @@ private:
     [[noreturn]] void Unreadable() const;
 
     std::string path_;
+    std::string name_;  // how errors name the DEM
     std::string datum_;
     std::string horizontalWkt_;
     OGRSpatialReference horizontal_;
