@@ -18,8 +18,8 @@
 #include <ogr_spatialref.h>
 
 #include "CliSupport.h"
-#include "tools/alosj/LocalMapFit.h"
-#include "tools/alosj/SightGrid.h"
+#include "tools/processing/geometry/LocalMapFit.h"
+#include "tools/processing/geometry/SightGrid.h"
 #include "tools/writer/SampleScene.h"
 
 using cli_support::OpenedProduct;
@@ -205,6 +205,16 @@ TEST(CliHeight, WarpOnAHeightPutsAMarkWhereTheModelSeesItAndLocateAgrees) {
     run = RunAlosj({"locate", files.volume, "--pixel", "10", "10", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(nlohmann::json::parse(run.out).contains("height"));
+    // Bad input the processing library finds exits 2, as wrong usage does:
+    // a DEM that is no raster, a height beyond any ground.
+    std::ofstream(dir.File("notes.txt")) << "no raster\n";
+    run = RunAlosj({"export", files.volume, dir.File("notes.tif"), "--warp", "--dem", dir.File("notes.txt")});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("not a raster GDAL reads"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("notes.tif")));
+    run = RunAlosj({"locate", files.volume, "--pixel", "10", "10", "--height", "200000"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("metres above the ellipsoid, from"), std::string::npos) << run.err;
 
     // Labelled forward with the nadir orbit: the look angle check fails.
     const auto failing = cli_support::WriteProductIn(dir, "bad", ForwardView(scene, {{mx, my}}, false));
@@ -365,7 +375,7 @@ TEST(CliHeight, SightGridInterpolatesTheModelWithinAHundredthOfAPixel) {
     const double gt[6] = {minE - 100, 2.5, 0, maxN + 100, 0, -2.5};
     const int width = static_cast<int>((maxE - minE + 200) / 2.5), height = static_cast<int>((maxN - minN + 200) / 2.5);
     const double lowest = -200, highest = 3700;
-    alosj::SightGrid grid(*product, {}, {}, 0, utm, gt, width, height, lowest, highest);
+    alosj::processing::SightGrid grid(*product, {}, {}, 0, utm, gt, width, height, lowest, highest);
     EXPECT_GT(grid.Layers().size(), 3u);
     const OGRSpatialReference geographic = Crs(4326);
     std::unique_ptr<OGRCoordinateTransformation> toGeographic(OGRCreateCoordinateTransformation(&utm, &geographic));
@@ -389,7 +399,7 @@ TEST(CliHeight, SightGridInterpolatesTheModelWithinAHundredthOfAPixel) {
     }
     EXPECT_GT(checked, 300);
     EXPECT_LE(worst, 0.05);
-    EXPECT_LE(grid.CheckedError(), alosj::kSightGridTolerance);
+    EXPECT_LE(grid.CheckedError(), alosj::processing::kSightGridTolerance);
 }
 
 // alosj dsm's local quadratics from geocentric points to UTM and heights
@@ -421,7 +431,7 @@ TEST(CliHeight, DsmMapQuadraticsMatchProjOrRefuse) {
     };
     std::vector<double> X, Y, Z;
     cloud(0.015, X, Y, Z);  // about 1.5 km each way
-    alosj::LocalMapFit fit;
+    alosj::processing::LocalMapFit fit;
     ASSERT_TRUE(fit.Fit(X.data(), Y.data(), Z.data(), 1000, *toGeographic, *toMap, 5e-3, 1e-3));
     // Fitted on the first half, checked on all.
     std::vector<double> x = X, y = Y, h = Z;

@@ -14,8 +14,8 @@
 #include <gdal_priv.h>
 
 #include "TestSupport.h"
-#include "tools/alosj/CogLayout.h"
-#include "tools/alosj/Overview.h"
+#include "tools/processing/cog/CogLayout.h"
+#include "tools/processing/cog/Overview.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ CompressedTiles Compress(const std::string& path, GDALDataType type, int width, 
     creation.SetNameValue("PREDICTOR", predictor);
     creation.SetNameValue("NUM_THREADS", "ALL_CPUS");
     if (byGdal) creation.SetNameValue("ENDIANNESS", "LITTLE");  // what GDAL writes anyway
-    alosj::CogTiles tiles(path, width, height, bands, type, creation, path);
+    alosj::processing::CogTiles tiles(path, width, height, bands, type, creation, path);
     const size_t line = static_cast<size_t>(width) * static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
     for (int top = 0, rows = 64; top < height; top += rows, rows = 32) {
         rows = std::min(rows, height - top);
@@ -91,11 +91,11 @@ TEST(AverageReduction, RowsGivenAFewAtATimeReduceAsAllAtOnce) {
                 rows.push_back((x + 3 * y + k) % 11 == 0 ? 0 : static_cast<unsigned char>(17 * x + 29 * y + 90 * k));
     const size_t row = static_cast<size_t>(bands) * width;
 
-    alosj::AverageReduction<unsigned char> whole(bands, width, height, 18, 20);
+    alosj::processing::AverageReduction<unsigned char> whole(bands, width, height, 18, 20);
     std::vector<unsigned char> once;
     EXPECT_EQ(whole.Push(rows.data(), height, once), 20);
 
-    alosj::AverageReduction<unsigned char> pieces(bands, width, height, 18, 20);
+    alosj::processing::AverageReduction<unsigned char> pieces(bands, width, height, 18, 20);
     std::vector<unsigned char> piecewise;
     long made = 0;
     int top = 0;

@@ -511,14 +511,10 @@ int RunConvert(const ConvertOptions& given) {
         EndWithParent();
         status = ConvertProduct(options, line);
         line["error"] = nullptr;
-    } catch (const Failure& failure) {
-        line["status"] = "failed";
-        line["error"] = failure.what();
-        status = failure.status();
     } catch (const std::exception& e) {
         line["status"] = "failed";
         line["error"] = e.what();
-        status = kExitFailure;
+        status = ExitStatusOf(e);
     }
     if (line["id"].is_null()) {
         const auto [id, volume] = KnownItemId(options.product);

@@ -2,15 +2,18 @@
 //
 // Every subcommand that reads a product takes the product's volume
 // directory file or the directory that holds it.  Failures are thrown as
-// Failure and turned into "alosj: <message>" and the exit status in main:
-// 0 success, 1 a product that cannot be read (or an output that cannot be
-// written), 2 wrong usage.
+// Failure (or, from the processing library, processing::Error) and turned
+// into "alosj: <message>" and the exit status in main: 0 success, 1 a
+// product that cannot be read (or an output that cannot be written), 2
+// wrong usage.
 #pragma once
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tools/processing/Error.h"
 
 namespace alosj {
 
@@ -25,6 +28,16 @@ public:
 private:
     int status_;
 };
+
+/// The exit status of what a subcommand threw: a Failure's own; the
+/// processing library's bad input is wrong usage, its other errors and
+/// anything else a failure.
+inline int ExitStatusOf(const std::exception& error) {
+    if (const auto* failure = dynamic_cast<const Failure*>(&error)) return failure->status();
+    if (const auto* processing = dynamic_cast<const processing::Error*>(&error))
+        return processing->kind() == processing::Error::Kind::kBadInput ? kExitUsage : kExitFailure;
+    return kExitFailure;
+}
 
 /// What every product-reading subcommand shares.
 struct ProductOptions {

@@ -27,12 +27,9 @@
 #include <cpl_string.h>
 #include <ogr_spatialref.h>
 
-#include "tools/alosj/CogLayout.h"
 #include "tools/alosj/Export.h"
-#include "tools/alosj/Footprint.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Gdal.h"
-#include "tools/alosj/Overview.h"
-#include "tools/alosj/SightGrid.h"
 #include "tools/alosj/Stretch.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
@@ -699,7 +696,7 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
                                           " places a warped raster: give --warp too");
         CheckHeightChoice(choice);
         CheckLineOfSight(product, bands, choice.constant ? "--height" : "--dem");
-        if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal);
+        if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal, "--dem " + choice.dem);
         onHeights = std::make_unique<HeightPlacement>();
         onHeights->heights.height = choice.constant ? choice.height : CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT;
         onHeights->heights.dem = dem.get();
@@ -707,7 +704,9 @@ std::string ExportProduct(Product& product, const ExportOptions& options, const 
         onHeights->words = dem ? "the DEM " + std::filesystem::path(choice.dem).filename().string() +
                                      ", heights above " + dem->Datum()
                                : Metres(choice.height) + " m above the ellipsoid";
-        onHeights->footprint = Footprint(product, &choice, dem.get()).dump();
+        onHeights->footprint =
+            Footprint(product.Dataset(), product.Width(), product.Height(), product.VolumePath(), &choice, dem.get())
+                .dump();
     }
     std::unique_ptr<WarpGrid> grid;
     if (options.warp) {

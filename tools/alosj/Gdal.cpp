@@ -111,10 +111,7 @@ void RequireMetres(const OGRSpatialReference& crs, const std::string& option, co
                                   "(+units=m)");
 }
 
-std::string GdalSession::LastError() {
-    const char* message = CPLGetLastErrorMsg();
-    return message && *message ? message : "unknown error";
-}
+std::string GdalSession::LastError() { return processing::LastGdalError(); }
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)), slot_(Adopt(path_)) {}
 
@@ -213,11 +210,6 @@ void WriteTextFile(const std::string& path, const std::string& text, bool replac
     WriteTextInto(staging.path(), text, path);
     PublishOutput(staging.path(), path, replace, command);
     staging.Keep();
-}
-
-int WorkerThreads() {
-    const char* wanted = CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
-    return std::max(1, EQUAL(wanted, "ALL_CPUS") ? CPLGetNumCPUs() : std::atoi(wanted));
 }
 
 std::string LowerCaseEnding(const std::string& path) {

@@ -8,6 +8,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include "tools/processing/Gdal.h"
+
 namespace alosj {
 
 /// Refuses (a usage error naming `option` and `given`) a projected CRS
@@ -29,11 +31,7 @@ public:
 };
 
 /// A dataset handle closed on scope exit.
-struct GdalDatasetCloser {
-    void operator()(GDALDataset* dataset) const {
-        if (dataset) GDALClose(dataset);
-    }
-};
+using processing::GdalDatasetCloser;
 
 /// A file that is removed when the object goes unless kept, and when
 /// SIGINT or SIGTERM ends the process meanwhile (RemoveTemporariesOnSignals).
@@ -84,10 +82,6 @@ void WriteTextInto(const std::string& temporary, const std::string& text, const 
 /// Writes `text` to `path` whole: into a temporary beside it
 /// (WriteTextInto), which then takes the name as PublishOutput gives it.
 void WriteTextFile(const std::string& path, const std::string& text, bool replace, const std::string& command);
-
-/// Threads to work on: every core, or GDAL_NUM_THREADS where it is set (a
-/// number, or ALL_CPUS); at least 1.
-int WorkerThreads();
 
 /// The ending of a file name in lower case: ".tif" for "scene.TIF".
 std::string LowerCaseEnding(const std::string& path);

@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <iostream>
 
-#include "tools/alosj/Footprint.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
-#include "tools/alosj/SightGrid.h"
 
 namespace alosj {
 
@@ -27,7 +26,7 @@ int LocateOnHeights(const LocateOptions& options, Product& product, bool fromPix
     const HeightChoice choice{options.height, options.heightValue, options.dem, options.demEllipsoidal};
     CheckHeightChoice(choice);
     std::unique_ptr<Dem> dem;
-    if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal);
+    if (!choice.constant) dem = std::make_unique<Dem>(choice.dem, choice.ellipsoidal, "--dem " + choice.dem);
     SurfacePoint point;
     double pixel = 0, line = 0;
     CeosAlosjSensorStatus status;

@@ -280,12 +280,9 @@ int Run(int argc, char** argv) {
         dsm.quiet = quiet;
         if (*dsmCommand) return alosj::RunDsm(dsm);
 #endif
-    } catch (const alosj::Failure& failure) {
-        std::cerr << "alosj: " << failure.what() << "\n";
-        return failure.status();
     } catch (const std::exception& e) {
         std::cerr << "alosj: " << e.what() << "\n";
-        return alosj::kExitFailure;
+        return alosj::ExitStatusOf(e);
     }
     return alosj::kExitUsage;
 }

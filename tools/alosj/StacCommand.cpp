@@ -10,7 +10,7 @@
 
 #include <gdal_priv.h>
 
-#include "tools/alosj/Footprint.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
 
@@ -213,7 +213,7 @@ nlohmann::ordered_json StacItem(Product& product, const std::vector<std::string>
     item["stac_version"] = "1.0.0";
     item["stac_extensions"] = kExtensions;
     item["id"] = ItemId(product);
-    item["geometry"] = Footprint(product);
+    item["geometry"] = Footprint(product.Dataset(), product.Width(), product.Height(), product.VolumePath());
     // An Item without a place on the Earth has a null geometry and no bbox.
     if (!item["geometry"].is_null()) item["bbox"] = BoundingBox(item["geometry"]);
 

@@ -1,6 +1,6 @@
 #include "tools/alosj/Stereo.h"
 
-#include "tools/alosj/LocalMapFit.h"
+#include "tools/alosj/Processing.h"
 
 #include <algorithm>
 #include <chrono>

@@ -17,7 +17,7 @@
 #include <gdalwarper.h>
 
 #include "tools/alosj/Gdal.h"
-#include "tools/alosj/SightGrid.h"
+#include "tools/alosj/Processing.h"
 
 namespace alosj {
 
@@ -592,6 +592,8 @@ long WarpOnHeights(Product& product, const std::vector<int>& bands, const WarpGr
             pass.sights = std::make_unique<SightGrid>(product.Dataset(), datasets, run, pass.band, grid.crs,
                                                       grid.geoTransform, grid.width, grid.height, lowest, highest);
         } catch (const Failure&) {
+            throw;
+        } catch (const processing::Error&) {
             throw;
         } catch (const std::exception& e) {
             throw Failure(kExitFailure, product.VolumePath() + ": the line-of-sight model cannot place the grid: " +

@@ -12,7 +12,7 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
-#include "tools/alosj/Heights.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Product.h"
 #include "tools/alosj/Progress.h"
 

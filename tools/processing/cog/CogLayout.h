@@ -12,7 +12,7 @@
 #include <cpl_string.h>
 #include <gdal_priv.h>
 
-namespace alosj {
+namespace alosj::processing {
 
 /// Rows of pixels in memory: row r (0 the first given) of band k starts
 /// k × bandStride + r × lineStride bytes after `data`, its pixels side by
@@ -98,4 +98,4 @@ struct CogLevelParts {
 /// names `name`.
 bool LayOutCog(const std::vector<CogLevelParts>& levels, const std::string& path, const std::string& name);
 
-}  // namespace alosj
+}  // namespace alosj::processing

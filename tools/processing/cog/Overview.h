@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace alosj {
+namespace alosj::processing {
 
 /// Reduces a raster of `bands` bands, `width` × `height`, to `toWidth` ×
 /// `toHeight`, given its rows top to bottom a few at a time.  Each reduced
@@ -72,4 +72,4 @@ private:
 extern template class AverageReduction<unsigned char>;
 extern template class AverageReduction<float>;
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -22,9 +22,9 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
-#include "tools/alosj/Gdal.h"
+#include "tools/processing/Gdal.h"
 
-namespace alosj {
+namespace alosj::processing {
 
 /// What `--height H`, `--dem DEM` and `--dem-ellipsoidal` asked for.
 struct HeightChoice {
@@ -82,10 +82,11 @@ struct DemWindow {
 
 class Dem {
 public:
-    /// Opens the DEM; throws a usage Failure for one GDAL does not take as
-    /// a placed raster, a Failure for one it cannot read (a network error)
-    /// or whose heights PROJ cannot convert.
-    Dem(const std::string& path, bool ellipsoidal);
+    /// Opens the DEM; throws a bad-input Error for one GDAL does not take as
+    /// a placed raster, a failure Error for one it cannot read (a network error)
+    /// or whose heights PROJ cannot convert.  The errors' messages begin
+    /// with `name` (alosj's: "--dem PATH").
+    Dem(const std::string& path, bool ellipsoidal, std::string name);
     ~Dem();
 
     const std::string& Path() const { return path_; }
@@ -95,7 +96,7 @@ public:
     double PixelMetres() const { return pixelMetres_; }
 
     /// The height above the ellipsoid at a latitude and longitude (WGS 84,
-    /// degrees); false where the DEM does not cover it.  Throws a Failure
+    /// degrees); false where the DEM does not cover it.  Throws an Error
     /// when the DEM cannot be read there.  One thread.
     bool HeightAt(double latitude, double longitude, double& height);
 
@@ -140,10 +141,11 @@ private:
     /// `rows` samples spanning it (averaged down when coarser than the DEM),
     /// read from `dataset` (this DEM opened on the caller's thread).
     std::vector<float> Read(GDALDataset& dataset, const DemWindow& window, int columns, int rows) const;
-    /// A Failure: the DEM cannot be read, with GDAL's reason.
+    /// An Error: the DEM cannot be read, with GDAL's reason.
     [[noreturn]] void Unreadable() const;
 
     std::string path_;
+    std::string name_;  // how errors name the DEM
     std::string datum_;
     std::string horizontalWkt_;
     OGRSpatialReference horizontal_;
@@ -158,4 +160,4 @@ private:
     std::unique_ptr<VerticalShift> shift_;
 };
 
-}  // namespace alosj
+}  // namespace alosj::processing

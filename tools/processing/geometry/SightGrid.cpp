@@ -1,10 +1,10 @@
-#include "tools/alosj/SightGrid.h"
+#include "tools/processing/geometry/SightGrid.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-namespace alosj {
+namespace alosj::processing {
 
 namespace {
 
@@ -176,4 +176,4 @@ double SightGrid::Check(CeosAlosjDataset& dataset) {
     return worst;
 }
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -1,4 +1,4 @@
-#include "tools/alosj/LocalMapFit.h"
+#include "tools/processing/geometry/LocalMapFit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include <Eigen/Dense>
 
-namespace alosj {
+namespace alosj::processing {
 
 namespace {
 
@@ -142,4 +142,4 @@ bool LocalMapFit::Fit(const double* X, const double* Y, const double* Z, size_t 
     return true;
 }
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -1,11 +1,13 @@
-#include "tools/alosj/Footprint.h"
+#include "tools/processing/geometry/Footprint.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "tools/alosj/SightGrid.h"
+#include "tools/describe/ProductDescription.h"
+#include "tools/processing/Error.h"
+#include "tools/processing/geometry/SightGrid.h"
 
-namespace alosj {
+namespace alosj::processing {
 
 namespace {
 
@@ -163,9 +165,9 @@ CeosAlosjSensorStatus PlacesOfWarp(CeosAlosjDataset& dataset, int band, double p
     return ALOSJ_SENSOR_OK;
 }
 
-json Footprint(Product& product, const HeightChoice* choice, Dem* dem) {
-    CeosAlosjDataset& d = product.Dataset();
-    const double width = static_cast<double>(product.Width()), height = static_cast<double>(product.Height());
+json Footprint(CeosAlosjDataset& d, long rasterWidth, long rasterHeight, const std::string& name,
+               const HeightChoice* choice, Dem* dem) {
+    const double width = static_cast<double>(rasterWidth), height = static_cast<double>(rasterHeight);
     json ring = json::array();
     bool placed = true;
     // Upper-left, down the left edge, along the bottom, up the right, back
@@ -180,9 +182,8 @@ json Footprint(Product& product, const HeightChoice* choice, Dem* dem) {
                 SurfacePoint point;
                 const CeosAlosjSensorStatus status = PlaceOnSurface(d, 0, x, y, *choice, dem, point);
                 if (status != ALOSJ_SENSOR_OK)
-                    throw Failure(kExitFailure, product.VolumePath() + ": the raster's outline cannot be placed on " +
-                                                    (dem ? "the DEM" : "the height") + ": " +
-                                                    SensorStatusText(status));
+                    throw Error::Failed(name + ": the raster's outline cannot be placed on " +
+                                        (dem ? "the DEM" : "the height") + ": " + SensorStatusText(status));
                 lat = point.latitude;
                 lon = point.longitude;
             } else if (d.PixelToLatLon(0, x, y, &lat, &lon) != ALOSJ_LOCATE_OK) {
@@ -210,4 +211,4 @@ json Footprint(Product& product, const HeightChoice* choice, Dem* dem) {
     return {{"type", "Polygon"}, {"coordinates", json::array({ring})}};
 }
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -17,7 +17,7 @@
 
 #include "dataset/CeosAlosjDataset.h"
 
-namespace alosj {
+namespace alosj::processing {
 
 /// The interpolation stays within this many raster pixels of the exact
 /// inverse at the check points (GDAL's warp is given 0.05).
@@ -72,4 +72,4 @@ private:
     double checkedError_ = 0;
 };
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -1,4 +1,4 @@
-#include "tools/alosj/Overview.h"
+#include "tools/processing/cog/Overview.h"
 
 #include <algorithm>
 #include <array>
@@ -15,7 +15,7 @@
 #define ALOSJ_REDUCE_WITH_AVX 1
 #endif
 
-namespace alosj {
+namespace alosj::processing {
 
 namespace {
 
@@ -363,4 +363,4 @@ long AverageReduction<T>::Push(const T* rows, long count, std::vector<T>& made) 
 template class AverageReduction<unsigned char>;
 template class AverageReduction<float>;
 
-}  // namespace alosj
+}  // namespace alosj::processing

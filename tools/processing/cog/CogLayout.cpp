@@ -1,4 +1,4 @@
-#include "tools/alosj/CogLayout.h"
+#include "tools/processing/cog/CogLayout.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,10 +23,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "tools/alosj/Cli.h"
-#include "tools/alosj/Gdal.h"
+#include "tools/processing/Error.h"
+#include "tools/processing/Threads.h"
 
-namespace alosj {
+namespace alosj::processing {
 
 namespace {
 
@@ -62,7 +62,7 @@ struct Level {
 struct Failing {
     const std::string& name;
     [[noreturn]] void operator()(const std::string& what) const {
-        throw Failure(kExitFailure, name + ": cannot lay out the COG: " + what);
+        throw Error::Failed(name + ": cannot lay out the COG: " + what);
     }
 };
 
@@ -287,7 +287,7 @@ CogTiles::CogTiles(std::string path, int width, int height, int bands, GDALDataT
                    std::string name)
     : path_(std::move(path)), name_(std::move(name)), width_(width), height_(height), bands_(bands), type_(type),
       creation_(std::move(creation)), file_(std::fopen(path_.c_str(), "wb")) {
-    if (!file_) throw Failure(kExitFailure, name_ + ": cannot create " + path_);
+    if (!file_) throw Error::Failed(name_ + ": cannot create " + path_);
     std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
     creation_.SetNameValue("BIGTIFF", "NO");
     creation_.SetNameValue("SPARSE_OK", "NO");
@@ -603,4 +603,4 @@ bool LayOutCog(const std::vector<CogLevelParts>& parts, const std::string& path,
     return inPlace;
 }
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -1,4 +1,4 @@
-#include "tools/alosj/Heights.h"
+#include "tools/processing/geometry/Heights.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,9 +12,9 @@
 #endif
 #include <gdalwarper.h>
 
-#include "tools/alosj/Cli.h"
+#include "tools/processing/Error.h"
 
-namespace alosj {
+namespace alosj::processing {
 
 namespace {
 
@@ -41,7 +41,7 @@ void CheckHeightChoice(const HeightChoice& choice) {
         char text[96];
         std::snprintf(text, sizeof text, "--height %g: metres above the ellipsoid, from -%.0f to %.0f", choice.height,
                       kMostHeight, kMostHeight);
-        throw Failure(kExitUsage, text);
+        throw Error::BadInput(text);
     }
 }
 
@@ -122,7 +122,7 @@ bool ReadError(CPLErrorNum number) {
 /// latitude, in words: the grids its transformations there need that are
 /// not installed, or that it knows none.
 std::string MissingGrids(const OGRSpatialReference& source, double longitude, double latitude) {
-    const std::string fallback = "install the grid it needs (" + GdalSession::LastError() + ")";
+    const std::string fallback = "install the grid it needs (" + LastGdalError() + ")";
 #ifdef ALOSJ_WITH_PROJ
     const char* options[] = {"FORMAT=WKT2_2019", nullptr};
     char* text = nullptr;
@@ -177,25 +177,25 @@ std::string MissingGrids(const OGRSpatialReference& source, double longitude, do
 
 }  // namespace
 
-Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
+Dem::Dem(const std::string& path, bool ellipsoidal, std::string name) : path_(path), name_(std::move(name)) {
     CPLErrorReset();
     dataset_.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
     if (!dataset_ && ReadError(CPLGetLastErrorNo())) Unreadable();
-    if (!dataset_) throw Failure(kExitUsage, "--dem " + path + ": not a raster GDAL reads: " + GdalSession::LastError());
+    if (!dataset_) throw Error::BadInput(name_ + ": not a raster GDAL reads: " + LastGdalError());
     const OGRSpatialReference* crs = dataset_->GetSpatialRef();
     if (!crs || crs->IsEmpty() || dataset_->GetGeoTransform(geoTransform_) != CE_None ||
         !GDALInvGeoTransform(geoTransform_, inverse_))
-        throw Failure(kExitUsage, "--dem " + path + ": has no CRS and geotransform that place it");
+        throw Error::BadInput(name_ + ": has no CRS and geotransform that place it");
     GDALRasterBand* band = dataset_->GetRasterBand(1);
-    if (!band) throw Failure(kExitUsage, "--dem " + path + ": has no band");
+    if (!band) throw Error::BadInput(name_ + ": has no band");
     int hasNoData = FALSE;
     noData_ = band->GetNoDataValue(&hasNoData);
     hasNoData_ = hasNoData != FALSE;
     const char* unit = band->GetUnitType();
     const double metres = MetresPerUnit(unit ? unit : "");
     if (metres == 0.0)
-        throw Failure(kExitUsage, "--dem " + path + ": its heights are in " + unit +
-                                      ", which alosj does not know as a length (metres or feet)");
+        throw Error::BadInput(name_ + ": its heights are in " + unit +
+                              ", which alosj does not know as a length (metres or feet)");
     int hasScale = FALSE, hasOffset = FALSE;
     const double scale = band->GetScale(&hasScale), offset = band->GetOffset(&hasOffset);
     scale_ = (hasScale && scale != 0.0 ? scale : 1.0) * metres;
@@ -209,8 +209,8 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     fromGeographic_.reset(OGRCreateCoordinateTransformation(&geographic, &horizontal_));
     const TransformPtr toGeographic(OGRCreateCoordinateTransformation(&horizontal_, &geographic));
     if (!fromGeographic_ || !toGeographic)
-        throw Failure(kExitFailure, "--dem " + path + ": its CRS cannot be reached from latitude and longitude: " +
-                                        GdalSession::LastError());
+        throw Error::Failed(name_ + ": its CRS cannot be reached from latitude and longitude: " +
+                            LastGdalError());
     // The DEM's centre and the pixels beside it, on the ground.
     const double column = dataset_->GetRasterXSize() / 2.0, row = dataset_->GetRasterYSize() / 2.0;
     double x[3], y[3];
@@ -250,16 +250,16 @@ Dem::Dem(const std::string& path, bool ellipsoidal) : path_(path) {
     // Tried at the DEM's centre: a missing grid shows here.
     double shift;
     if (!shift_->At(centreX, centreY, shift))
-        throw Failure(kExitFailure, "--dem " + path + ": its heights are above " + datum_ +
-                                        ", and PROJ cannot turn them into heights above the ellipsoid: " +
-                                        MissingGrids(source, x[0], y[0]) +
-                                        "; for a DEM of heights above the ellipsoid, give --dem-ellipsoidal");
+        throw Error::Failed(name_ + ": its heights are above " + datum_ +
+                            ", and PROJ cannot turn them into heights above the ellipsoid: " +
+                            MissingGrids(source, x[0], y[0]) +
+                            "; for a DEM of heights above the ellipsoid, give --dem-ellipsoidal");
 }
 
 Dem::~Dem() = default;
 
 void Dem::Unreadable() const {
-    throw Failure(kExitFailure, "--dem " + path_ + ": cannot read: " + GdalSession::LastError());
+    throw Error::Failed(name_ + ": cannot read: " + LastGdalError());
 }
 
 double Dem::Metres(double value) const {
@@ -304,7 +304,7 @@ GridShift Dem::ShiftOver(const GridFrame& grid) {
     result.rows = (grid.height + kShiftStep - 1) / kShiftStep + 1;
     result.values.assign(static_cast<size_t>(result.columns) * result.rows, 0.0);
     const TransformPtr toDem(OGRCreateCoordinateTransformation(grid.crs, &horizontal_));
-    if (!toDem) throw Failure(kExitFailure, "--dem " + path_ + ": the grid's CRS cannot be transformed into the DEM's");
+    if (!toDem) throw Error::Failed(name_ + ": the grid's CRS cannot be transformed into the DEM's");
     const double* gt = grid.geoTransform;
     for (int r = 0; r < result.rows; ++r)
         for (int c = 0; c < result.columns; ++c) {
@@ -312,9 +312,9 @@ GridShift Dem::ShiftOver(const GridFrame& grid) {
             double x = gt[0] + gt[1] * column + gt[2] * row, y = gt[3] + gt[4] * column + gt[5] * row;
             double shift;
             if (!toDem->Transform(1, &x, &y) || !shift_->At(x, y, shift))
-                throw Failure(kExitFailure, "--dem " + path_ + ": PROJ cannot turn its heights above " + datum_ +
-                                                " into heights above the ellipsoid over the scene: " +
-                                                GdalSession::LastError());
+                throw Error::Failed(name_ + ": PROJ cannot turn its heights above " + datum_ +
+                                    " into heights above the ellipsoid over the scene: " +
+                                    LastGdalError());
             result.values[static_cast<size_t>(r) * result.columns + c] = shift;
         }
     return result;
@@ -365,7 +365,7 @@ std::vector<float> Dem::Read(GDALDataset& dataset, const DemWindow& window, int 
 
 bool Dem::RangeOver(const GridFrame& grid, double& lowest, double& highest) {
     const TransformPtr toDem(OGRCreateCoordinateTransformation(grid.crs, &horizontal_));
-    if (!toDem) throw Failure(kExitFailure, "--dem " + path_ + ": the grid's CRS cannot be transformed into the DEM's");
+    if (!toDem) throw Error::Failed(name_ + ": the grid's CRS cannot be transformed into the DEM's");
     const DemWindow window = WindowUnder(*toDem, grid, 0, grid.height, 1);
     if (window.Empty()) return false;
     // At most one DEM sample per grid pixel.
@@ -402,7 +402,7 @@ Dem::Strips::Strips(const Dem& dem, const GridFrame& grid, const GridShift& shif
     demCrs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     toDem_.reset(OGRCreateCoordinateTransformation(&gridCrs, &demCrs));
     if (!toDem_)
-        throw Failure(kExitFailure, "--dem " + dem.path_ + ": the grid's CRS cannot be transformed into the DEM's");
+        throw Error::Failed(dem.name_ + ": the grid's CRS cannot be transformed into the DEM's");
 }
 
 Dem::Strips::~Strips() = default;
@@ -427,7 +427,7 @@ void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
     if (!source || !strip ||
         source->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, columns, samples, values.data(), columns, samples,
                                            GDT_Float32, 0, 0, nullptr) != CE_None)
-        throw Failure(kExitFailure, "cannot make a strip of heights: " + GdalSession::LastError());
+        throw Error::Failed("cannot make a strip of heights: " + LastGdalError());
     // The samples' pixels in the DEM's CRS.
     const double* d = dem_.geoTransform_;
     const double across = static_cast<double>(demWidth) / columns, down = static_cast<double>(demHeight) / samples;
@@ -438,7 +438,7 @@ void Dem::Strips::Read(int top, int rows, std::vector<float>& heights) {
     WarpHeights(*source, sourceTransform, *strip, stripTransform);
     if (strip->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, rows, heights.data(), width, rows, GDT_Float32, 0, 0,
                                           nullptr) != CE_None)
-        throw Failure(kExitFailure, "cannot read a strip of heights: " + GdalSession::LastError());
+        throw Error::Failed("cannot read a strip of heights: " + LastGdalError());
     if (shift_.values.empty()) return;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < width; ++c) {
@@ -452,8 +452,8 @@ void Dem::Strips::WarpHeights(GDALDataset& source, const double sourceTransform[
     strip.SetGeoTransform(const_cast<double*>(stripTransform));
     void* exact = GDALCreateGenImgProjTransformer3(dem_.horizontalWkt_.c_str(), sourceTransform, grid_.wkt.c_str(),
                                                    stripTransform);
-    if (!exact) throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot be placed on the grid: " +
-                                                GdalSession::LastError());
+    if (!exact) throw Error::Failed(dem_.name_ + ": cannot be placed on the grid: " +
+                                    LastGdalError());
     void* approximate = GDALCreateApproxTransformer(GDALGenImgProjTransform, exact, 0.125);
     GDALApproxTransformerOwnsSubtransformer(approximate, TRUE);
     struct Release {
@@ -489,8 +489,8 @@ void Dem::Strips::WarpHeights(GDALDataset& source, const double sourceTransform[
     CPLErr err = operation.Initialize(options);
     if (err == CE_None) err = operation.ChunkAndWarpImage(0, 0, strip.GetRasterXSize(), strip.GetRasterYSize());
     if (err != CE_None)
-        throw Failure(kExitFailure, "--dem " + dem_.path_ + ": cannot be warped onto the grid: " +
-                                        GdalSession::LastError());
+        throw Error::Failed(dem_.name_ + ": cannot be warped onto the grid: " +
+                            LastGdalError());
 }
 
-}  // namespace alosj
+}  // namespace alosj::processing

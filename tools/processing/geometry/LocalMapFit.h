@@ -12,7 +12,7 @@
 
 #include <ogr_spatialref.h>
 
-namespace alosj {
+namespace alosj::processing {
 
 class LocalMapFit {
 public:
@@ -43,4 +43,4 @@ private:
     double coefficients_[3][10] = {};  // x, y, h over the terms of Terms()
 };
 
-}  // namespace alosj
+}  // namespace alosj::processing

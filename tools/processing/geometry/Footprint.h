@@ -4,15 +4,16 @@
 // STAC Item, of a product or of its warp).
 #pragma once
 
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "tools/alosj/Heights.h"
-#include "tools/alosj/Product.h"
+#include "dataset/CeosAlosjDataset.h"
+#include "tools/processing/geometry/Heights.h"
 
-namespace alosj {
+namespace alosj::processing {
 
 /// A raster position placed on the heights.
 struct SurfacePoint {
@@ -53,6 +54,9 @@ CeosAlosjSensorStatus PlacesOfWarp(CeosAlosjDataset& dataset, int band, double p
 /// its footprint (GeoJSON text); a STAC Item of that raster takes it.
 inline constexpr const char* kWarpFootprintItem = "WARP_FOOTPRINT";
 
-nlohmann::ordered_json Footprint(Product& product, const HeightChoice* choice = nullptr, Dem* dem = nullptr);
+/// `width` x `height` is the raster's size (all CCDs side by side where the
+/// product has several); a failure names `name`.
+nlohmann::ordered_json Footprint(CeosAlosjDataset& dataset, long width, long height, const std::string& name,
+                                 const HeightChoice* choice = nullptr, Dem* dem = nullptr);
 
-}  // namespace alosj
+}  // namespace alosj::processing

@@ -1,0 +1,21 @@
+# Fails when a source or header under DIR includes a file of alosj's
+# command line (tools/alosj/) or CLI11: the processing library stays below
+# the CLI.  Run with cmake -DDIR=<tools/processing> -P CheckLayering.cmake.
+file(GLOB_RECURSE sources "${DIR}/*.h" "${DIR}/*.cpp")
+set(offending "")
+foreach(source IN LISTS sources)
+  file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS includes)
+    if(line MATCHES "tools/alosj/|[<\"]CLI/")
+      list(APPEND offending "${source}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(offending)
+  list(JOIN offending "\n  " listed)
+  message(FATAL_ERROR "tools/processing includes the command line's headers:\n  ${listed}")
+endif()
+list(LENGTH sources count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "tools/processing: no source found under ${DIR}")
+endif()
