@@ -193,7 +193,7 @@ TEST(Conventions, Avnir2RowsAreDestaggeredByTheFormatsShiftForThePointing) {
     const struct {
         double pointing;
         int shift;
-    } cases[] = {{-12.0, 5}, {30.0, 6}, {40.0, 7}};
+    } cases[] = {{-23.0, 5}, {24.0, 6}, {-35.0, 6}, {36.0, 7}};  // each side of each bound
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pointing);
         SampleOptions options{Sensor::Avnir2, 1, SampleSize::Tiny};
