@@ -10,7 +10,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "DatasetTestSupport.h"
 #include "tools/writer/SampleScene.h"
@@ -159,6 +161,46 @@ TEST(Conventions, ThePolynomialsAreReadInTheFormatsTermOrderSetOrderAndOrigin) {
     a = sets[1];
     EXPECT_NEAR(longitude, a[0] + a[1] * p + a[2] * l + a[3] * p * l + a[4] * p * p + a[5] * l * l +
                                a[6] * p * p * l + a[7] * p * l * l + a[8] * p * p * p + a[9] * l * l * l,
+                1e-10);
+}
+
+// Level 1B2: the image's sets as four groups of ten ASCII E24 numbers from
+// byte 957 of record 3 (group g, term n at 957 + 240g + 24n), latitude then
+// longitude first, in the same term order.
+TEST(Conventions, Level1B2PolynomialsAreReadFromTheFormatsTextGroups) {
+    const SampleScene scene({Sensor::Prism, 2, SampleSize::Tiny});
+    WrittenProduct written(scene.Product());
+    const std::vector<unsigned char> leader = ReadFileBytes(written.files.leader);
+    double sets[2][10];
+    for (int g = 0; g < 2; ++g) {
+        const size_t at = 9360 + 956 + 240 * static_cast<size_t>(g);
+        for (int n = 0; n < 3; ++n)
+            sets[g][n] = std::stod(std::string(leader.begin() + static_cast<long>(at + 24 * static_cast<size_t>(n)),
+                                               leader.begin() + static_cast<long>(at + 24 * static_cast<size_t>(n) + 24)));
+        const double higher[7] = {1e-9, 2e-9, 3e-9, 4e-12, 5e-12, 6e-12, 7e-12};
+        std::string text;
+        for (int n = 0; n < 10; ++n) {
+            if (n >= 3) sets[g][n] = higher[n - 3] * (g ? -1.0 : 1.0);
+            char field[32];
+            std::snprintf(field, sizeof field, "%24.15E", sets[g][n]);
+            text += field;
+        }
+        PatchFile(written.files.leader, static_cast<long>(at), text);
+    }
+    auto product = OpenAndRead(written.files.volume);
+    const double x = product->GetSceneWidth() * 0.8, y = product->GetSceneHeight() * 0.25;
+    // The sample's 1B2 rows are its whole stored lines: no dummy pixels.
+    const ImageRecords image(written.files.images[0]);
+    ASSERT_EQ(BigEndian(image.bytes, image.At(static_cast<size_t>(y)) + 26, 4), 0u);
+    double latitude, longitude;
+    ASSERT_EQ(product->PixelToLatLon(0, x, y, &latitude, &longitude), ALOSJ_LOCATE_OK);
+    const double* a = sets[0];
+    EXPECT_NEAR(latitude, a[0] + a[1] * x + a[2] * y + a[3] * x * y + a[4] * x * x + a[5] * y * y +
+                              a[6] * x * x * y + a[7] * x * y * y + a[8] * x * x * x + a[9] * y * y * y,
+                1e-10);
+    a = sets[1];
+    EXPECT_NEAR(longitude, a[0] + a[1] * x + a[2] * y + a[3] * x * y + a[4] * x * x + a[5] * y * y +
+                               a[6] * x * x * y + a[7] * x * y * y + a[8] * x * x * x + a[9] * y * y * y,
                 1e-10);
 }
 
