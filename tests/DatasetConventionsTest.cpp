@@ -68,6 +68,13 @@ double HeightOf(const double p[3]) {
     return r / std::cos(phi) - n;
 }
 
+/// The format's cubic: a0 + a1 x + a2 y + a3 xy + a4 x² + a5 y² + a6 x²y +
+/// a7 xy² + a8 x³ + a9 y³.
+double Cubic(const double* a, double x, double y) {
+    return a[0] + a[1] * x + a[2] * y + a[3] * x * y + a[4] * x * x + a[5] * y * y + a[6] * x * x * y +
+           a[7] * x * y * y + a[8] * x * x * x + a[9] * y * y * y;
+}
+
 double FromLine(const double s[3], const double u[3], const double p[3]) {
     const double d[3] = {p[0] - s[0], p[1] - s[1], p[2] - s[2]};
     return std::sqrt(std::pow(d[1] * u[2] - d[2] * u[1], 2) + std::pow(d[2] * u[0] - d[0] * u[2], 2) +
@@ -128,7 +135,7 @@ TEST(Conventions, TheEllipsoidIsGrs80AndThePolynomialsLieOnIt) {
 // within the stored line from its first (dummy) pixel and lines from the
 // first image record, 0 at the first one's left or top edge (GDAL's
 // convention).  CCD 3's sets are rewritten here with their own cubic terms,
-// which the reader must evaluate as written out below.
+// which the reader must evaluate as Cubic above writes the format's cubic out.
 TEST(Conventions, ThePolynomialsAreReadInTheFormatsTermOrderSetOrderAndOrigin) {
     const SampleScene scene({Sensor::Prism, 1, SampleSize::Tiny});
     WrittenProduct written(scene.Product());
@@ -154,14 +161,8 @@ TEST(Conventions, ThePolynomialsAreReadInTheFormatsTermOrderSetOrderAndOrigin) {
     const double p = x + leftDummy, l = y;
     double latitude, longitude;
     ASSERT_EQ(product->PixelToLatLon(0, x, y, &latitude, &longitude), ALOSJ_LOCATE_OK);
-    const double* a = sets[0];
-    EXPECT_NEAR(latitude, a[0] + a[1] * p + a[2] * l + a[3] * p * l + a[4] * p * p + a[5] * l * l +
-                              a[6] * p * p * l + a[7] * p * l * l + a[8] * p * p * p + a[9] * l * l * l,
-                1e-10);
-    a = sets[1];
-    EXPECT_NEAR(longitude, a[0] + a[1] * p + a[2] * l + a[3] * p * l + a[4] * p * p + a[5] * l * l +
-                               a[6] * p * p * l + a[7] * p * l * l + a[8] * p * p * p + a[9] * l * l * l,
-                1e-10);
+    EXPECT_NEAR(latitude, Cubic(sets[0], p, l), 1e-10);
+    EXPECT_NEAR(longitude, Cubic(sets[1], p, l), 1e-10);
 }
 
 // Level 1B2: the image's sets as four groups of ten ASCII E24 numbers from
@@ -194,14 +195,8 @@ TEST(Conventions, Level1B2PolynomialsAreReadFromTheFormatsTextGroups) {
     ASSERT_EQ(BigEndian(image.bytes, image.At(static_cast<size_t>(y)) + 26, 4), 0u);
     double latitude, longitude;
     ASSERT_EQ(product->PixelToLatLon(0, x, y, &latitude, &longitude), ALOSJ_LOCATE_OK);
-    const double* a = sets[0];
-    EXPECT_NEAR(latitude, a[0] + a[1] * x + a[2] * y + a[3] * x * y + a[4] * x * x + a[5] * y * y +
-                              a[6] * x * x * y + a[7] * x * y * y + a[8] * x * x * x + a[9] * y * y * y,
-                1e-10);
-    a = sets[1];
-    EXPECT_NEAR(longitude, a[0] + a[1] * x + a[2] * y + a[3] * x * y + a[4] * x * x + a[5] * y * y +
-                               a[6] * x * x * y + a[7] * x * y * y + a[8] * x * x * x + a[9] * y * y * y,
-                1e-10);
+    EXPECT_NEAR(latitude, Cubic(sets[0], x, y), 1e-10);
+    EXPECT_NEAR(longitude, Cubic(sets[1], x, y), 1e-10);
 }
 
 // A line's time is the time tag of its image record (milliseconds of day in
