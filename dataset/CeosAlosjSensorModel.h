@@ -24,9 +24,12 @@
 // On first use the model checks the product: the satellite 600 to 800 km
 // above the ellipsoid, the look angle at the raster's centre within 2
 // degrees of the view's nominal (0 for nadir, 23.8 for forward and
-// backward, the scene header's pointing angle for AVNIR-2), the rays of the
-// raster's corners and centre meeting the ellipsoid at the polynomials'
-// ground points.  A product that fails keeps its polynomials
+// backward, the scene header's pointing angle for AVNIR-2), and at Levels
+// 1A and 1B1 the rays of the raster's corners and centre, from the
+// satellite at their lines' times to the polynomials' ground points,
+// looking along the track as the view does (0 or ±23.8 degrees) within a
+// degree (more far to the side, where a yaw of up to 4 degrees tilts a
+// line).  A product that fails keeps its polynomials
 // (PixelToLatLon, LatLonToPixel); its height-aware queries answer with the
 // status that names the failed check.
 #pragma once
@@ -56,8 +59,9 @@ enum CeosAlosjSensorStatus {
     /// The check failed: the look angle from nadir at the raster's centre is
     /// more than 2 degrees from the view's nominal one.
     ALOSJ_SENSOR_LOOK_ANGLE_CHECK = 7,
-    /// The check failed: a ray from the satellite through a corner's (or the
-    /// centre's) ground point does not meet the ellipsoid there first.
+    /// The check failed: a ray from the satellite at a corner's (or the
+    /// centre's) line time to its ground point does not look along the track
+    /// as the view does (Levels 1A and 1B1); or a ray misses the surface.
     ALOSJ_SENSOR_RAY_CHECK = 8,
     /// The inverse did not converge to within 0.001 pixel.
     ALOSJ_SENSOR_NO_CONVERGENCE = 9,

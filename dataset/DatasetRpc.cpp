@@ -95,8 +95,8 @@ const char* SensorProblem(CeosAlosjSensorStatus status) {
             return "the line-of-sight model failed its look angle check: the orbit and the polynomials give a look "
                    "angle more than 2 degrees from the view's";
         case ALOSJ_SENSOR_RAY_CHECK:
-            return "the line-of-sight model failed its ray check: rays from the satellite do not meet the "
-                   "ellipsoid at the polynomials' ground points";
+            return "the line-of-sight model failed its ray check: rays from the satellite at the lines' times "
+                   "do not look along the track as the view does";
         default: return "the line-of-sight model gives no ground point for a position of the raster";
     }
 }

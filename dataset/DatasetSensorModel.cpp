@@ -29,8 +29,15 @@ constexpr double kLeastAltitude = 600e3, kMostAltitude = 800e3;  // metres
 constexpr double kLookTolerance = 2.0;                           // degrees
 /// PRISM's forward and backward telescopes look this far ahead and behind.
 constexpr double kAlongTrackView = 23.8;  // degrees
-/// A ray meets the ellipsoid at its ground point within this (metres).
-constexpr double kRayTolerance = 1.0;
+/// A pushbroom line is seen across the track: every ray of a line of
+/// Levels 1A and 1B1 leaves the satellite at the view's along-track angle,
+/// within this (degrees; a degree is about 12 km on the ground, 1.7 s of
+/// the line times)...
+constexpr double kAlongTolerance = 1.0;
+/// ...and, for a look far to the side, what a yaw of this much (degrees;
+/// the Earth's rotation skews the ground track by up to 3.5 degrees against
+/// the orbit's plane, should the satellite not steer it out) adds there.
+constexpr double kLargestYaw = 4.0;
 constexpr double kLongestLineInterval = 0.01;  // seconds
 constexpr double kConvergencePixels = 0.001;
 constexpr int kMaxIterations = 30;
@@ -394,17 +401,15 @@ public:
         const std::vector<OrbitSample>& orbit = s_.sensorModel.orbit;
         double look, along;
         NominalView(dataset_, s_, look, along);
-        // The look's angle from the satellite's nadir (the ellipsoid's
-        // normal beneath it) towards its horizontal velocity.
+        // The look's angle from the satellite's nadir towards its
+        // horizontal velocity.
         auto misfit = [&](double time, double& f) {
-            Vec position, velocity;
-            if (!SatelliteAt(orbit, time, position, velocity)) return false;
-            double latitude, longitude, altitude;
-            Geodetic(position, latitude, longitude, altitude);
-            const Vec nadir = -1.0 * Normal(latitude, longitude);
-            const Vec ahead = Unit(velocity - Dot(velocity, nadir) * nadir);
-            const Vec look = Unit(p - position);
-            f = std::atan2(Dot(look, ahead), Dot(look, nadir)) / kDeg - along;
+            Sight sight;
+            sight.ground = p;
+            if (!SatelliteAt(orbit, time, sight.satellite, sight.velocity)) return false;
+            double aside;
+            AlongAndAcross(sight, f, aside);
+            f -= along;
             return true;
         };
         t = std::isfinite(s_.sensorModel.centreTime) ? s_.sensorModel.centreTime
@@ -474,8 +479,9 @@ public:
                           : b.status == ALOSJ_SENSOR_LOOK_ANGLE_CHECK
                               ? "The orbit and the polynomials give a look angle more than 2 degrees from the "
                                 "view's; geolocation at a height is not available"
-                              : "Rays from the satellite do not meet the ellipsoid at the polynomials' ground "
-                                "points; geolocation at a height is not available");
+                              : "Rays from the satellite at the lines' times to the polynomials' ground points "
+                                "do not look along the track as the view does; geolocation at a height is not "
+                                "available");
             }
         }
         return static_cast<CeosAlosjSensorStatus>(b.status);
@@ -535,17 +541,35 @@ private:
                                                   : std::fabs(angle) <= kLookTolerance ||
                                                         std::fabs(angle - kAlongTrackView) <= kLookTolerance;
         if (!lookFits) return ALOSJ_SENSOR_LOOK_ANGLE_CHECK;
-        for (const Sight& sight : sights) {
-            Vec point;
-            if (!PointAtHeight(sight.satellite, Unit(sight.ground - sight.satellite),
-                               CEOSALOSJ_POLYNOMIAL_REFERENCE_HEIGHT, point) ||
-                !(Norm(point - sight.ground) <= kRayTolerance))
-                return ALOSJ_SENSOR_RAY_CHECK;
-        }
+        // The line times, the orbit and the polynomials agree when every
+        // corner's ray looks along the track as the view does (Level 1B2
+        // takes its times from that angle, so there it holds by making).
+        if (!s_.IsLevel1B2())
+            for (const Sight& sight : sights) {
+                double ahead, aside;
+                AlongAndAcross(sight, ahead, aside);
+                const double yawed = std::atan(std::tan(std::fabs(aside) * kDeg) * std::sin(kLargestYaw * kDeg)) / kDeg;
+                if (!(std::fabs(ahead - along) <= kAlongTolerance + yawed)) return ALOSJ_SENSOR_RAY_CHECK;
+            }
         return ALOSJ_SENSOR_OK;
     }
 
 public:
+    /// The look's angles from the satellite's nadir (the ellipsoid's normal
+    /// beneath it), degrees: along the track (positive ahead, towards the
+    /// Earth-fixed velocity's horizontal part) and across it.
+    static void AlongAndAcross(const Sight& sight, double& ahead, double& aside) {
+        double latitude, longitude, altitude;
+        Geodetic(sight.satellite, latitude, longitude, altitude);
+        const Vec nadir = -1.0 * Normal(latitude, longitude);
+        const Vec forward = Unit(sight.velocity - Dot(sight.velocity, nadir) * nadir);
+        const Vec side = {nadir[1] * forward[2] - nadir[2] * forward[1], nadir[2] * forward[0] - nadir[0] * forward[2],
+                          nadir[0] * forward[1] - nadir[1] * forward[0]};
+        const Vec look = Unit(sight.ground - sight.satellite);
+        ahead = std::atan2(Dot(look, forward), Dot(look, nadir)) / kDeg;
+        aside = std::atan2(Dot(look, side), Dot(look, nadir)) / kDeg;
+    }
+
     static double LookAngle(const Sight& sight) {
         double latitude, longitude, altitude;
         Geodetic(sight.satellite, latitude, longitude, altitude);

@@ -218,6 +218,25 @@ TEST(SensorModel, TheOrbitComesFromTheEarthFixedPrecisionBlockAndADamagedOneFail
     });
     satelliteOf(aside, status, position);
     EXPECT_EQ(status, ALOSJ_SENSOR_LOOK_ANGLE_CHECK);
+
+    // The ray check's: a nadir view whose orbit is 2.5 s late (the
+    // satellite 19 km back, its rays 1.6 degrees ahead, within the look
+    // check's 2); a forward view labelled backward (23.8 degrees from nadir
+    // as a backward view looks, but ahead).
+    ProductRecipe late = scene.Product();
+    ChangeOrbit(late, 2.5);
+    satelliteOf(late, status, position, &reported);
+    EXPECT_EQ(status, ALOSJ_SENSOR_RAY_CHECK);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("along the track"), std::string::npos) << reported[0];
+    SampleOptions forward{Sensor::Prism, 1, SampleSize::Tiny};
+    forward.view = View::Forward;
+    ProductRecipe mislabelled = SampleScene(forward).Product();
+    satelliteOf(mislabelled, status, position);
+    EXPECT_EQ(status, ALOSJ_SENSOR_OK);
+    mislabelled.observationMode = 'B';
+    satelliteOf(mislabelled, status, position);
+    EXPECT_EQ(status, ALOSJ_SENSOR_RAY_CHECK);
 }
 
 // The sample's nadir geometry labelled a forward view fails the look check;

@@ -31,7 +31,8 @@ std::string SensorStatusText(CeosAlosjSensorStatus status) {
         case ALOSJ_SENSOR_NO_TIMES: return "no usable line times";
         case ALOSJ_SENSOR_ALTITUDE_CHECK: return "the orbit is not 600 to 800 km above the ellipsoid";
         case ALOSJ_SENSOR_LOOK_ANGLE_CHECK: return "the look angle is not the view's";
-        case ALOSJ_SENSOR_RAY_CHECK: return "rays from the satellite miss the polynomials' ground points";
+        case ALOSJ_SENSOR_RAY_CHECK:
+            return "the rays from the satellite at the lines' times do not look along the track as the view does";
         case ALOSJ_SENSOR_NO_CONVERGENCE: return "the inverse does not converge";
         default: return "ok";
     }
