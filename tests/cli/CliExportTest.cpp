@@ -200,12 +200,15 @@ TEST(CliExport, CogHasOverviewsTheSameRowsAndLeavesNoTemporaryFile) {
     const std::string outDir = dir.File("out");
     std::filesystem::create_directory(outDir);
     const std::string out = outDir + "/scene.tif";
-    const cli_support::RunResult run = RunAlosj({"export", files.volume, out, "--format", "COG", "--progress"});
+    // Names in any case, as a user types them, mean what they say.
+    const cli_support::RunResult run =
+        RunAlosj({"export", files.volume, out, "--format", "cog", "--compress", "zstd", "--level", "3", "--progress"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("100%"), std::string::npos) << run.err;
     cli_support::Raster raster = OpenRaster(out);
     ASSERT_TRUE(raster);
     EXPECT_EQ(Metadata(*raster, "LAYOUT", "IMAGE_STRUCTURE"), "COG");
+    EXPECT_EQ(Metadata(*raster, "COMPRESSION", "IMAGE_STRUCTURE"), "ZSTD");
     EXPECT_GE(raster->GetRasterBand(1)->GetOverviewCount(), 1);
     OpenedProduct product(files.volume);
     ExpectRowsEqualGetRow(*raster, product, {0});

@@ -88,9 +88,9 @@ int Run(int argc, char** argv) {
     exportCommand->add_option("--bands", exportOptions.bands,
                               "bands to write, e.g. 1,3 or 2-4 or Layer_1 (default: all)");
     exportCommand->add_option("--format", exportOptions.format, "GTiff (default) or COG (cloud-optimised)")
-        ->check(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
     exportCommand->add_option("--compress", exportOptions.compress, "DEFLATE (default), ZSTD, LZW or NONE")
-        ->check(CLI::IsMember({"DEFLATE", "ZSTD", "LZW", "NONE"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"DEFLATE", "ZSTD", "LZW", "NONE"}, CLI::ignore_case));
     exportCommand->add_option("--level", exportOptions.level,
                               "compression level: DEFLATE 1 (default, fastest) to 12 (smallest), ZSTD 1 to 22")
         ->check(CLI::Range(1, 22));
@@ -214,19 +214,19 @@ int Run(int argc, char** argv) {
         app.add_subcommand("sample", "write a synthetic product of a real place, for trying things out");
     sampleCommand->add_option("directory", sample.directory, "where to write it (made when missing)")->required();
     sampleCommand->add_option("--sensor", sample.sensor, "prism (default) or avnir2")
-        ->check(CLI::IsMember({"prism", "avnir2"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"prism", "avnir2"}, CLI::ignore_case));
     sampleCommand->add_option("--level", sample.level, "1A, 1B1 (default) or 1B2")
-        ->check(CLI::IsMember({"1A", "1B1", "1B2"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"1A", "1B1", "1B2"}, CLI::ignore_case));
     sampleCommand->add_option("--size", sample.size, "small (default, seconds), full (the real scene size) or tiny")
-        ->check(CLI::IsMember({"tiny", "small", "full"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"tiny", "small", "full"}, CLI::ignore_case));
     sampleCommand->add_option("--view", sample.view, "PRISM's view: nadir (default), forward or backward")
-        ->check(CLI::IsMember({"nadir", "forward", "backward"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"nadir", "forward", "backward"}, CLI::ignore_case));
     sampleCommand->add_flag("--triplet", sample.triplet,
                             "PRISM: the three views of one scene, into DIR/nadir, DIR/forward and DIR/backward");
     sampleCommand->add_option("--pointing", sample.pointing, "AVNIR-2's pointing across the track, degrees (default 0)")
         ->check(CLI::Range(-44.0, 44.0));
     sampleCommand->add_option("--place", sample.place, "the scene's centre: coast (default) or volcano (the summit)")
-        ->check(CLI::IsMember({"coast", "volcano"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"coast", "volcano"}, CLI::ignore_case));
     sampleCommand->add_option("--dem-out", sample.demOut,
                               "also write the terrain under the scene as a GeoTIFF DEM (heights above EGM96)");
 
@@ -243,7 +243,7 @@ int Run(int argc, char** argv) {
                            "NAME.qml, NAME_agreement.qml are written beside it)")
         ->required();
     dsmCommand->add_option("--format", dsm.format, "GTiff (default) or COG (cloud-optimised, averaged overviews)")
-        ->check(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"GTiff", "COG"}, CLI::ignore_case));
     dsmCommand->add_option("--resolution", dsm.resolution, "cell size in metres (default 5)")
         ->check(CLI::Range(1.0, 1000.0));
     dsmCommand->add_option("--crs", dsm.crs, "the grid's projected CRS (default: the scene's UTM zone on WGS 84)");
