@@ -20,6 +20,7 @@
 #include "CliSupport.h"
 #include "tools/processing/geometry/LocalMapFit.h"
 #include "tools/processing/geometry/SightGrid.h"
+#include "tools/processing/geometry/Utm.h"
 #include "tools/writer/SampleScene.h"
 
 using cli_support::OpenedProduct;
@@ -449,4 +450,17 @@ TEST(CliHeight, DsmMapQuadraticsMatchProjOrRefuse) {
 
     cloud(4.0, X, Y, Z);  // about 400 km
     EXPECT_FALSE(fit.Fit(X.data(), Y.data(), Z.data(), X.size(), *toGeographic, *toMap, 5e-3, 1e-3));
+}
+
+// The default map grid's zone, against the UTM system's definition (zones of
+// 6° numbered eastwards from 180° W; EPSG 326zz north, 327zz south): Fuji,
+// Sydney, Reykjavik, and the antimeridian's two sides.
+TEST(CliHeight, DefaultGridTakesTheUtmZoneOfThePlace) {
+    using alosj::processing::UtmEpsgAt;
+    EXPECT_EQ(UtmEpsgAt(35.36, 138.73), 32654);
+    EXPECT_EQ(UtmEpsgAt(-33.87, 151.21), 32756);
+    EXPECT_EQ(UtmEpsgAt(64.13, -21.90), 32627);
+    EXPECT_EQ(UtmEpsgAt(0.5, -180.0), 32601);
+    EXPECT_EQ(UtmEpsgAt(-0.5, 179.99), 32760);
+    EXPECT_EQ(UtmEpsgAt(10.0, 180.0), 32660);  // 180° E is the last zone's edge, not a 61st zone
 }

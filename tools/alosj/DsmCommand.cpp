@@ -30,6 +30,7 @@
 #include "tools/alosj/Fusion.h"
 #include "tools/alosj/Gdal.h"
 #include "tools/alosj/Product.h"
+#include "tools/alosj/Processing.h"
 #include "tools/alosj/Progress.h"
 #include "tools/alosj/QgisStyle.h"
 #include "tools/alosj/Stereo.h"
@@ -345,10 +346,12 @@ std::unique_ptr<OGRCoordinateTransformation> ChooseCrs(const DsmOptions& options
             throw Failure(kExitUsage, "--crs " + options.crs + ": not a projected CRS GDAL knows");
         RequireMetres(grid.crs, "--crs", options.crs);
     } else {
-        double lat, lon;
-        first.Dataset().PixelToLatLon(0, first.Width() / 2.0, first.Height() / 2.0, &lat, &lon);
-        const int zone = std::clamp(static_cast<int>(std::floor((lon + 180) / 6)) + 1, 1, 60);
-        grid.crs.importFromEPSG((lat >= 0 ? 32600 : 32700) + zone);
+        double lat = 0, lon = 0;
+        if (first.Dataset().PixelToLatLon(0, first.Width() / 2.0, first.Height() / 2.0, &lat, &lon) !=
+            ALOSJ_LOCATE_OK)
+            throw Failure(kExitFailure, first.VolumePath() +
+                                            ": has no usable geolocation polynomials, so no map grid can be chosen");
+        grid.crs.importFromEPSG(UtmEpsgAt(lat, lon));
     }
     OGRSpatialReference geographic;
     geographic.importFromEPSG(4326);

@@ -12,6 +12,7 @@
 #include "tools/processing/geometry/Heights.h"
 #include "tools/processing/geometry/LocalMapFit.h"
 #include "tools/processing/geometry/SightGrid.h"
+#include "tools/processing/geometry/Utm.h"
 
 namespace alosj {
 

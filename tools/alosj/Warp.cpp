@@ -166,8 +166,7 @@ WarpGrid PlanWarp(Product& product, const std::string& crs, const OutlinePlacer&
     WarpGrid grid;
     grid.crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     if (crs.empty()) {
-        const int zone = std::clamp(static_cast<int>(std::floor((centreLon + 180.0) / 6.0)) + 1, 1, 60);
-        const int epsg = (centreLat >= 0 ? 32600 : 32700) + zone;
+        const int epsg = UtmEpsgAt(centreLat, centreLon);
         grid.crs.importFromEPSG(epsg);
         grid.crsText = "EPSG:" + std::to_string(epsg);
     } else {
