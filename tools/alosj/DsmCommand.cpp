@@ -765,7 +765,7 @@ int RunDsm(const DsmOptions& options) {
     RefuseNonGeoTiffName(options.output, "alosj dsm");
     RefuseExistingOutputs(DsmNames(options.output).All(), options.overwrite, "alosj dsm");
     const Scene scene = ReadViews(options);
-    DsmFiles files(options.output, EQUAL(options.format.c_str(), "COG"));  // --format takes any case
+    DsmFiles files(options.output, options.format == "COG");
     const DsmNames& names = files.names;
     Product first(scene.products[0]);
     MapGrid grid;
